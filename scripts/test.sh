@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds three ways and runs every test through ctest:
+#   release  - every test, benchmarks built (not run)
+#   asan     - every test under AddressSanitizer and UndefinedBehaviorSanitizer
+#   tsan     - the threaded tests (serial, simulator, device link) under ThreadSanitizer
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/deps.sh
+export QT_QPA_PLATFORM=offscreen
+jobs=$(nproc)
+presets=(release asan tsan)
+[ $# -gt 0 ] && presets=("$@")
+for p in "${presets[@]}"; do
+  echo "=== build: $p"
+  cmake --preset "$p" >/dev/null
+  cmake --build --preset "$p" -j "$jobs"
+done
+status=0
+for p in "${presets[@]}"; do
+  echo "=== tests: $p"
+  ctest --preset "$p" -j "$jobs" --timeout 600 || status=1
+done
+exit $status
