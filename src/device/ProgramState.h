@@ -46,6 +46,11 @@ struct ProgramState {
   std::uint8_t CanProgramNumber = 11;
 
   bool operationRunning = false;  // a device operation is inside its click handler
+
+  // True only while images.EepromImage is known to equal the module's EEPROM: after a completed
+  // configuration read or write, or an upload that wrote every EEPROM block. Whatever refills the
+  // image clears it first, so a configuration write can never send a half-filled image.
+  bool eepromImageIsModule = false;
 };
 
 }  // namespace ll::device
