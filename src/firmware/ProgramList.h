@@ -1,0 +1,28 @@
+#pragma once
+// The vehicle-program list a firmware file carries in its comment lines (lines starting ';').
+
+#include <string>
+#include <vector>
+
+namespace ll::firmware {
+
+// Bounds of the program-list window, in characters and lines.
+inline constexpr int kProgramListMinWidth = 50;
+inline constexpr int kProgramListMaxWidth = 200;
+inline constexpr int kProgramListMinLines = 10;
+inline constexpr int kProgramListMaxLines = 40;
+
+struct ProgramListResult {
+  bool ok = false;
+  std::vector<std::string> lines;  // comment lines without their first ';', raw file bytes
+  std::string message;             // why it failed; empty on success
+  bool openFailed = false;         // true when the file could not be opened at all
+  int width = kProgramListMinWidth;      // longest line in bytes, clamped to 50..200
+  int lineCount = kProgramListMinLines;  // number of lines, clamped to 10..40
+};
+
+// The vehicle-program comment lines of a firmware file, first ';' removed, as raw bytes.
+// Every other line is skipped unchecked. A read error after opening gives ok = false.
+ProgramListResult ReadProgramList(const std::string& path, bool lineEncoded);
+
+}  // namespace ll::firmware
