@@ -1,10 +1,186 @@
+// "Odczyt" and "Zapis": the whole 256-byte EEPROM is read into EepromImage block by block and
+// decoded onto the configuration page, and written back with the page's record encoded into it.
+
+#include <algorithm>
+#include <array>
+#include <string>
+
+#include "device/ConfigRecord.h"
+#include "device/Link.h"
 #include "device/Operations.h"
+#include "serial/AdPort.h"
 
 namespace ll::device {
 
-// Placeholders until the identity and configuration operations land.
-void ReadVersion(DeviceContext&) {}
-void ReadConfiguration(DeviceContext&) {}
-void WriteConfiguration(DeviceContext&) {}
+namespace {
+
+constexpr int kEepromBlocks = 16;
+constexpr int kBlockBytes = 16;
+constexpr int kReadBlockPauseMs = 50;      // before each block request
+constexpr int kReadBlockBudgetTicks = 30;  // about 1.5 s for a whole 18-byte block reply
+constexpr std::size_t kReadReplyBytes = 18;  // byte 0 unused, 16 data bytes, checksum
+constexpr int kWriteBlockPauseMs = 50;     // before each block write
+constexpr std::uint8_t kRequestFiller = 0xFF;
+constexpr int kLastBlockBarMax = kEepromBlocks - 1;
+
+constexpr const char* kRestartText = "OK. Restart CPU...";
+constexpr const char* kResetText = "Reset CPU...";
+
+// The configuration operations show their reports both in the log and in Edit3.
+void Report(DeviceContext& ctx, MsgSlot slot) {
+  const std::string& text = Text(ctx, slot);
+  ctx.host.Log(text);
+  ctx.host.SetText(Field::Edit3, text);
+}
+
+// Both bars count the sixteen blocks.
+void BothBarsForBlocks(DeviceContext& ctx) {
+  for (Bar bar : {Bar::Config, Bar::Programming}) {
+    ctx.host.SetMin(bar, 0);
+    ctx.host.SetPosition(bar, 0);
+    ctx.host.SetMax(bar, kLastBlockBarMax);
+  }
+}
+
+void BothBarsEmpty(DeviceContext& ctx) {
+  for (Bar bar : {Bar::Config, Bar::Programming}) {
+    ctx.host.SetMin(bar, 0);
+    ctx.host.SetPosition(bar, 0);
+  }
+}
+
+void BothBarsToPosition(DeviceContext& ctx, int position) {
+  ctx.host.SetPosition(Bar::Config, position);
+  ctx.host.SetPosition(Bar::Programming, position);
+}
+
+void BothBarsToMin(DeviceContext& ctx) {
+  ctx.host.SetPosition(Bar::Config, ctx.host.Min(Bar::Config));
+  ctx.host.SetPosition(Bar::Programming, ctx.host.Min(Bar::Programming));
+}
+
+}  // namespace
+
+void ReadConfiguration(DeviceContext& ctx) {
+  OperationGuard guard(ctx.state);
+  if (!guard) return;
+  DeviceHost& host = ctx.host;
+  ProgramState& state = ctx.state;
+  auto& image = state.images.EepromImage;
+
+  // From here until all sixteen blocks have arrived the image is not the module's: a write
+  // must not send it.
+  state.eepromImageIsModule = false;
+
+  host.ClearLog();
+  if (!OpenLink(ctx, kConfigReadLink)) return;
+  image.fill(kRequestFiller);
+  PrepareSearch(ctx, kConfigReadLink);
+  if (!FindBootloader(ctx, kConfigReadLink)) return;
+  host.SetText(Field::Edit3, Text(ctx, MsgEepromReading));
+  host.Log(Text(ctx, MsgEepromReading));
+
+  std::array<std::uint8_t, kReadReplyBytes> reply{};
+  for (int b = 0; b < kEepromBlocks; ++b) {
+    host.Pause(kReadBlockPauseMs);
+    ctx.port.FlushInBuffer();
+    ctx.port.FlushOutBuffer();
+    // The first 16 bytes are the request's data. Filling the whole buffer also keeps the previous
+    // block's last bytes out of a block that does not arrive complete.
+    reply.fill(kRequestFiller);
+    const auto address = static_cast<std::uint16_t>(b * kBlockBytes);
+    SendPacket(ctx, CmdReadEeprom, address, kBlockBytes, reply.data());
+    // A cancel pressed after the bootloader answered would otherwise be lost to the re-arm.
+    if (state.TimeoutCounter != -1) {
+      ArmReplyTimer(ctx, kReadBlockBudgetTicks);
+      AwaitReply(ctx, reply.size(), reply.data(), /*showCounter=*/true);
+    }
+    std::copy_n(reply.begin() + 1, kBlockBytes, image.begin() + address);
+    host.Memo1Add(BlockListingLine(b, reply));
+    if (state.TimeoutCounter <= 0) break;
+  }
+  host.Memo1Add("");
+
+  if (state.TimeoutCounter <= 0) {
+    // The port stays open; the page and the "Zapis" buttons keep their state.
+    Report(ctx, state.TimeoutCounter == -1 ? MsgCancelled : MsgCommError);
+    return;
+  }
+
+  const DecodedRecord record = DecodeConfigRecord(image);
+  host.ApplyConfigPage(record.page);
+  state.CanProgramNumber = record.canProgramNumber;
+  state.eepromImageIsModule = true;
+  host.SetConfigWriteEnabled(true);
+  Report(ctx, MsgDone);
+  host.SetText(Field::Edit1, kRestartText);
+  SendPacket(ctx, CmdReset, 0, 0, nullptr);
+}
+
+void WriteConfiguration(DeviceContext& ctx) {
+  OperationGuard guard(ctx.state);
+  if (!guard) return;
+  DeviceHost& host = ctx.host;
+  ProgramState& state = ctx.state;
+  auto& image = state.images.EepromImage;
+
+  host.ClearLog();
+  // All 256 bytes go to the module, so the image must hold what the module holds. After a read
+  // that failed, or an upload that refilled the image without writing it all, it does not:
+  // sending it would overwrite the module's EEPROM with 0xFF or foreign data.
+  if (!state.eepromImageIsModule) {
+    Report(ctx, MsgNoEepromData);
+    host.SetConfigWriteEnabled(false);
+    return;
+  }
+
+  if (!OpenLink(ctx, kConfigWriteLink)) return;
+  PrepareSearch(ctx, kConfigWriteLink);
+  // Encoded before the search: changes made on the page while the write runs do not reach the
+  // module.
+  EncodeConfigRecord(host.ReadConfigPage(), image);
+  if (!FindBootloader(ctx, kConfigWriteLink)) return;
+  Report(ctx, MsgEepromWriting);
+  BothBarsForBlocks(ctx);
+
+  std::array<std::uint8_t, kBlockBytes> data;
+  for (int b = 0; b < kEepromBlocks; ++b) {
+    host.Pause(kWriteBlockPauseMs);
+    ctx.port.FlushInBuffer();
+    ctx.port.FlushOutBuffer();
+    const auto address = static_cast<std::uint16_t>(b * kBlockBytes);
+    std::copy_n(image.begin() + address, kBlockBytes, data.begin());
+    SendPacket(ctx, CmdWriteEeprom, address, kBlockBytes, data.data());
+    const AckResult ack = AwaitAck(ctx);
+    if (ack.wait != WaitResult::Received) {
+      host.SetText(Field::Edit3, Text(ctx, WaitFailureMessage(ack.wait)));
+      CloseLink(ctx, /*programmingBar=*/true, /*configBar=*/true);
+      return;
+    }
+    if (ack.status != kStatusWritten) {
+      Report(ctx, MsgEepromWriteError);
+      ctx.port.SetOpen(false);
+      BothBarsToMin(ctx);
+      return;
+    }
+    BothBarsToPosition(ctx, b);
+    host.ProcessMessages();
+  }
+
+  host.SetText(Field::Edit1, kResetText);
+  // The port closes right below; the reset must be on the wire by then.
+  SendResetAndDrain(ctx);
+
+  host.SetConfigWriteEnabled(false);
+  Report(ctx, MsgDone);
+  try {
+    ctx.port.SetOpen(false);
+  } catch (...) {
+    // The module has its whole EEPROM and the reset; a port that fails to close changes
+    // nothing about that.
+  }
+  BothBarsEmpty(ctx);
+  // The image still holds exactly what the module now holds.
+}
 
 }  // namespace ll::device

@@ -30,6 +30,9 @@ class DeviceHost {
   virtual ~DeviceHost() = default;
 
   virtual void Log(const std::string& line) = 0;  // adds a line to meLog
+  // Empties meLog; the identity read and the configuration read and write start with it.
+  // Every window must override it; the default exists only so that hosts without a log build.
+  virtual void ClearLog() {}
   virtual void SetText(Field field, const std::string& text) = 0;
   virtual void Memo1Add(const std::string& line) = 0;
 
