@@ -1,0 +1,18 @@
+#pragma once
+// The program's own pictures, drawn at run time: window icon, button glyphs and brand logos.
+
+#include <QIcon>
+#include <QPixmap>
+#include <QSize>
+
+namespace ll::app {
+
+QIcon WindowIcon();  // 16 x 16: a module with a download arrow
+
+enum class Glyph { OpenFile, Upload, Read, Write };
+QIcon GlyphIcon(Glyph glyph);  // 16 x 16
+
+// Logo of a brand variant '0'..'5' at the size its image control takes.
+QPixmap BrandPicture(char code);
+
+}  // namespace ll::app

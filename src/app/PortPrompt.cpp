@@ -1,0 +1,61 @@
+#include "app/PortPrompt.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+
+namespace ll::app {
+namespace {
+
+std::string DevicePath(int number) {
+  const std::string var = "LINKLOADER_COM" + std::to_string(number);
+  if (const char* mapped = std::getenv(var.c_str()); mapped && *mapped) return mapped;
+  return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+}  // namespace
+
+std::vector<std::uint16_t> PresentPorts() {
+  std::vector<std::uint16_t> ports;
+  for (int n = 1; n <= kHighestPromptPort; ++n) {
+    struct stat st {};
+    if (::stat(DevicePath(n).c_str(), &st) == 0 && S_ISCHR(st.st_mode))
+      ports.push_back(static_cast<std::uint16_t>(n));
+  }
+  return ports;
+}
+
+std::uint16_t PromptForPortNumber(QWidget* parent) {
+  QDialog dialog(parent);
+  dialog.setObjectName("ComSelectForm");
+  dialog.setWindowTitle("Select Port");
+  dialog.setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                        Qt::WindowCloseButtonHint);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(new QLabel("The configured serial port is not valid.", &dialog));
+  layout->addWidget(new QLabel("Please choose another port.", &dialog));
+  auto* list = new QComboBox(&dialog);
+  list->setObjectName("PortList");
+  list->setAccessibleName("Port");
+  for (std::uint16_t n : PresentPorts()) list->addItem(QString("COM%1").arg(n));
+  if (list->count() > 0) list->setCurrentIndex(0);
+  layout->addWidget(list);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  layout->addWidget(buttons);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+  if (dialog.exec() != QDialog::Accepted || list->currentIndex() < 0) return 0;
+  bool ok = false;
+  const uint number = list->currentText().mid(3).toUInt(&ok);
+  return ok && number <= 0xFFFF ? static_cast<std::uint16_t>(number) : 0;
+}
+
+}  // namespace ll::app

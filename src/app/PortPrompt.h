@@ -1,0 +1,22 @@
+#pragma once
+// The "Select Port" dialog the serial component asks for when no port number is set.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace ll::app {
+
+inline constexpr int kHighestPromptPort = 50;
+
+// Numbers 1..50 whose device exists (COM n maps to $LINKLOADER_COM<n>, else /dev/ttyS<n-1>).
+// A device that exists but refuses us still counts: a port in use is present.
+std::vector<std::uint16_t> PresentPorts();
+
+// Shows the dialog modally; returns the chosen number or 0 for Cancel (or no port to offer).
+std::uint16_t PromptForPortNumber(QWidget* parent);
+
+}  // namespace ll::app

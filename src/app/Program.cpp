@@ -1,0 +1,33 @@
+#include "app/Program.h"
+
+#include <QGuiApplication>
+#include <cstdlib>
+
+namespace ll::app {
+
+ProgramWindows StartProgram() {
+  QGuiApplication::setApplicationDisplayName(kApplicationTitle);
+  ProgramWindows windows;
+  windows.frmMain = std::make_unique<TfrmMain>();
+  windows.frmMain->CreateProgramListWindow();
+  windows.frmMain->show();
+  return windows;
+}
+
+void ApplyScreenshotSettings(TfrmMain& window) {
+  if (const char* lang = std::getenv("LINKLOADER_SHOT_LANG"); lang && lang[0] && !lang[1]) {
+    QRadioButton* const buttons[] = {window.lang1, window.lang2, window.lang3, window.lang4,
+                                     window.lang5, window.lang6, window.lang7};
+    const int index = lang[0] - '0';
+    if (index >= 0 && index < 7) {
+      // Russian is reached through lang4 alone; the visible choice must not override it.
+      if (index == 3) window.lang2->setChecked(true);
+      buttons[index]->setChecked(true);
+    }
+  }
+  if (const char* page = std::getenv("LINKLOADER_SHOT_PAGE"); page && page[0] && !page[1]) {
+    if (page[0] == '0' || page[0] == '1') window.PageControl1->setCurrentIndex(page[0] - '0');
+  }
+}
+
+}  // namespace ll::app

@@ -1,0 +1,25 @@
+#pragma once
+// Start-up of the program, shared by main() and the tests that drive the real window.
+
+#include <memory>
+
+#include "app/MainForm.h"
+
+namespace ll::app {
+
+inline constexpr const char* kApplicationTitle = "Velmaro - Bootloader";
+
+struct ProgramWindows {
+  std::unique_ptr<TfrmMain> frmMain;
+};
+
+// Sets the application title, creates the main window (which applies English and the built brand)
+// and the hidden program-list window, and shows the main window. The caller runs the loop.
+ProgramWindows StartProgram();
+
+// For screenshots only: LINKLOADER_SHOT_LANG=<code '0'..'6'> checks that language's button and
+// LINKLOADER_SHOT_PAGE=<0|1> selects the page, as if the user had clicked them after start-up.
+// Unset or invalid values change nothing.
+void ApplyScreenshotSettings(TfrmMain& window);
+
+}  // namespace ll::app

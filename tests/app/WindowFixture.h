@@ -1,0 +1,196 @@
+#pragma once
+// Drives the program's real main window in a test (QT_QPA_PLATFORM=offscreen, real mouse clicks).
+//
+//   ll::test::WindowFixture app;                  // starts the program's windows as main() does
+//   app.SetFileDialogResult("/tmp/x.hexfw");      // what the open dialog will answer
+//   app.Click("bbOpen");                          // returns when the click handler has returned
+//   app.SetSwitch(ll::device::Switch::DeviceID, true);
+//   app.PointComAt(1, simulator.DevicePath());    // COM1 -> a pseudo-terminal
+//   EXPECT_TRUE(app.WaitFor([&] { return app.LogLines().contains("Finished"); }));
+//
+// Or derive a test from ll::test::WindowTest and use app() (a WindowFixture) and win().
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QStringList>
+#include <QTest>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Application.h"
+#include "app/MainForm.h"
+#include "app/Program.h"
+
+namespace ll::test {
+
+class WindowFixture {
+ public:
+  WindowFixture() {
+    ll::app::SetErrorReport([this](const std::string& message) { errors_.push_back(message); });
+    windows_ = ll::app::StartProgram();
+    // No real dialog and no browser in a test: by default the dialog is cancelled and a web
+    // address is only recorded.
+    Window().odOpen.hook = [this](const QString& filter, const QString& defaultExt) {
+      lastFilter_ = filter;
+      lastDefaultExt_ = defaultExt;
+      return dialogAnswer_;
+    };
+    Window().urlOpener = [this](const QUrl& url) {
+      openedUrls_.push_back(url.toString());
+      return false;
+    };
+    (void)QTest::qWaitForWindowExposed(&Window());
+    QCoreApplication::processEvents();
+  }
+
+  ~WindowFixture() {
+    windows_.frmMain.reset();
+    ll::app::SetErrorReport({});
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+
+  WindowFixture(const WindowFixture&) = delete;
+  WindowFixture& operator=(const WindowFixture&) = delete;
+
+  ll::app::TfrmMain& Window() { return *windows_.frmMain; }
+  ll::device::ProgramState& State() { return Window().state; }
+
+  // A control by object name, anywhere in the main window (nullptr when there is none).
+  template <typename W = QWidget>
+  W* Find(const QString& objectName) {
+    return Window().findChild<W*>(objectName);
+  }
+
+  // A left click in the middle of the named control, as a user would do it. A control on the page
+  // that is not shown is reached by first selecting its page (clicking its tab). Returns when the
+  // click handler has returned, so a device operation has ended by then. Fails the test when the
+  // control does not exist.
+  void Click(const QString& objectName) {
+    QWidget* w = Find(objectName);
+    ASSERT_NE(w, nullptr) << "no control named " << objectName.toStdString();
+    ShowPageOf(w);
+    QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, w->rect().center());
+  }
+
+  // Selects the page (0 programming, 1 working parameters) with a click on its tab.
+  void SelectPage(int index) {
+    QTabBar* bar = Window().PageControl1->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, bar->tabRect(index).center());
+  }
+
+  // ---- What the user sees ----
+  QStringList LogLines() const {
+    const QString text = windows_.frmMain->meLog->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(u'\n');
+  }
+  QString Edit1() const { return windows_.frmMain->Edit1->text(); }
+  QString Edit2() const { return windows_.frmMain->Edit2->text(); }
+  QString Edit3() const { return windows_.frmMain->Edit3->text(); }
+  QStringList Memo1Lines() const {
+    const QString text = windows_.frmMain->Memo1->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(u'\n');
+  }
+  // The current text of a message slot (language-dependent), as QString.
+  QString Message(ll::device::MsgSlot slot) {
+    return QString::fromStdString(State().MessageTable[slot]);
+  }
+
+  // ---- The open dialog ----
+  // The path the next dialogs answer with; an empty text means Cancel.
+  void SetFileDialogResult(const QString& path) { dialogAnswer_ = path; }
+  void SetFileDialogHook(std::function<QString(const QString&, const QString&)> hook) {
+    Window().odOpen.hook = std::move(hook);
+  }
+  // Answers the dialog with `path` and clicks "Open file".
+  void ChooseFile(const QString& path) {
+    SetFileDialogResult(path);
+    Click("bbOpen");
+  }
+  QString LastDialogFilter() const { return lastFilter_; }
+  QString LastDialogDefaultExt() const { return lastDefaultExt_; }
+
+  // ---- Developer strip, port ----
+  void SetSwitch(ll::device::Switch s, bool checked) {
+    using ll::device::Switch;
+    auto& w = Window();
+    QCheckBox* box = nullptr;
+    switch (s) {
+      case Switch::DecodeON: box = w.DecodeON; break;
+      case Switch::EEPROM: box = w.EEPROM; break;
+      case Switch::All_memory: box = w.All_memory; break;
+      case Switch::DeviceID: box = w.DeviceID; break;
+      case Switch::PICencoding: box = w.PICencoding; break;
+      case Switch::Flash_size: box = w.Flash_size; break;
+    }
+    box->setChecked(checked);
+  }
+  // COM<number> opens `devicePath` from now on (the serial component reads LINKLOADER_COM<n>).
+  static void PointComAt(int number, const std::string& devicePath) {
+    ::setenv(("LINKLOADER_COM" + std::to_string(number)).c_str(), devicePath.c_str(), 1);
+  }
+  void SelectPort(int index) { Window().cbPort->setCurrentIndex(index); }
+
+  // ---- Waiting ----
+  // Lets events run until `condition` holds or the deadline passes; true when it holds. Sleeps
+  // between events (woken by timers, posted events and the serial wake-up), so it never spins.
+  bool WaitFor(const std::function<bool()>& condition,
+               std::chrono::milliseconds deadline = std::chrono::seconds(60)) {
+    QDeadlineTimer timer(deadline);
+    while (!condition()) {
+      if (timer.hasExpired()) return condition();
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents,
+                                      static_cast<int>(std::min<qint64>(timer.remainingTime(), 100)));
+      QCoreApplication::sendPostedEvents();
+    }
+    return true;
+  }
+  // Lets events run for about `duration` (for "nothing happens" checks).
+  static void RunEventsFor(std::chrono::milliseconds duration) {
+    QTest::qWait(static_cast<int>(duration.count()));
+  }
+
+  // Messages that reached the application's error report while this fixture lived.
+  const std::vector<std::string>& ErrorReports() const { return errors_; }
+  // Web addresses LOGOClick asked to open.
+  const std::vector<QString>& OpenedUrls() const { return openedUrls_; }
+
+ private:
+  void ShowPageOf(QWidget* w) {
+    auto& win = Window();
+    for (int i = 0; i < win.PageControl1->count(); ++i) {
+      QWidget* page = win.PageControl1->widget(i);
+      if ((page == w || page->isAncestorOf(w)) && win.PageControl1->currentIndex() != i) {
+        SelectPage(i);
+        QCoreApplication::processEvents();
+      }
+    }
+  }
+
+  ll::app::ProgramWindows windows_;
+  QString dialogAnswer_;
+  QString lastFilter_;
+  QString lastDefaultExt_;
+  std::vector<std::string> errors_;
+  std::vector<QString> openedUrls_;
+};
+
+// GoogleTest fixture with a fresh program window per test.
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override { app_ = std::make_unique<WindowFixture>(); }
+  void TearDown() override { app_.reset(); }
+  WindowFixture& app() { return *app_; }
+  ll::app::TfrmMain& win() { return app_->Window(); }
+
+ private:
+  std::unique_ptr<WindowFixture> app_;
+};
+
+}  // namespace ll::test
