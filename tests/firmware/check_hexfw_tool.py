@@ -1,0 +1,231 @@
+#!/usr/bin/env python3
+"""Checks linkloader-hexfw from the outside, against independent readers.
+
+Usage: check_hexfw_tool.py PATH/TO/linkloader-hexfw REPO_ROOT
+
+- encode/decode round trip of every sample, and encode compared with the generator's own
+  encoder (the committed .hexfw files);
+- dump of the .hexfw and of the .hex form give identical images, and those images match what
+  python3-intelhex reads from the plain file (FLASH, EEPROM at 0xF00000, configuration words at
+  0x300000; 0xFF where the file sets nothing);
+- the generator reproduces the committed samples;
+- programs prints the comment lines, converted exactly like Python's cp1250 codec;
+- refusals write nothing and bad input never kills the tool with a signal.
+"""
+
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from intelhex import IntelHex
+
+TOOL = None
+ROOT = None
+
+FLASH_SIZE = 0x8000
+EEPROM_BASE, EEPROM_SIZE = 0xF00000, 0x100
+CONFIG_BASE, CONFIG_SIZE = 0x300000, 0x10
+
+
+def samples():
+    stems = [os.path.join(ROOT, "tests", "firmware", "data", name[:-4])
+             for name in sorted(os.listdir(os.path.join(ROOT, "tests", "firmware", "data")))
+             if name.endswith(".hex")]
+    return stems + [os.path.join(ROOT, "examples", "demo")]
+
+
+def run(*args, check=True):
+    result = subprocess.run([TOOL, *args], capture_output=True)
+    if check and result.returncode != 0:
+        raise AssertionError(f"{args} failed: {result.stderr.decode(errors='replace')}")
+    return result
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def oracle_images(hex_path):
+    """Images as python3-intelhex reads the plain file. It does not know comment lines, so the
+    lines that are not records are left out; everything after the end record is too."""
+    kept = []
+    for line in read(hex_path).split(b"\r\n"):
+        if line.startswith(b":"):
+            kept.append(line)
+        if line == b":00000001FF":
+            break
+    with tempfile.NamedTemporaryFile("wb", suffix=".hex", delete=False) as f:
+        f.write(b"\n".join(kept) + b"\n")
+        name = f.name
+    try:
+        ih = IntelHex(name)
+    finally:
+        os.unlink(name)
+    ih.padding = 0xFF
+
+    def image(base, size):
+        return bytes(ih[base + i] for i in range(size))
+
+    return image(0, FLASH_SIZE), image(EEPROM_BASE, EEPROM_SIZE), image(CONFIG_BASE, CONFIG_SIZE), ih
+
+
+class RoundTrip(unittest.TestCase):
+    def test_encode_then_decode_gives_every_sample_back(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            for stem in samples():
+                with self.subTest(sample=os.path.basename(stem)):
+                    encoded = os.path.join(tmp, "x.hexfw")
+                    decoded = os.path.join(tmp, "x.hex")
+                    run("encode", stem + ".hex", encoded)
+                    self.assertEqual(read(encoded), read(stem + ".hexfw"))
+                    run("decode", encoded, decoded)
+                    self.assertEqual(read(decoded), read(stem + ".hex"))
+                    run("decode", stem + ".hexfw", decoded)
+                    self.assertEqual(read(decoded), read(stem + ".hex"))
+
+    def test_generator_reproduces_the_committed_samples(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            subprocess.run([sys.executable, os.path.join(ROOT, "tests", "firmware", "make_samples.py"),
+                            "--root", tmp], check=True)
+            for stem in samples():
+                rel = os.path.relpath(stem, ROOT)
+                for ext in (".hex", ".hexfw"):
+                    with self.subTest(file=rel + ext):
+                        self.assertEqual(read(os.path.join(tmp, rel + ext)), read(stem + ext))
+
+
+class DumpAgainstIntelHex(unittest.TestCase):
+    def test_images_match_the_independent_reader(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            for stem in samples():
+                with self.subTest(sample=os.path.basename(stem)):
+                    enc_dir = os.path.join(tmp, "enc")
+                    plain_dir = os.path.join(tmp, "plain")
+                    out = run("dump", stem + ".hexfw", "--out", enc_dir).stdout.decode()
+                    run("dump", stem + ".hex", "--plain", "--out", plain_dir)
+                    for name in ("flash.bin", "eeprom.bin", "config.bin"):
+                        self.assertEqual(read(os.path.join(enc_dir, name)),
+                                         read(os.path.join(plain_dir, name)), name)
+                    flash, eeprom, config, ih = oracle_images(stem + ".hex")
+                    self.assertEqual(read(os.path.join(enc_dir, "flash.bin")), flash)
+                    self.assertEqual(read(os.path.join(enc_dir, "eeprom.bin")), eeprom)
+                    self.assertEqual(read(os.path.join(enc_dir, "config.bin")), config)
+                    # The tops are the highest address written inside each window.
+                    addresses = ih.addresses()
+                    flash_top = max((a for a in addresses if a < FLASH_SIZE), default=-1)
+                    eeprom_top = max((a - EEPROM_BASE for a in addresses
+                                      if EEPROM_BASE <= a < EEPROM_BASE + EEPROM_SIZE), default=-1)
+                    self.assertIn(f"FlashTop: {flash_top} ", out)
+                    self.assertIn(f"EepromTop: {eeprom_top} ", out)
+                    self.assertIn("Result: LineEndOfFile", out)
+
+    def test_failing_file_names_its_line_and_writes_nothing(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            bad = os.path.join(tmp, "bad.hex")
+            with open(bad, "wb") as f:
+                f.write(b":020000040000FA\r\n:0100000055AB\r\n:00000001FF\r\n")
+            out_dir = os.path.join(tmp, "out")
+            result = run("dump", bad, "--plain", "--out", out_dir, check=False)
+            self.assertEqual(result.returncode, 1)
+            err = result.stderr.decode()
+            self.assertEqual(err.count("\n"), 1, err)
+            self.assertIn("line 2", err)
+            self.assertIn("LineChecksumError", err)
+            self.assertFalse(os.path.exists(out_dir))
+
+    def test_dump_needs_out(self):
+        result = run("dump", samples()[0] + ".hexfw", check=False)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(b"--out", result.stderr)
+
+
+class Programs(unittest.TestCase):
+    def test_comment_lines_are_converted_like_the_cp1250_codec(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            texts = [bytes(range(0x80 + 16 * i, 0x90 + 16 * i)) for i in range(8)]
+            texts += [b" 11 - plain ASCII", b";twice", b""]
+            plain = os.path.join(tmp, "p.hex")
+            with open(plain, "wb") as f:
+                f.write(b":00000001FF\r\n" + b"".join(b";" + t + b"\r\n" for t in texts))
+                f.write(b" ;no comment\r\n")
+            out = run("programs", plain, "--plain").stdout
+            expected = "".join(t.decode("cp1250", errors="replace") + "\n" for t in texts)
+            self.assertEqual(out.decode("utf-8"), expected)
+            raw = run("programs", plain, "--plain", "--raw").stdout
+            self.assertEqual(raw, b"".join(t + b"\n" for t in texts))
+
+            encoded = os.path.join(tmp, "p.hexfw")
+            refused = run("encode", plain, encoded, check=False)
+            if refused.returncode == 0:
+                self.assertEqual(run("programs", encoded).stdout, out)
+
+    def test_demo_lists_its_vehicle_programs(self):
+        out = run("programs", os.path.join(ROOT, "examples", "demo.hexfw")).stdout.decode()
+        self.assertIn(" 11 - City hatchback", out)
+        self.assertGreaterEqual(out.count("\n"), 5)
+        self.assertNotIn(":", out.splitlines()[0][:1])
+
+
+class Refusals(unittest.TestCase):
+    def test_encode_refuses_a_line_whose_stored_form_holds_a_line_end(self):
+        # Line 1, position 1 is shifted by 'k' (0x6B): 0xA2 + 0x6B = 0x10D, a CR.
+        # Line 2, position 2 is shifted by 'q' (0x71): 0x99 + 0x71 = 0x10A, an LF.
+        # Line 3, position 3 is shifted by 'w' (0x77): 0xA3 + 0x77 = 0x11A, the end marker.
+        cases = [(b";\xA2"[1:] + b"x", 1), (b":00000001FF\r\n;\x99", 2),
+                 (b":00000001FF\r\n;\r\n;x\xA3", 3)]
+        with tempfile.TemporaryDirectory() as tmp:
+            for content, line in cases:
+                with self.subTest(line=line):
+                    src = os.path.join(tmp, "in.hex")
+                    dst = os.path.join(tmp, "out.hexfw")
+                    with open(src, "wb") as f:
+                        f.write(content + b"\r\n")
+                    with open(dst, "wb") as f:
+                        f.write(b"previous")
+                    result = run("encode", src, dst, check=False)
+                    self.assertEqual(result.returncode, 1)
+                    self.assertIn(f"line {line}:".encode(), result.stderr)
+                    self.assertEqual(read(dst), b"previous")
+                    self.assertEqual(sorted(os.listdir(tmp)), ["in.hex", "out.hexfw"])
+
+    def test_bad_input_never_kills_the_tool(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            garbage = os.path.join(tmp, "garbage")
+            with open(garbage, "wb") as f:
+                f.write(bytes((i * 131 + 7) & 0xFF for i in range(100000)))
+            long_line = os.path.join(tmp, "long")
+            with open(long_line, "wb") as f:
+                f.write(b":" + b"F" * (10 * 1024 * 1024) + b"\r\n:00000001FF\r\n")
+            empty = os.path.join(tmp, "empty")
+            open(empty, "wb").close()
+            missing = os.path.join(tmp, "missing")
+            out = os.path.join(tmp, "out")
+            for path in (garbage, long_line, empty, missing, tmp):
+                for mode in ([], ["--plain"]):
+                    with self.subTest(path=os.path.basename(path), mode=mode):
+                        result = run("dump", path, *mode, "--out", out, check=False)
+                        self.assertEqual(result.returncode, 1, result.stderr)
+                        self.assertFalse(os.path.exists(out))
+                        result = run("programs", path, *mode, check=False)
+                        self.assertIn(result.returncode, (0, 1))
+                for command in ("encode", "decode"):
+                    result = run(command, path, os.path.join(tmp, "conv"), check=False)
+                    self.assertIn(result.returncode, (0, 1), result.stderr)
+
+    def test_help(self):
+        for args in (["--help"], ["encode", "--help"], ["decode", "--help"],
+                     ["dump", "--help"], ["programs", "--help"]):
+            with self.subTest(args=args):
+                result = run(*args)
+                self.assertIn(b"linkloader-hexfw", result.stdout)
+        self.assertEqual(run("frobnicate", check=False).returncode, 2)
+        self.assertEqual(run(check=False).returncode, 2)
+
+
+if __name__ == "__main__":
+    TOOL = os.path.abspath(sys.argv[1])
+    ROOT = os.path.abspath(sys.argv[2])
+    unittest.main(argv=[sys.argv[0], "-v"])
