@@ -33,6 +33,15 @@ std::string Hex8(unsigned value) {
   return text;
 }
 
+// "Anuluj" pressed while messages ran after a block: the next block's re-arm would overwrite
+// the cancel, so the upload ends here, before another packet goes out.
+bool CancelledBetweenBlocks(DeviceContext& ctx) {
+  if (ctx.state.TimeoutCounter != -1) return false;
+  ctx.host.Log(Text(ctx, MsgCancelled));
+  CloseLink(ctx);
+  return true;
+}
+
 // Outcome of one block: written, or the upload has ended (already reported).
 bool WriteBlock(DeviceContext& ctx, std::uint8_t command, int address, const std::uint8_t* data,
                 const std::string& refusedLine) {
@@ -81,6 +90,7 @@ bool WriteFlash(DeviceContext& ctx) {
     }
     host.SetPosition(Bar::Programming, b);
     host.ProcessMessages();
+    if (CancelledBetweenBlocks(ctx)) return false;
   }
   return true;
 }
@@ -112,6 +122,7 @@ bool WriteEeprom(DeviceContext& ctx) {
     }
     host.SetPosition(Bar::Programming, b);
     host.ProcessMessages();
+    if (CancelledBetweenBlocks(ctx)) return false;
   }
   // Only a fully written EEPROM makes the image a faithful copy for a later configuration write.
   state.eepromImageIsModule = (last + 1 == kEepromBlocks);
