@@ -288,9 +288,11 @@ void Simulator::Impl::Execute(Clock::time_point at) {
       break;
     }
     case kCmdReadId:
+      if (opt.silentReadId) return;
       Send({kCmdReadId, opt.deviceId[0], opt.deviceId[1]}, at, Clock::duration::zero());
       break;
     case kCmdReadEeprom: {
+      if (opt.silentReadBlock == f.address / static_cast<int>(kBlockBytes)) return;
       std::vector<std::uint8_t> reply{kCmdReadEeprom};
       {
         std::lock_guard lock(m);

@@ -56,6 +56,8 @@ struct SimOptions {
   BlockRef slowAckBlock;          // ... of this block only; block < 0: of every block
   bool badReplyChecksum = false;  // CmdReadEeprom replies carry a wrong last byte
   BlockRef goneAtBlock;           // the device disappears when this block arrives
+  int silentReadBlock = -1;       // CmdReadEeprom of this block (address / 16) gets no reply
+  bool silentReadId = false;      // CmdReadId gets no reply
 
   // A quiet line this long in command mode followed by a start byte begins a new connection.
   // It stands for the RTS reset pulse, which a pseudo-terminal cannot carry.
