@@ -1,0 +1,128 @@
+// Uploads that the module refuses or stops answering: each ends with its message, the port
+// closed, and no restart command.
+
+#include <gtest/gtest.h>
+
+#include "device/Link.h"
+#include "support/DeviceRig.h"
+
+namespace {
+
+using namespace ll::device;
+using ll::sim::Memory;
+using ll::test::DeviceRig;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kEepromBase = 0xF00000;
+
+// A file with FLASH and EEPROM data; with the start switches that is 2016 + 16 blocks.
+void ChooseFirmware(DeviceRig& rig) {
+  rig.ChooseHex({{0x0200, Bytes(64, 0x5C)}, {kEepromBase, Bytes(32, 0x6D)}});
+}
+
+int Resets(const DeviceRig& rig) {
+  int n = 0;
+  for (const auto& f : rig.sim.Frames()) n += f.command == CmdReset;
+  return n;
+}
+
+void ExpectEndedWithoutRestart(DeviceRig& rig, const std::string& lastLine) {
+  ASSERT_FALSE(rig.host.log.empty());
+  EXPECT_EQ(rig.host.log.back(), lastLine);
+  EXPECT_FALSE(rig.port.Open());
+  EXPECT_EQ(Resets(rig), 0);
+  EXPECT_FALSE(rig.state.operationRunning);
+  // Edit1 keeps the last counter value of the wait.
+  EXPECT_NO_THROW((void)std::stoi(rig.host.edit1)) << rig.host.edit1;
+}
+
+TEST(UploadFailure, FlashBlockRefusedWithStatus5AtBlock32) {
+  ll::sim::SimOptions o;
+  o.refuseBlock = {Memory::Flash, 32};
+  o.refuseStatus = 5;
+  DeviceRig rig(o);
+  ChooseFirmware(rig);
+  UploadFirmware(rig.ctx);
+  ExpectEndedWithoutRestart(rig, rig.Msg(MsgFlashWriteError) + "00000200; error code 5");
+  EXPECT_EQ(rig.sim.Frames().size(), 1u);
+  EXPECT_EQ(rig.host.Position(Bar::Programming), rig.host.Min(Bar::Programming));
+}
+
+TEST(UploadFailure, FlashBlockRefusedLaterNamesItsAddress) {
+  ll::sim::SimOptions o;
+  o.refuseBlock = {Memory::Flash, 0x7FF};
+  o.refuseStatus = 200;
+  DeviceRig rig(o);
+  ChooseFirmware(rig);
+  UploadFirmware(rig.ctx);
+  ExpectEndedWithoutRestart(rig, rig.Msg(MsgFlashWriteError) + "00007FF0; error code 200");
+}
+
+TEST(UploadFailure, EepromBlockRefusedHasNoAddress) {
+  ll::sim::SimOptions o;
+  o.refuseBlock = {Memory::Eeprom, 3};
+  o.refuseStatus = 7;
+  DeviceRig rig(o);
+  ChooseFirmware(rig);
+  UploadFirmware(rig.ctx);
+  ExpectEndedWithoutRestart(rig, rig.Msg(MsgEepromWriteError) + "; error code 7");
+  EXPECT_EQ(rig.sim.Frames().size(), 2016u + 4u) << "no block after the refused one";
+  EXPECT_FALSE(rig.state.eepromImageIsModule);
+}
+
+TEST(UploadFailure, FlashBlockNotAcknowledgedInTime) {
+  ll::sim::SimOptions o;
+  o.silentBlock = {Memory::Flash, 40};
+  DeviceRig rig(o);
+  ChooseFirmware(rig);
+  UploadFirmware(rig.ctx);
+  ExpectEndedWithoutRestart(rig, rig.Msg(MsgCommError));
+  EXPECT_EQ(rig.host.Position(Bar::Programming), 0);
+  EXPECT_EQ(rig.host.Min(Bar::Programming), 0);
+  EXPECT_EQ(rig.host.edit1, "1");
+}
+
+TEST(UploadFailure, EepromBlockNotAcknowledgedInTime) {
+  ll::sim::SimOptions o;
+  o.silentBlock = {Memory::Eeprom, 15};
+  DeviceRig rig(o);
+  ChooseFirmware(rig);
+  UploadFirmware(rig.ctx);
+  ExpectEndedWithoutRestart(rig, rig.Msg(MsgCommError));
+  EXPECT_FALSE(rig.state.eepromImageIsModule);
+}
+
+TEST(UploadFailure, ASlowAcknowledgementWithinTheBudgetIsWaitedFor) {
+  ll::sim::SimOptions o;
+  o.slowAckMs = 700;
+  o.slowAckBlock = {Memory::Flash, 33};
+  DeviceRig rig(o);
+  ChooseFirmware(rig);
+  UploadFirmware(rig.ctx);
+  EXPECT_EQ(rig.host.log.back(), rig.Msg(MsgDone));
+  EXPECT_TRUE(rig.WaitForResets(1));
+}
+
+TEST(UploadFailure, ADeviceThatGoesAwayMidUploadEndsWithAMessage) {
+  ll::sim::SimOptions o;
+  o.goneAtBlock = {Memory::Flash, 100};
+  DeviceRig rig(o);
+  ChooseFirmware(rig);
+  std::string error;
+  try {
+    UploadFirmware(rig.ctx);
+  } catch (const std::exception& e) {
+    error = e.what();  // what the window's general error report would show
+  }
+  EXPECT_TRUE(rig.sim.Gone());
+  if (error.empty()) {
+    EXPECT_EQ(rig.host.log.back(), rig.Msg(MsgCommError));
+  } else {
+    EXPECT_FALSE(rig.host.log.empty());
+  }
+  EXPECT_FALSE(rig.port.Open());
+  EXPECT_FALSE(rig.state.operationRunning);
+  EXPECT_EQ(Resets(rig), 0);
+}
+
+}  // namespace
