@@ -1,0 +1,641 @@
+#include "serial/AdPort.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "serial/AwUser.h"
+
+namespace ll::serial {
+
+namespace {
+
+constexpr char kDeviceNameFormat[] = "\\\\.\\COM%u";
+constexpr uint32_t kComponentWindowHandle = 1;  // the component's own notification handler
+
+// Percent of a size, rounded to nearest.
+uint16_t Percent(uint32_t value, uint32_t percent) {
+  return static_cast<uint16_t>((value * percent + 50) / 100);
+}
+
+uint8_t SwFlowMode(TSWFlowOptions v) {
+  switch (v) {
+    case TSWFlowOptions::swfReceive: return 2;
+    case TSWFlowOptions::swfTransmit: return 1;
+    case TSWFlowOptions::swfBoth: return 3;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+TApdCustomComPort::TApdCustomComPort() = default;
+
+TApdCustomComPort::~TApdCustomComPort() {
+  if (dispatcher_) {
+    try {
+      DoClose();
+    } catch (...) {
+      // A destructor must not throw; the port is torn down below in any case.
+    }
+    dispatcher_.reset();
+  }
+}
+
+std::string TApdCustomComPort::DeviceName(uint16_t comNumber) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, kDeviceNameFormat, static_cast<unsigned>(comNumber));
+  return buf;
+}
+
+int32_t TApdCustomComPort::CheckException(int32_t code, std::string_view osText) const {
+  if (code >= 0 || loading_) return code;
+  return CheckErrorCode(code, osText);
+}
+
+void TApdCustomComPort::Report(const std::exception& e) {
+  if (errorReport_) {
+    errorReport_(e);
+  } else {
+    std::fprintf(stderr, "%s\n", e.what());
+  }
+}
+
+// ---- Open and close ---------------------------------------------------------------------------
+void TApdCustomComPort::SetOpen(bool v) {
+  if (loading_) {
+    openWanted_ = v;
+    return;
+  }
+  if (v) {
+    if (state_ == TPortState::psShuttingDown) {
+      openPending_ = true;
+      return;
+    }
+    if (open_ || dispatcher_) return;
+    DoOpen();
+  } else {
+    openPending_ = false;
+    if (!open_ || state_ != TPortState::psOpen) return;
+    DoClose();
+  }
+}
+
+void TApdCustomComPort::EndLoading() {
+  loading_ = false;
+  if (!openWanted_) return;
+  openWanted_ = false;
+  try {
+    SetOpen(true);
+  } catch (const std::exception& e) {
+    Report(e);
+  }
+}
+
+void TApdCustomComPort::DoOpen() {
+  if (tapiMode_ != TTapiMode::tmOn && comNumber_ == 0) {
+    const uint16_t chosen = (promptForPort_ && portPrompt_) ? portPrompt_() : 0;
+    if (chosen == 0) CheckErrorCode(ecNoPortSelected);
+    comNumber_ = chosen;
+  }
+  if (deviceLayer_ != TDeviceLayer::dlWin32) CheckErrorCode(ecNullApi);
+  dispatcher_ = CreateOsDispatcher(this);
+  try {
+    dispatcher_->SetDeviceName(DeviceName(comNumber_));
+    uint32_t control = 0;
+    if (dtr_) control |= TApdBaseDispatcher::kCtlDtr;
+    if (rts_) control |= TApdBaseDispatcher::kCtlRts;
+    if (hwFlow_ & hwfUseDTR) control |= TApdBaseDispatcher::kCtlAutoDtr;
+    if (hwFlow_ & hwfUseRTS) control |= TApdBaseDispatcher::kCtlAutoRts;
+    int32_t rc = dispatcher_->OpenDevice(baud_, control, outSize_, inSize_, stopBits_, dataBits_,
+                                         static_cast<uint8_t>(parity_));
+    // Access denied means another program holds the port; "not found" means no such port.
+    if (rc == ecAccessDenied) rc = ecAlreadyOpen;
+    if (rc == ecFileNotFound || rc == ecPathNotFound) rc = ecBadId;
+    if (rc != 0) CheckErrorCode(rc, dispatcher_->LastOsErrorText());
+
+    state_ = TPortState::psOpen;
+    AnnounceTriggerNeed();
+    // Settings stored while closed take effect now.
+    {
+      ApplyTraceState(true, tracing_);
+      ApplyTraceState(false, logging_);
+      ApplyHWFlow();
+      ApplySWFlow();
+      CheckException(dispatcher_->SetXonXoffChars(xonChar_, xoffChar_));
+      dispatcher_->SetDataAvailableLength(triggerLength_);
+      if (dispatcher_->SetDtrLine(dtr_) != 0) dtr_ = dispatcher_->DtrState();
+      if (dispatcher_->SetRtsLine(rts_) != 0) rts_ = dispatcher_->RtsState();
+      dispatcher_->SetOption(kOptionUseEventWord, useEventWord_);
+      dispatcher_->SetRS485Mode(rs485_);
+      dispatcher_->SetThreadBoost(threadBoost_);
+    }
+    force_ = false;
+    open_ = true;
+    dispatcher_->RegisterWndTriggerHandler(kComponentWindowHandle);
+    if (savedTriggers_) {
+      dispatcher_->RestoreTriggers(*savedTriggers_);
+      savedTriggers_.reset();
+    }
+  } catch (...) {
+    open_ = false;
+    state_ = TPortState::psClosed;
+    dispatcher_.reset();
+    throw;
+  }
+  for (auto it = bound_.rbegin(); it != bound_.rend(); ++it) {
+    (*it)->PortNotification(static_cast<TApdComPort&>(*this), kMsgPortOpen);
+  }
+  if (onPortOpen_) onPortOpen_(*this);
+}
+
+void TApdCustomComPort::DoClose() {
+  // A trace or log that is on or paused goes to its file; a failing dump must not keep the port
+  // open.
+  try {
+    SetTracing(TTraceLogState::tlDump);
+  } catch (const std::exception& e) {
+    Report(e);
+  }
+  try {
+    SetLogging(TTraceLogState::tlDump);
+  } catch (const std::exception& e) {
+    Report(e);
+  }
+  state_ = TPortState::psShuttingDown;
+  for (auto* c : bound_) {
+    if (c->WantsClosingNotice()) {
+      c->PortNotification(static_cast<TApdComPort&>(*this), kMsgPortClosing);
+    }
+  }
+  savedTriggers_ = std::make_unique<TTriggerSet>(dispatcher_->SaveTriggers());
+  dispatcher_->CloseDevice();
+  if (dispatcher_->Delivering()) {
+    PostNotification(kMsgClosePending, static_cast<uint32_t>(dispatcher_->Handle()) << 16, 0, {});
+  } else {
+    FinishClose();
+  }
+  for (auto* c : bound_) c->PortNotification(static_cast<TApdComPort&>(*this), kMsgPortClose);
+  if (onPortClose_) onPortClose_(*this);
+}
+
+void TApdCustomComPort::FinishClose() {
+  if (dispatcher_) dispatcher_->DeregisterWndTriggerHandler(kComponentWindowHandle);
+  dispatcher_.reset();
+  state_ = TPortState::psClosed;
+  open_ = false;
+  if (openPending_) {
+    openPending_ = false;
+    DoOpen();
+  }
+}
+
+// ---- Notifications -----------------------------------------------------------------------------
+void TApdCustomComPort::PostNotification(uint32_t message, uint32_t param, int32_t code,
+                                         std::string text) {
+  {
+    std::lock_guard<std::mutex> lock(noteMutex_);
+    notes_.push_back({message, param, code, std::move(text)});
+  }
+  Wake();
+}
+
+void TApdCustomComPort::Wake() {
+  std::shared_ptr<const std::function<void()>> hook;
+  {
+    std::lock_guard<std::mutex> lock(hookMutex_);
+    hook = wakeHook_;
+  }
+  if (hook) (*hook)();
+}
+
+void TApdCustomComPort::SetWakeHook(std::function<void()> hook) {
+  auto p = hook ? std::make_shared<const std::function<void()>>(std::move(hook)) : nullptr;
+  std::lock_guard<std::mutex> lock(hookMutex_);
+  wakeHook_ = std::move(p);
+}
+
+int TApdCustomComPort::ProcessNotifications() {
+  std::deque<TNote> notes;
+  {
+    std::lock_guard<std::mutex> lock(noteMutex_);
+    notes.swap(notes_);
+  }
+  int handled = 0;
+  for (auto& n : notes) {
+    ++handled;
+    if (n.message == kMsgThreadError) {
+      try {
+        std::rethrow_exception(MakeErrorException(n.code, n.text));
+      } catch (const std::exception& e) {
+        Report(e);
+      }
+    } else if (n.message == kMsgClosePending) {
+      if (dispatcher_ && state_ == TPortState::psShuttingDown) {
+        if (dispatcher_->Delivering() || dispatcher_->RunningThreads() > 0) {
+          PostNotification(n.message, n.param, 0, {});
+        } else {
+          FinishClose();
+        }
+      }
+    }
+  }
+  return handled;
+}
+
+// ---- Dispatcher access ---------------------------------------------------------------------------
+bool TApdCustomComPort::ReachDispatcher() {
+  if (!dispatcher_ && !open_ && !loading_ && autoOpen_) SetOpen(true);
+  if (!dispatcher_) CheckErrorCode(ecCommNotOpen);
+  return state_ != TPortState::psShuttingDown;
+}
+
+bool TApdCustomComPort::CharReady() {
+  if (!ReachDispatcher()) return false;
+  return dispatcher_->InputAvailable();
+}
+
+uint8_t TApdCustomComPort::GetChar() {
+  if (!ReachDispatcher()) return 0;
+  uint8_t b = 0;
+  CheckException(dispatcher_->ReadInputByte(b));
+  return b;
+}
+
+void TApdCustomComPort::PutChar(uint8_t b) {
+  if (!ReachDispatcher()) return;
+  CheckException(dispatcher_->WriteOutput(&b, 1));
+}
+
+void TApdCustomComPort::FlushInBuffer() {
+  if (!ReachDispatcher()) return;
+  dispatcher_->DiscardInput();
+}
+
+void TApdCustomComPort::FlushOutBuffer() {
+  if (!ReachDispatcher()) return;
+  dispatcher_->DiscardOutput();
+}
+
+uint32_t TApdCustomComPort::OutBuffUsed() {
+  return dispatcher_ && state_ == TPortState::psOpen ? dispatcher_->OutBuffUsedTotal() : 0;
+}
+
+uint32_t TApdCustomComPort::OutBuffFree() {
+  return dispatcher_ && state_ == TPortState::psOpen ? dispatcher_->OutputFree() : 0;
+}
+
+uint32_t TApdCustomComPort::InBuffUsed() {
+  return dispatcher_ && state_ == TPortState::psOpen ? dispatcher_->InBuffUsed() : 0;
+}
+
+int32_t TApdCustomComPort::LineError() {
+  return dispatcher_ && state_ == TPortState::psOpen ? dispatcher_->GetLineError() : 0;
+}
+
+uint8_t TApdCustomComPort::ModemStatus() {
+  return dispatcher_ && state_ == TPortState::psOpen ? dispatcher_->GetModemStatus() : 0;
+}
+
+// ---- Property setters ------------------------------------------------------------------------------
+// Every setter does nothing when the value does not change, unless the force flag is set.
+// While the port is closed a change is stored and takes effect at the next open.
+
+void TApdCustomComPort::SetDeviceLayer(TDeviceLayer v) {
+  if (dispatcher_) return;
+  if (v == TDeviceLayer::dlWin32) deviceLayer_ = v;  // the only layer this build supports
+}
+
+void TApdCustomComPort::SetComNumber(uint16_t v) {
+  if (v == comNumber_ && !force_) return;
+  if (!dispatcher_ || state_ != TPortState::psOpen) {
+    comNumber_ = v;
+    if (!dispatcher_) force_ = true;
+    return;
+  }
+  TTriggerSet triggers = dispatcher_->SaveTriggers();
+  const TTraceLogState tracing = tracing_, logging = logging_;
+  SetOpen(false);
+  comNumber_ = v;
+  SetTracing(tracing);
+  SetLogging(logging);
+  force_ = true;
+  SetOpen(true);
+  if (dispatcher_) dispatcher_->RestoreTriggers(triggers);
+}
+
+void TApdCustomComPort::ApplyLineNow() {
+  CheckException(dispatcher_->ApplyLine(baud_, static_cast<uint8_t>(parity_), stopBits_,
+                                        dataBits_),
+                 dispatcher_->LastOsErrorText());
+}
+
+void TApdCustomComPort::SetBaud(int32_t v) {
+  if (v == baud_ && !force_) return;
+  const int32_t old = baud_;
+  baud_ = v;
+  if (dispatcher_ && state_ == TPortState::psOpen) {
+    try {
+      ApplyLineNow();
+    } catch (...) {
+      baud_ = old;  // the line keeps the rate it has
+      throw;
+    }
+  } else {
+    force_ = true;
+  }
+}
+
+void TApdCustomComPort::SetParity(TParity v) {
+  if (v == parity_ && !force_) return;
+  const TParity old = parity_;
+  parity_ = v;
+  if (dispatcher_ && state_ == TPortState::psOpen) {
+    try {
+      ApplyLineNow();
+    } catch (...) {
+      parity_ = old;
+      throw;
+    }
+  }
+}
+
+void TApdCustomComPort::SetDataBits(uint16_t v) {
+  if (v == dataBits_ && !force_) return;
+  const uint16_t old = dataBits_;
+  dataBits_ = v;
+  if (dispatcher_ && state_ == TPortState::psOpen) {
+    try {
+      ApplyLineNow();
+    } catch (...) {
+      dataBits_ = old;
+      throw;
+    }
+  }
+}
+
+void TApdCustomComPort::SetStopBits(uint16_t v) {
+  if (v == stopBits_ && !force_) return;
+  const uint16_t old = stopBits_;
+  stopBits_ = v;
+  if (dispatcher_ && state_ == TPortState::psOpen) {
+    try {
+      ApplyLineNow();
+    } catch (...) {
+      stopBits_ = old;
+      throw;
+    }
+  }
+}
+
+void TApdCustomComPort::SetInSize(uint16_t v) {
+  if (v == inSize_ && !force_) return;
+  inSize_ = v;
+  if (dispatcher_ && state_ == TPortState::psOpen) dispatcher_->SetQueueSizes(inSize_, outSize_);
+}
+
+void TApdCustomComPort::SetOutSize(uint16_t v) {
+  if (v == outSize_ && !force_) return;
+  outSize_ = v;  // the OutputRing keeps the size it was opened with
+  if (dispatcher_ && state_ == TPortState::psOpen) dispatcher_->SetQueueSizes(inSize_, outSize_);
+}
+
+void TApdCustomComPort::SetDTR(bool v) {
+  if (v == dtr_ && !force_) return;
+  if (dispatcher_ && state_ == TPortState::psOpen) {
+    if (dispatcher_->SetDtrLine(v) == 0) dtr_ = v;
+  } else {
+    dtr_ = v;
+  }
+}
+
+void TApdCustomComPort::SetRTS(bool v) {
+  if (v == rts_ && !force_) return;
+  if (dispatcher_ && state_ == TPortState::psOpen) {
+    if (dispatcher_->SetRtsLine(v) == 0) rts_ = v;
+  } else {
+    rts_ = v;
+  }
+}
+
+void TApdCustomComPort::ApplyHWFlow() {
+  if (hwFlow_ != 0) {
+    if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = Percent(inSize_, 90);
+    if (bufferResume_ == 0 || bufferResume_ > bufferFull_) bufferResume_ = Percent(inSize_, 10);
+  }
+  if (dispatcher_ && state_ == TPortState::psOpen) {
+    CheckException(dispatcher_->SetHardwareFlow(bufferFull_, bufferResume_, hwFlow_));
+  }
+}
+
+void TApdCustomComPort::SetHWFlowOptions(THWFlowOptionSet v) {
+  if (v == hwFlow_ && !force_) return;
+  hwFlow_ = v;
+  if (v & (hwfUseRTS | hwfRequireCTS)) {
+    rs485_ = false;
+    if (dispatcher_) dispatcher_->SetRS485Mode(false);
+  }
+  ApplyHWFlow();
+}
+
+void TApdCustomComPort::ApplySWFlow() {
+  if (swFlow_ != TSWFlowOptions::swfNone) {
+    if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = Percent(inSize_, 75);
+    if (bufferResume_ == 0 || bufferResume_ > bufferFull_) bufferResume_ = Percent(inSize_, 25);
+  }
+  if (dispatcher_ && state_ == TPortState::psOpen) {
+    if (swFlow_ == TSWFlowOptions::swfNone) {
+      CheckException(dispatcher_->ClearSoftwareFlow());
+    } else {
+      CheckException(
+          dispatcher_->SetSoftwareFlow(bufferFull_, bufferResume_, SwFlowMode(swFlow_)));
+    }
+  }
+}
+
+void TApdCustomComPort::SetSWFlowOptions(TSWFlowOptions v) {
+  if (v == swFlow_ && !force_) return;
+  swFlow_ = v;
+  ApplySWFlow();
+}
+
+void TApdCustomComPort::SetXOnChar(uint8_t v) {
+  if (v == xonChar_ && !force_) return;
+  xonChar_ = v;
+  if (dispatcher_ && state_ == TPortState::psOpen) {
+    CheckException(dispatcher_->SetXonXoffChars(xonChar_, xoffChar_));
+  }
+}
+
+void TApdCustomComPort::SetXOffChar(uint8_t v) {
+  if (v == xoffChar_ && !force_) return;
+  xoffChar_ = v;
+  if (dispatcher_ && state_ == TPortState::psOpen) {
+    CheckException(dispatcher_->SetXonXoffChars(xonChar_, xoffChar_));
+  }
+}
+
+void TApdCustomComPort::SetBufferFull(uint16_t v) {
+  if (v == bufferFull_ && !force_) return;
+  bufferFull_ = v > inSize_ ? Percent(inSize_, 90) : v;
+  ApplyHWFlow();
+  ApplySWFlow();
+}
+
+void TApdCustomComPort::SetBufferResume(uint16_t v) {
+  if (v == bufferResume_ && !force_) return;
+  bufferResume_ = v > bufferFull_ ? Percent(bufferFull_, 10) : v;
+  ApplyHWFlow();
+  ApplySWFlow();
+}
+
+// ---- Tracing and logging -----------------------------------------------------------------------------
+void TApdCustomComPort::ApplyTraceState(bool trace, TTraceLogState v) {
+  TTraceLogState& state = trace ? tracing_ : logging_;
+  if (!dispatcher_ || state_ != TPortState::psOpen) {
+    if (state_ == TPortState::psShuttingDown) return;
+    state = (v == TTraceLogState::tlOn) ? TTraceLogState::tlOn : TTraceLogState::tlOff;
+    return;
+  }
+  TApdBaseDispatcher& d = *dispatcher_;
+  const bool on = trace ? d.TracingOn() : d.LoggingOn();
+  const bool paused = trace ? d.TracePaused() : d.LogPaused();
+  auto dump = [&](bool append) {
+    return trace ? d.DumpTrace(traceName_, append, traceHex_, traceAllHex_)
+                 : d.DumpLog(logName_, append, logHex_, logAllHex_);
+  };
+  auto stop = [&] { trace ? d.StopTracing() : d.StopLogging(); };
+  switch (v) {
+    case TTraceLogState::tlOn:
+      if (paused) {
+        trace ? d.ResumeTracing() : d.ResumeLogging();
+      } else if (!on) {
+        CheckException(trace ? d.StartTracing(traceSize_) : d.StartLogging(logSize_));
+      }
+      state = TTraceLogState::tlOn;
+      return;
+    case TTraceLogState::tlOff:
+      stop();
+      state = TTraceLogState::tlOff;
+      return;
+    default:
+      break;
+  }
+  if (!on && !paused) return;  // every other value acts only on a recording that exists
+  switch (v) {
+    case TTraceLogState::tlPause:
+      if (on) {
+        trace ? d.PauseTracing() : d.PauseLogging();
+        state = TTraceLogState::tlPause;
+      }
+      break;
+    case TTraceLogState::tlClear:
+      trace ? d.ClearTracing() : d.ClearLogging();
+      break;
+    case TTraceLogState::tlDump:
+    case TTraceLogState::tlAppend: {
+      const int32_t rc = dump(v == TTraceLogState::tlAppend);
+      stop();
+      state = TTraceLogState::tlOff;
+      CheckException(rc);
+      break;
+    }
+    case TTraceLogState::tlAppendAndContinue: {
+      const int32_t rc = dump(true);
+      if (rc != 0) state = TTraceLogState::tlOff;
+      CheckException(rc);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void TApdCustomComPort::SetTracing(TTraceLogState v) {
+  if (v == tracing_ && !force_ && v != TTraceLogState::tlDump &&
+      v != TTraceLogState::tlAppend && v != TTraceLogState::tlAppendAndContinue &&
+      v != TTraceLogState::tlClear) {
+    return;
+  }
+  ApplyTraceState(true, v);
+}
+
+void TApdCustomComPort::SetLogging(TTraceLogState v) {
+  if (v == logging_ && !force_ && v != TTraceLogState::tlDump &&
+      v != TTraceLogState::tlAppend && v != TTraceLogState::tlAppendAndContinue &&
+      v != TTraceLogState::tlClear) {
+    return;
+  }
+  ApplyTraceState(false, v);
+}
+
+void TApdCustomComPort::SetTraceSize(uint32_t v) {
+  v = std::min(v, kMaxTraceSize);
+  if (v == traceSize_ && !force_) return;
+  traceSize_ = v;
+  if (!dispatcher_ || state_ != TPortState::psOpen) return;
+  if (dispatcher_->TracingOn()) {
+    dispatcher_->StopTracing();
+    CheckException(dispatcher_->StartTracing(traceSize_));
+  } else if (dispatcher_->TracePaused()) {
+    dispatcher_->StopTracing();
+    tracing_ = TTraceLogState::tlOff;
+  }
+}
+
+void TApdCustomComPort::SetLogSize(uint32_t v) {
+  v = std::min(v, kMaxLogSize);
+  if (v == logSize_ && !force_) return;
+  logSize_ = v;
+  if (!dispatcher_ || state_ != TPortState::psOpen) return;
+  if (dispatcher_->LoggingOn()) {
+    dispatcher_->StopLogging();
+    CheckException(dispatcher_->StartLogging(logSize_));
+  } else if (dispatcher_->LogPaused()) {
+    dispatcher_->StopLogging();
+    logging_ = TTraceLogState::tlOff;
+  }
+}
+
+// ---- The rest ------------------------------------------------------------------------------------------
+void TApdCustomComPort::SetUseEventWord(bool v) {
+  if (v == useEventWord_ && !force_) return;
+  useEventWord_ = v;
+  if (dispatcher_) dispatcher_->SetOption(kOptionUseEventWord, v);
+}
+
+void TApdCustomComPort::SetRS485Mode(bool v) {
+  if (v == rs485_ && !force_) return;
+  rs485_ = v;
+  if (dispatcher_) dispatcher_->SetRS485Mode(v);
+  if (v) {
+    hwFlow_ &= static_cast<THWFlowOptionSet>(~(hwfUseRTS | hwfRequireCTS));
+    SetRTS(false);
+  }
+}
+
+void TApdCustomComPort::SetOnTrigger(TTriggerEvent f) {
+  onTrigger_ = std::move(f);
+  if (dispatcher_ && state_ == TPortState::psOpen) AnnounceTriggerNeed();
+}
+
+void TApdCustomComPort::AnnounceTriggerNeed() {
+  dispatcher_->SetComponentWantsTriggers(static_cast<bool>(onTrigger_));
+}
+
+void TApdCustomComPort::SetTriggerLength(uint16_t v) {
+  if (v == triggerLength_ && !force_) return;
+  triggerLength_ = v;
+  if (dispatcher_) dispatcher_->SetDataAvailableLength(v);
+}
+
+void TApdCustomComPort::SetThreadBoost(int v) {
+  if (v == threadBoost_ && !force_) return;
+  threadBoost_ = v;
+  if (dispatcher_) dispatcher_->SetThreadBoost(v);
+}
+
+void TApdCustomComPort::RemoveBoundComponent(TApdBoundComponent* c) {
+  bound_.erase(std::remove(bound_.begin(), bound_.end(), c), bound_.end());
+}
+
+}  // namespace ll::serial

@@ -1,0 +1,167 @@
+#pragma once
+// The operating system's dispatcher for POSIX systems: the dispatcher's device operations on
+// termios, poll and ioctl, and the four worker threads that move bytes between the rings and
+// the driver.
+//
+// Device names "\\.\COM<n>" map to the path in the environment variable LINKLOADER_COM<n> when
+// it is set, else to /dev/ttyS<n-1>. The port is opened exclusively (flock plus TIOCEXCL).
+//
+// Every worker thread blocks in poll() on its file descriptors and on an eventfd that a stop
+// request makes readable, so closing wakes all of them at once.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "serial/AwUser.h"
+
+namespace ll::serial {
+
+inline constexpr int kReadWaitMs = 50;       // read thread's poll slice
+inline constexpr int kDispatchWaitMs = 50;   // dispatcher thread's queue wait
+inline constexpr int kWriteWaitMs = 100;     // write thread's poll slice
+inline constexpr int kStatusWaitMs = 100;    // modem-line sampling period of the status thread
+inline constexpr int kStartWaitMs = 3000;    // per thread at start
+inline constexpr int kOutQueueWaitMinMs = 10;   // re-check of the driver's transmit queue
+inline constexpr int kOutQueueWaitMaxMs = 100;
+
+// Maps a port number to the device path (env var LINKLOADER_COM<n>, else /dev/ttyS<n-1>).
+std::string PortPath(uint16_t comNumber);
+// Port number in a device name "\\.\COM<n>", 0 when the name has another form.
+uint16_t PortNumberOfName(const std::string& name);
+
+// An operating-system failure as a project code, with the system's own text. The one place that
+// turns errno values into codes: missing device -> -2, device held by someone else -> -5, out of
+// memory -> -8, anything else -> minus the error number (or -162 when that number would be read
+// as one of the runtime's file errors).
+struct TOsError {
+  int32_t code;
+  std::string text;
+};
+TOsError MapOsError(int error);
+
+// Auto-reset event on an eventfd; its descriptor can join a poll set.
+class TEvent {
+ public:
+  TEvent();
+  ~TEvent();
+  TEvent(const TEvent&) = delete;
+  TEvent& operator=(const TEvent&) = delete;
+  void Set();
+  bool Consume();            // true when it was set; clears it
+  bool Wait(int timeoutMs);  // waits until set (and clears it), false on time-out
+  int Fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+class TApdPosixDispatcher;
+
+// A worker thread of the dispatcher. Joined, never detached.
+class TApdDispatcherThread {
+ public:
+  explicit TApdDispatcherThread(TApdPosixDispatcher& d) : d_(d) {}
+  virtual ~TApdDispatcherThread();
+  void Start();
+  void Join();
+  bool Joinable() const { return thread_.joinable(); }
+
+ protected:
+  virtual void Execute() = 0;
+  TApdPosixDispatcher& d_;
+
+ private:
+  std::thread thread_;
+};
+
+class TReadThread final : public TApdDispatcherThread {
+ public:
+  using TApdDispatcherThread::TApdDispatcherThread;
+ protected:
+  void Execute() override;
+};
+class TStatusThread final : public TApdDispatcherThread {
+ public:
+  using TApdDispatcherThread::TApdDispatcherThread;
+ protected:
+  void Execute() override;
+};
+class TDispThread final : public TApdDispatcherThread {
+ public:
+  using TApdDispatcherThread::TApdDispatcherThread;
+ protected:
+  void Execute() override;
+};
+class TWriteThread final : public TApdDispatcherThread {
+ public:
+  using TApdDispatcherThread::TApdDispatcherThread;
+ protected:
+  void Execute() override;
+ private:
+  int32_t Send(std::string& osText);
+  void WaitDriverQueueEmpty();
+};
+
+class TApdPosixDispatcher : public TApdBaseDispatcher {
+ public:
+  explicit TApdPosixDispatcher(TDispatcherOwner* owner);
+  ~TApdPosixDispatcher() override;
+
+  uint32_t OutBuffUsedTotal() override;
+  // False once the device has refused modem-line control (a pseudo-terminal does).
+  bool ModemLinesAvailable() const { return !linesUnavailable_.load(); }
+  // Bytes in the driver's transmit queue (0 when the driver does not tell).
+  uint32_t DriverOutQueue();
+
+ protected:
+  int32_t EscapeComFunc(int function) override;
+  int32_t FlushCom(int which) override;
+  int32_t GetComError() override;
+  int32_t GetComState(TLineSettings& s) override;
+  int32_t SetComState(const TLineSettings& s) override;
+  int32_t WriteCom(const uint8_t* buf, uint32_t n) override;
+  bool SetupCom(uint16_t inSize, uint16_t outSize) override;
+  void StartDispatcher() override;
+  void StopDispatcher() override;
+  int OpenCom(const std::string& name) override;
+  int32_t CloseCom() override;
+  int32_t ReadModemStatus(uint8_t& upperNibble) override;
+  uint32_t InFlightBytes() override { return inFlight_.load(); }
+
+ private:
+  friend class TReadThread;
+  friend class TStatusThread;
+  friend class TDispThread;
+  friend class TWriteThread;
+
+  void StopThreads();
+  void RequestStop();  // sets the stop flag and wakes every thread
+  void LinesUnavailable();
+  int32_t Fail(int error);  // records the OS text, returns the mapped code
+
+  int fd_ = -1;
+  TEvent startedEvent_, outputEvent_, flushEvent_, stopEvent_, readEvent_;
+  std::unique_ptr<TReadThread> readThread_;
+  std::unique_ptr<TStatusThread> statusThread_;
+  std::unique_ptr<TDispThread> dispThread_;
+  std::unique_ptr<TWriteThread> writeThread_;
+  std::atomic<uint32_t> inFlight_{0};
+  std::atomic<bool> flushPending_{false};
+  std::atomic<bool> closing_{false};
+  std::atomic<bool> linesUnavailable_{false};
+  std::mutex stopMutex_;
+  bool stopping_ = false;
+  // Settings termios cannot hold (flow-control modes, limits), kept from the last write.
+  TLineSettings shadow_;
+  bool shadowValid_ = false;
+  // Line-error counters at the last look.
+  std::mutex icountMutex_;
+  bool icountUnavailable_ = false;
+  int lastFrame_ = 0, lastOverrun_ = 0, lastParity_ = 0, lastBrk_ = 0, lastBufOverrun_ = 0;
+};
+
+}  // namespace ll::serial

@@ -1,0 +1,383 @@
+// The port component on a pseudo-terminal: open and close, character I/O, the buffer operations
+// with AutoOpen, line control and reconfiguration while open.
+
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <termios.h>
+
+#include <numeric>
+
+#include "PtyPair.h"
+#include "serial/AdPort.h"
+#include "serial/AwUser.h"
+#include "serial/LnsPosix.h"
+
+namespace ll::serial {
+namespace {
+
+using test::PtyPair;
+using test::WakeCounter;
+
+constexpr uint16_t kCom = 7;
+
+class PortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    pty_.Bind(kCom);
+    port_.SetComNumber(kCom);
+    port_.SetBaud(9600);
+    port_.SetWakeHook([this] { wake_.Notify(); });
+  }
+
+  std::vector<uint8_t> ReceiveAll(std::size_t n) {
+    std::vector<uint8_t> got;
+    wake_.WaitFor([&] {
+      while (port_.CharReady()) got.push_back(port_.GetChar());
+      return got.size() >= n;
+    });
+    return got;
+  }
+
+  PtyPair pty_;
+  WakeCounter wake_;
+  TApdComPort port_;
+};
+
+TEST_F(PortTest, DefaultsOfTheComponent) {
+  TApdComPort p;
+  EXPECT_EQ(p.Version(), "v4.07");
+  p.SetVersion("x");
+  EXPECT_EQ(p.Version(), "v4.07");
+  EXPECT_EQ(p.ComNumber(), 0);
+  EXPECT_EQ(p.Baud(), 19200);
+  EXPECT_TRUE(p.PromptForPort());
+  EXPECT_EQ(p.Parity(), TParity::pNone);
+  EXPECT_EQ(p.DataBits(), 8);
+  EXPECT_EQ(p.StopBits(), 1);
+  EXPECT_EQ(p.InSize(), 4096);
+  EXPECT_EQ(p.OutSize(), 4096);
+  EXPECT_TRUE(p.AutoOpen());
+  EXPECT_FALSE(p.Open());
+  EXPECT_TRUE(p.DTR());
+  EXPECT_TRUE(p.RTS());
+  EXPECT_EQ(p.XOnChar(), 17);
+  EXPECT_EQ(p.XOffChar(), 19);
+  EXPECT_EQ(p.TraceName(), "APRO.TRC");
+  EXPECT_EQ(p.LogName(), "APRO.LOG");
+  EXPECT_EQ(p.TraceSize(), 10000u);
+  EXPECT_EQ(p.TapiMode(), TTapiMode::tmAuto);
+  EXPECT_EQ(p.CommNotificationLevel(), 10);
+  EXPECT_EQ(p.OutBuffUsed(), 0u);
+}
+
+TEST_F(PortTest, BytesBothWaysAllValues) {
+  port_.SetOpen(true);
+  ASSERT_TRUE(port_.Open());
+  std::vector<uint8_t> all(256);
+  std::iota(all.begin(), all.end(), 0);
+  for (uint8_t b : all) port_.PutChar(b);
+  EXPECT_EQ(pty_.Read(256), all);
+  pty_.Write(all);
+  EXPECT_EQ(ReceiveAll(256), all);
+  EXPECT_FALSE(port_.CharReady());
+  port_.SetOpen(false);
+  EXPECT_FALSE(port_.Open());
+}
+
+TEST_F(PortTest, GetCharWithNothingReceivedRaises) {
+  port_.SetOpen(true);
+  EXPECT_FALSE(port_.CharReady());
+  try {
+    port_.GetChar();
+    FAIL() << "no exception";
+  } catch (const EBufferIsEmpty& e) {
+    EXPECT_EQ(e.ErrorCode(), -3007);
+    EXPECT_STREQ(e.what(), "Buffer is empty");
+  }
+}
+
+TEST_F(PortTest, OpeningTwiceOrClosingAClosedPortDoesNothing) {
+  port_.SetOpen(false);
+  EXPECT_FALSE(port_.Open());
+  port_.SetOpen(true);
+  auto* d = port_.Dispatcher();
+  port_.SetOpen(true);
+  EXPECT_EQ(port_.Dispatcher(), d);
+  port_.SetOpen(false);
+  port_.SetOpen(false);
+  EXPECT_EQ(port_.Dispatcher(), nullptr);
+}
+
+TEST_F(PortTest, BufferOperationsWithAutoOpenOpenThePort) {
+  using Op = std::function<void(TApdComPort&)>;
+  const std::vector<std::pair<const char*, Op>> ops = {
+      {"CharReady", [](TApdComPort& p) { p.CharReady(); }},
+      {"GetChar", [](TApdComPort& p) {
+         try { p.GetChar(); } catch (const EBufferIsEmpty&) {}
+       }},
+      {"PutChar", [](TApdComPort& p) { p.PutChar('x'); }},
+      {"FlushInBuffer", [](TApdComPort& p) { p.FlushInBuffer(); }},
+      {"FlushOutBuffer", [](TApdComPort& p) { p.FlushOutBuffer(); }},
+  };
+  for (const auto& [name, op] : ops) {
+    SCOPED_TRACE(name);
+    TApdComPort p;
+    p.SetComNumber(kCom);
+    p.SetAutoOpen(true);
+    op(p);
+    EXPECT_TRUE(p.Open());
+    p.SetOpen(false);
+
+    TApdComPort q;
+    q.SetComNumber(kCom);
+    q.SetAutoOpen(false);
+    try {
+      op(q);
+      ADD_FAILURE() << "no exception";
+    } catch (const ECommNotOpen& e) {
+      EXPECT_EQ(e.ErrorCode(), -2007);
+      EXPECT_STREQ(e.what(), "ie_NOpen - device not open");
+    }
+    EXPECT_FALSE(q.Open());
+  }
+}
+
+TEST_F(PortTest, MissingDeviceRaisesBadIdAndLeavesThePortReusable) {
+  ::setenv("LINKLOADER_COM9", "/nonexistent/ttyX", 1);
+  TApdComPort p;
+  p.SetComNumber(9);
+  try {
+    p.SetOpen(true);
+    FAIL() << "no exception";
+  } catch (const EBadId& e) {
+    EXPECT_EQ(e.ErrorCode(), -2001);
+    EXPECT_STREQ(e.what(), "ie_BadId - Specified comport doesn't exist");
+  }
+  EXPECT_FALSE(p.Open());
+  EXPECT_EQ(p.Dispatcher(), nullptr);
+  p.SetComNumber(kCom);
+  p.SetOpen(true);
+  EXPECT_TRUE(p.Open());
+}
+
+TEST_F(PortTest, PortHeldByAnotherProgramRaisesAlreadyOpen) {
+  // Another program's exclusive hold on the device.
+  const int other = ::open(pty_.SlaveName().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+  try {
+    port_.SetOpen(true);
+    FAIL() << "no exception";
+  } catch (const EAlreadyOpen& e) {
+    EXPECT_EQ(e.ErrorCode(), -2008);
+    EXPECT_STREQ(e.what(), "ie_Open - device already open");
+  }
+  EXPECT_FALSE(port_.Open());
+  ::close(other);
+  port_.SetOpen(true);
+  EXPECT_TRUE(port_.Open());
+
+  // A second component on the same port is refused too.
+  TApdComPort second;
+  second.SetComNumber(kCom);
+  EXPECT_THROW(second.SetOpen(true), EAlreadyOpen);
+}
+
+TEST_F(PortTest, OtherOpenFailureRaisesRuntimeIOErrorWithSystemText) {
+  // A directory is no terminal: the system's text reaches the user.
+  ::setenv("LINKLOADER_COM10", "/tmp", 1);
+  TApdComPort p;
+  p.SetComNumber(10);
+  try {
+    p.SetOpen(true);
+    FAIL() << "no exception";
+  } catch (const ERuntimeIOError& e) {
+    EXPECT_EQ(e.ErrorCode(), EISDIR);
+    EXPECT_EQ(std::string(e.what()), OsErrorText(EISDIR));
+  }
+  EXPECT_FALSE(p.Open());
+}
+
+TEST_F(PortTest, NoPortNumberUsesThePromptAndCancelRaises) {
+  TApdComPort p;
+  p.SetPromptForPort(false);
+  EXPECT_THROW(p.SetOpen(true), ENoPortSelected);
+
+  p.SetPromptForPort(true);
+  int asked = 0;
+  p.SetPortPrompt([&] { ++asked; return uint16_t{0}; });  // Cancel
+  try {
+    p.SetOpen(true);
+    FAIL() << "no exception";
+  } catch (const ENoPortSelected& e) {
+    EXPECT_EQ(e.ErrorCode(), -2011);
+  }
+  EXPECT_EQ(asked, 1);
+  EXPECT_FALSE(p.Open());
+
+  p.SetPortPrompt([&] { ++asked; return kCom; });
+  p.SetOpen(true);
+  EXPECT_EQ(asked, 2);
+  EXPECT_TRUE(p.Open());
+  EXPECT_EQ(p.ComNumber(), kCom);
+}
+
+TEST_F(PortTest, RtsTrueRightAfterOpenSendsNothingFalseDropsIt) {
+  port_.SetOpen(true);
+  auto* d = port_.Dispatcher();
+  ASSERT_TRUE(d->RtsState());
+  const uint64_t calls = d->LineControlCalls();
+  port_.SetRTS(true);
+  EXPECT_EQ(d->LineControlCalls(), calls);
+  port_.SetRTS(false);
+  EXPECT_EQ(d->LineControlCalls(), calls + 1);
+  EXPECT_FALSE(d->RtsState());
+  EXPECT_FALSE(port_.RTS());
+  port_.SetRTS(true);
+  EXPECT_TRUE(d->RtsState());
+  // A pseudo-terminal has no modem lines: that is recorded, not raised.
+  EXPECT_FALSE(static_cast<TApdPosixDispatcher*>(d)->ModemLinesAvailable());
+}
+
+TEST_F(PortTest, RtsUnderHardwareFlowIsLeftAlone) {
+  port_.SetHWFlowOptions(hwfUseRTS);
+  port_.SetOpen(true);
+  auto* d = port_.Dispatcher();
+  EXPECT_TRUE(d->RtsAuto());
+  EXPECT_EQ(d->SetRtsLine(false), 1);
+  port_.SetRTS(false);
+  EXPECT_TRUE(port_.RTS());  // not stored: the line is automatic
+  // The thresholds follow the 90 % / 10 % rule.
+  EXPECT_EQ(port_.BufferFull(), 3686);
+  EXPECT_EQ(port_.BufferResume(), 410);
+}
+
+speed_t MasterSpeed(const PtyPair& pty) {
+  termios t{};
+  ::tcgetattr(pty.Master(), &t);  // a master reports its slave's settings
+  return cfgetospeed(&t);
+}
+
+TEST_F(PortTest, BaudClosedOnlyStoresOpenReconfiguresAfterDraining) {
+  port_.SetOpen(true);
+  EXPECT_EQ(MasterSpeed(pty_), B9600);
+  port_.SetOpen(false);
+  port_.SetBaud(115200);
+  EXPECT_EQ(MasterSpeed(pty_), B9600);  // stored only
+  port_.SetOpen(true);
+  EXPECT_EQ(MasterSpeed(pty_), B115200);
+
+  auto* d = port_.Dispatcher();
+  const uint64_t drains = d->DrainCount();
+  port_.SetBaud(115200);  // same value: nothing, no drain
+  EXPECT_EQ(d->ApplyLine(115200, 0, 1, 8), 0);
+  EXPECT_EQ(d->DrainCount(), drains);
+
+  // Output queued before the change reaches the line before the rate changes.
+  std::thread reader([&] { EXPECT_EQ(pty_.Read(1000).size(), 1000u); });
+  for (int i = 0; i < 1000; ++i) port_.PutChar(static_cast<uint8_t>(i));
+  port_.SetBaud(19200);
+  EXPECT_EQ(port_.OutBuffUsed(), 0u);
+  EXPECT_EQ(d->DrainCount(), drains + 1);
+  EXPECT_EQ(MasterSpeed(pty_), B19200);
+  reader.join();
+}
+
+TEST_F(PortTest, RefusedBaudRaisesRuntimeErrorAndKeepsTheLine) {
+  port_.SetOpen(true);
+  try {
+    port_.SetBaud(12345);
+    FAIL() << "no exception";
+  } catch (const ERuntimeIOError& e) {
+    EXPECT_EQ(std::string(e.what()), OsErrorText(EINVAL));
+  }
+  EXPECT_EQ(port_.Baud(), 9600);
+  EXPECT_EQ(MasterSpeed(pty_), B9600);
+  EXPECT_TRUE(port_.Open());
+}
+
+TEST_F(PortTest, FullOutputRingRaisesOutputBufferTooSmall) {
+  port_.SetOpen(true);
+  pty_.StallOutput();
+  auto* d = port_.Dispatcher();
+  // The write thread may already hold some bytes it cannot pass on; the ring itself takes
+  // exactly OutSize more.
+  uint32_t accepted = 0;
+  try {
+    for (;;) {
+      port_.PutChar(static_cast<uint8_t>(accepted));
+      ++accepted;
+      ASSERT_LT(accepted, 100000u);
+    }
+  } catch (const EOutputBufferTooSmall& e) {
+    EXPECT_EQ(e.ErrorCode(), -3006);
+    EXPECT_STREQ(e.what(), "Output buffer too small for block");
+  }
+  EXPECT_GE(accepted, 4096u);
+  EXPECT_EQ(d->OutputUsed(), 4096u);
+  EXPECT_TRUE(d->OutputFull());
+  EXPECT_EQ(port_.OutBuffFree(), 0u);
+  EXPECT_GE(port_.OutBuffUsed(), 4096u);
+}
+
+TEST_F(PortTest, FlushOutBufferDropsUnsentOutput) {
+  port_.SetOpen(true);
+  const std::size_t stalled = pty_.StallOutput(0xEE);
+  for (int i = 0; i < 100; ++i) port_.PutChar('A');
+  ASSERT_TRUE(wake_.WaitFor([&] { return port_.Dispatcher()->OutputUsed() < 100; }) ||
+              true);  // the write thread may or may not have picked them up: both are unsent
+  port_.FlushOutBuffer();
+  EXPECT_EQ(port_.OutBuffUsed(), 0u);
+  const auto arrived = pty_.ReadAll();
+  EXPECT_EQ(arrived.size(), stalled);
+  EXPECT_EQ(std::count(arrived.begin(), arrived.end(), 'A'), 0);
+  // The port still works afterwards.
+  port_.PutChar('B');
+  EXPECT_EQ(pty_.Read(1), std::vector<uint8_t>{'B'});
+}
+
+TEST_F(PortTest, ClosingDiscardsUnsentOutputAndCompletesWithABlockedWriter) {
+  port_.SetOpen(true);
+  const std::size_t stalled = pty_.StallOutput(0xEE);
+  for (int i = 0; i < 3000; ++i) port_.PutChar('A');
+  port_.SetOpen(false);  // the write thread is blocked on the full device
+  EXPECT_FALSE(port_.Open());
+  const auto arrived = pty_.ReadAll();
+  EXPECT_EQ(arrived.size(), stalled);
+  EXPECT_EQ(std::count(arrived.begin(), arrived.end(), 'A'), 0);
+}
+
+TEST_F(PortTest, FlushInBufferDiscardsReceivedBytes) {
+  port_.SetOpen(true);
+  pty_.Write(std::vector<uint8_t>(500, 'x'));
+  ASSERT_TRUE(wake_.WaitFor([&] { return port_.InBuffUsed() == 500; }));
+  port_.FlushInBuffer();
+  EXPECT_FALSE(port_.CharReady());
+  pty_.Write({'y'});
+  ASSERT_TRUE(wake_.WaitFor([&] { return port_.CharReady(); }));
+  EXPECT_EQ(port_.GetChar(), 'y');
+}
+
+TEST_F(PortTest, ComNumberChangeWhileOpenReopensOnTheNewPort) {
+  PtyPair other;
+  other.Bind(kCom + 1);
+  port_.SetOpen(true);
+  port_.Dispatcher()->AddDataTrigger("OK", false);
+  port_.SetComNumber(kCom + 1);
+  ASSERT_TRUE(port_.Open());
+  EXPECT_EQ(port_.Dispatcher()->DeviceName(), "\\\\.\\COM8");
+  EXPECT_EQ(port_.Dispatcher()->SaveTriggers().data.size(), 1u);
+  port_.PutChar('z');
+  EXPECT_EQ(other.Read(1), std::vector<uint8_t>{'z'});
+}
+
+TEST_F(PortTest, WorkerThreadErrorIsReportedOnTheOwnersThread) {
+  std::vector<std::string> reports;
+  port_.SetErrorReport([&](const std::exception& e) { reports.push_back(e.what()); });
+  port_.SetOpen(true);
+  EXPECT_EQ(port_.ProcessNotifications(), 0);
+  EXPECT_TRUE(reports.empty());
+}
+
+}  // namespace
+}  // namespace ll::serial
