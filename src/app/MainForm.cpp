@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 
 #include <QAbstractButton>
+#include <QButtonGroup>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -269,6 +270,7 @@ void TfrmMain::BuildProgrammingPage() {
   lang5 = lang("lang5", 260, "SK");
   lang7 = lang("lang7", 280, "HU");
   lang2->setChecked(true);
+  ExclusiveGroup({lang1, lang2, lang3, lang5, lang6, lang7});
 
   SetCaption("GroupBox3", " Polecenia ");
   SetCaption("bbOpen", "Otworz plik");
@@ -333,6 +335,7 @@ void TfrmMain::BuildParametersPage() {
     *p.second = Place(new QRadioButton(*p.box), p.secondName,
                       QRect(p.secondAt, QSize(secondWidth, kCheckHeight)));
     (*p.first)->setChecked(true);
+    ExclusiveGroup({*p.first, *p.second});
   }
 
   GroupBox16 = Place(new QGroupBox(page), "GroupBox16", QRect(176, 192, 169, 73));
@@ -442,6 +445,7 @@ void TfrmMain::BuildDeveloperStrip() {
   lang8 = radio("lang8", 504, 284, "lang8");
   lang9 = radio("lang9", 506, 307, "lang9");
   lang9->setChecked(true);
+  ExclusiveGroup({lang4, lang8, lang9});
 
   logo1 = Place(new QComboBox(strip), "logo1", QRect(504, 247, 63, 21), "Brand list");
   logo1->setEditable(true);
@@ -464,6 +468,14 @@ void TfrmMain::BuildDeveloperStrip() {
   ColourField(Edit1, kScrollBarColour, palette().color(QPalette::WindowText));
   Memo1 = Place(new QPlainTextEdit(strip), "Memo1", QRect(0, 464, 289, 128), "Memory listing");
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+}
+
+void TfrmMain::ExclusiveGroup(std::initializer_list<QRadioButton*> buttons) {
+  // Qt's automatic exclusivity searches the parent's whole subtree, and the strip's parent holds
+  // every control of the window; an explicit group keeps each set of siblings to itself.
+  auto* group = new QButtonGroup(this);
+  group->setExclusive(true);
+  for (QRadioButton* b : buttons) group->addButton(b);
 }
 
 template <typename Sender, typename Signal>

@@ -16,6 +16,7 @@
 #include <QUrl>
 #include <QWidget>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 
@@ -197,6 +198,7 @@ class TfrmMain : public QWidget, public ll::device::DeviceHost {
   void BuildParametersPage();
   void BuildDeveloperStrip();
   void ConnectHandlers();
+  void ExclusiveGroup(std::initializer_list<QRadioButton*> buttons);
   void SetCaption(const char* objectName, const QString& text);
   void ReplaceFirstLetter(QGroupBox* box, QChar from, QChar to);
   void ShowCanProgramNumber();

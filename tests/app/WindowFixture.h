@@ -68,7 +68,8 @@ class WindowFixture {
     return Window().findChild<W*>(objectName);
   }
 
-  // A left click in the middle of the named control, as a user would do it. A control on the page
+  // A left click on the named control (its middle; a radio button or check box on its indicator),
+  // as a user would do it. A control on the page
   // that is not shown is reached by first selecting its page (clicking its tab). Returns when the
   // click handler has returned, so a device operation has ended by then. Fails the test when the
   // control does not exist.
@@ -76,7 +77,10 @@ class WindowFixture {
     QWidget* w = Find(objectName);
     ASSERT_NE(w, nullptr) << "no control named " << objectName.toStdString();
     ShowPageOf(w);
-    QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, w->rect().center());
+    // Radio buttons and check boxes answer only on their indicator and label: aim at the indicator.
+    const bool indicator = qobject_cast<QRadioButton*>(w) || qobject_cast<QCheckBox*>(w);
+    const QPoint at = indicator ? QPoint(6, w->height() / 2) : w->rect().center();
+    QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, at);
   }
 
   // Selects the page (0 programming, 1 working parameters) with a click on its tab.

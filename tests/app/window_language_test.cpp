@@ -1,0 +1,257 @@
+// The language switch: all captions and message slots of every language, nothing else touched,
+// the order of the language buttons' tests, and whether every text fits its control.
+
+#include <QFontMetrics>
+#include <QStyle>
+#include <QStyleOption>
+#include <iostream>
+#include <map>
+
+#include "WindowFixture.h"
+#include "app/Languages.h"
+
+namespace {
+
+using ll::app::kCaptionControls;
+using ll::app::LanguageTextsFor;
+using ll::test::WindowTest;
+
+const char kCodes[] = {'0', '1', '2', '3', '4', '5', '6'};
+
+// Everything observable about the window except the translated captions and message slots.
+std::map<std::string, std::string> Snapshot(ll::app::TfrmMain& w) {
+  std::map<std::string, std::string> s;
+  QSet<QString> translated;
+  for (const char* n : kCaptionControls) translated.insert(n);
+  for (QWidget* c : w.findChildren<QWidget*>()) {
+    const QString name = c->objectName();
+    if (name.isEmpty() || name.startsWith("qt_")) continue;
+    QString v = QString("%1 vis=%2 en=%3 geo=%4,%5,%6,%7")
+                    .arg(c->metaObject()->className())
+                    .arg(c->isVisibleTo(&w))
+                    .arg(c->isEnabled())
+                    .arg(c->x())
+                    .arg(c->y())
+                    .arg(c->width())
+                    .arg(c->height());
+    if (auto* b = qobject_cast<QAbstractButton*>(c)) {
+      v += QString(" checked=%1").arg(b->isChecked());
+      if (!translated.contains(name)) v += " text=" + b->text();
+    }
+    if (auto* g = qobject_cast<QGroupBox*>(c); g && !translated.contains(name)) v += " title=" + g->title();
+    if (auto* e = qobject_cast<QLineEdit*>(c)) v += " text=" + e->text();
+    if (auto* m = qobject_cast<QPlainTextEdit*>(c)) v += " text=" + m->toPlainText();
+    if (auto* cb = qobject_cast<QComboBox*>(c)) v += QString(" idx=%1 %2").arg(cb->currentIndex()).arg(cb->currentText());
+    if (auto* pb = qobject_cast<ll::app::ClassicProgressBar*>(c))
+      v += QString(" bar=%1,%2,%3").arg(pb->Min()).arg(pb->Max()).arg(pb->Position());
+    if (auto* l = qobject_cast<QLabel*>(c)) v += " tip=" + l->toolTip();
+    s[name.toStdString()] = v.toStdString();
+  }
+  s["#title"] = w.windowTitle().toStdString();
+  s["#slot17"] = w.state.MessageTable[ll::device::MsgBrandWebAddress];
+  s["#code"] = std::string(1, w.state.LanguageCode);
+  s["#page"] = std::to_string(w.PageControl1->currentIndex());
+  s["#can"] = std::to_string(w.state.CanProgramNumber);
+  return s;
+}
+
+TEST_F(WindowTest, EveryLanguageSetsAllCaptionsAndSlotsAndNothingElse) {
+  auto& w = win();
+  // Make the rest of the window differ from the start so that a stray reset would show.
+  w.Log("a log line");
+  w.SetText(ll::device::Field::Edit3, "status");
+  w.SetMax(ll::device::Bar::Programming, 30);
+  w.SetPosition(ll::device::Bar::Programming, 17);
+  w.cbPort->setCurrentIndex(3);
+  w.CheckBox1->setChecked(true);
+  for (char code : kCodes) {
+    SCOPED_TRACE(std::string("language ") + code);
+    const auto before = Snapshot(w);
+    w.zmiana_jezyka(code);
+    EXPECT_EQ(Snapshot(w), before);
+    const ll::app::LanguageTexts* texts = LanguageTextsFor(code);
+    ASSERT_NE(texts, nullptr);
+    for (int i = 0; i < ll::app::kCaptionCount; ++i)
+      EXPECT_EQ(w.Caption(kCaptionControls[i]), QString::fromUtf8(texts->captions[i]))
+          << kCaptionControls[i];
+    for (int slot = 0; slot < ll::app::kLanguageMessageSlots; ++slot)
+      EXPECT_EQ(w.state.MessageTable[slot], texts->messages[slot]) << "slot " << slot;
+  }
+}
+
+TEST(LanguageTables, HaveEveryTextForEveryLanguageAndRussianKeepsItsLatinTerms) {
+  std::set<std::string> names;
+  for (const char* n : kCaptionControls) names.insert(n);
+  EXPECT_EQ(names.size(), 54u);
+  for (char code : kCodes) {
+    const ll::app::LanguageTexts* t = LanguageTextsFor(code);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->code, code);
+    for (const char* c : t->captions) EXPECT_TRUE(c && *c);
+    for (const char* m : t->messages) EXPECT_TRUE(m && *m);
+  }
+  const auto* ru = LanguageTextsFor('3');
+  const auto* en = LanguageTextsFor('1');
+  auto caption = [](const ll::app::LanguageTexts* t, const std::string& name) {
+    for (int i = 0; i < ll::app::kCaptionCount; ++i)
+      if (name == kCaptionControls[i]) return QString::fromUtf8(t->captions[i]);
+    return QString();
+  };
+  for (const char* same : {"GroupBox1", "Button3", "GroupBox12", "GroupBox18", "RadioButton22",
+                           "RadioButton23"})
+    EXPECT_EQ(caption(ru, same), caption(en, same)) << same;
+  EXPECT_STREQ(ru->messages[ll::device::MsgOk], "OK");
+  EXPECT_STREQ(ru->messages[ll::device::MsgEepromReading], "Reading EEPROM...");
+  // Translated rows are Cyrillic, with the technical terms left in Latin letters.
+  const QString writing = QString::fromUtf8(ru->messages[ll::device::MsgFlashWriting]);
+  EXPECT_TRUE(writing.contains("FLASH"));
+  EXPECT_TRUE(writing.contains(QChar(0x0417)));  // З
+  EXPECT_TRUE(caption(ru, "RadioButton19").contains("BAG"));
+  EXPECT_TRUE(caption(ru, "GroupBox8").startsWith("(4) "));
+  EXPECT_TRUE(caption(ru, "GroupBox8").contains("FI"));
+  EXPECT_TRUE(caption(ru, "GroupBox10").contains("FI"));
+  EXPECT_TRUE(caption(ru, "RadioButton9").contains("7") && caption(ru, "RadioButton9").contains("(2500RPM)"));
+  EXPECT_TRUE(caption(ru, "GroupBox13").contains(" II"));
+  for (const char* fs : {"CheckBox2", "CheckBox1", "CheckBox3"})
+    EXPECT_TRUE(caption(ru, fs).startsWith("FS")) << fs;
+}
+
+TEST_F(WindowTest, ChoosingPolishChangesCaptionsAndSlotsButNotTitleLogoOrSlot17) {
+  auto& w = win();
+  w.Log("line");
+  w.SetText(ll::device::Field::Edit3, "status");
+  w.Edit2->setText("file.hexfw");
+  app().Click("lang1");
+  EXPECT_EQ(w.state.LanguageCode, '0');
+  EXPECT_EQ(w.bbOpen->text(), "Otwórz plik");
+  EXPECT_EQ(w.Button3->text(), "Otwórz");
+  EXPECT_EQ(app().Message(ll::device::MsgDone), "Gotowe");
+  EXPECT_TRUE(app().LogLines().isEmpty());
+  EXPECT_TRUE(app().Edit3().isEmpty());
+  EXPECT_EQ(app().Edit2(), "file.hexfw");
+  EXPECT_EQ(w.windowTitle(), "LINK LOADER");
+  EXPECT_TRUE(w.ruskel_Image->isVisibleTo(&w));
+  EXPECT_TRUE(w.state.MessageTable[ll::device::MsgBrandWebAddress].empty());
+  for (QRadioButton* b : {w.lang1, w.lang2, w.lang3, w.lang5, w.lang6, w.lang7})
+    EXPECT_EQ(b->text().size(), 2);
+
+  for (const char* name : {"lang3", "lang5", "lang6", "lang7", "lang2"}) {
+    app().Click(name);
+    EXPECT_EQ(w.Button3->text(), "Open") << name;
+    EXPECT_EQ(w.GroupBox18->title(), "CAN program list") << name;
+    EXPECT_EQ(app().Message(ll::device::MsgEepromReading), "Reading EEPROM...") << name;
+  }
+}
+
+TEST_F(WindowTest, TheHiddenRussianButtonWinsOverPlEnDeButNotOverSkCzHu) {
+  auto& w = win();
+  const std::pair<QRadioButton*, char> visible[] = {
+      {w.lang1, '3'}, {w.lang2, '3'}, {w.lang3, '3'}, {w.lang5, '4'}, {w.lang6, '5'}, {w.lang7, '6'}};
+  w.lang4->setChecked(true);  // the strip's own group: only a program can reach it
+  EXPECT_EQ(w.state.LanguageCode, '3');
+  EXPECT_EQ(w.Button2->text(), QString::fromUtf8(LanguageTextsFor('3')->captions[3]));
+  for (const auto& [button, expected] : visible) {
+    app().Click(button->objectName());
+    EXPECT_EQ(w.state.LanguageCode, expected) << button->objectName().toStdString();
+    EXPECT_TRUE(w.lang4->isChecked());
+  }
+  // lang9 belongs to the same group as lang4; choosing it frees the visible buttons again.
+  w.lang9->setChecked(true);
+  app().Click("lang3");
+  EXPECT_EQ(w.state.LanguageCode, '2');
+  EXPECT_EQ(w.bbOpen->text(), "Datei öffnen");
+}
+
+TEST_F(WindowTest, ClickingTheLanguageFrameOrAnUncheckedTestRunsTheSwitchAgain) {
+  auto& w = win();
+  w.Log("line");
+  w.GroupBox8->setTitle("changed");
+  // The frame itself raises the handler; the code stays and the captions are written again.
+  QTest::mouseClick(w.RadioGroup1, Qt::LeftButton, Qt::NoModifier, QPoint(70, 140));
+  EXPECT_EQ(w.state.LanguageCode, '1');
+  EXPECT_TRUE(app().LogLines().isEmpty());
+  EXPECT_EQ(w.GroupBox8->title(), "(4) FI mode ");
+  // lang8 is not tested: the code stays.
+  w.lang8->setChecked(true);
+  EXPECT_EQ(w.state.LanguageCode, '1');
+}
+
+TEST_F(WindowTest, ACodeOutsideTheSevenLanguagesChangesNothing) {
+  auto& w = win();
+  app().Click("lang1");
+  const auto before = Snapshot(w);
+  QStringList captions;
+  for (const char* n : kCaptionControls) captions << w.Caption(n);
+  const auto savedSlots = w.state.MessageTable;
+  for (char code : {'7', '9', 'a', '\0', '/', static_cast<char>(0xC3)}) {
+    w.zmiana_jezyka(code);
+    EXPECT_EQ(Snapshot(w), before);
+    QStringList now;
+    for (const char* n : kCaptionControls) now << w.Caption(n);
+    EXPECT_EQ(now, captions);
+    EXPECT_EQ(w.state.MessageTable, savedSlots);
+  }
+}
+
+// Width a caption needs in its control with the window's font, and the width it has.
+struct Fit {
+  int need;
+  int have;
+};
+
+Fit Measure(ll::app::TfrmMain& w, const QString& name) {
+  const QString text = w.Caption(name);
+  if (name == "TabSheet1" || name == "TabSheet2") {
+    QTabBar* bar = w.PageControl1->tabBar();
+    const int pad = bar->style()->pixelMetric(QStyle::PM_TabBarTabHSpace, nullptr, bar);
+    return {QFontMetrics(bar->font()).horizontalAdvance(text) + pad,
+            bar->tabRect(name == "TabSheet1" ? 0 : 1).width()};
+  }
+  QWidget* c = w.findChild<QWidget*>(name);
+  if (!c) return {-1, -1};
+  const QFontMetrics fm(c->font());
+  const int textWidth = fm.horizontalAdvance(text);
+  QStyle* st = c->style();
+  if (qobject_cast<QRadioButton*>(c))
+    return {textWidth + st->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, c) +
+                st->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, c),
+            c->width()};
+  if (qobject_cast<QCheckBox*>(c))
+    return {textWidth + st->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, c) +
+                st->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, c),
+            c->width()};
+  if (auto* b = qobject_cast<QPushButton*>(c)) {
+    const int icon = b->icon().isNull() ? 0 : b->iconSize().width() + 4;
+    return {textWidth + icon + 2 * st->pixelMetric(QStyle::PM_ButtonMargin, nullptr, c) + 4,
+            c->width()};
+  }
+  if (qobject_cast<QGroupBox*>(c)) {
+    // The title is drawn inset from the frame's left edge; leave the same room on the right.
+    return {textWidth + 2 * 8, c->width()};
+  }
+  return {-1, -1};
+}
+
+TEST_F(WindowTest, ReportsTheTextsThatDoNotFitTheirControlsAtTheDesignSize) {
+  auto& w = win();
+  int measured = 0;
+  QStringList clipped;
+  for (char code : kCodes) {
+    w.zmiana_jezyka(code);
+    for (const char* name : kCaptionControls) {
+      const Fit fit = Measure(w, name);
+      ASSERT_GT(fit.have, 0) << name << ": no width to measure against";
+      ASSERT_GT(fit.need, 0) << name << ": text width could not be measured";
+      ++measured;
+      if (fit.need > fit.have)
+        clipped << QString("%1 %2 \"%3\" needs %4 px, has %5")
+                       .arg(code).arg(name).arg(w.Caption(name)).arg(fit.need).arg(fit.have);
+    }
+  }
+  EXPECT_EQ(measured, 7 * ll::app::kCaptionCount);
+  std::cout << "Texts that do not fit (" << clipped.size() << " of " << measured << "):\n";
+  for (const QString& line : clipped) std::cout << "  " << line.toStdString() << "\n";
+  RecordProperty("clipped", static_cast<int>(clipped.size()));
+}
+
+}  // namespace

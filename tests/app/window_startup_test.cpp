@@ -1,0 +1,276 @@
+// The main window right after start-up, its fixed frame, the hidden developer strip, the file
+// choice and the error report.
+
+#include <QAccessible>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <stdexcept>
+
+#include "WindowFixture.h"
+
+namespace {
+
+using ll::device::Switch;
+using ll::test::WindowTest;
+
+TEST_F(WindowTest, StartsWithEnglishCaptionsBrandFiveAndDesignStates) {
+  auto& w = win();
+  EXPECT_EQ(w.bbOpen->text(), "Open file");
+  EXPECT_EQ(w.Button3->text(), "Open");
+  EXPECT_EQ(w.windowTitle(), "LINK LOADER");
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), "LINK LOADER");
+  EXPECT_EQ(app().State().LanguageCode, '1');
+  EXPECT_EQ(app().Message(ll::device::MsgCancelled), "Cancel");
+  EXPECT_TRUE(app().State().MessageTable[ll::device::MsgBrandWebAddress].empty());
+  EXPECT_EQ(w.PageControl1->currentIndex(), 0);
+  EXPECT_TRUE(w.lang2->isChecked());
+  EXPECT_TRUE(w.lang9->isChecked());
+  EXPECT_FALSE(w.lang4->isChecked());
+  EXPECT_EQ(w.logo1->currentIndex(), 1);
+  EXPECT_EQ(w.logo1->currentText(), "NS");
+
+  // Buttons that wait for a file or a configuration read.
+  EXPECT_FALSE(w.bbUpload->isEnabled());
+  EXPECT_FALSE(w.Button3->isEnabled());
+  EXPECT_FALSE(w.BitBtn1->isEnabled());
+  EXPECT_FALSE(w.BitBtn3->isEnabled());
+  for (QWidget* on : {static_cast<QWidget*>(w.bbOpen), static_cast<QWidget*>(w.Button1),
+                      static_cast<QWidget*>(w.Button2), static_cast<QWidget*>(w.BitBtn2),
+                      static_cast<QWidget*>(w.BitBtn4)})
+    EXPECT_TRUE(on->isEnabled()) << on->objectName().toStdString();
+
+  // Port list.
+  ASSERT_EQ(w.cbPort->count(), 12);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(w.cbPort->itemText(i), QString("COM%1").arg(i + 1));
+  EXPECT_EQ(w.cbPort->currentText(), "COM1");
+  EXPECT_FALSE(w.cbPort->isEditable());
+
+  // Configuration page at its design defaults.
+  for (QRadioButton* first : {w.RadioButton4, w.RadioButton6, w.RadioButton8, w.RadioButton22,
+                              w.RadioButton10, w.RadioButton12, w.RadioButton14, w.RadioButton16,
+                              w.RadioButton20, w.RadioButton18})
+    EXPECT_TRUE(first->isChecked()) << first->objectName().toStdString();
+  EXPECT_FALSE(w.CheckBox1->isChecked());
+  EXPECT_FALSE(w.CheckBox2->isChecked());
+  EXPECT_FALSE(w.CheckBox3->isChecked());
+  EXPECT_EQ(w.MaskEdit1->text(), "11");
+  EXPECT_EQ(w.MaskEdit2->text(), "11");
+  EXPECT_EQ(w.PIN->DisplayedText(), "2222");
+  EXPECT_EQ(app().State().CanProgramNumber, 11);
+  EXPECT_TRUE(w.meLog->toPlainText().isEmpty());
+  EXPECT_TRUE(w.Edit2->text().isEmpty());
+  EXPECT_TRUE(w.Edit3->text().isEmpty());
+  EXPECT_EQ(w.Edit1->text(), "Edit1");
+  EXPECT_EQ(w.ProgressBar->Position(), 0);
+  EXPECT_EQ(w.ProgressBar1->Position(), 0);
+
+  // Developer switches.
+  EXPECT_TRUE(w.IsChecked(Switch::DecodeON));
+  EXPECT_TRUE(w.IsChecked(Switch::EEPROM));
+  EXPECT_TRUE(w.IsChecked(Switch::All_memory));
+  EXPECT_FALSE(w.IsChecked(Switch::DeviceID));
+  EXPECT_FALSE(w.IsChecked(Switch::PICencoding));
+  EXPECT_FALSE(w.IsChecked(Switch::Flash_size));
+
+  // Non-visual parts.
+  EXPECT_FALSE(w.TimeoutTicker.isActive());
+  EXPECT_EQ(w.TimeoutTicker.interval(), 50);
+  EXPECT_FALSE(w.ComPort.Open());
+  EXPECT_EQ(w.ComPort.Baud(), 9600);
+  EXPECT_EQ(w.odOpen.Filter, "Plik HEX (*.hex)|*.hex");
+  EXPECT_EQ(w.odOpen.DefaultExt, "*.hex");
+  ASSERT_NE(w.Form1(), nullptr);
+  EXPECT_FALSE(w.Form1()->isVisible());
+  EXPECT_EQ(w.Form1()->windowTitle(), "Pomoc");
+}
+
+TEST_F(WindowTest, LayoutFollowsTheDesignGeometry) {
+  auto& w = win();
+  struct Row {
+    const char* name;
+    QRect geometry;
+  };
+  const Row rows[] = {
+      {"meLog", {4, 8, 194, 89}},         {"GroupBox3", {204, 3, 105, 154}},
+      {"bbOpen", {10, 22, 85, 25}},       {"bbUpload", {10, 76, 85, 25}},
+      {"Button1", {10, 116, 85, 25}},     {"GroupBox1", {4, 100, 81, 56}},
+      {"GroupBox2", {88, 100, 112, 57}},  {"Button2", {12, 22, 85, 25}},
+      {"Edit2", {3, 162, 305, 19}},       {"ProgressBar", {3, 188, 305, 21}},
+      {"GroupBox19", {3, 215, 305, 99}},  {"MaskEdit2", {17, 36, 33, 32}},
+      {"SpinButton2", {56, 36, 20, 32}},  {"BitBtn4", {100, 23, 65, 29}},
+      {"BitBtn3", {100, 58, 65, 29}},     {"GroupBox18", {313, 3, 134, 154}},
+      {"Button3", {24, 22, 81, 25}},      {"RadioGroup1", {314, 163, 80, 151}},
+      {"lang2", {324, 181, 41, 17}},      {"lang7", {324, 280, 41, 17}},
+      {"GroupBox10", {0, 240, 169, 73}},  {"GroupBox16", {176, 192, 169, 73}},
+      {"Edit3", {176, 272, 273, 19}},     {"ProgressBar1", {176, 296, 273, 17}},
+      {"GroupBox4", {352, 0, 97, 113}},   {"GroupBox9", {352, 120, 97, 65}},
+      {"PIN", {22, 20, 50, 32}},          {"MaskEdit1", {20, 24, 33, 32}},
+      {"SpinButton1", {56, 24, 20, 32}},  {"Panel1", {0, 0, 657, 601}},
+      {"PageControl1", {0, 0, 460, 361}}, {"Memo1", {0, 464, 289, 128}},
+  };
+  for (const Row& r : rows) {
+    QWidget* c = app().Find(r.name);
+    ASSERT_NE(c, nullptr) << r.name;
+    EXPECT_EQ(c->geometry(), r.geometry) << r.name;
+  }
+  // The six language buttons are siblings on the programming page, top to bottom EN PL DE CZ SK HU.
+  QStringList order;
+  QList<QRadioButton*> langs = {w.lang1, w.lang2, w.lang3, w.lang5, w.lang6, w.lang7};
+  std::sort(langs.begin(), langs.end(), [](auto* a, auto* b) { return a->y() < b->y(); });
+  for (auto* b : langs) {
+    EXPECT_EQ(b->parentWidget(), w.TabSheet1);
+    order << b->text();
+  }
+  EXPECT_EQ(order.join(' '), "EN PL DE CZ SK HU");
+  const QRect tab0 = w.PageControl1->tabBar()->tabRect(0);
+  EXPECT_EQ(tab0.width(), 226);
+  EXPECT_EQ(w.PageControl1->tabBar()->tabRect(1).width(), 226);
+}
+
+TEST_F(WindowTest, WindowCannotBeResizedOrMaximised) {
+  auto& w = win();
+  EXPECT_EQ(w.size(), QSize(457, 344));
+  EXPECT_EQ(w.minimumSize(), QSize(457, 344));
+  EXPECT_EQ(w.maximumSize(), QSize(457, 344));
+  EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+  w.resize(800, 600);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(w.size(), QSize(457, 344));
+  w.showMaximized();
+  app().WaitFor([&] { return !w.isMaximized(); }, std::chrono::seconds(10));
+  EXPECT_FALSE(w.isMaximized());
+  EXPECT_EQ(w.size(), QSize(457, 344));
+}
+
+TEST_F(WindowTest, DeveloperStripIsNeitherVisibleNorReachable) {
+  auto& w = win();
+  const QRect client = w.rect();
+  const QWidget* strip[] = {w.DecodeON, w.EEPROM,   w.All_memory, w.DeviceID, w.PICencoding,
+                            w.Encoding_OFF, w.Flash_size, w.brisca, w.dorvan_EN, w.lang4,
+                            w.lang8,    w.lang9,    w.logo1,      w.Clear,    w.LOGO,
+                            w.Button4,  w.Edit1,    w.Memo1};
+  for (const QWidget* c : strip) {
+    const QRect onWindow(c->mapTo(&w, QPoint(0, 0)), c->size());
+    const bool shown = c->isVisibleTo(&w) && onWindow.intersects(client);
+    EXPECT_FALSE(shown) << c->objectName().toStdString() << " can be seen";
+  }
+  // Every point of the client area belongs to something other than the strip.
+  for (int y = 0; y < client.height(); y += 4)
+    for (int x = 0; x < client.width(); x += 4) {
+      QWidget* hit = w.childAt(x, y);
+      for (const QWidget* c : strip)
+        ASSERT_FALSE(hit && (hit == c || c->isAncestorOf(hit)))
+            << c->objectName().toStdString() << " reachable at " << x << "," << y;
+    }
+}
+
+TEST_F(WindowTest, EveryControlIsNamedForAssistiveTechnology) {
+  auto& w = win();
+  int checked = 0;
+  for (QWidget* c : w.findChildren<QWidget*>()) {
+    if (c->objectName().isEmpty() || c->objectName().startsWith("qt_")) continue;
+    if (qobject_cast<QTabBar*>(c->parentWidget())) continue;  // the tab row's own scroll arrows
+    EXPECT_EQ(c->accessibleDescription().toStdString(), c->objectName().toStdString());
+    EXPECT_FALSE(c->accessibleName().trimmed().isEmpty()) << c->objectName().toStdString();
+    ++checked;
+  }
+  // Both pages, the language buttons, the logos and the developer strip.
+  EXPECT_GE(checked, 100);
+  EXPECT_EQ(w.bbOpen->accessibleName(), "Open file");
+  EXPECT_EQ(w.GroupBox3->accessibleName(), "Command");
+  EXPECT_EQ(w.meLog->accessibleName(), "Log");
+  EXPECT_EQ(w.cbPort->accessibleName(), "Serial port");
+  // The accessible name follows the language.
+  app().Click("lang1");
+  EXPECT_EQ(w.bbOpen->accessibleName(), "Otwórz plik");
+  QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w.bbOpen);
+  ASSERT_NE(iface, nullptr);
+  EXPECT_EQ(iface->text(QAccessible::Name), "Otwórz plik");
+}
+
+TEST_F(WindowTest, OpenFileUsesTheFilterOfTheDecodeSwitchAndRecordsTheChoice) {
+  auto& w = win();
+  QTemporaryDir dir;
+  const QString path = dir.filePath("module-v2.hexfw");
+  w.meLog->appendPlainText("old line");
+
+  app().SetFileDialogResult({});  // Cancel
+  app().Click("bbOpen");
+  EXPECT_EQ(app().LastDialogFilter(), "Plik HEXFW (*.hexfw)|*.hexfw");
+  EXPECT_EQ(app().LastDialogDefaultExt(), "*.hexfw");
+  EXPECT_FALSE(w.bbUpload->isEnabled());
+  EXPECT_TRUE(app().State().SelectedFileName.empty());
+  EXPECT_EQ(app().LogLines(), QStringList{"old line"});
+
+  app().ChooseFile(path);
+  EXPECT_EQ(app().State().SelectedFileName, path.toStdString());
+  EXPECT_TRUE(w.bbUpload->isEnabled());
+  EXPECT_TRUE(w.Button3->isEnabled());
+  EXPECT_TRUE(app().LogLines().isEmpty());
+  EXPECT_EQ(app().Edit2(), "module-v2.hexfw");
+
+  // A later Cancel keeps the earlier choice.
+  app().SetSwitch(Switch::DecodeON, false);
+  app().SetFileDialogResult({});
+  app().Click("bbOpen");
+  EXPECT_EQ(app().LastDialogFilter(), "Plik HEX (*.hex)|*.hex");
+  EXPECT_EQ(app().LastDialogDefaultExt(), "*.hex");
+  EXPECT_EQ(app().State().SelectedFileName, path.toStdString());
+  EXPECT_EQ(app().Edit2(), "module-v2.hexfw");
+}
+
+TEST(FileOpenDialogFilter, TurnsDescriptionPatternPairsIntoNameFilters) {
+  using ll::app::FileOpenDialog;
+  EXPECT_EQ(FileOpenDialog::QtFilter("Plik HEX (*.hex)|*.hex"), "Plik HEX (*.hex)");
+  EXPECT_EQ(FileOpenDialog::QtFilter("Firmware|*.hexfw|All (*)|*"), "Firmware (*.hexfw);;All (*)");
+  EXPECT_EQ(FileOpenDialog::QtFilter(""), "");
+}
+
+TEST_F(WindowTest, AnExceptionFromAHandlerReachesTheErrorReportAndTheProgramGoesOn) {
+  app().SetFileDialogHook([](const QString&, const QString&) -> QString {
+    throw std::runtime_error("dialog exploded");
+  });
+  app().Click("bbOpen");
+  ASSERT_EQ(app().ErrorReports().size(), 1u);
+  EXPECT_EQ(app().ErrorReports()[0], "dialog exploded");
+  // Still usable.
+  app().Click("lang1");
+  EXPECT_EQ(win().bbOpen->text(), "Otwórz plik");
+}
+
+TEST_F(WindowTest, ClearEmptiesTheListingMemoOnly) {
+  auto& w = win();
+  w.Memo1Add("0000: FF FF");
+  w.Log("kept");
+  ASSERT_EQ(app().Memo1Lines().size(), 1);
+  w.ClearClick();
+  EXPECT_TRUE(app().Memo1Lines().isEmpty());
+  EXPECT_EQ(app().LogLines(), QStringList{"kept"});
+}
+
+TEST_F(WindowTest, HostFieldsAndLogReceiveTheTextsOfTheOperations) {
+  auto& w = win();
+  w.Log("Waiting for bootloader...");
+  w.Log("Zażółć");
+  EXPECT_EQ(app().LogLines(), (QStringList{"Waiting for bootloader...", "Zażółć"}));
+  w.SetText(ll::device::Field::Edit1, "Opening port Com3");
+  w.SetText(ll::device::Field::Edit3, "OK");
+  EXPECT_EQ(app().Edit1(), "Opening port Com3");
+  EXPECT_EQ(app().Edit3(), "OK");
+  w.ClearLog();
+  EXPECT_TRUE(app().LogLines().isEmpty());
+  w.cbPort->setCurrentIndex(4);
+  EXPECT_EQ(w.PortIndex(), 4);
+  app().SetSwitch(Switch::PICencoding, true);
+  EXPECT_TRUE(w.IsChecked(Switch::PICencoding));
+  w.SetConfigWriteEnabled(true);
+  EXPECT_TRUE(w.BitBtn1->isEnabled());
+  EXPECT_TRUE(w.BitBtn3->isEnabled());
+  w.SetConfigWriteEnabled(false);
+  EXPECT_FALSE(w.BitBtn1->isEnabled());
+  EXPECT_FALSE(w.BitBtn3->isEnabled());
+}
+
+}  // namespace
