@@ -123,8 +123,8 @@ void TApdCustomComPort::DoOpen() {
       ApplySWFlow();
       CheckException(dispatcher_->SetXonXoffChars(xonChar_, xoffChar_));
       dispatcher_->SetDataAvailableLength(triggerLength_);
-      if (dispatcher_->SetDtrLine(dtr_) != 0) dtr_ = dispatcher_->DtrState();
-      if (dispatcher_->SetRtsLine(rts_) != 0) rts_ = dispatcher_->RtsState();
+      dispatcher_->SetDtrLine(dtr_);  // returns 1 and changes nothing while automatic
+      dispatcher_->SetRtsLine(rts_);
       dispatcher_->SetOption(kOptionUseEventWord, useEventWord_);
       dispatcher_->SetRS485Mode(rs485_);
       dispatcher_->SetThreadBoost(threadBoost_);

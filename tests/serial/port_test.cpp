@@ -324,12 +324,13 @@ TEST_F(PortTest, FlushOutBufferDropsUnsentOutput) {
   port_.SetOpen(true);
   const std::size_t stalled = pty_.StallOutput(0xEE);
   for (int i = 0; i < 100; ++i) port_.PutChar('A');
-  ASSERT_TRUE(wake_.WaitFor([&] { return port_.Dispatcher()->OutputUsed() < 100; }) ||
-              true);  // the write thread may or may not have picked them up: both are unsent
+  // Whether the write thread has picked them up or not, none of them is on the line yet.
   port_.FlushOutBuffer();
   EXPECT_EQ(port_.OutBuffUsed(), 0u);
+  // Purging the device's transmit queue may also drop some of the stalling bytes; none of the
+  // port's own bytes may arrive.
   const auto arrived = pty_.ReadAll();
-  EXPECT_EQ(arrived.size(), stalled);
+  EXPECT_LE(arrived.size(), stalled);
   EXPECT_EQ(std::count(arrived.begin(), arrived.end(), 'A'), 0);
   // The port still works afterwards.
   port_.PutChar('B');
@@ -343,7 +344,7 @@ TEST_F(PortTest, ClosingDiscardsUnsentOutputAndCompletesWithABlockedWriter) {
   port_.SetOpen(false);  // the write thread is blocked on the full device
   EXPECT_FALSE(port_.Open());
   const auto arrived = pty_.ReadAll();
-  EXPECT_EQ(arrived.size(), stalled);
+  EXPECT_LE(arrived.size(), stalled);
   EXPECT_EQ(std::count(arrived.begin(), arrived.end(), 'A'), 0);
 }
 

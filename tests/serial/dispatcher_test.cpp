@@ -1,0 +1,330 @@
+// The dispatcher's rings, the unplug of the device, reopening, sustained traffic both ways and
+// open/close cycles without leaks.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+
+#include "PtyPair.h"
+#include "serial/AdPort.h"
+#include "serial/AwUser.h"
+
+namespace ll::serial {
+namespace {
+
+using test::PtyPair;
+using test::WakeCounter;
+
+constexpr uint16_t kCom = 11;
+
+std::vector<uint8_t> Pattern(std::size_t n, uint32_t seed) {
+  std::vector<uint8_t> v(n);
+  uint32_t x = seed;
+  for (auto& b : v) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(x >> 16);
+  }
+  return v;
+}
+
+class DispatcherTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    pty_.Bind(kCom);
+    port_.SetComNumber(kCom);
+    port_.SetBaud(9600);
+    port_.SetWakeHook([this] { wake_.Notify(); });
+  }
+  PtyPair pty_;
+  WakeCounter wake_;
+  TApdComPort port_;
+};
+
+TEST_F(DispatcherTest, FullInputRingHoldsFurtherBytesInTheReceiveQueue) {
+  port_.SetOpen(true);
+  auto* d = port_.Dispatcher();
+  const auto sent = Pattern(kInputRingSize + 300, 1);
+  pty_.Write(sent);
+  ASSERT_TRUE(wake_.WaitFor([&] { return d->InBuffUsed() == kInputRingSize; }));
+  // Let the rest arrive behind the full ring.
+  ASSERT_TRUE(wake_.WaitFor([&] { return d->ReceiveQueueBytes() > 0; }));
+  EXPECT_TRUE(port_.CharReady());
+  EXPECT_EQ(d->InputReadIndex(), d->InputWriteIndex());  // full, not empty
+  std::vector<uint8_t> got;
+  ASSERT_TRUE(wake_.WaitFor([&] {
+    while (port_.CharReady()) got.push_back(port_.GetChar());
+    return got.size() >= sent.size();
+  }));
+  EXPECT_EQ(got, sent);
+}
+
+TEST_F(DispatcherTest, ReadIndexWrapsAfter8191) {
+  port_.SetOpen(true);
+  auto* d = port_.Dispatcher();
+  const auto first = Pattern(kInputRingSize - 1, 2);
+  pty_.Write(first);
+  std::vector<uint8_t> got;
+  ASSERT_TRUE(wake_.WaitFor([&] {
+    while (port_.CharReady()) got.push_back(port_.GetChar());
+    return got.size() == first.size();
+  }));
+  EXPECT_EQ(got, first);
+  EXPECT_EQ(d->InputReadIndex(), 8191u);
+  pty_.Write({0xA1, 0xA2, 0xA3});
+  ASSERT_TRUE(wake_.WaitFor([&] { return d->InBuffUsed() == 3; }));
+  uint8_t b = 0;
+  EXPECT_EQ(d->PeekInputByte(3, b), 0);
+  EXPECT_EQ(b, 0xA3);
+  EXPECT_EQ(d->PeekInputByte(4, b), ecBufferIsEmpty);
+  EXPECT_EQ(port_.GetChar(), 0xA1);
+  EXPECT_EQ(d->InputReadIndex(), 0u);
+  EXPECT_EQ(port_.GetChar(), 0xA2);
+  EXPECT_EQ(port_.GetChar(), 0xA3);
+  EXPECT_FALSE(port_.CharReady());
+}
+
+TEST_F(DispatcherTest, WriteOutputExactlyFillingTheRingMarksItFull) {
+  port_.SetOpen(true);
+  auto* d = port_.Dispatcher();
+  pty_.StallOutput();
+  // The write thread takes one byte and then sits on the stalled device.
+  port_.PutChar('s');
+  ASSERT_TRUE(wake_.WaitFor([&] { return d->OutputUsed() == 0; }));
+  EXPECT_EQ(port_.OutBuffUsed(), 1u);
+  const std::vector<uint8_t> block(d->OutputFree(), 'b');
+  ASSERT_EQ(block.size(), 4096u);
+  EXPECT_EQ(d->WriteOutput(block.data(), static_cast<uint32_t>(block.size())), 0);
+  EXPECT_TRUE(d->OutputFull());
+  EXPECT_EQ(d->OutputUsed(), 4096u);
+  const uint8_t one = 'c';
+  EXPECT_EQ(d->WriteOutput(&one, 1), ecOutputBufferTooSmall);
+  EXPECT_EQ(d->WriteOutput(&one, 0), 0);
+  EXPECT_THROW(port_.PutChar('c'), EOutputBufferTooSmall);
+  EXPECT_EQ(port_.OutBuffUsed(), 4097u);
+
+  // Draining the other side lets everything through, in order.
+  std::vector<uint8_t> arrived;
+  ASSERT_TRUE(wake_.WaitFor([&] {
+    const auto part = pty_.ReadAll(std::chrono::milliseconds(50));
+    arrived.insert(arrived.end(), part.begin(), part.end());
+    return port_.OutBuffUsed() == 0 && part.empty();
+  }));
+  std::vector<uint8_t> mine;
+  for (uint8_t b : arrived) {
+    if (b != 0xEE) mine.push_back(b);
+  }
+  std::vector<uint8_t> expected{'s'};
+  expected.insert(expected.end(), block.begin(), block.end());
+  EXPECT_EQ(mine, expected);
+}
+
+TEST_F(DispatcherTest, DiscardInputRightAfterArrivalLeavesNothing) {
+  port_.SetOpen(true);
+  auto* d = port_.Dispatcher();
+  pty_.Write(Pattern(3000, 3));
+  ASSERT_TRUE(wake_.WaitFor([&] { return d->InBuffUsed() == 3000; }));
+  d->DiscardInput();
+  EXPECT_FALSE(d->InputAvailable());
+  EXPECT_EQ(d->InBuffUsed(), 0u);
+  pty_.Write({0x42});
+  ASSERT_TRUE(wake_.WaitFor([&] { return port_.CharReady(); }));
+  EXPECT_EQ(port_.GetChar(), 0x42);
+}
+
+TEST_F(DispatcherTest, ApplyLineRules) {
+  port_.SetOpen(true);
+  auto* d = port_.Dispatcher();
+  // "Keep" values change nothing and do not drain.
+  const uint64_t drains = d->DrainCount();
+  EXPECT_EQ(d->ApplyLine(0, 5, 3, 9), 0);
+  EXPECT_EQ(d->DrainCount(), drains);
+  // A change drains first. (A pseudo-terminal always keeps 8 data bits and no parity, so only
+  // the stop bits are checked here.)
+  EXPECT_EQ(d->ApplyLine(0, 5, 2, 9), 0);
+  EXPECT_EQ(d->LineSettings().stopBits, TLineSettings::kTwoStopBits);
+  EXPECT_EQ(d->DrainCount(), drains + 1);
+  // Stop bits 0 count as 1, above 2 as 2.
+  EXPECT_EQ(d->ApplyLine(0, 0, 0, 8), 0);
+  EXPECT_EQ(d->LineSettings().stopBits, TLineSettings::kOneStopBit);
+  EXPECT_EQ(d->ApplyLine(0, 0, 7, 8), 0);
+  EXPECT_EQ(d->LineSettings().stopBits, TLineSettings::kTwoStopBits);
+  EXPECT_EQ(d->LastBaud(), 9600);
+}
+
+TEST_F(DispatcherTest, FlowControlThresholdChecks) {
+  port_.SetOpen(true);
+  auto* d = port_.Dispatcher();
+  EXPECT_EQ(d->SetHardwareFlow(10, 20, hwfUseRTS), ecBadArgument);     // full < resume
+  EXPECT_EQ(d->SetHardwareFlow(5000, 20, hwfUseRTS), ecBadArgument);   // full > queue
+  EXPECT_EQ(d->SetSoftwareFlow(10, 20, 3), ecBadArgument);
+  EXPECT_EQ(d->SetHardwareFlow(3000, 400, hwfUseRTS | hwfRequireCTS), 0);
+  TLineSettings s = d->LineSettings();
+  EXPECT_EQ(s.RtsMode(), TLineSettings::kLineHandshake);
+  EXPECT_TRUE(s.flags & TLineSettings::fOutxCtsFlow);
+  EXPECT_EQ(s.xoffLim, 4096 - 3000);
+  EXPECT_EQ(s.xonLim, 400);
+  EXPECT_EQ(d->SetRtsLine(true), 1);
+
+  port_.SetSWFlowOptions(TSWFlowOptions::swfBoth);
+  s = d->LineSettings();
+  EXPECT_TRUE(s.flags & TLineSettings::fInX);
+  EXPECT_TRUE(s.flags & TLineSettings::fOutX);
+  port_.SetXOnChar(0x11);
+  port_.SetXOffChar(0x14);
+  EXPECT_EQ(d->LineSettings().xoffChar, 0x14);
+  port_.SetSWFlowOptions(TSWFlowOptions::swfNone);
+  EXPECT_FALSE(d->LineSettings().flags & (TLineSettings::fInX | TLineSettings::fOutX));
+}
+
+TEST_F(DispatcherTest, BufferFullAndResumeRules) {
+  TApdComPort p;
+  p.SetBufferFull(5000);  // above InSize: 90 % of it
+  EXPECT_EQ(p.BufferFull(), 3686);
+  p.SetBufferResume(4000);  // above BufferFull: 10 % of it
+  EXPECT_EQ(p.BufferResume(), 369);
+  TApdComPort q;
+  q.SetSWFlowOptions(TSWFlowOptions::swfReceive);  // 75 % / 25 %
+  EXPECT_EQ(q.BufferFull(), 3072);
+  EXPECT_EQ(q.BufferResume(), 1024);
+  q.SetRS485Mode(true);
+  EXPECT_FALSE(q.RTS());
+  q.SetHWFlowOptions(hwfUseRTS | hwfUseDTR);
+  EXPECT_FALSE(q.RS485Mode());
+  q.SetRS485Mode(true);
+  EXPECT_EQ(q.HWFlowOptions(), hwfUseDTR);
+}
+
+TEST_F(DispatcherTest, UnplugEndsTheThreadsAndKeepsReceivedBytes) {
+  // A stable name that can be re-pointed at a new device, as a replugged adapter would be.
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("ll-serial-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const auto link = dir / "ttyUSB0";
+  std::filesystem::remove(link);
+  std::filesystem::create_symlink(pty_.SlaveName(), link);
+  ::setenv("LINKLOADER_COM12", link.c_str(), 1);
+  port_.SetComNumber(12);
+  port_.SetOpen(true);
+  auto* d = port_.Dispatcher();
+  ASSERT_EQ(d->RunningThreads(), 4);
+
+  pty_.Write({1, 2, 3, 4, 5});
+  ASSERT_TRUE(wake_.WaitFor([&] { return d->InBuffUsed() == 5; }));
+  pty_.CloseSlave();
+  pty_.Write({6, 7});
+  pty_.CloseMaster();  // unplugged
+
+  ASSERT_TRUE(wake_.WaitFor([&] { return d->RunningThreads() == 0; }));
+  EXPECT_FALSE(d->ThreadsActive());
+  EXPECT_TRUE(d->StopFlag());
+  EXPECT_TRUE(port_.Open());  // still open in the component's eyes
+  std::vector<uint8_t> got;
+  while (port_.CharReady()) got.push_back(port_.GetChar());
+  ASSERT_GE(got.size(), 5u);
+  EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.begin() + 5),
+            (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+  EXPECT_FALSE(port_.CharReady());
+  EXPECT_EQ(port_.LineError(), -1);
+  // Read failures are not raised and not reported as errors.
+  std::vector<std::string> reports;
+  port_.SetErrorReport([&](const std::exception& e) { reports.push_back(e.what()); });
+  port_.ProcessNotifications();
+  EXPECT_TRUE(reports.empty());
+  port_.PutChar('x');  // queued, goes nowhere, does not raise
+  port_.SetOpen(false);
+  EXPECT_FALSE(port_.Open());
+
+  // Replug: a new device behind the same name.
+  PtyPair again;
+  std::filesystem::remove(link);
+  std::filesystem::create_symlink(again.SlaveName(), link);
+  port_.SetOpen(true);
+  port_.PutChar('R');
+  EXPECT_EQ(again.Read(1), std::vector<uint8_t>{'R'});
+  again.Write({'S'});
+  ASSERT_TRUE(wake_.WaitFor([&] { return port_.CharReady(); }));
+  EXPECT_EQ(port_.GetChar(), 'S');
+  port_.SetOpen(false);
+  std::filesystem::remove_all(dir);
+}
+
+void Traffic(TApdComPort& port, PtyPair& pty, WakeCounter& wake, int32_t baud) {
+  port.SetBaud(baud);
+  port.SetOpen(true);
+  constexpr std::size_t kBytes = 64 * 1024;
+  const auto toDevice = Pattern(kBytes, 7);
+  const auto fromDevice = Pattern(kBytes, 8);
+  std::vector<uint8_t> atDevice;
+  std::thread far([&] {
+    std::thread writer([&] { pty.Write(fromDevice); });
+    atDevice = pty.Read(kBytes, std::chrono::seconds(60));
+    writer.join();
+  });
+  std::size_t sent = 0;
+  std::vector<uint8_t> received;
+  const bool done = wake.WaitFor(
+      [&] {
+        while (sent < kBytes) {
+          try {
+            port.PutChar(toDevice[sent]);
+            ++sent;
+          } catch (const EOutputBufferTooSmall&) {
+            break;  // wait for the write thread to make room
+          }
+        }
+        while (port.CharReady()) received.push_back(port.GetChar());
+        return sent == kBytes && received.size() == kBytes;
+      },
+      std::chrono::seconds(60));
+  far.join();
+  EXPECT_TRUE(done);
+  EXPECT_EQ(received, fromDevice);
+  EXPECT_EQ(atDevice, toDevice);
+  port.SetOpen(false);
+}
+
+TEST_F(DispatcherTest, SixtyFourKiBEachWayAt9600) { Traffic(port_, pty_, wake_, 9600); }
+TEST_F(DispatcherTest, SixtyFourKiBEachWayAt115200) { Traffic(port_, pty_, wake_, 115200); }
+
+long ResidentKiB() {
+  std::ifstream f("/proc/self/statm");
+  long size = 0, resident = 0;
+  f >> size >> resident;
+  return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+TEST_F(DispatcherTest, TwoHundredOpenCloseCyclesLeakNothing) {
+  auto cycle = [&] {
+    port_.SetOpen(true);
+    port_.PutChar('p');
+    port_.SetOpen(false);
+  };
+  for (int i = 0; i < 10; ++i) cycle();  // warm-up: allocator pools, lazily created state
+  pty_.ReadAll(std::chrono::milliseconds(50));
+  const std::size_t fds = test::CountDir("/proc/self/fd");
+  const std::size_t tasks = test::CountDir("/proc/self/task");
+  const long rss = ResidentKiB();
+  for (int i = 0; i < 200; ++i) {
+    cycle();
+    if (i % 50 == 0) pty_.ReadAll(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(test::CountDir("/proc/self/fd"), fds);
+  EXPECT_EQ(test::CountDir("/proc/self/task"), tasks);
+  EXPECT_EQ(TApdBaseDispatcher::RegistrySize(), 0u);
+  if (!kSanitized) {
+    // Sanitizers keep freed memory in quarantine; elsewhere growth means a leak.
+    EXPECT_LT(ResidentKiB() - rss, 1024);
+  }
+}
+
+}  // namespace
+}  // namespace ll::serial
