@@ -42,7 +42,7 @@ std::string IntelHex(const std::map<std::uint32_t, std::vector<std::uint8_t>>& c
   std::string text;
   auto record = [&](std::uint8_t type, std::uint16_t address, const std::uint8_t* data,
                     std::size_t n) {
-    char buf[8];
+    char buf[16];  // ":" + count + address + type + NUL is 10 bytes
     std::uint8_t sum = static_cast<std::uint8_t>(n + (address >> 8) + (address & 0xFF) + type);
     std::snprintf(buf, sizeof buf, ":%02X%04X%02X", static_cast<unsigned>(n), address, type);
     text += buf;
