@@ -372,13 +372,5 @@ TEST_F(PortTest, ComNumberChangeWhileOpenReopensOnTheNewPort) {
   EXPECT_EQ(other.Read(1), std::vector<uint8_t>{'z'});
 }
 
-TEST_F(PortTest, WorkerThreadErrorIsReportedOnTheOwnersThread) {
-  std::vector<std::string> reports;
-  port_.SetErrorReport([&](const std::exception& e) { reports.push_back(e.what()); });
-  port_.SetOpen(true);
-  EXPECT_EQ(port_.ProcessNotifications(), 0);
-  EXPECT_TRUE(reports.empty());
-}
-
 }  // namespace
 }  // namespace ll::serial

@@ -1,0 +1,166 @@
+// The error texts and the conversion of codes into exceptions.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "serial/AdExcept.h"
+#include "serial/LnsPosix.h"
+
+namespace ll::serial {
+namespace {
+
+TEST(ErrorTextTable, SortedByAbsoluteValueAndFoundBothWays) {
+  for (std::size_t i = 1; i < ErrorTextRowCount(); ++i) {
+    EXPECT_LT(std::abs(ErrorTextRowAt(i - 1).code), std::abs(ErrorTextRowAt(i).code));
+  }
+  for (std::size_t i = 0; i < ErrorTextRowCount(); ++i) {
+    const auto& row = ErrorTextRowAt(i);
+    EXPECT_EQ(ErrorText(row.code), row.text);
+    EXPECT_EQ(ErrorText(-row.code), row.text);
+  }
+  EXPECT_EQ(ErrorText(-2001), ErrorText(2001));
+  EXPECT_EQ(ErrorText(-7), nullptr);
+  EXPECT_EQ(ErrorText(-99999), nullptr);
+  EXPECT_STREQ(ErrorText(0), "OK");
+  EXPECT_STREQ(ErrorText(15001), "Dispatch");
+  EXPECT_STREQ(ErrorText(15117), "Window");
+  EXPECT_STREQ(ErrorText(15608), "DCD ");
+}
+
+struct ClassRow {
+  int32_t code;
+  const char* text;
+  bool (*isClass)(const std::exception&);
+  bool (*isFamily)(const std::exception&);
+};
+
+template <class T>
+bool Is(const std::exception& e) {
+  return dynamic_cast<const T*>(&e) != nullptr;
+}
+
+TEST(CheckErrorCode, ListedCodesRaiseTheirClassWithTheTableText) {
+  const ClassRow rows[] = {
+      {-1002, "Bad argument passed to function", Is<EBadArgument>, Is<EGeneral>},
+      {-1005, "ComPort component not assigned", Is<EPortNotAssigned>, Is<EGeneral>},
+      {-2001, "ie_BadId - Specified comport doesn't exist", Is<EBadId>, Is<EOpenComm>},
+      {-2005, "ie_Hardware - Specified comport in use", Is<EHardware>, Is<EOpenComm>},
+      {-2007, "ie_NOpen - device not open", Is<ECommNotOpen>, Is<EOpenComm>},
+      {-2008, "ie_Open - device already open", Is<EAlreadyOpen>, Is<EOpenComm>},
+      {-2011, "The ComNumber property of the TApdComPort has not been set", Is<ENoPortSelected>,
+       Is<EOpenComm>},
+      {-2012, "Comport was not opened by Tapi", Is<ENotOpenedByTapi>, Is<EOpenComm>},
+      {-3001, "No device layer specified", Is<ENullApi>, Is<ESerialIO>},
+      {-3004, "Failed to put entire block", Is<EPutBlockFail>, Is<ESerialIO>},
+      {-3006, "Output buffer too small for block", Is<EOutputBufferTooSmall>, Is<ESerialIO>},
+      {-3007, "Buffer is empty", Is<EBufferIsEmpty>, Is<ESerialIO>},
+      {-3010, "Base address not set", Is<EBaseAddressNotSet>, Is<ESerialIO>},
+      {-5001, "No more trigger slots", Is<ENoMoreTriggers>, Is<ETrigger>},
+      {-5003, "Bad trigger handle", Is<EBadTriggerHandle>, Is<ETrigger>},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.code);
+    try {
+      CheckErrorCode(row.code);
+      ADD_FAILURE() << "no exception";
+    } catch (const EAPDException& e) {
+      EXPECT_STREQ(e.what(), row.text);
+      EXPECT_EQ(e.ErrorCode(), row.code);
+      EXPECT_TRUE(row.isClass(e));
+      EXPECT_TRUE(row.isFamily(e));
+    }
+  }
+}
+
+TEST(CheckErrorCode, SuccessCodesPassThrough) {
+  EXPECT_EQ(CheckErrorCode(0), 0);
+  EXPECT_EQ(CheckErrorCode(17), 17);
+}
+
+TEST(CheckErrorCode, RowsWithoutClassRaiseTheGenericException) {
+  for (int32_t code : {-1001, -3002, -9999, -200000}) {
+    SCOPED_TRACE(code);
+    try {
+      CheckErrorCode(code);
+      ADD_FAILURE() << "no exception";
+    } catch (const EAPDException& e) {
+      EXPECT_EQ(typeid(e), typeid(EAPDException));
+      EXPECT_EQ(e.ErrorCode(), 0);
+      EXPECT_EQ(std::string(e.what()), kGenericErrorMessage);
+    }
+  }
+}
+
+TEST(CheckErrorCode, RuntimeRangeRaisesIOErrorAndOutOfMemory) {
+  try {
+    CheckErrorCode(-161);
+    FAIL();
+  } catch (const ERuntimeIOError& e) {
+    EXPECT_STREQ(e.what(), "Device read error");
+    EXPECT_EQ(e.ErrorCode(), 161);
+  }
+  try {
+    CheckErrorCode(-2);
+    FAIL();
+  } catch (const ERuntimeIOError& e) {
+    EXPECT_STREQ(e.what(), "File not found");
+  }
+  // No row: the system's text for the number.
+  try {
+    CheckErrorCode(-EISDIR);
+    FAIL();
+  } catch (const ERuntimeIOError& e) {
+    EXPECT_EQ(std::string(e.what()), OsErrorText(EISDIR));
+    EXPECT_EQ(e.ErrorCode(), EISDIR);
+  }
+  // The caller's system text wins over the table's generic row.
+  try {
+    CheckErrorCode(-162, "Input/output error");
+    FAIL();
+  } catch (const ERuntimeIOError& e) {
+    EXPECT_STREQ(e.what(), "Input/output error");
+  }
+  EXPECT_THROW(CheckErrorCode(-8), ERuntimeOutOfMemory);
+  EXPECT_THROW(CheckErrorCode(-8), std::bad_alloc);
+}
+
+TEST(OsErrorText, HasNoControlCharactersOrDoubleBlanks) {
+  for (int e : {EIO, ENOENT, EINVAL, 99999}) {
+    const std::string t = OsErrorText(e);
+    EXPECT_FALSE(t.empty());
+    EXPECT_EQ(t.find("  "), std::string::npos);
+    for (char c : t) EXPECT_GE(static_cast<unsigned char>(c), 32);
+  }
+}
+
+TEST(MapOsError, MapsToTheCodesTheComponentKnows) {
+  EXPECT_EQ(MapOsError(ENOENT).code, ecFileNotFound);
+  EXPECT_EQ(MapOsError(ENXIO).code, ecFileNotFound);
+  EXPECT_EQ(MapOsError(EBUSY).code, ecAccessDenied);
+  EXPECT_EQ(MapOsError(EWOULDBLOCK).code, ecAccessDenied);
+  EXPECT_EQ(MapOsError(ENOMEM).code, ecOutOfMemory);
+  EXPECT_EQ(MapOsError(EACCES).code, -EACCES);  // permission is not "in use"
+  EXPECT_EQ(MapOsError(EACCES).text, OsErrorText(EACCES));
+  // EIO's number would read as a runtime file-error row: it becomes a general failure, with
+  // the system's text kept.
+  EXPECT_EQ(MapOsError(EIO).code, ecGeneralFailure);
+  EXPECT_EQ(MapOsError(EIO).text, OsErrorText(EIO));
+}
+
+TEST(PortNames, DeviceNameAndPath) {
+  EXPECT_EQ(PortNumberOfName("\\\\.\\COM1"), 1);
+  EXPECT_EQ(PortNumberOfName("\\\\.\\COM12"), 12);
+  EXPECT_EQ(PortNumberOfName("\\\\.\\COM"), 0);
+  EXPECT_EQ(PortNumberOfName("COM3"), 0);
+  EXPECT_EQ(PortNumberOfName("\\\\.\\COM3x"), 0);
+  ::unsetenv("LINKLOADER_COM3");
+  EXPECT_EQ(PortPath(3), "/dev/ttyS2");
+  ::setenv("LINKLOADER_COM3", "/tmp/some-tty", 1);
+  EXPECT_EQ(PortPath(3), "/tmp/some-tty");
+  ::unsetenv("LINKLOADER_COM3");
+}
+
+}  // namespace
+}  // namespace ll::serial
