@@ -9,20 +9,20 @@ extern const LanguageTexts kRussianTexts;
 const LanguageTexts kRussianTexts{
     '3',
     {{
-        "Открыть файл",  // bbOpen
+        "Открыть",  // bbOpen
         "Записать",  // bbUpload
         "Отмена",  // Button1
         "Читать",  // Button2
         "Open",  // Button3
         "Язык",  // RadioGroup1
         "Port",  // GroupBox1
-        "Версия программы",  // GroupBox2
+        "Версия ПО",  // GroupBox2
         "Команды",  // GroupBox3
         "Программирование",  // TabSheet1
         "Рабочие параметры",  // TabSheet2
         "(1) Обслуживание системы ",  // GroupBox5
-        "Без звука",  // RadioButton4
-        "Со звуком",  // RadioButton5
+        "Тихо",  // RadioButton4
+        "Громко",  // RadioButton5
         "(2) Автопостановка ",  // GroupBox6
         "Нет",  // RadioButton6
         "30 секунд",  // RadioButton7

@@ -1,6 +1,10 @@
 // The working-parameters page: FI/FA captions, FS1/FS3, the program-number spin, the PIN field,
 // and the page as the configuration operations set and read it.
 
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <set>
 #include <thread>
@@ -283,6 +287,35 @@ TEST_F(WindowTest, WaitingSleepsUntilAnotherThreadPostsAnEvent) {
   poster.join();
   EXPECT_TRUE(handled);
   EXPECT_GE(waits, 1);
+}
+
+TEST_F(WindowTest, BytesArrivingOnThePortWakeTheWaitingWindow) {
+  auto& w = win();
+  int master = -1;
+  int slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  termios raw{};
+  ASSERT_EQ(::tcgetattr(slave, &raw), 0);
+  ::cfmakeraw(&raw);
+  ::tcsetattr(slave, TCSANOW, &raw);
+  const std::string path = ::ttyname(slave);
+  ll::test::WindowFixture::PointComAt(9, path);
+  w.ComPort.SetComNumber(9);
+  w.ComPort.SetOpen(true);
+  ASSERT_TRUE(w.ComPort.Open());
+  std::thread device([master] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    const unsigned char answer = 0x4B;
+    EXPECT_EQ(::write(master, &answer, 1), 1);
+  });
+  // Nothing else happens meanwhile: only the port's wake-up can end these waits.
+  while (!w.ComPort.CharReady()) w.WaitForMessages();
+  EXPECT_EQ(w.ComPort.GetChar(), 0x4B);
+  device.join();
+  w.ComPort.SetOpen(false);
+  ::close(slave);
+  ::close(master);
+  ::unsetenv("LINKLOADER_COM9");
 }
 
 }  // namespace

@@ -5,7 +5,13 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QTimer>
+#include <algorithm>
 #include <stdexcept>
+
+#include "app/PortPrompt.h"
 
 #include "WindowFixture.h"
 
@@ -126,6 +132,22 @@ TEST_F(WindowTest, LayoutFollowsTheDesignGeometry) {
   const QRect tab0 = w.PageControl1->tabBar()->tabRect(0);
   EXPECT_EQ(tab0.width(), 226);
   EXPECT_EQ(w.PageControl1->tabBar()->tabRect(1).width(), 226);
+}
+
+TEST_F(WindowTest, EveryControlOfBothPagesLiesInsideTheClientArea) {
+  auto& w = win();
+  for (int page = 0; page < 2; ++page) {
+    app().SelectPage(page);
+    QWidget* sheet = w.PageControl1->widget(page);
+    for (QWidget* c : sheet->findChildren<QWidget*>()) {
+      if (c->objectName().isEmpty() || c->objectName().startsWith("qt_") || !c->isVisibleTo(&w))
+        continue;
+      const QRect onWindow(c->mapTo(&w, QPoint(0, 0)), c->size());
+      EXPECT_TRUE(w.rect().contains(onWindow))
+          << c->objectName().toStdString() << " at " << onWindow.x() << "," << onWindow.y() << " "
+          << onWindow.width() << "x" << onWindow.height();
+    }
+  }
 }
 
 TEST_F(WindowTest, WindowCannotBeResizedOrMaximised) {
@@ -271,6 +293,49 @@ TEST_F(WindowTest, HostFieldsAndLogReceiveTheTextsOfTheOperations) {
   w.SetConfigWriteEnabled(false);
   EXPECT_FALSE(w.BitBtn1->isEnabled());
   EXPECT_FALSE(w.BitBtn3->isEnabled());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SelectPortDialog, OffersThePresentPortsAndReturnsTheChosenNumber) {
+  ::setenv("LINKLOADER_COM2", "/dev/null", 1);  // a character device that always exists
+  ::setenv("LINKLOADER_COM7", "/dev/null", 1);
+  ::setenv("LINKLOADER_COM5", "/nonexistent/tty", 1);
+  const std::vector<std::uint16_t> ports = ll::app::PresentPorts();
+  EXPECT_NE(std::find(ports.begin(), ports.end(), 2), ports.end());
+  EXPECT_NE(std::find(ports.begin(), ports.end(), 7), ports.end());
+  EXPECT_EQ(std::find(ports.begin(), ports.end(), 5), ports.end());
+  EXPECT_TRUE(std::is_sorted(ports.begin(), ports.end()));
+
+  // Answer the modal dialog as a user would: pick the entry of COM7, then OK.
+  QStringList labels;
+  QString title;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    title = dialog->windowTitle();
+    for (QLabel* l : dialog->findChildren<QLabel*>()) labels << l->text();
+    auto* list = dialog->findChild<QComboBox*>("PortList");
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->currentIndex(), 0);
+    list->setCurrentIndex(list->findText("COM7"));
+    auto* box = dialog->findChild<QDialogButtonBox*>();
+    QTest::mouseClick(box->button(QDialogButtonBox::Ok), Qt::LeftButton);
+  });
+  EXPECT_EQ(ll::app::PromptForPortNumber(nullptr), 7);
+  EXPECT_EQ(title, "Select Port");
+  EXPECT_EQ(labels, (QStringList{"The configured serial port is not valid.",
+                                 "Please choose another port."}));
+
+  QTimer::singleShot(0, [] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+  });
+  EXPECT_EQ(ll::app::PromptForPortNumber(nullptr), 0);
+  for (const char* v : {"LINKLOADER_COM2", "LINKLOADER_COM7", "LINKLOADER_COM5"}) ::unsetenv(v);
 }
 
 }  // namespace
