@@ -98,7 +98,7 @@ void TApdCustomComPort::DoOpen() {
     comNumber_ = chosen;
   }
   if (deviceLayer_ != TDeviceLayer::dlWin32) CheckErrorCode(ecNullApi);
-  dispatcher_ = CreateOsDispatcher(this);
+  dispatcher_ = CreateOsDispatcher(&link_);
   try {
     dispatcher_->SetDeviceName(DeviceName(comNumber_));
     uint32_t control = 0;
@@ -170,7 +170,7 @@ void TApdCustomComPort::DoClose() {
   savedTriggers_ = std::make_unique<TTriggerSet>(dispatcher_->SaveTriggers());
   dispatcher_->CloseDevice();
   if (dispatcher_->Delivering()) {
-    PostNotification(kMsgClosePending, static_cast<uint32_t>(dispatcher_->Handle()) << 16, 0, {});
+    link_.PostNotification(kMsgClosePending, static_cast<uint32_t>(dispatcher_->Handle()) << 16, 0, {});
   } else {
     FinishClose();
   }
@@ -190,8 +190,8 @@ void TApdCustomComPort::FinishClose() {
 }
 
 // ---- Notifications -----------------------------------------------------------------------------
-void TApdCustomComPort::PostNotification(uint32_t message, uint32_t param, int32_t code,
-                                         std::string text) {
+void TDispatcherOwner::PostNotification(uint32_t message, uint32_t param, int32_t code,
+                                        std::string text) {
   {
     std::lock_guard<std::mutex> lock(noteMutex_);
     notes_.push_back({message, param, code, std::move(text)});
@@ -199,7 +199,7 @@ void TApdCustomComPort::PostNotification(uint32_t message, uint32_t param, int32
   Wake();
 }
 
-void TApdCustomComPort::Wake() {
+void TDispatcherOwner::Wake() {
   std::shared_ptr<const std::function<void()>> hook;
   {
     std::lock_guard<std::mutex> lock(hookMutex_);
@@ -208,18 +208,25 @@ void TApdCustomComPort::Wake() {
   if (hook) (*hook)();
 }
 
-void TApdCustomComPort::SetWakeHook(std::function<void()> hook) {
+void TDispatcherOwner::SetWakeHook(std::function<void()> hook) {
   auto p = hook ? std::make_shared<const std::function<void()>>(std::move(hook)) : nullptr;
   std::lock_guard<std::mutex> lock(hookMutex_);
   wakeHook_ = std::move(p);
 }
 
+std::deque<TDispatcherOwner::TNote> TDispatcherOwner::TakeNotes() {
+  std::lock_guard<std::mutex> lock(noteMutex_);
+  std::deque<TNote> out;
+  out.swap(notes_);
+  return out;
+}
+
+void TApdCustomComPort::SetWakeHook(std::function<void()> hook) {
+  link_.SetWakeHook(std::move(hook));
+}
+
 int TApdCustomComPort::ProcessNotifications() {
-  std::deque<TNote> notes;
-  {
-    std::lock_guard<std::mutex> lock(noteMutex_);
-    notes.swap(notes_);
-  }
+  auto notes = link_.TakeNotes();
   int handled = 0;
   for (auto& n : notes) {
     ++handled;
@@ -232,7 +239,7 @@ int TApdCustomComPort::ProcessNotifications() {
     } else if (n.message == kMsgClosePending) {
       if (dispatcher_ && state_ == TPortState::psShuttingDown) {
         if (dispatcher_->Delivering() || dispatcher_->RunningThreads() > 0) {
-          PostNotification(n.message, n.param, 0, {});
+          link_.PostNotification(n.message, n.param, 0, {});
         } else {
           FinishClose();
         }

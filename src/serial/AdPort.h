@@ -69,16 +69,29 @@ class TApdBoundComponent {
   virtual void PortNotification(TApdComPort& port, uint32_t message) = 0;
 };
 
-// Interface the dispatcher uses to reach its owner. Called on worker threads.
+// The channel through which a dispatcher reaches its component from worker threads. Not
+// polymorphic on purpose: a worker thread may still call it while the component's destructor
+// runs (before the dispatcher is stopped), which must not touch the component's virtual table.
 class TDispatcherOwner {
  public:
-  virtual ~TDispatcherOwner() = default;
-  // Queue a notification for the owner's thread (message number, parameter with the dispatcher
-  // handle in its upper 16 bits).
-  virtual void PostNotification(uint32_t message, uint32_t param, int32_t code,
-                                std::string text) = 0;
-  // Received bytes reached the input ring, or the output side became empty.
-  virtual void Wake() = 0;
+  struct TNote {
+    uint32_t message;
+    uint32_t param;  // dispatcher handle in the upper 16 bits
+    int32_t code;
+    std::string text;
+  };
+  // Queues a notification for the owner's thread, then wakes the owner.
+  void PostNotification(uint32_t message, uint32_t param, int32_t code, std::string text);
+  // Received bytes reached the input ring, the output side became empty, or a note was queued.
+  void Wake();
+  void SetWakeHook(std::function<void()> hook);
+  std::deque<TNote> TakeNotes();
+
+ private:
+  std::mutex hookMutex_;
+  std::shared_ptr<const std::function<void()>> wakeHook_;
+  std::mutex noteMutex_;
+  std::deque<TNote> notes_;
 };
 
 class TApdBaseComponent {
@@ -89,7 +102,7 @@ class TApdBaseComponent {
   void SetVersion(const std::string&) {}
 };
 
-class TApdCustomComPort : public TApdBaseComponent, private TDispatcherOwner {
+class TApdCustomComPort : public TApdBaseComponent {
  public:
   TApdCustomComPort();
   ~TApdCustomComPort() override;
@@ -234,10 +247,6 @@ class TApdCustomComPort : public TApdBaseComponent, private TDispatcherOwner {
   int32_t CheckException(int32_t code, std::string_view osText = {}) const;
 
  private:
-  void PostNotification(uint32_t message, uint32_t param, int32_t code,
-                        std::string text) override;
-  void Wake() override;
-
   void DoOpen();
   void DoClose();
   void FinishClose();
@@ -283,6 +292,8 @@ class TApdCustomComPort : public TApdBaseComponent, private TDispatcherOwner {
   TTapiMode tapiMode_ = TTapiMode::tmAuto;
   bool rs485_ = false;
 
+  // Declared before the dispatcher so that it outlives the dispatcher's threads.
+  TDispatcherOwner link_;
   TPortState state_ = TPortState::psClosed;
   std::unique_ptr<TApdBaseDispatcher> dispatcher_;
   bool openPending_ = false;  // Open requested while shutting down
@@ -299,17 +310,6 @@ class TApdCustomComPort : public TApdBaseComponent, private TDispatcherOwner {
   std::function<uint16_t()> portPrompt_;
   std::function<void(const std::exception&)> errorReport_;
 
-  // Shared with the worker threads.
-  std::shared_ptr<const std::function<void()>> wakeHook_;
-  std::mutex hookMutex_;
-  struct TNote {
-    uint32_t message;
-    uint32_t param;
-    int32_t code;
-    std::string text;
-  };
-  std::mutex noteMutex_;
-  std::deque<TNote> notes_;
 };
 
 // Publishes everything; adds nothing.
