@@ -155,10 +155,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
   ComPort.EndLoading();
   // Received bytes and port notifications arrive on worker threads: wake the loop, and handle the
   // notifications on this thread once it runs.
-  ComPort.SetWakeHook([this] {
-    QMetaObject::invokeMethod(this, [this] { ComPort.ProcessNotifications(); },
-                              Qt::QueuedConnection);
-  });
+  ComPort.SetWakeHook([this] { QCoreApplication::postEvent(this, new QEvent(WakeEventType())); });
   ComPort.SetPortPrompt([this] { return PromptForPortNumber(this); });
   ComPort.SetErrorReport([](const std::exception& e) { ReportUncaughtException(e.what()); });
 
@@ -527,6 +524,19 @@ void TfrmMain::showEvent(QShowEvent* event) {
     const QSize frame = frameGeometry().size();
     move(area.center() - QPoint(frame.width() / 2, frame.height() / 2));
   }
+}
+
+QEvent::Type TfrmMain::WakeEventType() {
+  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+
+bool TfrmMain::event(QEvent* event) {
+  if (event->type() == WakeEventType()) {
+    RunGuarded([this] { ComPort.ProcessNotifications(); });
+    return true;
+  }
+  return QWidget::event(event);
 }
 
 void TfrmMain::changeEvent(QEvent* event) {

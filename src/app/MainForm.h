@@ -192,12 +192,15 @@ class TfrmMain : public QWidget, public ll::device::DeviceHost {
  protected:
   void showEvent(QShowEvent* event) override;
   void changeEvent(QEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
   void BuildProgrammingPage();
   void BuildParametersPage();
   void BuildDeveloperStrip();
   void ConnectHandlers();
+  // Posted by the port's worker threads when bytes arrive or a notification waits.
+  static QEvent::Type WakeEventType();
   void ExclusiveGroup(std::initializer_list<QRadioButton*> buttons);
   void SetCaption(const char* objectName, const QString& text);
   void ReplaceFirstLetter(QGroupBox* box, QChar from, QChar to);
