@@ -22,6 +22,8 @@ void DefaultReport(const std::string& message) {
     box = new QMessageBox(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
                           QString(), QMessageBox::Ok);
     box->setAttribute(Qt::WA_DeleteOnClose);
+    // An open report must not keep the program alive once the main window is closed.
+    box->setAttribute(Qt::WA_QuitOnClose, false);
     box->setObjectName("ErrorReport");
   }
   box->setText(QString::fromStdString(message));
