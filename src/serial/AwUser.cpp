@@ -385,11 +385,10 @@ uint32_t TApdBaseDispatcher::InputUsedLocked() const {
 }
 
 bool TApdBaseDispatcher::InputAvailable() {
-  Guard in(inputLock_);
-  if (InputUsedLocked() > 0) return true;
   // With the worker threads gone (device lost), bytes they queued are still handed out.
-  if (!threadsActive_ && inRing_ && !receiveQueue_.Empty()) return MoveReceived() > 0;
-  return false;
+  if (!threadsActive_) MoveReceived();
+  Guard in(inputLock_);
+  return InputUsedLocked() > 0;
 }
 
 uint32_t TApdBaseDispatcher::InBuffUsed() {
@@ -415,15 +414,11 @@ int32_t TApdBaseDispatcher::PeekInputByte(uint32_t n, uint8_t& byte) {
 }
 
 int32_t TApdBaseDispatcher::ReadInputByte(uint8_t& byte) {
+  if (!threadsActive_) MoveReceived();  // see InputAvailable
   bool wasFull = false;
   {
     Guard in(inputLock_);
-    if (PeekInputByte(1, byte) != 0) {
-      if (threadsActive_ || !inRing_ || receiveQueue_.Empty() || MoveReceived() == 0) {
-        return ecBufferIsEmpty;
-      }
-      PeekInputByte(1, byte);
-    }
+    if (PeekInputByte(1, byte) != 0) return ecBufferIsEmpty;
     wasFull = inFull_;
     inRead_ = (inRead_ + 1) % kInputRingSize;
     inFull_ = false;

@@ -114,10 +114,20 @@ class PtyPair {
     ::fcntl(slave_, F_SETFL, fl | O_NONBLOCK);
     std::vector<uint8_t> chunk(1024, fill);
     std::size_t total = 0;
-    for (;;) {
-      const ssize_t w = ::write(slave_, chunk.data(), chunk.size());
-      if (w <= 0) break;
-      total += static_cast<std::size_t>(w);
+    // The kernel moves queued bytes on to the reading side's buffer a little later, which
+    // frees room again: fill until a pause brings no more room.
+    for (int quietRounds = 0; quietRounds < 3;) {
+      bool wrote = false;
+      for (std::size_t size : {chunk.size(), std::size_t{1}}) {  // big pieces, then the last bytes
+        for (;;) {
+          const ssize_t w = ::write(slave_, chunk.data(), size);
+          if (w <= 0) break;
+          total += static_cast<std::size_t>(w);
+          wrote = true;
+        }
+      }
+      quietRounds = wrote ? 0 : quietRounds + 1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ::fcntl(slave_, F_SETFL, fl);
     return total;

@@ -253,7 +253,14 @@ TEST_F(DispatcherTest, UnplugEndsTheThreadsAndKeepsReceivedBytes) {
 
 void Traffic(TApdComPort& port, PtyPair& pty, WakeCounter& wake, int32_t baud) {
   port.SetBaud(baud);
+  // Tracing and logging on, so that every lock of the dispatcher is taken under load.
+  const auto trace = std::filesystem::temp_directory_path() / ("ll-traffic-" + std::to_string(::getpid()));
+  port.SetTraceName(trace.string() + ".trc");
+  port.SetLogName(trace.string() + ".log");
+  port.SetTracing(TTraceLogState::tlOn);
+  port.SetLogging(TTraceLogState::tlOn);
   port.SetOpen(true);
+  ASSERT_TRUE(port.Dispatcher()->TracingOn());
   constexpr std::size_t kBytes = 64 * 1024;
   const auto toDevice = Pattern(kBytes, 7);
   const auto fromDevice = Pattern(kBytes, 8);
@@ -284,6 +291,10 @@ void Traffic(TApdComPort& port, PtyPair& pty, WakeCounter& wake, int32_t baud) {
   EXPECT_EQ(received, fromDevice);
   EXPECT_EQ(atDevice, toDevice);
   port.SetOpen(false);
+  EXPECT_EQ(TOrderedLock::Violations(), 0u);
+  EXPECT_GT(std::filesystem::file_size(trace.string() + ".trc"), 0u);
+  std::filesystem::remove(trace.string() + ".trc");
+  std::filesystem::remove(trace.string() + ".log");
 }
 
 TEST_F(DispatcherTest, SixtyFourKiBEachWayAt9600) { Traffic(port_, pty_, wake_, 9600); }

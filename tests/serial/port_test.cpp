@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <termios.h>
 
+#include <atomic>
 #include <numeric>
 
 #include "PtyPair.h"
@@ -300,8 +301,10 @@ TEST_F(PortTest, FullOutputRingRaisesOutputBufferTooSmall) {
   port_.SetOpen(true);
   pty_.StallOutput();
   auto* d = port_.Dispatcher();
-  // The write thread may already hold some bytes it cannot pass on; the ring itself takes
-  // exactly OutSize more.
+  // The write thread takes the first byte and then sits on the stalled device; the ring itself
+  // takes exactly OutSize more.
+  port_.PutChar(0xFF);
+  ASSERT_TRUE(wake_.WaitFor([&] { return d->OutputUsed() == 0; }));
   uint32_t accepted = 0;
   try {
     for (;;) {
@@ -313,7 +316,7 @@ TEST_F(PortTest, FullOutputRingRaisesOutputBufferTooSmall) {
     EXPECT_EQ(e.ErrorCode(), -3006);
     EXPECT_STREQ(e.what(), "Output buffer too small for block");
   }
-  EXPECT_GE(accepted, 4096u);
+  EXPECT_EQ(accepted, 4096u);
   EXPECT_EQ(d->OutputUsed(), 4096u);
   EXPECT_TRUE(d->OutputFull());
   EXPECT_EQ(port_.OutBuffFree(), 0u);
@@ -370,6 +373,25 @@ TEST_F(PortTest, ComNumberChangeWhileOpenReopensOnTheNewPort) {
   EXPECT_EQ(port_.Dispatcher()->SaveTriggers().data.size(), 1u);
   port_.PutChar('z');
   EXPECT_EQ(other.Read(1), std::vector<uint8_t>{'z'});
+}
+
+TEST_F(PortTest, WakeHookFollowsEmptyOutputAndReceivedBytes) {
+  std::atomic<int> wakes{0};
+  port_.SetWakeHook([&] {
+    ++wakes;
+    wake_.Notify();
+  });
+  port_.SetOpen(true);
+  port_.PutChar('a');
+  ASSERT_TRUE(wake_.WaitFor([&] { return wakes.load() > 0; }));
+  EXPECT_EQ(port_.OutBuffUsed(), 0u);  // the hook comes after the output side is empty
+  EXPECT_EQ(pty_.Read(1), std::vector<uint8_t>{'a'});
+
+  wakes = 0;
+  pty_.Write({'b'});
+  ASSERT_TRUE(wake_.WaitFor([&] { return wakes.load() > 0; }));
+  EXPECT_TRUE(port_.CharReady());  // the hook comes after the byte is in the ring
+  EXPECT_EQ(port_.GetChar(), 'b');
 }
 
 }  // namespace
