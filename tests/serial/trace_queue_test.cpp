@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "PtyPair.h"
@@ -26,6 +25,19 @@ std::string ReadFile(const std::filesystem::path& p) {
   std::stringstream s;
   s << f.rdbuf();
   return s.str();
+}
+
+// True when `text` contains `shape`, where '9' in the shape stands for any digit.
+bool ContainsShape(const std::string& text, const std::string& shape) {
+  for (std::size_t at = 0; at + shape.size() <= text.size(); ++at) {
+    bool ok = true;
+    for (std::size_t i = 0; ok && i < shape.size(); ++i) {
+      const char t = text[at + i];
+      ok = shape[i] == '9' ? (t >= '0' && t <= '9') : t == shape[i];
+    }
+    if (ok) return true;
+  }
+  return false;
 }
 
 struct TraceRow {
@@ -155,14 +167,12 @@ TEST_F(TracingTest, LogDumpHeaderAndEntries) {
   port_.SetLogging(TTraceLogState::tlDump);
   const std::string log = ReadFile(dir_ / "APRO.LOG");
   EXPECT_NE(log.find("Device: \\\\.\\COM21\n"), std::string::npos);
-  EXPECT_TRUE(std::regex_search(log, std::regex("Date/time: \\d\\d/\\d\\d/\\d\\d, \\d\\d:\\d\\d:\\d\\d\n")));
+  EXPECT_TRUE(ContainsShape(log, "Date/time: 99/99/99, 99:99:99\n"));
   EXPECT_NE(log.find("Time      Type      SubType       Data      OtherData\n"
                      "--------  --------  ------------  --------  ---------\n"),
             std::string::npos);
-  EXPECT_TRUE(std::regex_search(
-      log, std::regex("\\d{5}\\.\\d\\d  Dispatch  WriteCom      00000001  Q\n")));
-  EXPECT_TRUE(std::regex_search(
-      log, std::regex("\\d{5}\\.\\d\\d  Dispatch  Modem status  00000011  \\(DCTS CTS \\)\n")));
+  EXPECT_TRUE(ContainsShape(log, "\n99999.99  Dispatch  WriteCom      00000001  Q\n"));
+  EXPECT_TRUE(ContainsShape(log, "\n99999.99  Dispatch  Modem status  00000011  (DCTS CTS )\n"));
   EXPECT_EQ(port_.Logging(), TTraceLogState::tlOff);
 }
 
