@@ -1,0 +1,162 @@
+// The configuration write sends all 256 bytes of the EEPROM image, so it must only ever send an
+// image that holds what the module holds outside the record.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "config_support.h"
+#include "device/ConfigRecord.h"
+
+namespace ll::test::config {
+namespace {
+
+using device::CmdReadEeprom;
+using device::CmdWriteEeprom;
+
+// The write was refused before anything happened on the line. A read that failed after its
+// search leaves the port open; the refused write neither opens nor uses it.
+void ExpectRefused(DeviceRig& rig, std::size_t receivedBefore,
+                   const std::vector<std::uint8_t>& moduleBefore, bool portWasOpen = false) {
+  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"No data EEPROM to program"}));
+  EXPECT_EQ(rig.host.edit3, "No data EEPROM to program");
+  EXPECT_FALSE(rig.host.configWriteEnabled);
+  EXPECT_EQ(rig.port.Open(), portWasOpen);
+  EXPECT_EQ(rig.sim.Received().size(), receivedBefore);
+  EXPECT_EQ(rig.sim.Eeprom(), moduleBefore);
+}
+
+TEST(ConfigWriteGuard, AfterACompleteReadSendsExactlyWhatWasReadExceptTheRecord) {
+  DeviceRig rig;
+  // FS1 and FS3 both clear here: with both set the page (not this test host) drops FS1.
+  const std::vector<std::uint8_t> module = KnownEeprom();
+  rig.sim.SetEeprom(module);
+  ASSERT_TRUE(ReadAll(rig));
+  ASSERT_TRUE(rig.WaitForResets(1));
+  const std::size_t first = rig.sim.Frames().size();
+
+  device::WriteConfiguration(rig.ctx);
+
+  ASSERT_TRUE(rig.WaitForResets(2));
+  const std::vector<sim::Frame> frames = FramesFrom(rig, first);
+  ASSERT_EQ(frames.size(), 17u);
+  std::vector<std::uint8_t> sent;
+  for (int b = 0; b < 16; ++b) {
+    ASSERT_EQ(frames[b].command, CmdWriteEeprom);
+    sent.insert(sent.end(), frames[b].data.begin(), frames[b].data.end());
+  }
+  std::vector<std::uint8_t> expected = module;
+  expected[0x61] &= 0x9E;
+  EXPECT_EQ(sent, expected);
+}
+
+TEST(ConfigWriteGuard, ReadCancelledPartWayNeverLetsTheFilledImageOut) {
+  sim::SimOptions options;
+  options.silentReadBlock = 4;
+  DeviceRig rig(options);
+  const std::vector<std::uint8_t> module = KnownEeprom();
+  rig.sim.SetEeprom(module);
+  // As after an earlier complete read of this module.
+  std::copy(module.begin(), module.end(), rig.state.images.EepromImage.begin());
+  rig.state.eepromImageIsModule = true;
+  rig.host.configWriteEnabled = true;
+  CancelOnTickWhen(rig, [&rig] { return HasFrame(rig, CmdReadEeprom, 0x40); });
+
+  device::ReadConfiguration(rig.ctx);
+  ASSERT_EQ(rig.host.edit3, "Cancel");
+  EXPECT_TRUE(rig.host.configWriteEnabled);  // a failed read leaves the buttons as they were
+  PlainTicks(rig);
+
+  ASSERT_TRUE(rig.port.Open());
+
+  const std::size_t receivedBefore = rig.sim.Received().size();
+  device::WriteConfiguration(rig.ctx);
+  ExpectRefused(rig, receivedBefore, module, /*portWasOpen=*/true);
+}
+
+TEST(ConfigWriteGuard, ReadThatFailsAfterACompleteReadRefusesTheWrite) {
+  sim::SimOptions options;
+  DeviceRig rig(options);
+  const std::vector<std::uint8_t> module = KnownEeprom();
+  rig.sim.SetEeprom(module);
+  ASSERT_TRUE(ReadAll(rig));
+  ASSERT_TRUE(rig.WaitForResets(1));
+
+  // The second read cannot even open the port.
+  setenv("LINKLOADER_COM8", "/nonexistent/linkloader-port", 1);
+  rig.host.portIndex = 7;
+  device::ReadConfiguration(rig.ctx);
+  ASSERT_EQ(rig.host.log.back(), "Error opening port");
+  rig.host.portIndex = 0;
+
+  const std::size_t receivedBefore = rig.sim.Received().size();
+  device::WriteConfiguration(rig.ctx);
+  ExpectRefused(rig, receivedBefore, module);
+}
+
+TEST(ConfigWriteGuard, UploadThatDidNotWriteTheWholeEepromRefusesTheWrite) {
+  sim::SimOptions options;
+  options.refuseBlock = {sim::Memory::Eeprom, 2};
+  DeviceRig rig(options);
+  const std::vector<std::uint8_t> module = KnownEeprom();
+  rig.sim.SetEeprom(module);
+  ASSERT_TRUE(ReadAll(rig));
+  ASSERT_TRUE(rig.WaitForResets(1));
+
+  // A firmware file with EEPROM data only: the upload refills the image, block 2 is refused.
+  rig.ChooseHex({{0xF00000, std::vector<std::uint8_t>(256, 0x5C)}});
+  device::UploadFirmware(rig.ctx);
+  ASSERT_NE(std::find_if(rig.host.log.begin(), rig.host.log.end(),
+                         [](const std::string& l) { return l.rfind("EEPROM writing error", 0) == 0; }),
+            rig.host.log.end());
+  const std::vector<std::uint8_t> moduleNow = rig.sim.Eeprom();
+  ASSERT_NE(moduleNow, module);  // blocks 0 and 1 were overwritten by the upload
+
+  rig.host.configWriteEnabled = true;  // still enabled from the read, as the window leaves it
+  const std::size_t receivedBefore = rig.sim.Received().size();
+  device::WriteConfiguration(rig.ctx);
+  ExpectRefused(rig, receivedBefore, moduleNow);
+}
+
+TEST(ConfigWriteGuard, CompletedUploadLeavesAnImageTheWriteMaySend) {
+  DeviceRig rig;
+  rig.sim.SetEeprom(KnownEeprom());
+  ASSERT_TRUE(ReadAll(rig));
+  ASSERT_TRUE(rig.WaitForResets(1));
+
+  std::vector<std::uint8_t> firmwareEeprom(256);
+  for (std::size_t i = 0; i < firmwareEeprom.size(); ++i) {
+    firmwareEeprom[i] = static_cast<std::uint8_t>(0xA0 ^ i);
+  }
+  rig.ChooseHex({{0xF00000, firmwareEeprom}});
+  device::UploadFirmware(rig.ctx);
+  ASSERT_EQ(rig.sim.Eeprom(), firmwareEeprom);
+  ASSERT_TRUE(rig.WaitForResets(2));
+  const std::size_t first = rig.sim.Frames().size();
+
+  device::WriteConfiguration(rig.ctx);
+
+  ASSERT_EQ(rig.host.log.back(), "Finished");
+  ASSERT_TRUE(rig.WaitForResets(3));
+  const std::vector<sim::Frame> frames = FramesFrom(rig, first);
+  ASSERT_EQ(frames.size(), 17u);
+  // The module keeps the uploaded bytes outside the record; the record comes from the page.
+  const std::vector<std::uint8_t> known = KnownEeprom();
+  std::vector<std::uint8_t> expected = firmwareEeprom;
+  for (std::size_t offset : device::kRecordOffsets) expected[offset] = known[offset];
+  expected[0x61] &= 0x9E;
+  EXPECT_EQ(rig.sim.Eeprom(), expected);
+}
+
+TEST(ConfigWriteGuard, NothingReadYetRefusesTheWrite) {
+  DeviceRig rig;
+  const std::vector<std::uint8_t> module = KnownEeprom();
+  rig.sim.SetEeprom(module);
+  rig.host.configWriteEnabled = true;
+  device::WriteConfiguration(rig.ctx);
+  ExpectRefused(rig, 0, module);
+}
+
+}  // namespace
+}  // namespace ll::test::config

@@ -1,0 +1,73 @@
+#pragma once
+// Shared pieces of the configuration tests: a module EEPROM with a known record, the frames the
+// operations leave at the simulator, and cancels that fire at a chosen point of an operation.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Simulator.h"
+#include "device/Link.h"
+#include "device/Operations.h"
+#include "support/DeviceRig.h"
+
+namespace ll::test::config {
+
+// Record of KnownEeprom(): every option byte has meaningful and meaningless bits set.
+inline constexpr std::uint8_t kKnownOptions1 = 0x5A;  // options (2),(4),(5),(7) set
+inline constexpr std::uint8_t kKnownOptions2 = 0xEB;  // BAG, FS2, FA and bits 0, 5, 6
+inline constexpr std::uint8_t kKnownCan = 0x37;
+inline constexpr const char* kKnownPin = "1905";
+// "LL 4.07 Żółw" in Windows-1250, padded with blanks.
+inline const std::string kKnownVersionBytes = "LL 4.07 \xAF\xF3\xB3w    ";
+inline const std::string kKnownVersionUtf8 = "LL 4.07 Żółw    ";
+
+inline std::vector<std::uint8_t> KnownEeprom() {
+  std::vector<std::uint8_t> e(256);
+  for (std::size_t i = 0; i < e.size(); ++i) e[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  e[0x21] = kKnownOptions1;
+  e[0x26] = 1;  // PIN digit 1
+  e[0x66] = 9;  // PIN digit 2
+  e[0x27] = 0;  // PIN digit 3
+  e[0x67] = 5;  // PIN digit 4
+  e[0x28] = kKnownCan;
+  e[0x61] = kKnownOptions2;
+  for (std::size_t i = 0; i < 16; ++i) e[0xF0 + i] = static_cast<std::uint8_t>(kKnownVersionBytes[i]);
+  return e;
+}
+
+inline std::vector<sim::Frame> FramesFrom(const DeviceRig& rig, std::size_t first) {
+  std::vector<sim::Frame> all = rig.sim.Frames();
+  if (first >= all.size()) return {};
+  return {all.begin() + static_cast<std::ptrdiff_t>(first), all.end()};
+}
+
+inline bool HasFrame(const DeviceRig& rig, std::uint8_t command, std::uint16_t address) {
+  for (const sim::Frame& f : rig.sim.Frames()) {
+    if (f.command == command && f.address == address) return true;
+  }
+  return false;
+}
+
+// Cancels ("Anuluj") on the first tick at which `when` holds. Ticks run on the test thread inside
+// the operation's waits, exactly where a click on the button would run.
+inline void CancelOnTickWhen(DeviceRig& rig, std::function<bool()> when) {
+  rig.host.SetTickHandler([&rig, when = std::move(when)] {
+    device::TimeoutTickerTimer(rig.ctx);
+    if (rig.state.TimeoutCounter != -1 && when()) device::Cancel(rig.ctx);
+  });
+}
+
+inline void PlainTicks(DeviceRig& rig) {
+  rig.host.SetTickHandler([&rig] { device::TimeoutTickerTimer(rig.ctx); });
+}
+
+// A complete configuration read of the simulator's EEPROM, checked to have succeeded.
+inline bool ReadAll(DeviceRig& rig) {
+  device::ReadConfiguration(rig.ctx);
+  return rig.state.eepromImageIsModule && !rig.host.log.empty() &&
+         rig.host.log.back() == rig.Msg(device::MsgDone);
+}
+
+}  // namespace ll::test::config

@@ -1,0 +1,191 @@
+// The configuration write against the module simulator over the real serial component.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "config_support.h"
+
+namespace ll::test::config {
+namespace {
+
+using device::Bar;
+using device::CmdReset;
+using device::CmdWriteEeprom;
+
+const std::vector<std::string> kCompleteWriteLog = {"Waiting for bootloader...", "OK",
+                                                    "EEPROM writing...", "Finished"};
+
+// Runs a complete read, then returns the index of the first frame the write will leave.
+std::size_t ReadFirst(DeviceRig& rig) {
+  EXPECT_TRUE(ReadAll(rig));
+  EXPECT_TRUE(rig.WaitForResets(1));
+  return rig.sim.Frames().size();
+}
+
+void ExpectSixteenBlocksThenReset(const std::vector<sim::Frame>& frames,
+                                  const std::vector<std::uint8_t>& sent) {
+  ASSERT_EQ(frames.size(), 17u);
+  for (int b = 0; b < 16; ++b) {
+    EXPECT_EQ(frames[b].command, CmdWriteEeprom);
+    EXPECT_EQ(frames[b].address, 16 * b);
+    EXPECT_TRUE(frames[b].checksumOk);
+    EXPECT_EQ(frames[b].data,
+              std::vector<std::uint8_t>(sent.begin() + 16 * b, sent.begin() + 16 * b + 16));
+  }
+  EXPECT_EQ(frames[16].command, CmdReset);
+  EXPECT_EQ(frames[16].length, 0);
+}
+
+TEST(ConfigWrite, OneChangedOptionReachesTheModuleAndNothingElseChanges) {
+  DeviceRig rig;
+  const std::vector<std::uint8_t> before = KnownEeprom();
+  rig.sim.SetEeprom(before);
+  const std::size_t first = ReadFirst(rig);
+
+  rig.host.page.options1[3] = !rig.host.page.options1[3];  // option (4)
+  device::WriteConfiguration(rig.ctx);
+
+  std::vector<std::uint8_t> expected = before;
+  expected[0x21] = kKnownOptions1 ^ 0x08;
+  expected[0x61] = kKnownOptions2 & ~0x61;  // bits 0, 5 and 6 are written as 0
+  EXPECT_EQ(rig.sim.Eeprom(), expected);
+  ASSERT_TRUE(rig.WaitForResets(2));
+  ExpectSixteenBlocksThenReset(FramesFrom(rig, first), expected);
+
+  EXPECT_EQ(rig.host.log, kCompleteWriteLog);
+  EXPECT_EQ(rig.host.edit3, "Finished");
+  EXPECT_EQ(rig.host.edit1, "Reset CPU...");
+  EXPECT_FALSE(rig.port.Open());
+  EXPECT_FALSE(rig.host.configWriteEnabled);
+  EXPECT_EQ(rig.host.Position(Bar::Config), 0);
+  EXPECT_EQ(rig.host.Position(Bar::Programming), 0);
+  EXPECT_EQ(rig.host.Min(Bar::Config), 0);
+  // The image is what the module now holds.
+  EXPECT_TRUE(rig.state.eepromImageIsModule);
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), rig.state.images.EepromImage.begin()));
+}
+
+TEST(ConfigWrite, PinCanAndErasedCanNumberAreStoredAsShown) {
+  DeviceRig rig;
+  std::vector<std::uint8_t> before = KnownEeprom();
+  rig.sim.SetEeprom(before);
+  ReadFirst(rig);
+
+  rig.host.page.pinText = "47";   // two digits typed; the mask's blank is "2"
+  rig.host.page.canText = "37";
+  device::WriteConfiguration(rig.ctx);
+  std::vector<std::uint8_t> e = rig.sim.Eeprom();
+  EXPECT_EQ(e[0x26], 4);
+  EXPECT_EQ(e[0x66], 7);
+  EXPECT_EQ(e[0x27], 2);
+  EXPECT_EQ(e[0x67], 2);
+  EXPECT_EQ(e[0x28], 0x37);
+
+  // A CAN program number read as 0xFF is shown "FF" (165) and written back unchanged.
+  before = rig.sim.Eeprom();
+  before[0x28] = 0xFF;
+  rig.sim.SetEeprom(before);
+  ReadFirst(rig);
+  EXPECT_EQ(rig.host.page.canText, "FF");
+  EXPECT_EQ(rig.state.CanProgramNumber, 165);
+  device::WriteConfiguration(rig.ctx);
+  EXPECT_EQ(rig.sim.Eeprom()[0x28], 0xFF);
+  EXPECT_EQ(rig.host.log, kCompleteWriteLog);
+}
+
+TEST(ConfigWrite, RefusedBlockStopsTheWriteWithoutRestart) {
+  sim::SimOptions options;
+  options.refuseBlock = {sim::Memory::Eeprom, 3};
+  DeviceRig rig(options);
+  const std::vector<std::uint8_t> before = KnownEeprom();
+  rig.sim.SetEeprom(before);
+  const std::size_t first = ReadFirst(rig);
+  rig.host.page.options1[0] = !rig.host.page.options1[0];
+
+  device::WriteConfiguration(rig.ctx);
+
+  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "OK",
+                                                     "EEPROM writing...",
+                                                     "EEPROM writing error"}));
+  EXPECT_EQ(rig.host.edit3, "EEPROM writing error");
+  const std::vector<sim::Frame> frames = FramesFrom(rig, first);
+  ASSERT_EQ(frames.size(), 4u);
+  for (int b = 0; b < 4; ++b) EXPECT_EQ(frames[b].address, 16 * b);
+  EXPECT_EQ(rig.sim.Resets(), 1);  // only the read's
+  // Blocks 0..2 written (the changed option lies in block 2), the rest untouched.
+  EXPECT_EQ(rig.sim.Eeprom()[0x21], kKnownOptions1 ^ 0x01);
+  EXPECT_EQ(rig.sim.Eeprom()[0x61], kKnownOptions2);
+  EXPECT_FALSE(rig.port.Open());
+  EXPECT_TRUE(rig.host.configWriteEnabled);
+  EXPECT_EQ(rig.host.Position(Bar::Config), rig.host.Min(Bar::Config));
+}
+
+TEST(ConfigWrite, StatusThatNeverComesShowsCommErrorInEdit3Only) {
+  sim::SimOptions options;
+  options.silentBlock = {sim::Memory::Eeprom, 3};
+  DeviceRig rig(options);
+  rig.sim.SetEeprom(KnownEeprom());
+  const std::size_t first = ReadFirst(rig);
+
+  device::WriteConfiguration(rig.ctx);
+
+  EXPECT_EQ(rig.host.log.back(), "EEPROM writing...");
+  EXPECT_EQ(rig.host.edit3, "Error data transmission");
+  EXPECT_EQ(FramesFrom(rig, first).size(), 4u);
+  EXPECT_FALSE(rig.port.Open());
+  EXPECT_TRUE(rig.host.configWriteEnabled);
+  EXPECT_EQ(rig.host.Position(Bar::Config), 0);
+  EXPECT_EQ(rig.host.Position(Bar::Programming), 0);
+  // The counter was shown counting down from 30 while the status was awaited.
+  EXPECT_NE(std::find(rig.host.edit1History.begin(), rig.host.edit1History.end(), "30"),
+            rig.host.edit1History.end());
+}
+
+TEST(ConfigWrite, CancelWhileStatusAwaitedShowsCancelInEdit3Only) {
+  sim::SimOptions options;
+  options.silentBlock = {sim::Memory::Eeprom, 3};
+  DeviceRig rig(options);
+  rig.sim.SetEeprom(KnownEeprom());
+  const std::size_t first = ReadFirst(rig);
+  CancelOnTickWhen(rig, [&rig] { return HasFrame(rig, CmdWriteEeprom, 0x30); });
+
+  device::WriteConfiguration(rig.ctx);
+
+  EXPECT_EQ(rig.host.log.back(), "EEPROM writing...");
+  EXPECT_EQ(rig.host.edit3, "Cancel");
+  EXPECT_EQ(FramesFrom(rig, first).size(), 4u);
+  EXPECT_FALSE(rig.port.Open());
+  EXPECT_TRUE(rig.host.configWriteEnabled);
+}
+
+TEST(ConfigWrite, CancelDuringSearchLeavesTheModuleAloneButTheImageEncoded) {
+  sim::SimOptions options;
+  options.neverAnswer = true;
+  DeviceRig rig(options);
+  rig.sim.SetEeprom(KnownEeprom());
+  // As after a completed read of this module.
+  const std::vector<std::uint8_t> known = KnownEeprom();
+  std::copy(known.begin(), known.end(), rig.state.images.EepromImage.begin());
+  rig.state.eepromImageIsModule = true;
+  rig.host.configWriteEnabled = true;
+  rig.host.page.options1 = {true, false, false, false, false, false, false, false};
+  rig.host.page.pinText = "1905";
+  rig.host.page.canText = "37";
+  CancelOnTickWhen(rig, [&rig] { return rig.sim.ProbesSeen() >= 2; });
+
+  device::WriteConfiguration(rig.ctx);
+
+  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "Cancel"}));
+  EXPECT_EQ(rig.host.edit3, "Cancel");
+  EXPECT_FALSE(rig.port.Open());
+  EXPECT_TRUE(rig.sim.Frames().empty());
+  EXPECT_EQ(rig.sim.Eeprom(), known);
+  EXPECT_TRUE(rig.host.configWriteEnabled);
+  // The page was encoded into the image before the search.
+  EXPECT_EQ(rig.state.images.EepromImage[0x21], 0x01);
+  EXPECT_EQ(rig.state.images.EepromImage[0x20], known[0x20]);
+}
+
+}  // namespace
+}  // namespace ll::test::config
