@@ -223,11 +223,15 @@ void SendResetAndDrain(DeviceContext& ctx) {
   SendPacket(ctx, CmdReset, 0, 0, nullptr);
   // Closing the port discards what is still queued, so the reset would never reach the module.
   // The ticker bounds the wait; the port's wake-up ends it as soon as the output side is empty.
-  if (ctx.port.OutBuffUsed() == 0) return;
-  ArmReplyTimer(ctx, kDrainBudgetTicks);
-  while (ctx.port.OutBuffUsed() != 0 && ctx.state.TimeoutCounter > 0) {
-    ctx.host.WaitForMessages();
+  if (ctx.port.OutBuffUsed() != 0) {
+    ArmReplyTimer(ctx, kDrainBudgetTicks);
+    while (ctx.port.OutBuffUsed() != 0 && ctx.state.TimeoutCounter > 0) {
+      ctx.host.WaitForMessages();
+    }
   }
+  // An empty buffer means handed to the driver, not yet on the line: the UART's FIFO and shift
+  // register still hold up to 17 characters, which a close right now would drop.
+  ctx.host.Pause(kUartFlushMs);
 }
 
 void CloseLink(DeviceContext& ctx, bool programmingBar, bool configBar) {

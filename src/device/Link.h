@@ -42,6 +42,7 @@ inline constexpr int kRtsPulseMs = 500;     // RTS held high after opening (modu
 inline constexpr int kRtsSettleMs = 100;    // after RTS drops, before the first probe
 inline constexpr int kLinkBaud = 9600;
 inline constexpr int kDrainBudgetTicks = 20;  // CmdReset leaving the wire: about 1 s at most
+inline constexpr int kUartFlushMs = 25;       // 17 characters at 9600 baud, and some margin
 
 // ---- Per-operation choices ------------------------------------------------------------------
 
