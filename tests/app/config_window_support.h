@@ -1,0 +1,74 @@
+#pragma once
+// A window test with the module simulator on COM1, for the configuration buttons.
+
+#include <QRegularExpression>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+#include "Simulator.h"
+#include "WindowFixture.h"
+#include "device/ProgramState.h"
+
+namespace ll::test::config {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Record bytes of KnownModule(); the other bytes follow a pattern so that a byte out of place
+// shows.
+inline constexpr std::uint8_t kOptions1 = 0x5A;  // options (2),(4),(5),(7) on
+inline constexpr std::uint8_t kOptions2 = 0xEB;  // BAG, FS2, FA, and bits 0, 5, 6
+inline constexpr std::uint8_t kCan = 0x37;
+
+inline Bytes KnownModule() {
+  Bytes e(256);
+  for (std::size_t i = 0; i < e.size(); ++i) e[i] = static_cast<std::uint8_t>(i * 13 + 5);
+  e[0x21] = kOptions1;
+  e[0x26] = 1;
+  e[0x66] = 9;
+  e[0x27] = 0;
+  e[0x67] = 5;
+  e[0x28] = kCan;
+  e[0x61] = kOptions2;
+  return e;
+}
+
+class ConfigWindowTest : public WindowTest {
+ protected:
+  void StartSimulator(sim::SimOptions options = {}) {
+    sim_ = std::make_unique<sim::Simulator>(options);
+    sim_->Start();
+    WindowFixture::PointComAt(1, sim_->DevicePath());
+  }
+  void TearDown() override {
+    WindowTest::TearDown();
+    sim_.reset();
+  }
+  sim::Simulator& sim() { return *sim_; }
+
+  QStringList Messages(std::initializer_list<device::MsgSlot> which) {
+    QStringList out;
+    for (device::MsgSlot s : which) out << app().Message(s);
+    return out;
+  }
+  bool WaitForResets(int n) {
+    return sim().WaitUntil([&] { return sim().Resets() >= n; }, std::chrono::seconds(20));
+  }
+  // Clicks "Anuluj" as soon as `when` holds, while an operation waits.
+  void CancelWhen(std::function<bool()> when) {
+    poll_ = std::make_unique<QTimer>();
+    QObject::connect(poll_.get(), &QTimer::timeout, [this, when = std::move(when)] {
+      if (when()) {
+        poll_->stop();
+        app().Click("Button1");
+      }
+    });
+    poll_->start(20);
+  }
+
+ private:
+  std::unique_ptr<sim::Simulator> sim_;
+  std::unique_ptr<QTimer> poll_;
+};
+
+}  // namespace ll::test::config
