@@ -59,21 +59,26 @@ void BothBarsToMin(DeviceContext& ctx) {
   ctx.host.SetPosition(Bar::Programming, ctx.host.Min(Bar::Programming));
 }
 
-}  // namespace
+// Runs the steps that follow a successful OpenLink. A serial error among them (the device gone,
+// say) still ends the operation through the window's error report, but the port must not stay
+// open on a dead line for the next operation.
+template <typename Steps>
+void ClosingPortOnError(DeviceContext& ctx, Steps&& steps) {
+  try {
+    steps();
+  } catch (...) {
+    try {
+      ctx.port.SetOpen(false);
+    } catch (...) {
+    }
+    throw;
+  }
+}
 
-void ReadConfiguration(DeviceContext& ctx) {
-  OperationGuard guard(ctx.state);
-  if (!guard) return;
+void ReadAfterOpen(DeviceContext& ctx) {
   DeviceHost& host = ctx.host;
   ProgramState& state = ctx.state;
   auto& image = state.images.EepromImage;
-
-  // From here until all sixteen blocks have arrived the image is not the module's: a write
-  // must not send it.
-  state.eepromImageIsModule = false;
-
-  host.ClearLog();
-  if (!OpenLink(ctx, kConfigReadLink)) return;
   image.fill(kRequestFiller);
   PrepareSearch(ctx, kConfigReadLink);
   if (!FindBootloader(ctx, kConfigReadLink)) return;
@@ -117,24 +122,10 @@ void ReadConfiguration(DeviceContext& ctx) {
   SendPacket(ctx, CmdReset, 0, 0, nullptr);
 }
 
-void WriteConfiguration(DeviceContext& ctx) {
-  OperationGuard guard(ctx.state);
-  if (!guard) return;
+void WriteAfterOpen(DeviceContext& ctx) {
   DeviceHost& host = ctx.host;
   ProgramState& state = ctx.state;
   auto& image = state.images.EepromImage;
-
-  host.ClearLog();
-  // All 256 bytes go to the module, so the image must hold what the module holds. After a read
-  // that failed, or an upload that refilled the image without writing it all, it does not:
-  // sending it would overwrite the module's EEPROM with 0xFF or foreign data.
-  if (!state.eepromImageIsModule) {
-    Report(ctx, MsgNoEepromData);
-    host.SetConfigWriteEnabled(false);
-    return;
-  }
-
-  if (!OpenLink(ctx, kConfigWriteLink)) return;
   PrepareSearch(ctx, kConfigWriteLink);
   // Encoded before the search: changes made on the page while the write runs do not reach the
   // module.
@@ -181,6 +172,42 @@ void WriteConfiguration(DeviceContext& ctx) {
   }
   BothBarsEmpty(ctx);
   // The image still holds exactly what the module now holds.
+}
+
+}  // namespace
+
+void ReadConfiguration(DeviceContext& ctx) {
+  OperationGuard guard(ctx.state);
+  if (!guard) return;
+  ProgramState& state = ctx.state;
+
+  // From here until all sixteen blocks have arrived the image is not the module's: a write
+  // must not send it.
+  state.eepromImageIsModule = false;
+
+  ctx.host.ClearLog();
+  if (!OpenLink(ctx, kConfigReadLink)) return;
+  ClosingPortOnError(ctx, [&] { ReadAfterOpen(ctx); });
+}
+
+void WriteConfiguration(DeviceContext& ctx) {
+  OperationGuard guard(ctx.state);
+  if (!guard) return;
+  DeviceHost& host = ctx.host;
+  ProgramState& state = ctx.state;
+
+  host.ClearLog();
+  // All 256 bytes go to the module, so the image must hold what the module holds. After a read
+  // that failed, or an upload that refilled the image without writing it all, it does not:
+  // sending it would overwrite the module's EEPROM with 0xFF or foreign data.
+  if (!state.eepromImageIsModule) {
+    Report(ctx, MsgNoEepromData);
+    host.SetConfigWriteEnabled(false);
+    return;
+  }
+
+  if (!OpenLink(ctx, kConfigWriteLink)) return;
+  ClosingPortOnError(ctx, [&] { WriteAfterOpen(ctx); });
 }
 
 }  // namespace ll::device

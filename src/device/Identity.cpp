@@ -41,15 +41,8 @@ bool CancelledMeanwhile(DeviceContext& ctx) {
   return true;
 }
 
-}  // namespace
-
-void ReadVersion(DeviceContext& ctx) {
-  OperationGuard guard(ctx.state);
-  if (!guard) return;
+void ReadAfterOpen(DeviceContext& ctx) {
   DeviceHost& host = ctx.host;
-
-  host.ClearLog();
-  if (!OpenLink(ctx, kIdentityLink)) return;
   PrepareSearch(ctx, kIdentityLink);
   if (!FindBootloader(ctx, kIdentityLink)) return;
 
@@ -80,6 +73,26 @@ void ReadVersion(DeviceContext& ctx) {
   host.Log(Text(ctx, MsgDone));
   host.SetText(Field::Edit1, kRestartText);
   SendPacket(ctx, CmdReset, 0, 0, nullptr);
+}
+
+}  // namespace
+
+void ReadVersion(DeviceContext& ctx) {
+  OperationGuard guard(ctx.state);
+  if (!guard) return;
+  ctx.host.ClearLog();
+  if (!OpenLink(ctx, kIdentityLink)) return;
+  // A serial error after the port opened (the device gone, say) still reaches the window's error
+  // report, but the port must not stay open on a dead line for the next operation.
+  try {
+    ReadAfterOpen(ctx);
+  } catch (...) {
+    try {
+      ctx.port.SetOpen(false);
+    } catch (...) {
+    }
+    throw;
+  }
 }
 
 }  // namespace ll::device

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "config_support.h"
 
 namespace ll::test::config {
@@ -153,6 +155,32 @@ TEST(IdentityRead, NoBootloaderClosesThePort) {  // a full 25-cycle search, abou
             (std::vector<std::string>{"Waiting for bootloader...", "Bootloader no response"}));
   EXPECT_FALSE(rig.port.Open());
   EXPECT_TRUE(rig.sim.Frames().empty());
+}
+
+TEST(IdentityRead, CancelWhileIdentityAwaited) {
+  sim::SimOptions options;
+  options.silentReadId = true;
+  DeviceRig rig(options);
+  rig.host.switches[device::Switch::DeviceID] = true;
+  CancelOnTickWhen(rig, [&rig] { return HasFrame(rig, CmdReadId, 0); });
+
+  device::ReadVersion(rig.ctx);
+
+  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "OK", "Cancel"}));
+  EXPECT_TRUE(rig.port.Open());
+  EXPECT_FALSE(HasFrame(rig, CmdReadEeprom, 0xF0));
+}
+
+TEST(IdentityRead, PortThatCannotOpenIsLoggedOnly) {
+  DeviceRig rig;
+  setenv("LINKLOADER_COM10", "/nonexistent/linkloader-port", 1);
+  rig.host.portIndex = 9;
+
+  device::ReadVersion(rig.ctx);
+
+  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Error opening port"}));
+  EXPECT_TRUE(rig.host.edit3.empty());
+  EXPECT_TRUE(rig.sim.Received().empty());
 }
 
 }  // namespace

@@ -206,5 +206,24 @@ TEST(ConfigRead, LogIsEmptiedFirst) {
   EXPECT_EQ(rig.host.log.front(), "Waiting for bootloader...");
 }
 
+TEST(ConfigRead, NoBootloaderClosesThePortAndLeavesTheImageErased) {  // about 2.5 s
+  sim::SimOptions options;
+  options.neverAnswer = true;
+  DeviceRig rig(options);
+  rig.state.images.EepromImage.fill(0x11);
+  rig.state.eepromImageIsModule = true;
+
+  device::ReadConfiguration(rig.ctx);
+
+  EXPECT_EQ(rig.host.log,
+            (std::vector<std::string>{"Waiting for bootloader...", "Bootloader no response"}));
+  EXPECT_EQ(rig.host.edit3, "Bootloader no response");
+  EXPECT_FALSE(rig.port.Open());
+  EXPECT_TRUE(std::all_of(rig.state.images.EepromImage.begin(),
+                          rig.state.images.EepromImage.end(), [](auto b) { return b == 0xFF; }));
+  EXPECT_FALSE(rig.state.eepromImageIsModule);
+  EXPECT_EQ(rig.host.pageApplied, 0);
+}
+
 }  // namespace
 }  // namespace ll::test::config

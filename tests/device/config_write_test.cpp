@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "config_support.h"
 
@@ -185,6 +186,54 @@ TEST(ConfigWrite, CancelDuringSearchLeavesTheModuleAloneButTheImageEncoded) {
   // The page was encoded into the image before the search.
   EXPECT_EQ(rig.state.images.EepromImage[0x21], 0x01);
   EXPECT_EQ(rig.state.images.EepromImage[0x20], known[0x20]);
+}
+
+TEST(ConfigWrite, PortThatCannotOpenIsReportedInLogAndEdit3) {
+  DeviceRig rig;
+  rig.state.eepromImageIsModule = true;
+  setenv("LINKLOADER_COM9", "/nonexistent/linkloader-port", 1);
+  rig.host.portIndex = 8;
+
+  device::WriteConfiguration(rig.ctx);
+
+  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Error opening port"}));
+  EXPECT_EQ(rig.host.edit3, "Error opening port");
+  EXPECT_TRUE(rig.sim.Received().empty());
+}
+
+TEST(ConfigWrite, NoBootloaderClosesThePort) {  // a full 30-cycle search, about 12 s
+  sim::SimOptions options;
+  options.neverAnswer = true;
+  DeviceRig rig(options);
+  rig.state.eepromImageIsModule = true;
+  rig.host.configWriteEnabled = true;
+
+  device::WriteConfiguration(rig.ctx);
+
+  EXPECT_EQ(rig.host.log,
+            (std::vector<std::string>{"Waiting for bootloader...", "Bootloader no response"}));
+  EXPECT_EQ(rig.host.edit3, "Bootloader no response");
+  EXPECT_FALSE(rig.port.Open());
+  EXPECT_TRUE(rig.sim.Frames().empty());
+  EXPECT_TRUE(rig.host.configWriteEnabled);
+}
+
+TEST(ConfigWrite, DeviceGoneMidWriteLeavesThePortClosed) {
+  sim::SimOptions options;
+  options.goneAtBlock = {sim::Memory::Eeprom, 3};
+  DeviceRig rig(options);
+  rig.sim.SetEeprom(KnownEeprom());
+  ReadFirst(rig);
+
+  // The serial component may report the vanished device as an error; either way the write ends
+  // without the restart and the port is not left open on the dead line.
+  try {
+    device::WriteConfiguration(rig.ctx);
+  } catch (const std::exception&) {
+  }
+  EXPECT_FALSE(rig.port.Open());
+  EXPECT_EQ(rig.sim.Resets(), 1);
+  EXPECT_FALSE(rig.state.operationRunning);
 }
 
 }  // namespace
