@@ -6,6 +6,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -25,6 +27,9 @@ constexpr char kDevicePrefix[] = "\\\\.\\COM";
 constexpr char kPathEnvPrefix[] = "LINKLOADER_COM";
 constexpr char kDefaultPathPrefix[] = "/dev/ttyS";
 constexpr uint32_t kReadBlockSize = TDataBuffer::kDefaultSize;
+// Device majors of pseudo-terminal slaves (/dev/pts/N).
+constexpr unsigned kPtySlaveMajorFirst = 136;
+constexpr unsigned kPtySlaveMajorLast = 143;
 
 struct TBaudPair {
   int32_t baud;
@@ -439,6 +444,9 @@ int TApdPosixDispatcher::OpenCom(const std::string& name) {
     return Fail(e);
   }
   ::ioctl(fd, TIOCEXCL);
+  struct stat st {};
+  isPty_ = ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) &&
+           major(st.st_rdev) >= kPtySlaveMajorFirst && major(st.st_rdev) <= kPtySlaveMajorLast;
   fd_ = fd;
   linesUnavailable_ = false;
   shadowValid_ = false;
@@ -619,7 +627,9 @@ int32_t TApdPosixDispatcher::FlushCom(int which) {
     TakeOutputLocked();
     flushPending_ = true;
   }
-  const int rc = fd_ >= 0 ? ::tcflush(fd_, TCOFLUSH) : -1;
+  // A pseudo-terminal has no transmit queue of its own: TCOFLUSH there deletes what the other
+  // side has not read yet, bytes that on a real line would already have left the port.
+  const int rc = fd_ < 0 ? -1 : (isPty_ ? 0 : ::tcflush(fd_, TCOFLUSH));
   if (writeThread_ && threadsActive_ && !stopThreads_) {
     startedEvent_.Consume();
     flushEvent_.Set();

@@ -153,6 +153,7 @@ class TApdPosixDispatcher : public TApdBaseDispatcher {
   std::atomic<bool> flushPending_{false};
   std::atomic<bool> closing_{false};
   std::atomic<bool> linesUnavailable_{false};
+  bool isPty_ = false;
   std::mutex stopMutex_;
   bool stopping_ = false;
   // Settings termios cannot hold (flow-control modes, limits), kept from the last write.

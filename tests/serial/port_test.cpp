@@ -351,6 +351,17 @@ TEST_F(PortTest, ClosingDiscardsUnsentOutputAndCompletesWithABlockedWriter) {
   EXPECT_EQ(std::count(arrived.begin(), arrived.end(), 'A'), 0);
 }
 
+TEST_F(PortTest, BytesHandedToTheDeviceSurviveAnImmediateClose) {
+  // Once OutBuffUsed is 0 the bytes have left the port; a close right after must not take them
+  // back from the other side of a pseudo-terminal that has not read them yet.
+  port_.SetOpen(true);
+  const std::vector<uint8_t> sent(3000, 'k');
+  for (uint8_t b : sent) port_.PutChar(b);
+  ASSERT_TRUE(wake_.WaitFor([&] { return port_.OutBuffUsed() == 0; }));
+  port_.SetOpen(false);
+  EXPECT_EQ(pty_.Read(sent.size()), sent);
+}
+
 TEST_F(PortTest, FlushInBufferDiscardsReceivedBytes) {
   port_.SetOpen(true);
   pty_.Write(std::vector<uint8_t>(500, 'x'));
