@@ -111,24 +111,5 @@ TEST_F(ConfigWindowTest, FailedReadLeavesThePageAsItWas) {
   EXPECT_FALSE(w.BitBtn3->isEnabled());
 }
 
-TEST_F(ConfigWindowTest, IdentityReadLogsDeviceIdAndVersion) {
-  sim::SimOptions options;
-  options.deviceId = {0x12, 0x34};
-  options.version = "VER 2.15";
-  StartSimulator(options);
-  app().SetSwitch(device::Switch::DeviceID, true);
-
-  app().Click("Button2");
-
-  EXPECT_EQ(app().LogLines(),
-            (QStringList{app().Message(MsgSearching), app().Message(MsgOk), "Device ID: 34:12",
-                         app().Message(device::MsgProgramVersion) + ": VER 2.15        ",
-                         app().Message(MsgDone)}));
-  EXPECT_EQ(app().Edit1(), "OK. Restart CPU...");
-  EXPECT_EQ(win().ProgressBar->value(), win().ProgressBar->minimum());
-  EXPECT_EQ(win().ProgressBar1->value(), 25);
-  EXPECT_EQ(win().ProgressBar1->maximum(), 25);
-}
-
 }  // namespace
 }  // namespace ll::test::config

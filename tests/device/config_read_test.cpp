@@ -78,20 +78,6 @@ TEST(ConfigRead, CompleteReadFillsImagePageAndListing) {
   EXPECT_EQ(rig.host.Position(Bar::Programming), 0);
 }
 
-TEST(ConfigRead, ErasedEepromDecodesToEverySecondChoice) {
-  DeviceRig rig;
-  rig.sim.SetEeprom(std::vector<std::uint8_t>(256, 0xFF));
-  ASSERT_TRUE(ReadAll(rig));
-  const device::ConfigPage& page = rig.host.page;
-  for (bool option : page.options1) EXPECT_TRUE(option);
-  EXPECT_TRUE(page.channel2);
-  EXPECT_TRUE(page.fs2);
-  EXPECT_TRUE(page.fs3);
-  EXPECT_TRUE(page.modeFA);
-  EXPECT_EQ(page.canText, "FF");
-  EXPECT_EQ(rig.state.CanProgramNumber, 165);
-}
-
 TEST(ConfigRead, WrongModuleChecksumIsListedButAccepted) {
   sim::SimOptions options;
   options.badReplyChecksum = true;
@@ -196,14 +182,6 @@ TEST(ConfigRead, PortThatCannotOpenLeavesImageAlone) {
   EXPECT_EQ(rig.state.images.EepromImage[0x80], 0x11);
   EXPECT_FALSE(rig.state.eepromImageIsModule);
   EXPECT_TRUE(rig.sim.Received().empty());
-}
-
-TEST(ConfigRead, LogIsEmptiedFirst) {
-  DeviceRig rig;
-  rig.sim.SetEeprom(KnownEeprom());
-  rig.host.log = {"left over"};
-  ASSERT_TRUE(ReadAll(rig));
-  EXPECT_EQ(rig.host.log.front(), "Waiting for bootloader...");
 }
 
 TEST(ConfigRead, NoBootloaderClosesThePortAndLeavesTheImageErased) {  // about 2.5 s

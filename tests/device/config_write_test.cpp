@@ -67,34 +67,6 @@ TEST(ConfigWrite, OneChangedOptionReachesTheModuleAndNothingElseChanges) {
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), rig.state.images.EepromImage.begin()));
 }
 
-TEST(ConfigWrite, PinCanAndErasedCanNumberAreStoredAsShown) {
-  DeviceRig rig;
-  std::vector<std::uint8_t> before = KnownEeprom();
-  rig.sim.SetEeprom(before);
-  ReadFirst(rig);
-
-  rig.host.page.pinText = "47";   // two digits typed; the mask's blank is "2"
-  rig.host.page.canText = "37";
-  device::WriteConfiguration(rig.ctx);
-  std::vector<std::uint8_t> e = rig.sim.Eeprom();
-  EXPECT_EQ(e[0x26], 4);
-  EXPECT_EQ(e[0x66], 7);
-  EXPECT_EQ(e[0x27], 2);
-  EXPECT_EQ(e[0x67], 2);
-  EXPECT_EQ(e[0x28], 0x37);
-
-  // A CAN program number read as 0xFF is shown "FF" (165) and written back unchanged.
-  before = rig.sim.Eeprom();
-  before[0x28] = 0xFF;
-  rig.sim.SetEeprom(before);
-  ReadFirst(rig);
-  EXPECT_EQ(rig.host.page.canText, "FF");
-  EXPECT_EQ(rig.state.CanProgramNumber, 165);
-  device::WriteConfiguration(rig.ctx);
-  EXPECT_EQ(rig.sim.Eeprom()[0x28], 0xFF);
-  EXPECT_EQ(rig.host.log, kCompleteWriteLog);
-}
-
 TEST(ConfigWrite, RefusedBlockStopsTheWriteWithoutRestart) {
   sim::SimOptions options;
   options.refuseBlock = {sim::Memory::Eeprom, 3};
