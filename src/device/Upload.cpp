@@ -147,6 +147,8 @@ void RunUpload(DeviceContext& ctx) {
     Finish(ctx);
     return;
   }
+  // A load starts from an empty log, so the lines below belong to this file alone.
+  host.ClearLog();
   // The loader refills the images: from here on EepromImage no longer mirrors the module.
   state.eepromImageIsModule = false;
   const firmware::LoadResult loaded = firmware::LoadFirmwareFile(
