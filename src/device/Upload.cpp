@@ -9,6 +9,7 @@
 #include "device/Link.h"
 #include "device/Operations.h"
 #include "firmware/HexLoader.h"
+#include "serial/AdExcept.h"
 #include "serial/AdPort.h"
 
 namespace ll::device {
@@ -26,6 +27,8 @@ constexpr int kEepromBlocks = 16;
 constexpr const char* kResetText = "Reset CPU...";
 constexpr const char* kFinishedText = "Finished.";
 constexpr const char* kErrorCodeText = "; error code ";
+// The runtime's error number for a disk read that failed; the general error report shows it.
+constexpr std::int32_t kDiskReadErrorNumber = 100;
 
 std::string Hex8(unsigned value) {
   char text[16];
@@ -154,6 +157,11 @@ void RunUpload(DeviceContext& ctx) {
   const firmware::LoadResult loaded = firmware::LoadFirmwareFile(
       state.SelectedFileName, host.IsChecked(Switch::DecodeON), state.images);
   if (!loaded.ok) {
+    // A file that opened and then could not be read is an input/output fault of the machine,
+    // not a bad firmware file: it goes to the general error report, past this operation.
+    if (loaded.failure == firmware::LoadFailure::ReadFailed) {
+      throw serial::ERuntimeIOError(loaded.message, kDiskReadErrorNumber);
+    }
     host.Log(Text(ctx, MsgFileReadError));
     return;
   }

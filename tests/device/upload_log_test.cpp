@@ -1,5 +1,5 @@
-// What the upload leaves in the log before it touches the line: an empty log at every load and
-// the file-read message for files that cannot be used.
+// What the upload leaves in the log before it touches the line: an empty log at every load, the
+// file-read message for files that cannot be used, and a read fault that escapes the operation.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 
 #include "device/Link.h"
 #include "firmware/HexLoader.h"
+#include "serial/AdExcept.h"
 #include "support/DeviceRig.h"
 
 namespace {
@@ -67,6 +68,36 @@ TEST(UploadLog, NoFileChosenKeepsTheEarlierLines) {
   EXPECT_EQ(rig.host.log, (Lines{kEarlierLine, rig.Msg(MsgNoFileSelected), rig.Msg(MsgDone)}));
   EXPECT_EQ(rig.host.edit1, "Finished.");
   EXPECT_TRUE(rig.sim.Received().empty());
+}
+
+// A folder opens like a file here and its first read fails: a read error after the open.
+TEST(UploadLog, AReadErrorAfterTheOpenEscapesAsAnInputOutputError) {
+  DeviceRig rig;
+  rig.state.SelectedFileName = rig.dir.Path();
+  rig.host.log = {kEarlierLine};
+  ll::firmware::Images scratch;
+  const auto expected = ll::firmware::LoadFirmwareFile(rig.dir.Path(), true, scratch);
+  ASSERT_EQ(expected.failure, ll::firmware::LoadFailure::ReadFailed);
+
+  bool caught = false;
+  try {
+    UploadFirmware(rig.ctx);
+  } catch (const ll::serial::ERuntimeIOError& e) {
+    caught = true;
+    EXPECT_EQ(std::string(e.what()), expected.message);
+    EXPECT_GT(e.ErrorCode(), 0);
+  }
+  EXPECT_TRUE(caught) << "the read error was swallowed by the operation";
+  EXPECT_TRUE(rig.host.log.empty()) << "no file-read message: the error report speaks instead";
+  EXPECT_FALSE(rig.port.Open());
+  EXPECT_TRUE(rig.sim.Received().empty());
+  EXPECT_FALSE(rig.state.operationRunning) << "the next click must not be refused";
+
+  // The next upload with a good file runs normally.
+  ChooseOneBlock(rig);
+  UploadFirmware(rig.ctx);
+  ASSERT_FALSE(rig.host.log.empty());
+  EXPECT_EQ(rig.host.log.back(), rig.Msg(MsgDone));
 }
 
 }  // namespace
