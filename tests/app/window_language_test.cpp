@@ -254,4 +254,62 @@ TEST_F(WindowTest, ReportsTheTextsThatDoNotFitTheirControlsAtTheDesignSize) {
   RecordProperty("clipped", static_cast<int>(clipped.size()));
 }
 
+// Texts written out here letter by letter, not taken from the program's own tables, so that a
+// slip in a table (a lost blank at either end, a wrong letter) is caught. The language is chosen
+// with a click on its button, as a user does.
+struct LiteralRow {
+  const char* button;   // the language's radio button
+  const char* lang;
+  const char* control;  // a caption's control; nullptr for a message slot
+  ll::device::MsgSlot slot;
+  const char* expected;
+};
+
+const LiteralRow kLiteralRows[] = {
+    {"lang1", "PL", "GroupBox4", ll::device::MsgCancelled, " Polecenia "},
+    {"lang1", "PL", "GroupBox5", ll::device::MsgCancelled, "(1) Obsługa systemu "},
+    {"lang1", "PL", nullptr, ll::device::MsgFlashWriteError, "Błąd zapisu pamięci FLASH "},
+    {"lang1", "PL", nullptr, ll::device::MsgFileReadError, "Błąd odczytu pliku!"},
+    {"lang2", "EN", "GroupBox17", ll::device::MsgCancelled, " Operating mode "},
+    {"lang2", "EN", "RadioButton6", ll::device::MsgCancelled, "Off "},
+    {"lang2", "EN", nullptr, ll::device::MsgFlashWriteError, "FLASH writing error"},
+    {"lang2", "EN", nullptr, ll::device::MsgNoEepromData, "No data EEPROM to program"},
+    {"lang3", "DE", "GroupBox9", ll::device::MsgCancelled, " PIN-Kode "},
+    {"lang3", "DE", "GroupBox14", ll::device::MsgCancelled, "(8) Fenster schließen "},
+    {"lang3", "DE", nullptr, ll::device::MsgPortOpenError, "Fehler Port Öffnen"},
+    {"lang3", "DE", nullptr, ll::device::MsgFlashWriteError, "Fehler FLASH-Speicherung"},
+    {"lang5", "SK", "GroupBox4", ll::device::MsgCancelled, " Voľby "},
+    {"lang5", "SK", "bbOpen", ll::device::MsgCancelled, "Orvoriť súbor"},
+    {"lang5", "SK", nullptr, ll::device::MsgNoFileSelected, "Súbor nebol vybran"},
+    {"lang5", "SK", nullptr, ll::device::MsgFlashWriteError, "Chyba ukladania pamäti FLASH"},
+    {"lang6", "CZ", "GroupBox17", ll::device::MsgCancelled, " Zadání funkce "},
+    {"lang6", "CZ", "CheckBox1", ll::device::MsgCancelled, "FS2 (sekv. aktiv./deaktiv.) "},
+    {"lang6", "CZ", nullptr, ll::device::MsgFlashWriteError, "Chyba ukládání paměti FLASH "},
+    {"lang6", "CZ", nullptr, ll::device::MsgCommError, "Chyba v komunikaci"},
+    {"lang7", "HU", "GroupBox16", ll::device::MsgCancelled, "(10) Vészvillogók FI"},
+    {"lang7", "HU", "GroupBox15", ll::device::MsgCancelled, "CAN program "},
+    {"lang7", "HU", "TabSheet2", ll::device::MsgCancelled, "Műkodési paraméterek"},
+    {"lang7", "HU", nullptr, ll::device::MsgNoBootloader, "Bootloader nemválaszol"},
+};
+
+class LiteralTexts : public WindowTest, public ::testing::WithParamInterface<LiteralRow> {};
+
+TEST_P(LiteralTexts, MatchLetterForLetterWithTheirBlanks) {
+  const LiteralRow& row = GetParam();
+  app().Click(row.button);
+  if (row.control != nullptr) {
+    EXPECT_EQ(win().Caption(row.control).toStdString(), row.expected);
+  } else {
+    EXPECT_EQ(win().state.MessageTable[row.slot], row.expected);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SixLanguages, LiteralTexts, ::testing::ValuesIn(kLiteralRows),
+    [](const ::testing::TestParamInfo<LiteralRow>& info) {
+      const LiteralRow& r = info.param;
+      return std::string(r.lang) + "_" +
+             (r.control != nullptr ? std::string(r.control) : "Slot" + std::to_string(r.slot));
+    });
+
 }  // namespace
