@@ -17,6 +17,12 @@ using ll::device::Bar;
 using ll::device::ConfigPage;
 using ll::test::WindowTest;
 
+// Quiet time before the event that ends a wait, long enough for a spinning wait to show.
+constexpr std::chrono::milliseconds kQuietBeforeEventMs{300};
+// An idle window wakes once or twice in that time (measured: one); a wait that polls every 50 ms
+// or returns at once goes past this.
+constexpr int kMostWakeUpsWhileIdle = 5;
+
 class ConfigPageTest : public WindowTest {
  protected:
   void SetUp() override {
@@ -269,7 +275,7 @@ TEST_F(WindowTest, WaitingSleepsUntilAnotherThreadPostsAnEvent) {
     }
   } receiver(&handled);
   std::thread poster([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(kQuietBeforeEventMs);
     QCoreApplication::postEvent(&receiver, new QEvent(QEvent::User));
   });
   // Each wait returns once something has happened; the posted call must get through (a wait that
@@ -282,6 +288,10 @@ TEST_F(WindowTest, WaitingSleepsUntilAnotherThreadPostsAnEvent) {
   poster.join();
   EXPECT_TRUE(handled);
   EXPECT_GE(waits, 1);
+  // The idle window has next to nothing to wake it during the quiet time (a caret blink at
+  // most), so a handful of returns is the most a sleeping wait makes; one that came back at once
+  // and looped would count thousands here.
+  EXPECT_LE(waits, kMostWakeUpsWhileIdle);
 }
 
 TEST_F(WindowTest, BytesArrivingOnThePortWakeTheWaitingWindow) {
@@ -299,13 +309,19 @@ TEST_F(WindowTest, BytesArrivingOnThePortWakeTheWaitingWindow) {
   w.ComPort.SetOpen(true);
   ASSERT_TRUE(w.ComPort.Open());
   std::thread device([master] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    std::this_thread::sleep_for(kQuietBeforeEventMs);
     const unsigned char answer = 0x4B;
     EXPECT_EQ(::write(master, &answer, 1), 1);
   });
   // Nothing else happens meanwhile: only the port's wake-up can end these waits.
-  while (!w.ComPort.CharReady()) w.WaitForMessages();
+  int waits = 0;
+  while (!w.ComPort.CharReady()) {
+    w.WaitForMessages();
+    ++waits;
+  }
   EXPECT_EQ(w.ComPort.GetChar(), 0x4B);
+  // As above: a wait that does not sleep would loop thousands of times before the byte comes.
+  EXPECT_LE(waits, kMostWakeUpsWhileIdle);
   device.join();
   w.ComPort.SetOpen(false);
   ::close(slave);
