@@ -1,6 +1,9 @@
 // The upload as a user runs it: real window offscreen, real clicks, the simulator on COM1.
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <cstdio>
 
 #include "Simulator.h"
 #include "WindowFixture.h"
@@ -13,10 +16,28 @@ using ll::device::MsgDone;
 using ll::device::MsgEepromWriting;
 using ll::device::MsgFlashWriting;
 using ll::device::MsgSearching;
+using ll::sim::Memory;
 using ll::test::WindowTest;
 using Bytes = std::vector<std::uint8_t>;
 
 const QString kDemoFirmware = QStringLiteral(LL_SOURCE_DIR "/examples/demo.hexfw");
+constexpr std::uint8_t kCmdReset = 4;
+
+// One Intel HEX record line, checksum included.
+std::string HexRecord(std::uint16_t address, std::uint8_t type, const Bytes& data) {
+  char text[16];
+  std::snprintf(text, sizeof text, ":%02X%04X%02X", static_cast<unsigned>(data.size()), address,
+                type);
+  std::string line = text;
+  unsigned sum = data.size() + (address >> 8) + (address & 0xFF) + type;
+  for (std::uint8_t b : data) {
+    std::snprintf(text, sizeof text, "%02X", b);
+    line += text;
+    sum += b;
+  }
+  std::snprintf(text, sizeof text, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
+  return line + text + "\n";
+}
 
 class UploadWindow : public WindowTest {
  protected:
@@ -31,8 +52,23 @@ class UploadWindow : public WindowTest {
   }
   ll::sim::Simulator& sim() { return *sim_; }
 
+  // A short plain HEX file with one FLASH record at 0x0200 and no EEPROM data, chosen with the
+  // open button. With the start switches the whole application area still goes out.
+  void ChooseSmallFirmware() {
+    const std::string text = HexRecord(0x0000, 0x04, {0x00, 0x00}) +
+                             HexRecord(0x0200, 0x00, Bytes(16, 0x5A)) + ":00000001FF\n";
+    const QString path = dir_.filePath("small.hex");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text.data(), static_cast<qint64>(text.size()));
+    file.close();
+    app().SetSwitch(ll::device::Switch::DecodeON, false);
+    app().ChooseFile(path);
+  }
+
  private:
   std::unique_ptr<ll::sim::Simulator> sim_;
+  QTemporaryDir dir_;
 };
 
 TEST_F(UploadWindow, WriteClickUploadsTheDemoFirmwareAndRestartsTheModule) {
@@ -74,6 +110,65 @@ TEST_F(UploadWindow, CancelButtonDuringABlocksWaitEndsTheUpload) {
   EXPECT_EQ(app().LogLines().back(), app().Message(MsgCancelled));
   EXPECT_FALSE(win().ComPort.Open());
   for (const auto& f : sim().Frames()) EXPECT_NE(f.command, 4) << "no restart after a cancel";
+  EXPECT_TRUE(app().ErrorReports().empty());
+}
+
+TEST_F(UploadWindow, RefusedFlashBlockLogsItsAddressAndCodeAndSendsNoRestart) {
+  ll::sim::SimOptions o;
+  o.refuseBlock = {Memory::Flash, 32};
+  o.refuseStatus = 5;
+  StartSimulator(o);
+  ChooseSmallFirmware();
+  app().Click("bbUpload");
+  ASSERT_FALSE(app().LogLines().isEmpty());
+  EXPECT_EQ(app().LogLines().back(),
+            QString("FLASH writing error") + "00000200" + "; error code " + "5");
+  EXPECT_EQ(app().LogLines().size(), 4) << app().LogLines().join(" | ").toStdString();
+  EXPECT_FALSE(win().ComPort.Open());
+  ASSERT_EQ(sim().Frames().size(), 1u) << "nothing after the refused block";
+  EXPECT_EQ(sim().Frames().front().address, 0x0200);
+  EXPECT_EQ(sim().Resets(), 0);
+  for (const auto& f : sim().Frames()) EXPECT_NE(f.command, kCmdReset);
+  EXPECT_TRUE(app().ErrorReports().empty());
+}
+
+TEST_F(UploadWindow, OtherDeviceButtonsAndASecondWriteAreRefusedWhileTheUploadWaits) {
+  ll::sim::SimOptions o;
+  // Block 33's status comes late (within the budget): the clicks land in that wait.
+  o.slowAckMs = 700;
+  o.slowAckBlock = {Memory::Flash, 33};
+  StartSimulator(o);
+  ChooseSmallFirmware();
+  bool clicked = false;
+  bool runningWhenClicked = false;
+  int resetsWhenClicked = -1;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (sim().Frames().size() < 2u) return;
+    poll.stop();
+    runningWhenClicked = win().state.operationRunning;
+    resetsWhenClicked = sim().Resets();
+    app().Click("Button2");   // Read (program version)
+    app().Click("BitBtn2");   // Read configuration
+    app().Click("bbUpload");  // Write again
+    app().SelectPage(0);
+    clicked = true;
+  });
+  poll.start(20);
+  app().Click("bbUpload");
+  ASSERT_TRUE(clicked) << "the clicks were not made during the upload";
+  EXPECT_TRUE(runningWhenClicked);
+  EXPECT_EQ(resetsWhenClicked, 0);
+  EXPECT_EQ(sim().Handshakes(), 1);
+  EXPECT_EQ(app().LogLines(),
+            (QStringList{app().Message(MsgSearching), "OK", app().Message(MsgFlashWriting),
+                         app().Message(MsgDone)}));
+  EXPECT_EQ(app().Edit1(), "Finished.");
+  EXPECT_FALSE(win().ComPort.Open());
+  ASSERT_TRUE(sim().WaitUntil([&] { return sim().Resets() == 1; }, std::chrono::seconds(20)));
+  const auto frames = sim().Frames();
+  ASSERT_EQ(frames.size(), 2016u + 1u) << "only the upload's own frames";
+  EXPECT_EQ(frames.back().command, kCmdReset);
   EXPECT_TRUE(app().ErrorReports().empty());
 }
 
