@@ -6,7 +6,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-intelhex
-  xvfb x11-apps imagemagick xdotool fonts-dejavu-core
+  xvfb imagemagick xdotool fonts-dejavu-core util-linux
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -17,5 +17,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
