@@ -61,7 +61,12 @@ TEST_F(ProgramListTest, ThreeShortLinesGiveTheSmallestWindow) {
 
 TEST_F(ProgramListTest, AHundredLongLinesAreAllThereInTheLargestWindow) {
   std::vector<std::string> lines;
-  for (int i = 0; i < 100; ++i) lines.push_back(";" + std::to_string(i) + std::string(i == 42 ? 300 : 20, 'p'));
+  for (int i = 0; i < 100; ++i) {
+    std::string line(";");
+    line += std::to_string(i);
+    line.append(i == 42 ? 300 : 20, 'p');
+    lines.push_back(line);
+  }
   lines.push_back(kEnd);
   auto& form = Open(lines);
   EXPECT_EQ(form.frameGeometry().size(), QSize(1000, 600));
@@ -81,7 +86,11 @@ TEST_F(ProgramListTest, WidthAndLineCountFollowTheContentBetweenTheirBounds) {
                       {25, 120, {600, 375}}, {40, 200, {1000, 600}}, {41, 201, {1000, 600}}};
   for (const Row& r : rows) {
     std::vector<std::string> lines;
-    for (int i = 0; i < r.lines; ++i) lines.push_back(";" + std::string(i == 0 ? r.longest : 5, 'c'));
+    for (int i = 0; i < r.lines; ++i) {
+      std::string line = ";";
+      line.append(i == 0 ? r.longest : 5, 'c');
+      lines.push_back(line);
+    }
     lines.push_back(kEnd);
     auto& form = Open(lines);
     EXPECT_EQ(form.frameGeometry().size(), r.outer) << r.lines << " lines, longest " << r.longest;
