@@ -51,8 +51,8 @@ TEST(ProgramListTest, SizeBoundsFollowTheLongestLineAndTheCount) {
   EXPECT_EQ(small.lineCount, 10);
 
   std::vector<std::string> many;
-  for (int i = 0; i < 100; ++i) many.push_back(";" + std::to_string(i));
-  many[42] = ";" + std::string(300, 'w');
+  for (int i = 0; i < 100; ++i) many.push_back(std::string(";").append(std::to_string(i)));
+  many[42] = std::string(";").append(300, 'w');
   const auto big = ReadProgramList(dir.Write("b", Plain(many)), false);
   ASSERT_TRUE(big.ok);
   ASSERT_EQ(big.lines.size(), 100u);
