@@ -465,6 +465,16 @@ void TfrmMain::BuildDeveloperStrip() {
   ColourField(Edit1, kScrollBarColour, palette().color(QPalette::WindowText));
   Memo1 = Place(new QPlainTextEdit(strip), "Memo1", QRect(0, 464, 289, 128), "Memory listing");
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+  // The strip lies outside the fixed client area, but Tab and the arrow keys of a radio group
+  // would still walk into it (and the arrows would check lang4). None of it, nor any part Qt
+  // builds inside it (the combo's editor, the memo's viewport and scroll bars), may take focus.
+  for (QWidget* control : std::initializer_list<QWidget*>{
+           DecodeON, EEPROM, All_memory, DeviceID, PICencoding, Encoding_OFF, Flash_size, brisca,
+           dorvan_EN, lang4, lang8, lang9, logo1, Clear, LOGO, Button4, Edit1, Memo1}) {
+    control->setFocusPolicy(Qt::NoFocus);
+    for (QWidget* part : control->findChildren<QWidget*>()) part->setFocusPolicy(Qt::NoFocus);
+  }
 }
 
 void TfrmMain::ExclusiveGroup(std::initializer_list<QRadioButton*> buttons) {
