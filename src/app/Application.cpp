@@ -8,6 +8,11 @@
 namespace ll::app {
 namespace {
 
+QString& Title() {
+  static QString title;
+  return title;
+}
+
 std::function<void(const std::string&)>& Report() {
   static std::function<void(const std::string&)> report;
   return report;
@@ -19,7 +24,7 @@ void DefaultReport(const std::string& message) {
   // Non-modal: an operation may still be running inside a click handler underneath.
   static QPointer<QMessageBox> box;
   if (!box) {
-    box = new QMessageBox(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
+    box = new QMessageBox(QMessageBox::Critical, Title(),
                           QString(), QMessageBox::Ok);
     box->setAttribute(Qt::WA_DeleteOnClose);
     // An open report must not keep the program alive once the main window is closed.
@@ -38,6 +43,10 @@ void ReportUncaughtException(const std::string& message) {
   else
     DefaultReport(message);
 }
+
+QString ApplicationTitle() { return Title(); }
+
+void SetApplicationTitle(const QString& title) { Title() = title; }
 
 void SetErrorReport(std::function<void(const std::string&)> report) {
   Report() = std::move(report);

@@ -14,6 +14,12 @@ void ReportUncaughtException(const std::string& message);
 // Replaces the report (tests collect the messages); an empty function restores the default.
 void SetErrorReport(std::function<void(const std::string&)> report);
 
+// The program's title as the brand sets it; the error report carries it. It is kept here rather
+// than as Qt's application display name, because Qt's X11 integration appends that name to the
+// title of every other window (the program list would read "<caption> — <title>").
+QString ApplicationTitle();
+void SetApplicationTitle(const QString& title);
+
 // Runs `handler`, sending an exception it lets through to the error report. Click handlers of the
 // windows run through this, so the report also works under a plain QApplication.
 template <typename F>

@@ -635,7 +635,7 @@ void TfrmMain::zmiana_logo(char code) {
   if (!variant) return;
   state.MessageTable[ll::device::MsgBrandWebAddress] = variant->webAddress;
   setWindowTitle(QString::fromUtf8(variant->title));
-  QGuiApplication::setApplicationDisplayName(QString::fromUtf8(variant->title));
+  SetApplicationTitle(QString::fromUtf8(variant->title));
   if (QWidget* image = GroupBox18->findChild<QWidget*>(variant->imageName)) image->show();
 }
 

@@ -1,12 +1,13 @@
 #include "app/Program.h"
 
-#include <QGuiApplication>
 #include <cstdlib>
+
+#include "app/Application.h"
 
 namespace ll::app {
 
 ProgramWindows StartProgram() {
-  QGuiApplication::setApplicationDisplayName(kApplicationTitle);
+  SetApplicationTitle(QString::fromUtf8(kApplicationTitle));
   ProgramWindows windows;
   windows.frmMain = std::make_unique<TfrmMain>();
   windows.frmMain->CreateProgramListWindow();

@@ -21,7 +21,7 @@ TEST_F(WindowTest, EveryVariantShowsItsTitleLogoAndAddress) {
     for (int times = 0; times < 2; ++times) {  // applying twice is the same as once
       w.zmiana_logo(v.code);
       EXPECT_EQ(w.windowTitle(), v.title);
-      EXPECT_EQ(QGuiApplication::applicationDisplayName(), v.title);
+      EXPECT_EQ(ll::app::ApplicationTitle(), v.title);
       EXPECT_EQ(w.state.MessageTable[ll::device::MsgBrandWebAddress], v.webAddress);
       for (QLabel* logo : Logos(w)) {
         ASSERT_NE(logo, nullptr);

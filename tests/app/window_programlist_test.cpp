@@ -138,6 +138,31 @@ TEST_F(ProgramListTest, TheWindowIsReusedKeepsItsPlaceAndFollowsTheLanguage) {
   EXPECT_TRUE(win().Form1()->isVisible());
 }
 
+// Qt appends an application display name, once one is set, to the title of every window whose
+// title does not already end with it (X11 does so; the offscreen platform shows no titles).
+// Whether one is set shows in the display name following the application name.
+bool DisplayNameIsSet() {
+  const QString saved = QCoreApplication::applicationName();
+  QCoreApplication::setApplicationName("linkloader-name-probe");
+  const bool set = QGuiApplication::applicationDisplayName() != "linkloader-name-probe";
+  QCoreApplication::setApplicationName(saved);
+  return set;
+}
+
+TEST_F(ProgramListTest, TheCaptionIsExactlyTheBoxCaptionWithNoApplicationTitleAdded) {
+  auto& form = Open({";first", kEnd});
+  EXPECT_EQ(form.windowTitle(), win().GroupBox18->title());
+  for (const char* brand : {"0", "2", "5"}) {
+    win().zmiana_logo(brand[0]);
+    app().Click("lang3");
+    Open({";again", kEnd});
+    SCOPED_TRACE(brand);
+    EXPECT_EQ(form.windowTitle(), win().GroupBox18->title());
+    EXPECT_NE(QGuiApplication::applicationDisplayName(), ll::app::ApplicationTitle());
+    EXPECT_FALSE(DisplayNameIsSet());
+  }
+}
+
 TEST_F(ProgramListTest, AnUnreadableFileIsReportedInTheLogAndTheWindowStaysAsItWas) {
   const QString path = WriteFirmware(dir_, "gone.hexfw", {";x", kEnd}, true);
   app().ChooseFile(path);

@@ -25,7 +25,7 @@ TEST_F(WindowTest, StartsWithEnglishCaptionsBrandFiveAndDesignStates) {
   EXPECT_EQ(w.bbOpen->text(), "Open file");
   EXPECT_EQ(w.Button3->text(), "Open");
   EXPECT_EQ(w.windowTitle(), "LINK LOADER");
-  EXPECT_EQ(QGuiApplication::applicationDisplayName(), "LINK LOADER");
+  EXPECT_EQ(ll::app::ApplicationTitle(), "LINK LOADER");
   EXPECT_EQ(app().State().LanguageCode, '1');
   EXPECT_EQ(app().Message(ll::device::MsgCancelled), "Cancel");
   EXPECT_TRUE(app().State().MessageTable[ll::device::MsgBrandWebAddress].empty());
