@@ -9,7 +9,7 @@ extern const LanguageTexts kRussianTexts;
 const LanguageTexts kRussianTexts{
     '3',
     {{
-        "Открыть",  // bbOpen
+        "Открыть файл",  // bbOpen
         "Записать",  // bbUpload
         "Отмена",  // Button1
         "Читать",  // Button2

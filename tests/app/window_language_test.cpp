@@ -150,6 +150,9 @@ TEST_F(WindowTest, TheHiddenRussianButtonWinsOverPlEnDeButNotOverSkCzHu) {
   w.lang4->setChecked(true);  // the strip's own group: only a program can reach it
   EXPECT_EQ(w.state.LanguageCode, '3');
   EXPECT_EQ(w.Button2->text(), QString::fromUtf8(LanguageTextsFor('3')->captions[3]));
+  // "Open file", not a bare "Open" that could be taken for the program-list button beside it.
+  EXPECT_EQ(w.bbOpen->text().toStdString(), "Открыть файл");
+  EXPECT_EQ(w.bbOpen->accessibleName().toStdString(), "Открыть файл");
   for (const auto& [button, expected] : visible) {
     app().Click(button->objectName());
     EXPECT_EQ(w.state.LanguageCode, expected) << button->objectName().toStdString();
