@@ -35,16 +35,17 @@ const QColor kActiveBorderColour(180, 180, 180);
 const QColor kSilver(192, 192, 192);
 const QColor kScrollBarColour(200, 200, 200);
 
+// The design's fonts first, where the machine has them; then look-alikes of similar metrics.
 QFont WindowFont() {
   QFont f;
-  f.setFamilies({"Nimbus Sans", "Liberation Sans", "DejaVu Sans", "Sans Serif"});
+  f.setFamilies({"MS Sans Serif", "Nimbus Sans", "Liberation Sans", "DejaVu Sans", "Sans Serif"});
   f.setPointSize(kFontPointSize);
   return f;
 }
 
 QFont NumberFieldFont() {
   QFont f;
-  f.setFamilies({"Nimbus Sans", "Liberation Sans", "DejaVu Sans", "Sans Serif"});
+  f.setFamilies({"Trebuchet MS", "Nimbus Sans", "Liberation Sans", "DejaVu Sans", "Sans Serif"});
   f.setBold(true);
   f.setPixelSize(kNumberFieldPixelSize);
   return f;

@@ -10,7 +10,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window) {
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   QFont f;
-  f.setFamilies({"Nimbus Sans", "DejaVu Sans", "Sans Serif"});
+  // The design's font where the machine has it, else a look-alike.
+  f.setFamilies({"Tahoma", "Nimbus Sans", "DejaVu Sans", "Sans Serif"});
   f.setPointSize(8);
   setFont(f);
   setAccessibleName("Program list");
