@@ -391,6 +391,11 @@ bool TApdBaseDispatcher::InputAvailable() {
   return InputUsedLocked() > 0;
 }
 
+bool TApdBaseDispatcher::InputRingFull() {
+  Guard in(inputLock_);
+  return inRing_ && inFull_;
+}
+
 uint32_t TApdBaseDispatcher::InBuffUsed() {
   Guard in(inputLock_);
   return InputUsedLocked();
@@ -437,6 +442,8 @@ int32_t TApdBaseDispatcher::DiscardInput() {
     inRead_ = inWrite_;
     inFull_ = false;
   }
+  // The dispatcher thread may be asleep behind a full ring.
+  receiveQueue_.Interrupt();
   Guard ctl(controlLock_);
   for (auto& t : triggers_.data) t.matched = 0;
   return rc;
@@ -489,6 +496,7 @@ int32_t TApdBaseDispatcher::ReadCom(uint8_t* buf, uint32_t n) {
 }
 
 uint32_t TApdBaseDispatcher::ReceivePass() {
+  ++receivePasses_;
   uint32_t mask = 0;
   receiveQueue_.TakeStatus(mask);
   if (mask & (kEvRing | kEvRingTe)) {

@@ -208,6 +208,10 @@ class TApdBaseDispatcher {
   uint32_t InputReadIndex();
   uint32_t InputWriteIndex();
   uint64_t ReceiveQueueBytes() const { return receiveQueue_.BytesQueued(); }
+  // Received bytes still waiting in the ReceiveQueue.
+  uint64_t ReceiveQueueUnread() const { return receiveQueue_.UnreadData(); }
+  // True while the InputRing has no free byte.
+  bool InputRingFull();
 
   // ---- Output ----
   int32_t WriteOutput(const uint8_t* block, uint32_t n);
@@ -282,6 +286,8 @@ class TApdBaseDispatcher {
 
   // The receive pass of the dispatcher thread; returns the bytes moved into the InputRing.
   uint32_t ReceivePass();
+  // Receive passes run so far (a dispatcher that spins shows here).
+  uint64_t ReceivePasses() const { return receivePasses_.load(); }
   // Moves received bytes from the ReceiveQueue into the InputRing (under the input lock).
   uint32_t MoveReceived();
 
@@ -350,6 +356,7 @@ class TApdBaseDispatcher {
   bool dtrState_ = false, rtsState_ = false, dtrAuto_ = false, rtsAuto_ = false;
   std::atomic<uint64_t> lineControlCalls_{0};
   std::atomic<uint64_t> drains_{0};
+  std::atomic<uint64_t> receivePasses_{0};
   std::atomic<int32_t> lastLineErr_{0};
   uint8_t modemStatus_ = 0;
   bool ringPending_ = false;

@@ -290,8 +290,18 @@ void TDispThread::Execute() {
   int32_t result = 0;
   std::string osText;
   try {
+    // While the InputRing is full, queued bytes cannot move and WaitForData would return at
+    // once on every pass; the thread then sleeps until something new arrives (a Push), the
+    // reader frees room or input is discarded, or a stop is requested (an Interrupt each).
+    bool ringFull = false;
+    uint64_t seen = 0;
     for (;;) {
-      d_.receiveQueue_.WaitForData(std::chrono::milliseconds(kDispatchWaitMs));
+      if (ringFull && !d_.stopThreads_) {
+        d_.receiveQueue_.WaitForSignal(seen);
+      } else {
+        d_.receiveQueue_.WaitForData(std::chrono::milliseconds(kDispatchWaitMs));
+      }
+      seen = d_.receiveQueue_.Signals();
       if (d_.stopThreads_) {
         // A lost device still hands over what was read before it went.
         if (!d_.closing_) d_.ReceivePass();
@@ -300,6 +310,7 @@ void TDispThread::Execute() {
       d_.ReceivePass();
       d_.EvaluateTimerTriggers();
       if (d_.closePending_) break;
+      ringFull = d_.InputRingFull();
     }
   } catch (const std::exception& e) {
     result = ecGeneralFailure;

@@ -69,6 +69,25 @@ bool TIOQueue::WaitForData(std::chrono::milliseconds timeout) {
   return !blocks_.empty();
 }
 
+uint64_t TIOQueue::Signals() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return signals_;
+}
+
+void TIOQueue::WaitForSignal(uint64_t seen) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  cv_.wait(lock, [&] { return signals_ != seen; });
+}
+
+uint64_t TIOQueue::UnreadData() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  uint64_t n = 0;
+  for (const auto& b : blocks_) {
+    if (const auto* data = dynamic_cast<const TDataBuffer*>(b.get())) n += data->Unread();
+  }
+  return n;
+}
+
 void TIOQueue::Interrupt() {
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -80,8 +80,15 @@ class TIOQueue {
   // Returns true at once when the queue holds a block; otherwise waits up to `timeout` for a
   // Push or an Interrupt and reports whether the queue holds a block then.
   bool WaitForData(std::chrono::milliseconds timeout);
+  // Count of Push and Interrupt calls so far. A waiter reads it before looking at the state it
+  // waits on, then passes it to WaitForSignal, so a wake-up in between is not lost.
+  uint64_t Signals() const;
+  // Waits, with no time limit, until a Push or an Interrupt has come after `seen` was read.
+  void WaitForSignal(uint64_t seen);
   // Wakes a waiter without adding anything.
   void Interrupt();
+  // Unread received bytes in all data blocks.
+  uint64_t UnreadData() const;
   bool Empty() const;
   std::size_t Count() const;
   uint64_t BytesQueued() const;

@@ -61,6 +61,58 @@ TEST_F(DispatcherTest, FullInputRingHoldsFurtherBytesInTheReceiveQueue) {
   EXPECT_EQ(got, sent);
 }
 
+TEST_F(DispatcherTest, FullInputRingLetsTheDispatcherSleepUntilTheReaderMakesRoom) {
+  port_.SetOpen(true);
+  auto* d = port_.Dispatcher();
+  constexpr std::size_t kBehind = 3000;  // bytes that wait in the ReceiveQueue
+  const auto sent = Pattern(kInputRingSize + kBehind, 7);
+  pty_.Write(sent);
+  ASSERT_TRUE(wake_.WaitFor([&] {
+    return d->InBuffUsed() == kInputRingSize && d->ReceiveQueueUnread() == kBehind;
+  }));
+  // Nothing new arrives and nobody reads: the dispatcher thread must not run pass after pass.
+  // The first pause lets the pass for the last block finish; on a loaded machine even that one
+  // may come late, hence "at most one".
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const uint64_t before = d->ReceivePasses();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_LE(d->ReceivePasses() - before, 1u);
+  EXPECT_EQ(d->ReceiveQueueUnread(), kBehind);
+
+  // Reading makes room and the held bytes follow, none lost, none out of order.
+  std::vector<uint8_t> got;
+  ASSERT_TRUE(wake_.WaitFor([&] {
+    while (port_.CharReady()) got.push_back(port_.GetChar());
+    return got.size() >= sent.size();
+  }));
+  EXPECT_EQ(got, sent);
+}
+
+TEST_F(DispatcherTest, DiscardAndCloseWakeADispatcherAsleepBehindAFullRing) {
+  port_.SetOpen(true);
+  auto* d = port_.Dispatcher();
+  pty_.Write(Pattern(kInputRingSize + 500, 8));
+  ASSERT_TRUE(wake_.WaitFor([&] {
+    return d->InBuffUsed() == kInputRingSize && d->ReceiveQueueUnread() == 500;
+  }));
+  port_.FlushInBuffer();
+  EXPECT_EQ(d->InBuffUsed(), 0u);
+  const std::vector<uint8_t> fresh{0x51, 0x52, 0x53};
+  pty_.Write(fresh);
+  std::vector<uint8_t> got;
+  ASSERT_TRUE(wake_.WaitFor([&] {
+    while (port_.CharReady()) got.push_back(port_.GetChar());
+    return got.size() >= fresh.size();
+  }));
+  EXPECT_EQ(got, fresh);
+
+  // Full again, then closed: the sleeping thread must end so that the close returns.
+  pty_.Write(Pattern(kInputRingSize + 500, 9));
+  ASSERT_TRUE(wake_.WaitFor([&] { return d->InBuffUsed() == kInputRingSize; }));
+  port_.SetOpen(false);
+  EXPECT_FALSE(port_.Open());
+}
+
 TEST_F(DispatcherTest, ReadIndexWrapsAfter8191) {
   port_.SetOpen(true);
   auto* d = port_.Dispatcher();
