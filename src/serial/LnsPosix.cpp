@@ -73,6 +73,14 @@ int PollRetry(pollfd* fds, nfds_t n, int timeoutMs) {
   }
 }
 
+// The exclusive flag belongs to the tty, not to this descriptor: left set, it outlives the
+// close whenever another process still holds the device, and every later open without root
+// fails with EBUSY.
+int CloseExclusive(int fd) {
+  ::ioctl(fd, TIOCNXCL);
+  return ::close(fd);
+}
+
 }  // namespace
 
 // ---- Names and errors -----------------------------------------------------------------------
@@ -425,7 +433,7 @@ TApdPosixDispatcher::~TApdPosixDispatcher() {
   }
   StopThreads();
   if (fd_ >= 0) {
-    ::close(fd_);
+    CloseExclusive(fd_);
     fd_ = -1;
   }
 }
@@ -481,7 +489,7 @@ int TApdPosixDispatcher::OpenCom(const std::string& name) {
 int32_t TApdPosixDispatcher::CloseCom() {
   StopThreads();
   if (fd_ < 0) return 0;
-  const int rc = ::close(fd_);
+  const int rc = CloseExclusive(fd_);
   fd_ = -1;
   return rc == 0 ? 0 : -1;
 }

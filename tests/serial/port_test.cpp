@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 
 #include <atomic>
@@ -182,6 +183,31 @@ TEST_F(PortTest, PortHeldByAnotherProgramRaisesAlreadyOpen) {
   TApdComPort second;
   second.SetComNumber(kCom);
   EXPECT_THROW(second.SetOpen(true), EAlreadyOpen);
+}
+
+int ExclusiveFlag(int fd) {
+  int v = -1;
+  return ::ioctl(fd, TIOCGEXCL, &v) == 0 ? v : -1;
+}
+
+TEST_F(PortTest, ExclusiveFlagOfTheTtyIsClearedByCloseAndByAFailedOpen) {
+  // The flag belongs to the tty, and the test's own descriptor keeps that tty alive: left set,
+  // every later open without root would fail with EBUSY.
+  ASSERT_EQ(ExclusiveFlag(pty_.Slave()), 0);
+  port_.SetOpen(true);
+  EXPECT_EQ(ExclusiveFlag(pty_.Slave()), 1);
+  port_.SetOpen(false);
+  EXPECT_EQ(ExclusiveFlag(pty_.Slave()), 0);
+
+  // Refused line settings make the open fail after the device was already taken.
+  port_.SetBaud(12345);
+  EXPECT_THROW(port_.SetOpen(true), ERuntimeIOError);
+  EXPECT_FALSE(port_.Open());
+  EXPECT_EQ(ExclusiveFlag(pty_.Slave()), 0);
+
+  port_.SetBaud(9600);
+  port_.SetOpen(true);
+  EXPECT_TRUE(port_.Open());
 }
 
 TEST_F(PortTest, OtherOpenFailureRaisesRuntimeIOErrorWithSystemText) {
