@@ -386,7 +386,7 @@ uint32_t TApdBaseDispatcher::InputUsedLocked() const {
 
 bool TApdBaseDispatcher::InputAvailable() {
   // With the worker threads gone (device lost), bytes they queued are still handed out.
-  if (!threadsActive_) MoveReceived();
+  if (!threadsActive_) MoveLeftovers();
   Guard in(inputLock_);
   return InputUsedLocked() > 0;
 }
@@ -419,7 +419,7 @@ int32_t TApdBaseDispatcher::PeekInputByte(uint32_t n, uint8_t& byte) {
 }
 
 int32_t TApdBaseDispatcher::ReadInputByte(uint8_t& byte) {
-  if (!threadsActive_) MoveReceived();  // see InputAvailable
+  if (!threadsActive_) MoveLeftovers();  // see InputAvailable
   bool wasFull = false;
   {
     Guard in(inputLock_);
@@ -495,10 +495,24 @@ int32_t TApdBaseDispatcher::ReadCom(uint8_t* buf, uint32_t n) {
   return static_cast<int32_t>(receiveQueue_.ReadData(buf, n));
 }
 
-uint32_t TApdBaseDispatcher::ReceivePass() {
-  ++receivePasses_;
-  uint32_t mask = 0;
-  receiveQueue_.TakeStatus(mask);
+uint32_t TApdBaseDispatcher::MoveLeftovers() {
+  // Without the dispatcher thread nobody takes status events off the queue, and each one would
+  // hold back the bytes behind it for good: take them as they come up and go on until nothing
+  // moves (the queue is empty or the ring is full).
+  uint32_t total = 0;
+  for (;;) {
+    bool tookStatus = false;
+    for (uint32_t mask = 0; receiveQueue_.TakeStatus(mask);) {
+      HandleStatus(mask);
+      tookStatus = true;
+    }
+    const uint32_t moved = MoveReceived();
+    total += moved;
+    if (moved == 0 && !tookStatus) return total;
+  }
+}
+
+void TApdBaseDispatcher::HandleStatus(uint32_t mask) {
   if (mask & (kEvRing | kEvRingTe)) {
     Guard ctl(controlLock_);
     ringPending_ = true;
@@ -511,6 +525,13 @@ uint32_t TApdBaseDispatcher::ReceivePass() {
     RefreshLineErrors();
     if (!delivering_) EvaluateStatusTriggers();
   }
+}
+
+uint32_t TApdBaseDispatcher::ReceivePass() {
+  ++receivePasses_;
+  uint32_t mask = 0;
+  receiveQueue_.TakeStatus(mask);
+  HandleStatus(mask);
   const uint32_t moved = MoveReceived();
   if (!delivering_) {
     RefreshModemStatus();

@@ -286,6 +286,9 @@ class TApdBaseDispatcher {
 
   // The receive pass of the dispatcher thread; returns the bytes moved into the InputRing.
   uint32_t ReceivePass();
+  // The last pass of a dispatcher thread that stops, and the reader's own pass once the threads
+  // are gone: moves everything that fits, status events included; returns the bytes moved.
+  uint32_t MoveLeftovers();
   // Receive passes run so far (a dispatcher that spins shows here).
   uint64_t ReceivePasses() const { return receivePasses_.load(); }
   // Moves received bytes from the ReceiveQueue into the InputRing (under the input lock).
@@ -345,6 +348,7 @@ class TApdBaseDispatcher {
 
  private:
   uint32_t MoveChunk(uint32_t want);
+  void HandleStatus(uint32_t mask);  // a status event's effect on modem status and line errors
   int32_t ApplyCacheResult(TLineSettings& s);  // applies the cache to the device
   void DrainOutput();
   void RefreshLineErrors();

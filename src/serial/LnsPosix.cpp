@@ -312,7 +312,7 @@ void TDispThread::Execute() {
       seen = d_.receiveQueue_.Signals();
       if (d_.stopThreads_) {
         // A lost device still hands over what was read before it went.
-        if (!d_.closing_) d_.ReceivePass();
+        if (!d_.closing_ && d_.MoveLeftovers() > 0) d_.NotifyWake();
         break;
       }
       d_.ReceivePass();

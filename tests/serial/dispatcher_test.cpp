@@ -11,6 +11,7 @@
 #include "PtyPair.h"
 #include "serial/AdPort.h"
 #include "serial/AwUser.h"
+#include "serial/LnsPosix.h"
 
 namespace ll::serial {
 namespace {
@@ -111,6 +112,38 @@ TEST_F(DispatcherTest, DiscardAndCloseWakeADispatcherAsleepBehindAFullRing) {
   ASSERT_TRUE(wake_.WaitFor([&] { return d->InBuffUsed() == kInputRingSize; }));
   port_.SetOpen(false);
   EXPECT_FALSE(port_.Open());
+}
+
+// The dispatcher with its ReceiveQueue and thread stop in reach, as after a lost device.
+class StoppableDispatcher : public TApdPosixDispatcher {
+ public:
+  StoppableDispatcher() : TApdPosixDispatcher(nullptr) {}
+  using TApdPosixDispatcher::StopDispatcher;
+  TIOQueue& Queue() { return receiveQueue_; }
+};
+
+std::unique_ptr<TDataBuffer> DataBlock(std::initializer_list<uint8_t> bytes) {
+  auto b = std::make_unique<TDataBuffer>(16);
+  std::copy(bytes.begin(), bytes.end(), b->Data());
+  b->filled = static_cast<uint32_t>(bytes.size());
+  return b;
+}
+
+TEST_F(DispatcherTest, BytesBehindStatusEventsReachTheReaderAfterTheThreadsStopped) {
+  StoppableDispatcher d;
+  d.SetDeviceName("\\\\.\\COM" + std::to_string(kCom));
+  ASSERT_EQ(d.OpenDevice(9600, 0, 4096, 4096, 1, 8, 0), 0);
+  d.StopDispatcher();
+  ASSERT_FALSE(d.ThreadsActive());
+  d.Queue().Push(std::make_unique<TStatusBuffer>(kEvCts));
+  d.Queue().Push(DataBlock({1, 2, 3}));
+  d.Queue().Push(std::make_unique<TStatusBuffer>(kEvErr));
+  d.Queue().Push(std::make_unique<TStatusBuffer>(kEvDsr));
+  d.Queue().Push(DataBlock({4, 5}));
+  std::vector<uint8_t> got;
+  for (uint8_t b = 0; d.InputAvailable() && d.ReadInputByte(b) == 0;) got.push_back(b);
+  EXPECT_EQ(got, (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+  EXPECT_TRUE(d.Queue().Empty());
 }
 
 TEST_F(DispatcherTest, ReadIndexWrapsAfter8191) {
