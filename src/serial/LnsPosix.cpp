@@ -119,8 +119,9 @@ TOsError MapOsError(int error) {
       break;
     default:
       // Keep the error number unless the table would show a runtime file-error text for it.
-      e.code = (error > 0 && error <= 162 && ErrorText(-error) == nullptr) ? -error
-                                                                           : ecGeneralFailure;
+      // -1 (EPERM) lies outside the runtime's I/O range and would lose the system's text.
+      e.code = (error >= 2 && error <= 162 && ErrorText(-error) == nullptr) ? -error
+                                                                            : ecGeneralFailure;
       break;
   }
   return e;

@@ -36,7 +36,7 @@ uint16_t PortNumberOfName(const std::string& name);
 // An operating-system failure as a project code, with the system's own text. The one place that
 // turns errno values into codes: missing device -> -2, device held by someone else -> -5, out of
 // memory -> -8, anything else -> minus the error number (or -162 when that number would be read
-// as one of the runtime's file errors).
+// as one of the runtime's file errors, or lies outside their range as EPERM's -1 does).
 struct TOsError {
   int32_t code;
   std::string text;

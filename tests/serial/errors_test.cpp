@@ -147,6 +147,18 @@ TEST(MapOsError, MapsToTheCodesTheComponentKnows) {
   // the system's text kept.
   EXPECT_EQ(MapOsError(EIO).code, ecGeneralFailure);
   EXPECT_EQ(MapOsError(EIO).text, OsErrorText(EIO));
+  // -1 would raise the generic exception and drop the system's text.
+  EXPECT_EQ(MapOsError(EPERM).code, ecGeneralFailure);
+  for (int error : {EPERM, EIO, EACCES}) {
+    SCOPED_TRACE(error);
+    const TOsError e = MapOsError(error);
+    try {
+      CheckErrorCode(e.code, e.text);
+      ADD_FAILURE() << "no exception";
+    } catch (const ERuntimeIOError& x) {
+      EXPECT_EQ(std::string(x.what()), OsErrorText(error));
+    }
+  }
 }
 
 TEST(PortNames, DeviceNameAndPath) {
