@@ -613,11 +613,15 @@ void TApdCustomComPort::SetUseEventWord(bool v) {
 void TApdCustomComPort::SetRS485Mode(bool v) {
   if (v == rs485_ && !force_) return;
   rs485_ = v;
-  if (dispatcher_) dispatcher_->SetRS485Mode(v);
   if (v) {
     hwFlow_ &= static_cast<THWFlowOptionSet>(~(hwfUseRTS | hwfRequireCTS));
+    // The open device must lose the RTS/CTS handshake too, or RTS stays automatic and refuses
+    // the change to False. That happens before the dispatcher learns of RS485, which would
+    // make RTS automatic again (driven by the transmitter).
+    ApplyHWFlow();
     SetRTS(false);
   }
+  if (dispatcher_) dispatcher_->SetRS485Mode(v);
 }
 
 void TApdCustomComPort::SetOnTrigger(TTriggerEvent f) {

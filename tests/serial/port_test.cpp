@@ -279,6 +279,26 @@ TEST_F(PortTest, RtsUnderHardwareFlowIsLeftAlone) {
   EXPECT_EQ(port_.BufferResume(), 410);
 }
 
+TEST_F(PortTest, RS485ModeWhileOpenEndsTheRtsHandshakeAndDropsRts) {
+  port_.SetHWFlowOptions(hwfUseDTR | hwfUseRTS | hwfRequireCTS);
+  port_.SetOpen(true);
+  auto* d = port_.Dispatcher();
+  ASSERT_TRUE(d->RtsAuto());
+  termios t{};
+  ASSERT_EQ(::tcgetattr(pty_.Slave(), &t), 0);
+  ASSERT_NE(t.c_cflag & CRTSCTS, 0u);
+
+  port_.SetRS485Mode(true);
+  EXPECT_EQ(port_.HWFlowOptions(), hwfUseDTR);
+  EXPECT_FALSE(d->RtsAuto());
+  EXPECT_TRUE(d->DtrAuto());  // DTR handshake stays
+  EXPECT_FALSE(d->RtsState());
+  EXPECT_FALSE(port_.RTS());
+  EXPECT_TRUE(d->RS485Mode());
+  ASSERT_EQ(::tcgetattr(pty_.Slave(), &t), 0);
+  EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
+}
+
 speed_t MasterSpeed(const PtyPair& pty) {
   termios t{};
   ::tcgetattr(pty.Master(), &t);  // a master reports its slave's settings
