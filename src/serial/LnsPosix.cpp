@@ -650,11 +650,13 @@ int32_t TApdPosixDispatcher::FlushCom(int which) {
   // A pseudo-terminal has no transmit queue of its own: TCOFLUSH there deletes what the other
   // side has not read yet, bytes that on a real line would already have left the port.
   const int rc = fd_ < 0 ? -1 : (isPty_ ? 0 : ::tcflush(fd_, TCOFLUSH));
+  bool acknowledged = false;
   if (writeThread_ && threadsActive_ && !stopThreads_) {
     startedEvent_.Consume();
     flushEvent_.Set();
-    startedEvent_.Wait(kFlushAckTimeoutMs);
+    acknowledged = startedEvent_.Wait(kFlushAckTimeoutMs);
   }
+  flushAcknowledged_ = acknowledged;
   flushPending_ = false;
   inFlight_ = 0;
   return rc == 0 ? 1 : 0;

@@ -116,6 +116,9 @@ class TApdPosixDispatcher : public TApdBaseDispatcher {
   bool ModemLinesAvailable() const { return !linesUnavailable_.load(); }
   // Bytes in the driver's transmit queue (0 when the driver does not tell).
   uint32_t DriverOutQueue();
+  // Whether the write thread confirmed the last output flush (it drops the block it was
+  // writing) within the time limit; false also when no write thread was running.
+  bool LastFlushAcknowledged() const { return flushAcknowledged_.load(); }
 
  protected:
   int32_t EscapeComFunc(int function) override;
@@ -151,6 +154,7 @@ class TApdPosixDispatcher : public TApdBaseDispatcher {
   std::unique_ptr<TWriteThread> writeThread_;
   std::atomic<uint32_t> inFlight_{0};
   std::atomic<bool> flushPending_{false};
+  std::atomic<bool> flushAcknowledged_{false};
   std::atomic<bool> closing_{false};
   std::atomic<bool> linesUnavailable_{false};
   bool isPty_ = false;

@@ -375,6 +375,7 @@ TEST_F(PortTest, FlushOutBufferDropsUnsentOutput) {
   for (int i = 0; i < 100; ++i) port_.PutChar('A');
   // Whether the write thread has picked them up or not, none of them is on the line yet.
   port_.FlushOutBuffer();
+  EXPECT_TRUE(static_cast<TApdPosixDispatcher*>(port_.Dispatcher())->LastFlushAcknowledged());
   EXPECT_EQ(port_.OutBuffUsed(), 0u);
   // Purging the device's transmit queue may also drop some of the stalling bytes; none of the
   // port's own bytes may arrive.
