@@ -463,12 +463,14 @@ uint32_t TApdBaseDispatcher::MoveChunk(uint32_t want) {
 uint32_t TApdBaseDispatcher::MoveReceived() {
   uint32_t moved = 0;
   bool full = false;
+  std::vector<uint8_t> logged;  // copied under the input lock, logged after it is released
   {
     Guard in(inputLock_);
     if (!inRing_) return 0;
     if (inFull_) {
       full = true;
     } else if (InQueueFirstUnread() > 0) {
+      const uint32_t start = inWrite_;
       // First chunk: up to the end of the ring or the read index, whichever comes first.
       const uint32_t end = inRead_ > inWrite_ ? inRead_ : kInputRingSize;
       const uint32_t first = end - inWrite_;
@@ -476,6 +478,12 @@ uint32_t TApdBaseDispatcher::MoveReceived() {
       // Second chunk at the start of the ring when the first one reached its end.
       if (moved == first && !inFull_ && inWrite_ == 0 && inRead_ > 0) {
         moved += MoveChunk(inRead_);
+      }
+      if (loggingOn_ && moved > 0) {
+        logged.resize(moved);
+        const uint32_t tail = std::min(moved, kInputRingSize - start);
+        std::copy(inRing_.get() + start, inRing_.get() + start + tail, logged.begin());
+        std::copy(inRing_.get(), inRing_.get() + (moved - tail), logged.begin() + tail);
       }
     }
   }
@@ -485,7 +493,9 @@ uint32_t TApdBaseDispatcher::MoveReceived() {
       AddLogEntry(ltDispatch, lstStatus, 0, reinterpret_cast<const uint8_t*>(kFullText),
                   sizeof kFullText - 1);
     } else if (moved > 0) {
-      AddLogEntry(ltDispatch, lstReadCom, moved, nullptr, 0);
+      // Logging switched on during the move: the entry comes without its bytes.
+      AddLogEntry(ltDispatch, lstReadCom, moved, logged.empty() ? nullptr : logged.data(),
+                  static_cast<uint32_t>(logged.size()));
     }
   }
   return moved;

@@ -164,6 +164,8 @@ TEST_F(TracingTest, LogDumpHeaderAndEntries) {
   auto* d = port_.Dispatcher();
   port_.PutChar('Q');
   d->AddLogEntry(ltDispatch, lstModemStatus, kMsCts | kMsDeltaCts, nullptr, 0);
+  pty_.Write({'o', 'k'});
+  ASSERT_TRUE(wake_.WaitFor([&] { return port_.InBuffUsed() == 2; }));
   port_.SetLogging(TTraceLogState::tlDump);
   const std::string log = ReadFile(dir_ / "APRO.LOG");
   EXPECT_NE(log.find("Device: \\\\.\\COM21\n"), std::string::npos);
@@ -173,6 +175,11 @@ TEST_F(TracingTest, LogDumpHeaderAndEntries) {
             std::string::npos);
   EXPECT_TRUE(ContainsShape(log, "\n99999.99  Dispatch  WriteCom      00000001  Q\n"));
   EXPECT_TRUE(ContainsShape(log, "\n99999.99  Dispatch  Modem status  00000011  (DCTS CTS )\n"));
+  // Received bytes may come in one read or two.
+  EXPECT_TRUE(ContainsShape(log, "\n99999.99  Dispatch  ReadCom       00000002  ok\n") ||
+              (ContainsShape(log, "\n99999.99  Dispatch  ReadCom       00000001  o\n") &&
+               ContainsShape(log, "\n99999.99  Dispatch  ReadCom       00000001  k\n")))
+      << log;
   EXPECT_EQ(port_.Logging(), TTraceLogState::tlOff);
 }
 
