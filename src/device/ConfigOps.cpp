@@ -59,22 +59,6 @@ void BothBarsToMin(DeviceContext& ctx) {
   ctx.host.SetPosition(Bar::Programming, ctx.host.Min(Bar::Programming));
 }
 
-// Runs the steps that follow a successful OpenLink. A serial error among them (the device gone,
-// say) still ends the operation through the window's error report, but the port must not stay
-// open on a dead line for the next operation.
-template <typename Steps>
-void ClosingPortOnError(DeviceContext& ctx, Steps&& steps) {
-  try {
-    steps();
-  } catch (...) {
-    try {
-      ctx.port.SetOpen(false);
-    } catch (...) {
-    }
-    throw;
-  }
-}
-
 void ReadAfterOpen(DeviceContext& ctx) {
   DeviceHost& host = ctx.host;
   ProgramState& state = ctx.state;

@@ -82,17 +82,7 @@ void ReadVersion(DeviceContext& ctx) {
   if (!guard) return;
   ctx.host.ClearLog();
   if (!OpenLink(ctx, kIdentityLink)) return;
-  // A serial error after the port opened (the device gone, say) still reaches the window's error
-  // report, but the port must not stay open on a dead line for the next operation.
-  try {
-    ReadAfterOpen(ctx);
-  } catch (...) {
-    try {
-      ctx.port.SetOpen(false);
-    } catch (...) {
-    }
-    throw;
-  }
+  ClosingPortOnError(ctx, [&] { ReadAfterOpen(ctx); });
 }
 
 }  // namespace ll::device

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "device/Operations.h"
+#include "serial/AdPort.h"
 
 namespace ll::device {
 
@@ -184,5 +185,21 @@ void SendResetAndDrain(DeviceContext& ctx);
 
 // Port closed; each listed bar emptied (Min 0, Position 0).
 void CloseLink(DeviceContext& ctx, bool programmingBar = true, bool configBar = false);
+
+// Runs the steps that follow a successful OpenLink. A serial error among them (the device gone,
+// say) still ends the operation through the window's error report, but the port must not stay
+// open on a dead line for the next operation.
+template <typename Steps>
+void ClosingPortOnError(DeviceContext& ctx, Steps&& steps) {
+  try {
+    steps();
+  } catch (...) {
+    try {
+      ctx.port.SetOpen(false);
+    } catch (...) {
+    }
+    throw;
+  }
+}
 
 }  // namespace ll::device

@@ -167,23 +167,17 @@ void RunUpload(DeviceContext& ctx) {
   }
 
   if (!OpenLink(ctx, kUploadLink)) return;
-  try {
+  bool written = false;
+  ClosingPortOnError(ctx, [&] {
     PrepareSearch(ctx, kUploadLink);
     if (!FindBootloader(ctx, kUploadLink)) return;
     if (!WriteFlash(ctx)) return;
     if (!WriteEeprom(ctx)) return;
     host.SetText(Field::Edit1, kResetText);
     SendResetAndDrain(ctx);
-  } catch (...) {
-    // A serial error (the device gone, say) is reported by the caller; the port must not stay
-    // open on a dead line for the next operation.
-    try {
-      ctx.port.SetOpen(false);
-    } catch (...) {
-    }
-    throw;
-  }
-  Finish(ctx);
+    written = true;
+  });
+  if (written) Finish(ctx);
 }
 
 }  // namespace

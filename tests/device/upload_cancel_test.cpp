@@ -18,13 +18,6 @@ void ChooseFirmware(DeviceRig& rig) {
   rig.ChooseHex({{0x0200, Bytes(64, 0x5C)}, {kEepromBase, Bytes(32, 0x6D)}});
 }
 
-bool AnyReset(const DeviceRig& rig) {
-  for (const auto& f : rig.sim.Frames()) {
-    if (f.command == CmdReset) return true;
-  }
-  return false;
-}
-
 TEST(UploadCancel, DuringAFlashBlocksWait) {
   ll::sim::SimOptions o;
   o.silentBlock = {Memory::Flash, 50};
@@ -39,7 +32,7 @@ TEST(UploadCancel, DuringAFlashBlocksWait) {
   EXPECT_FALSE(rig.port.Open());
   EXPECT_EQ(rig.host.Position(Bar::Programming), 0);
   EXPECT_EQ(rig.sim.Frames().size(), 50u - 32u + 1u);
-  EXPECT_FALSE(AnyReset(rig));
+  EXPECT_EQ(rig.sim.Resets(), 0);
 }
 
 TEST(UploadCancel, BetweenTwoBlocksIsNotOverwrittenByTheNextBlock) {
@@ -54,7 +47,7 @@ TEST(UploadCancel, BetweenTwoBlocksIsNotOverwrittenByTheNextBlock) {
   UploadFirmware(rig.ctx);
   EXPECT_EQ(rig.host.log.back(), rig.Msg(MsgCancelled));
   EXPECT_FALSE(rig.port.Open());
-  EXPECT_FALSE(AnyReset(rig));
+  EXPECT_EQ(rig.sim.Resets(), 0);
   const auto frames = rig.sim.Frames();
   ASSERT_FALSE(frames.empty());
   EXPECT_EQ(frames.back().address, 40 * 16) << "no packet after the cancel";

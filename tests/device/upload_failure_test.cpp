@@ -25,17 +25,11 @@ void ChooseFirmware(DeviceRig& rig) {
   rig.ChooseHex({{0x0200, Bytes(64, 0x5C)}, {kEepromBase, Bytes(32, 0x6D)}});
 }
 
-int Resets(const DeviceRig& rig) {
-  int n = 0;
-  for (const auto& f : rig.sim.Frames()) n += f.command == CmdReset;
-  return n;
-}
-
 void ExpectEndedWithoutRestart(DeviceRig& rig, const std::string& lastLine) {
   ASSERT_FALSE(rig.host.log.empty());
   EXPECT_EQ(rig.host.log.back(), lastLine);
   EXPECT_FALSE(rig.port.Open());
-  EXPECT_EQ(Resets(rig), 0);
+  EXPECT_EQ(rig.sim.Resets(), 0);
   EXPECT_FALSE(rig.state.operationRunning);
   // Edit1 keeps the last counter value of the wait.
   EXPECT_NO_THROW((void)std::stoi(rig.host.edit1)) << rig.host.edit1;
@@ -140,7 +134,7 @@ TEST(UploadFailure, ADeviceThatGoesAwayMidUploadEndsWithAMessage) {
   }
   EXPECT_FALSE(rig.port.Open());
   EXPECT_FALSE(rig.state.operationRunning);
-  EXPECT_EQ(Resets(rig), 0);
+  EXPECT_EQ(rig.sim.Resets(), 0);
 }
 
 }  // namespace
