@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "serial/AdPort.h"
+#include "serial/SerialPort.h"
 
 namespace {
 
@@ -73,7 +73,7 @@ int main() {
   std::condition_variable cv;
   uint64_t wakes = 0;
 
-  ll::serial::TApdComPort port;
+  ll::serial::TSerialPort port;
   port.SetComNumber(kCom);
   port.SetBaud(9600);
   port.SetWakeHook([&] {

@@ -71,7 +71,7 @@ struct Rig {
     sim.Stop();
   }
   ll::sim::Simulator sim;
-  ll::serial::TApdComPort port;
+  ll::serial::TSerialPort port;
   ll::device::ProgramState state;
   TimedHost host;
   ll::device::DeviceContext ctx{port, state, host};

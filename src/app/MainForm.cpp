@@ -150,8 +150,8 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
 
   ComPort.BeginLoading();
   ComPort.SetBaud(kPortBaud);
-  ComPort.SetTraceName("APRO.TRC");
-  ComPort.SetLogName("APRO.LOG");
+  ComPort.SetTraceName("PORT.TRC");
+  ComPort.SetLogName("PORT.LOG");
   ComPort.SetLogHex(false);
   ComPort.EndLoading();
   // Received bytes and port notifications arrive on worker threads: wake the loop, and handle the

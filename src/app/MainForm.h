@@ -25,7 +25,7 @@
 #include "device/DeviceHost.h"
 #include "device/Operations.h"
 #include "device/ProgramState.h"
-#include "serial/AdPort.h"
+#include "serial/SerialPort.h"
 
 namespace ll::app {
 
@@ -59,7 +59,7 @@ class TfrmMain : public QWidget, public ll::device::DeviceHost {
   ll::device::ProgramState state;
 
   // ---- Non-visual components ----
-  ll::serial::TApdComPort ComPort;
+  ll::serial::TSerialPort ComPort;
   QTimer TimeoutTicker;
   FileOpenDialog odOpen;
   // Opens a web address for LOGOClick; the default asks the desktop. Tests replace it.

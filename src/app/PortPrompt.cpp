@@ -6,26 +6,18 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <cstdlib>
 #include <string>
 #include <sys/stat.h>
 
+#include "serial/PortNames.h"
+
 namespace ll::app {
-namespace {
-
-std::string DevicePath(int number) {
-  const std::string var = "LINKLOADER_COM" + std::to_string(number);
-  if (const char* mapped = std::getenv(var.c_str()); mapped && *mapped) return mapped;
-  return "/dev/ttyS" + std::to_string(number - 1);
-}
-
-}  // namespace
 
 std::vector<std::uint16_t> PresentPorts() {
   std::vector<std::uint16_t> ports;
   for (int n = 1; n <= kHighestPromptPort; ++n) {
     struct stat st {};
-    if (::stat(DevicePath(n).c_str(), &st) == 0 && S_ISCHR(st.st_mode))
+    if (::stat(ll::serial::PortPath(static_cast<std::uint16_t>(n)).c_str(), &st) == 0 && S_ISCHR(st.st_mode))
       ports.push_back(static_cast<std::uint16_t>(n));
   }
   return ports;

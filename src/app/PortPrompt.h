@@ -12,7 +12,7 @@ namespace ll::app {
 
 inline constexpr int kHighestPromptPort = 50;
 
-// Numbers 1..50 whose device exists (COM n maps to $LINKLOADER_COM<n>, else /dev/ttyS<n-1>).
+// Numbers 1..50 whose device exists (serial/PortNames.h says which device a number means).
 // A device that exists but refuses us still counts: a port in use is present.
 std::vector<std::uint16_t> PresentPorts();
 

@@ -8,7 +8,7 @@
 #include "device/ConfigRecord.h"
 #include "device/Link.h"
 #include "device/Operations.h"
-#include "serial/AdPort.h"
+#include "serial/SerialPort.h"
 
 namespace ll::device {
 

@@ -9,7 +9,7 @@
 #include "device/Link.h"
 #include "device/Operations.h"
 #include "firmware/Cp1250.h"
-#include "serial/AdPort.h"
+#include "serial/SerialPort.h"
 
 namespace ll::device {
 

@@ -4,7 +4,7 @@
 #include <exception>
 #include <random>
 
-#include "serial/AdPort.h"
+#include "serial/SerialPort.h"
 
 namespace ll::device {
 

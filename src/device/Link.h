@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "device/Operations.h"
-#include "serial/AdPort.h"
+#include "serial/SerialPort.h"
 
 namespace ll::device {
 

@@ -6,13 +6,13 @@
 #include "device/ProgramState.h"
 
 namespace ll::serial {
-class TApdComPort;
+class TSerialPort;
 }
 
 namespace ll::device {
 
 struct DeviceContext {
-  serial::TApdComPort& port;
+  serial::TSerialPort& port;
   ProgramState& state;
   DeviceHost& host;
 };

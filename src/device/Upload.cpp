@@ -9,8 +9,8 @@
 #include "device/Link.h"
 #include "device/Operations.h"
 #include "firmware/HexLoader.h"
-#include "serial/AdExcept.h"
-#include "serial/AdPort.h"
+#include "serial/PortErrors.h"
+#include "serial/SerialPort.h"
 
 namespace ll::device {
 

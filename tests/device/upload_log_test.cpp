@@ -9,7 +9,7 @@
 
 #include "device/Link.h"
 #include "firmware/HexLoader.h"
-#include "serial/AdExcept.h"
+#include "serial/PortErrors.h"
 #include "support/DeviceRig.h"
 
 namespace {

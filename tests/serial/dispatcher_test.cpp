@@ -9,9 +9,9 @@
 #include <numeric>
 
 #include "PtyPair.h"
-#include "serial/AdPort.h"
-#include "serial/AwUser.h"
-#include "serial/LnsPosix.h"
+#include "serial/SerialPort.h"
+#include "serial/PortDispatcher.h"
+#include "serial/LinuxBackend.h"
 
 namespace ll::serial {
 namespace {
@@ -41,7 +41,7 @@ class DispatcherTest : public ::testing::Test {
   }
   PtyPair pty_;
   WakeCounter wake_;
-  TApdComPort port_;
+  TSerialPort port_;
 };
 
 TEST_F(DispatcherTest, FullInputRingHoldsFurtherBytesInTheReceiveQueue) {
@@ -115,10 +115,10 @@ TEST_F(DispatcherTest, DiscardAndCloseWakeADispatcherAsleepBehindAFullRing) {
 }
 
 // The dispatcher with its ReceiveQueue and thread stop in reach, as after a lost device.
-class StoppableDispatcher : public TApdPosixDispatcher {
+class StoppableDispatcher : public TLinuxDispatcher {
  public:
-  StoppableDispatcher() : TApdPosixDispatcher(nullptr) {}
-  using TApdPosixDispatcher::StopDispatcher;
+  StoppableDispatcher() : TLinuxDispatcher(nullptr) {}
+  using TLinuxDispatcher::StopDispatcher;
   TIOQueue& Queue() { return receiveQueue_; }
 };
 
@@ -265,12 +265,12 @@ TEST_F(DispatcherTest, FlowControlThresholdChecks) {
 }
 
 TEST_F(DispatcherTest, BufferFullAndResumeRules) {
-  TApdComPort p;
+  TSerialPort p;
   p.SetBufferFull(5000);  // above InSize: 90 % of it
   EXPECT_EQ(p.BufferFull(), 3686);
   p.SetBufferResume(4000);  // above BufferFull: 10 % of it
   EXPECT_EQ(p.BufferResume(), 369);
-  TApdComPort q;
+  TSerialPort q;
   q.SetSWFlowOptions(TSWFlowOptions::swfReceive);  // 75 % / 25 %
   EXPECT_EQ(q.BufferFull(), 3072);
   EXPECT_EQ(q.BufferResume(), 1024);
@@ -336,7 +336,7 @@ TEST_F(DispatcherTest, UnplugEndsTheThreadsAndKeepsReceivedBytes) {
   std::filesystem::remove_all(dir);
 }
 
-void Traffic(TApdComPort& port, PtyPair& pty, WakeCounter& wake, int32_t baud) {
+void Traffic(TSerialPort& port, PtyPair& pty, WakeCounter& wake, int32_t baud) {
   port.SetBaud(baud);
   // Tracing and logging on, so that every lock of the dispatcher is taken under load.
   const auto trace = std::filesystem::temp_directory_path() / ("ll-traffic-" + std::to_string(::getpid()));
@@ -415,7 +415,7 @@ TEST_F(DispatcherTest, TwoHundredOpenCloseCyclesLeakNothing) {
   }
   EXPECT_EQ(test::CountDir("/proc/self/fd"), fds);
   EXPECT_EQ(test::CountDir("/proc/self/task"), tasks);
-  EXPECT_EQ(TApdBaseDispatcher::RegistrySize(), 0u);
+  EXPECT_EQ(TPortDispatcher::RegistrySize(), 0u);
   if (!kSanitized) {
     // Sanitizers keep freed memory in quarantine; elsewhere growth means a leak.
     EXPECT_LT(ResidentKiB() - rss, 1024);

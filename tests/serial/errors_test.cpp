@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "serial/AdExcept.h"
-#include "serial/LnsPosix.h"
+#include "serial/PortErrors.h"
+#include "serial/LinuxBackend.h"
 
 namespace ll::serial {
 namespace {
@@ -49,7 +49,7 @@ TEST(CheckErrorCode, ListedCodesRaiseTheirClassWithTheTableText) {
       {-2005, "ie_Hardware - Specified comport in use", Is<EHardware>, Is<EOpenComm>},
       {-2007, "ie_NOpen - device not open", Is<ECommNotOpen>, Is<EOpenComm>},
       {-2008, "ie_Open - device already open", Is<EAlreadyOpen>, Is<EOpenComm>},
-      {-2011, "The ComNumber property of the TApdComPort has not been set", Is<ENoPortSelected>,
+      {-2011, "The ComNumber property of the serial port has not been set", Is<ENoPortSelected>,
        Is<EOpenComm>},
       {-2012, "Comport was not opened by Tapi", Is<ENotOpenedByTapi>, Is<EOpenComm>},
       {-3001, "No device layer specified", Is<ENullApi>, Is<ESerialIO>},
@@ -65,7 +65,7 @@ TEST(CheckErrorCode, ListedCodesRaiseTheirClassWithTheTableText) {
     try {
       CheckErrorCode(row.code);
       ADD_FAILURE() << "no exception";
-    } catch (const EAPDException& e) {
+    } catch (const EPortError& e) {
       EXPECT_STREQ(e.what(), row.text);
       EXPECT_EQ(e.ErrorCode(), row.code);
       EXPECT_TRUE(row.isClass(e));
@@ -85,8 +85,8 @@ TEST(CheckErrorCode, RowsWithoutClassRaiseTheGenericException) {
     try {
       CheckErrorCode(code);
       ADD_FAILURE() << "no exception";
-    } catch (const EAPDException& e) {
-      EXPECT_EQ(typeid(e), typeid(EAPDException));
+    } catch (const EPortError& e) {
+      EXPECT_EQ(typeid(e), typeid(EPortError));
       EXPECT_EQ(e.ErrorCode(), 0);
       EXPECT_EQ(std::string(e.what()), kGenericErrorMessage);
     }

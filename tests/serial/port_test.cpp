@@ -10,9 +10,9 @@
 #include <numeric>
 
 #include "PtyPair.h"
-#include "serial/AdPort.h"
-#include "serial/AwUser.h"
-#include "serial/LnsPosix.h"
+#include "serial/SerialPort.h"
+#include "serial/PortDispatcher.h"
+#include "serial/LinuxBackend.h"
 
 namespace ll::serial {
 namespace {
@@ -42,14 +42,14 @@ class PortTest : public ::testing::Test {
 
   PtyPair pty_;
   WakeCounter wake_;
-  TApdComPort port_;
+  TSerialPort port_;
 };
 
 TEST_F(PortTest, DefaultsOfTheComponent) {
-  TApdComPort p;
-  EXPECT_EQ(p.Version(), "v4.07");
+  TSerialPort p;
+  EXPECT_EQ(p.Version(), "v1.0");
   p.SetVersion("x");
-  EXPECT_EQ(p.Version(), "v4.07");
+  EXPECT_EQ(p.Version(), "v1.0");
   EXPECT_EQ(p.ComNumber(), 0);
   EXPECT_EQ(p.Baud(), 19200);
   EXPECT_TRUE(p.PromptForPort());
@@ -64,8 +64,8 @@ TEST_F(PortTest, DefaultsOfTheComponent) {
   EXPECT_TRUE(p.RTS());
   EXPECT_EQ(p.XOnChar(), 17);
   EXPECT_EQ(p.XOffChar(), 19);
-  EXPECT_EQ(p.TraceName(), "APRO.TRC");
-  EXPECT_EQ(p.LogName(), "APRO.LOG");
+  EXPECT_EQ(p.TraceName(), "PORT.TRC");
+  EXPECT_EQ(p.LogName(), "PORT.LOG");
   EXPECT_EQ(p.TraceSize(), 10000u);
   EXPECT_EQ(p.TapiMode(), TTapiMode::tmAuto);
   EXPECT_EQ(p.CommNotificationLevel(), 10);
@@ -111,26 +111,26 @@ TEST_F(PortTest, OpeningTwiceOrClosingAClosedPortDoesNothing) {
 }
 
 TEST_F(PortTest, BufferOperationsWithAutoOpenOpenThePort) {
-  using Op = std::function<void(TApdComPort&)>;
+  using Op = std::function<void(TSerialPort&)>;
   const std::vector<std::pair<const char*, Op>> ops = {
-      {"CharReady", [](TApdComPort& p) { p.CharReady(); }},
-      {"GetChar", [](TApdComPort& p) {
+      {"CharReady", [](TSerialPort& p) { p.CharReady(); }},
+      {"GetChar", [](TSerialPort& p) {
          try { p.GetChar(); } catch (const EBufferIsEmpty&) {}
        }},
-      {"PutChar", [](TApdComPort& p) { p.PutChar('x'); }},
-      {"FlushInBuffer", [](TApdComPort& p) { p.FlushInBuffer(); }},
-      {"FlushOutBuffer", [](TApdComPort& p) { p.FlushOutBuffer(); }},
+      {"PutChar", [](TSerialPort& p) { p.PutChar('x'); }},
+      {"FlushInBuffer", [](TSerialPort& p) { p.FlushInBuffer(); }},
+      {"FlushOutBuffer", [](TSerialPort& p) { p.FlushOutBuffer(); }},
   };
   for (const auto& [name, op] : ops) {
     SCOPED_TRACE(name);
-    TApdComPort p;
+    TSerialPort p;
     p.SetComNumber(kCom);
     p.SetAutoOpen(true);
     op(p);
     EXPECT_TRUE(p.Open());
     p.SetOpen(false);
 
-    TApdComPort q;
+    TSerialPort q;
     q.SetComNumber(kCom);
     q.SetAutoOpen(false);
     try {
@@ -146,7 +146,7 @@ TEST_F(PortTest, BufferOperationsWithAutoOpenOpenThePort) {
 
 TEST_F(PortTest, MissingDeviceRaisesBadIdAndLeavesThePortReusable) {
   ::setenv("LINKLOADER_COM9", "/nonexistent/ttyX", 1);
-  TApdComPort p;
+  TSerialPort p;
   p.SetComNumber(9);
   try {
     p.SetOpen(true);
@@ -180,7 +180,7 @@ TEST_F(PortTest, PortHeldByAnotherProgramRaisesAlreadyOpen) {
   EXPECT_TRUE(port_.Open());
 
   // A second component on the same port is refused too.
-  TApdComPort second;
+  TSerialPort second;
   second.SetComNumber(kCom);
   EXPECT_THROW(second.SetOpen(true), EAlreadyOpen);
 }
@@ -213,7 +213,7 @@ TEST_F(PortTest, ExclusiveFlagOfTheTtyIsClearedByCloseAndByAFailedOpen) {
 TEST_F(PortTest, OtherOpenFailureRaisesRuntimeIOErrorWithSystemText) {
   // A directory is no terminal: the system's text reaches the user.
   ::setenv("LINKLOADER_COM10", "/tmp", 1);
-  TApdComPort p;
+  TSerialPort p;
   p.SetComNumber(10);
   try {
     p.SetOpen(true);
@@ -226,7 +226,7 @@ TEST_F(PortTest, OtherOpenFailureRaisesRuntimeIOErrorWithSystemText) {
 }
 
 TEST_F(PortTest, NoPortNumberUsesThePromptAndCancelRaises) {
-  TApdComPort p;
+  TSerialPort p;
   p.SetPromptForPort(false);
   EXPECT_THROW(p.SetOpen(true), ENoPortSelected);
 
@@ -263,7 +263,7 @@ TEST_F(PortTest, RtsTrueRightAfterOpenSendsNothingFalseDropsIt) {
   port_.SetRTS(true);
   EXPECT_TRUE(d->RtsState());
   // A pseudo-terminal has no modem lines: that is recorded, not raised.
-  EXPECT_FALSE(static_cast<TApdPosixDispatcher*>(d)->ModemLinesAvailable());
+  EXPECT_FALSE(static_cast<TLinuxDispatcher*>(d)->ModemLinesAvailable());
 }
 
 TEST_F(PortTest, RtsUnderHardwareFlowIsLeftAlone) {
@@ -375,7 +375,7 @@ TEST_F(PortTest, FlushOutBufferDropsUnsentOutput) {
   for (int i = 0; i < 100; ++i) port_.PutChar('A');
   // Whether the write thread has picked them up or not, none of them is on the line yet.
   port_.FlushOutBuffer();
-  EXPECT_TRUE(static_cast<TApdPosixDispatcher*>(port_.Dispatcher())->LastFlushAcknowledged());
+  EXPECT_TRUE(static_cast<TLinuxDispatcher*>(port_.Dispatcher())->LastFlushAcknowledged());
   EXPECT_EQ(port_.OutBuffUsed(), 0u);
   // Purging the device's transmit queue may also drop some of the stalling bytes; none of the
   // port's own bytes may arrive.

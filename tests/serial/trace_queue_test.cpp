@@ -9,10 +9,10 @@
 #include <sstream>
 
 #include "PtyPair.h"
-#include "serial/AdPort.h"
-#include "serial/AwUser.h"
-#include "serial/LnsPosix.h"
-#include "serial/LnsQueue.h"
+#include "serial/SerialPort.h"
+#include "serial/PortDispatcher.h"
+#include "serial/LinuxBackend.h"
+#include "serial/IoQueue.h"
 
 namespace ll::serial {
 namespace {
@@ -59,13 +59,13 @@ TEST(TraceFormat, Rows) {
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
-    EXPECT_EQ(TApdBaseDispatcher::FormatTrace(r.entries, r.inHex, r.allHex), r.expected);
+    EXPECT_EQ(TPortDispatcher::FormatTrace(r.entries, r.inHex, r.allHex), r.expected);
   }
 }
 
 TEST(TraceFormat, LinesStayWithin78Columns) {
   std::vector<std::pair<char, uint8_t>> e(300, {'T', 0x01});
-  const std::string out = TApdBaseDispatcher::FormatTrace(e, true, false);
+  const std::string out = TPortDispatcher::FormatTrace(e, true, false);
   std::istringstream lines(out);
   std::string line;
   std::size_t bytes = 0;
@@ -84,8 +84,8 @@ class TracingTest : public ::testing::Test {
     pty_.Bind(21);
     port_.SetComNumber(21);
     port_.SetWakeHook([this] { wake_.Notify(); });
-    port_.SetTraceName((dir_ / "APRO.TRC").string());
-    port_.SetLogName((dir_ / "APRO.LOG").string());
+    port_.SetTraceName((dir_ / "PORT.TRC").string());
+    port_.SetLogName((dir_ / "PORT.LOG").string());
   }
   void TearDown() override {
     port_.SetOpen(false);
@@ -94,7 +94,7 @@ class TracingTest : public ::testing::Test {
   std::filesystem::path dir_;
   PtyPair pty_;
   WakeCounter wake_;
-  TApdComPort port_;
+  TSerialPort port_;
 };
 
 TEST_F(TracingTest, ClosedPortStoresOnlyOnAndOff) {
@@ -120,7 +120,7 @@ TEST_F(TracingTest, TraceRecordsBothDirectionsAndDumpsAtClose) {
   port_.GetChar();
   port_.GetChar();
   port_.SetOpen(false);  // the close dumps a trace that is on
-  EXPECT_EQ(ReadFile(dir_ / "APRO.TRC"), "Transmit: Hi\nReceive: o06\n");
+  EXPECT_EQ(ReadFile(dir_ / "PORT.TRC"), "Transmit: Hi\nReceive: o06\n");
   EXPECT_EQ(port_.Tracing(), TTraceLogState::tlOff);
 }
 
@@ -135,18 +135,18 @@ TEST_F(TracingTest, PauseClearAppendAndWrap) {
   d->AddTraceEntry('T', 'z');  // not recorded while paused
   port_.SetTracing(TTraceLogState::tlOn);
   port_.SetTracing(TTraceLogState::tlAppendAndContinue);
-  EXPECT_EQ(ReadFile(dir_ / "APRO.TRC"), "Transmit: cdef\n");  // the last TraceSize entries
+  EXPECT_EQ(ReadFile(dir_ / "PORT.TRC"), "Transmit: cdef\n");  // the last TraceSize entries
   EXPECT_EQ(port_.Tracing(), TTraceLogState::tlOn);
   d->AddTraceEntry('R', '1');
   port_.SetTracing(TTraceLogState::tlClear);
   d->AddTraceEntry('R', '2');
   port_.SetTracing(TTraceLogState::tlAppend);
-  EXPECT_EQ(ReadFile(dir_ / "APRO.TRC"), "Transmit: cdef\nReceive: 2\n");
+  EXPECT_EQ(ReadFile(dir_ / "PORT.TRC"), "Transmit: cdef\nReceive: 2\n");
   EXPECT_EQ(port_.Tracing(), TTraceLogState::tlOff);
   EXPECT_FALSE(d->TracingOn());
   // Dump of a trace that is off does nothing.
   port_.SetTracing(TTraceLogState::tlDump);
-  EXPECT_EQ(ReadFile(dir_ / "APRO.TRC"), "Transmit: cdef\nReceive: 2\n");
+  EXPECT_EQ(ReadFile(dir_ / "PORT.TRC"), "Transmit: cdef\nReceive: 2\n");
 }
 
 TEST_F(TracingTest, DumpToAnUnwritablePlaceRaisesAndSwitchesOff) {
@@ -167,7 +167,7 @@ TEST_F(TracingTest, LogDumpHeaderAndEntries) {
   pty_.Write({'o', 'k'});
   ASSERT_TRUE(wake_.WaitFor([&] { return port_.InBuffUsed() == 2; }));
   port_.SetLogging(TTraceLogState::tlDump);
-  const std::string log = ReadFile(dir_ / "APRO.LOG");
+  const std::string log = ReadFile(dir_ / "PORT.LOG");
   EXPECT_NE(log.find("Device: \\\\.\\COM21\n"), std::string::npos);
   EXPECT_TRUE(ContainsShape(log, "Date/time: 99/99/99, 99:99:99\n"));
   EXPECT_NE(log.find("Time      Type      SubType       Data      OtherData\n"
@@ -193,7 +193,7 @@ TEST_F(TracingTest, LogKeepsOnlyLogSizeBytes) {
     d->AddLogEntry(ltDispatch, lstWriteCom, static_cast<uint32_t>(i), bytes.data(), 60);
   }
   port_.SetLogging(TTraceLogState::tlDump);
-  const std::string log = ReadFile(dir_ / "APRO.LOG");
+  const std::string log = ReadFile(dir_ / "PORT.LOG");
   EXPECT_NE(log.find("00000013"), std::string::npos);   // the newest entry is kept
   EXPECT_EQ(log.find("  00000000  "), std::string::npos);  // the oldest was dropped
 }
@@ -252,23 +252,23 @@ TEST(IOQueue, ClearKeepsTheBlockInUseAndWaitIsWokenByInterrupt) {
 }
 
 TEST(PortRegistry, FirstFreeSlotIsReusedAndTrailingSlotsRemoved) {
-  ASSERT_EQ(TApdBaseDispatcher::RegistrySize(), 0u);
+  ASSERT_EQ(TPortDispatcher::RegistrySize(), 0u);
   auto a = CreateOsDispatcher(nullptr);
   auto b = CreateOsDispatcher(nullptr);
   auto c = CreateOsDispatcher(nullptr);
   EXPECT_EQ(a->Handle(), 0);
   EXPECT_EQ(b->Handle(), 1);
   EXPECT_EQ(c->Handle(), 2);
-  EXPECT_EQ(TApdBaseDispatcher::FromHandle(1), b.get());
+  EXPECT_EQ(TPortDispatcher::FromHandle(1), b.get());
   b.reset();
-  EXPECT_EQ(TApdBaseDispatcher::FromHandle(1), nullptr);
+  EXPECT_EQ(TPortDispatcher::FromHandle(1), nullptr);
   auto d = CreateOsDispatcher(nullptr);
   EXPECT_EQ(d->Handle(), 1);
   c.reset();
-  EXPECT_EQ(TApdBaseDispatcher::RegistrySize(), 2u);
+  EXPECT_EQ(TPortDispatcher::RegistrySize(), 2u);
   a.reset();
   d.reset();
-  EXPECT_EQ(TApdBaseDispatcher::RegistrySize(), 0u);
+  EXPECT_EQ(TPortDispatcher::RegistrySize(), 0u);
 }
 
 TEST(Triggers, HandlerServiceFlag) {
@@ -299,11 +299,11 @@ TEST(Triggers, HandlerServiceFlag) {
 TEST(Triggers, ComponentAnnouncesItsTriggerEventAndKeepsTriggersAcrossReopen) {
   PtyPair pty;
   pty.Bind(22);
-  TApdComPort port;
+  TSerialPort port;
   port.SetComNumber(22);
   port.SetOpen(true);
   EXPECT_FALSE(port.Dispatcher()->HandlerServiceNeeded());
-  port.SetOnTrigger([](TApdCustomComPort&, uint32_t, uint16_t, int32_t) {});
+  port.SetOnTrigger([](TCustomSerialPort&, uint32_t, uint16_t, int32_t) {});
   EXPECT_TRUE(port.Dispatcher()->HandlerServiceNeeded());
   port.Dispatcher()->AddStatusTrigger(1);
   port.SetOpen(false);

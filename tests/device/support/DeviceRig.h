@@ -12,7 +12,7 @@
 #include "Simulator.h"
 #include "device/Operations.h"
 #include "device/ProgramState.h"
-#include "serial/AdPort.h"
+#include "serial/SerialPort.h"
 #include "support/TestHost.h"
 
 namespace ll::test {
@@ -51,7 +51,7 @@ class DeviceRig {
 
   TempDir dir;
   sim::Simulator sim;
-  serial::TApdComPort port;
+  serial::TSerialPort port;
   device::ProgramState state;
   TestHost host;
   device::DeviceContext ctx{port, state, host};

@@ -1,9 +1,9 @@
-#include "serial/AdPort.h"
+#include "serial/SerialPort.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "serial/AwUser.h"
+#include "serial/PortDispatcher.h"
 
 namespace ll::serial {
 
@@ -28,9 +28,9 @@ uint8_t SwFlowMode(TSWFlowOptions v) {
 
 }  // namespace
 
-TApdCustomComPort::TApdCustomComPort() = default;
+TCustomSerialPort::TCustomSerialPort() = default;
 
-TApdCustomComPort::~TApdCustomComPort() {
+TCustomSerialPort::~TCustomSerialPort() {
   if (dispatcher_) {
     try {
       DoClose();
@@ -41,18 +41,18 @@ TApdCustomComPort::~TApdCustomComPort() {
   }
 }
 
-std::string TApdCustomComPort::DeviceName(uint16_t comNumber) {
+std::string TCustomSerialPort::DeviceName(uint16_t comNumber) {
   char buf[32];
   std::snprintf(buf, sizeof buf, kDeviceNameFormat, static_cast<unsigned>(comNumber));
   return buf;
 }
 
-int32_t TApdCustomComPort::CheckException(int32_t code, std::string_view osText) const {
+int32_t TCustomSerialPort::CheckException(int32_t code, std::string_view osText) const {
   if (code >= 0 || loading_) return code;
   return CheckErrorCode(code, osText);
 }
 
-void TApdCustomComPort::Report(const std::exception& e) {
+void TCustomSerialPort::Report(const std::exception& e) {
   if (errorReport_) {
     errorReport_(e);
   } else {
@@ -61,7 +61,7 @@ void TApdCustomComPort::Report(const std::exception& e) {
 }
 
 // ---- Open and close ---------------------------------------------------------------------------
-void TApdCustomComPort::SetOpen(bool v) {
+void TCustomSerialPort::SetOpen(bool v) {
   if (loading_) {
     openWanted_ = v;
     return;
@@ -80,7 +80,7 @@ void TApdCustomComPort::SetOpen(bool v) {
   }
 }
 
-void TApdCustomComPort::EndLoading() {
+void TCustomSerialPort::EndLoading() {
   loading_ = false;
   if (!openWanted_) return;
   openWanted_ = false;
@@ -91,7 +91,7 @@ void TApdCustomComPort::EndLoading() {
   }
 }
 
-void TApdCustomComPort::DoOpen() {
+void TCustomSerialPort::DoOpen() {
   if (tapiMode_ != TTapiMode::tmOn && comNumber_ == 0) {
     const uint16_t chosen = (promptForPort_ && portPrompt_) ? portPrompt_() : 0;
     if (chosen == 0) CheckErrorCode(ecNoPortSelected);
@@ -102,10 +102,10 @@ void TApdCustomComPort::DoOpen() {
   try {
     dispatcher_->SetDeviceName(DeviceName(comNumber_));
     uint32_t control = 0;
-    if (dtr_) control |= TApdBaseDispatcher::kCtlDtr;
-    if (rts_) control |= TApdBaseDispatcher::kCtlRts;
-    if (hwFlow_ & hwfUseDTR) control |= TApdBaseDispatcher::kCtlAutoDtr;
-    if (hwFlow_ & hwfUseRTS) control |= TApdBaseDispatcher::kCtlAutoRts;
+    if (dtr_) control |= TPortDispatcher::kCtlDtr;
+    if (rts_) control |= TPortDispatcher::kCtlRts;
+    if (hwFlow_ & hwfUseDTR) control |= TPortDispatcher::kCtlAutoDtr;
+    if (hwFlow_ & hwfUseRTS) control |= TPortDispatcher::kCtlAutoRts;
     int32_t rc = dispatcher_->OpenDevice(baud_, control, outSize_, inSize_, stopBits_, dataBits_,
                                          static_cast<uint8_t>(parity_));
     // Access denied means another program holds the port; "not found" means no such port.
@@ -143,12 +143,12 @@ void TApdCustomComPort::DoOpen() {
     throw;
   }
   for (auto it = bound_.rbegin(); it != bound_.rend(); ++it) {
-    (*it)->PortNotification(static_cast<TApdComPort&>(*this), kMsgPortOpen);
+    (*it)->PortNotification(static_cast<TSerialPort&>(*this), kMsgPortOpen);
   }
   if (onPortOpen_) onPortOpen_(*this);
 }
 
-void TApdCustomComPort::DoClose() {
+void TCustomSerialPort::DoClose() {
   // A trace or log that is on or paused goes to its file; a failing dump must not keep the port
   // open.
   try {
@@ -164,7 +164,7 @@ void TApdCustomComPort::DoClose() {
   state_ = TPortState::psShuttingDown;
   for (auto* c : bound_) {
     if (c->WantsClosingNotice()) {
-      c->PortNotification(static_cast<TApdComPort&>(*this), kMsgPortClosing);
+      c->PortNotification(static_cast<TSerialPort&>(*this), kMsgPortClosing);
     }
   }
   savedTriggers_ = std::make_unique<TTriggerSet>(dispatcher_->SaveTriggers());
@@ -174,11 +174,11 @@ void TApdCustomComPort::DoClose() {
   } else {
     FinishClose();
   }
-  for (auto* c : bound_) c->PortNotification(static_cast<TApdComPort&>(*this), kMsgPortClose);
+  for (auto* c : bound_) c->PortNotification(static_cast<TSerialPort&>(*this), kMsgPortClose);
   if (onPortClose_) onPortClose_(*this);
 }
 
-void TApdCustomComPort::FinishClose() {
+void TCustomSerialPort::FinishClose() {
   if (dispatcher_) dispatcher_->DeregisterWndTriggerHandler(kComponentWindowHandle);
   dispatcher_.reset();
   state_ = TPortState::psClosed;
@@ -221,11 +221,11 @@ std::deque<TDispatcherOwner::TNote> TDispatcherOwner::TakeNotes() {
   return out;
 }
 
-void TApdCustomComPort::SetWakeHook(std::function<void()> hook) {
+void TCustomSerialPort::SetWakeHook(std::function<void()> hook) {
   link_.SetWakeHook(std::move(hook));
 }
 
-int TApdCustomComPort::ProcessNotifications() {
+int TCustomSerialPort::ProcessNotifications() {
   auto notes = link_.TakeNotes();
   int handled = 0;
   for (auto& n : notes) {
@@ -250,56 +250,56 @@ int TApdCustomComPort::ProcessNotifications() {
 }
 
 // ---- Dispatcher access ---------------------------------------------------------------------------
-bool TApdCustomComPort::ReachDispatcher() {
+bool TCustomSerialPort::ReachDispatcher() {
   if (!dispatcher_ && !open_ && !loading_ && autoOpen_) SetOpen(true);
   if (!dispatcher_) CheckErrorCode(ecCommNotOpen);
   return state_ != TPortState::psShuttingDown;
 }
 
-bool TApdCustomComPort::CharReady() {
+bool TCustomSerialPort::CharReady() {
   if (!ReachDispatcher()) return false;
   return dispatcher_->InputAvailable();
 }
 
-uint8_t TApdCustomComPort::GetChar() {
+uint8_t TCustomSerialPort::GetChar() {
   if (!ReachDispatcher()) return 0;
   uint8_t b = 0;
   CheckException(dispatcher_->ReadInputByte(b));
   return b;
 }
 
-void TApdCustomComPort::PutChar(uint8_t b) {
+void TCustomSerialPort::PutChar(uint8_t b) {
   if (!ReachDispatcher()) return;
   CheckException(dispatcher_->WriteOutput(&b, 1));
 }
 
-void TApdCustomComPort::FlushInBuffer() {
+void TCustomSerialPort::FlushInBuffer() {
   if (!ReachDispatcher()) return;
   dispatcher_->DiscardInput();
 }
 
-void TApdCustomComPort::FlushOutBuffer() {
+void TCustomSerialPort::FlushOutBuffer() {
   if (!ReachDispatcher()) return;
   dispatcher_->DiscardOutput();
 }
 
-uint32_t TApdCustomComPort::OutBuffUsed() {
+uint32_t TCustomSerialPort::OutBuffUsed() {
   return dispatcher_ && state_ == TPortState::psOpen ? dispatcher_->OutBuffUsedTotal() : 0;
 }
 
-uint32_t TApdCustomComPort::OutBuffFree() {
+uint32_t TCustomSerialPort::OutBuffFree() {
   return dispatcher_ && state_ == TPortState::psOpen ? dispatcher_->OutputFree() : 0;
 }
 
-uint32_t TApdCustomComPort::InBuffUsed() {
+uint32_t TCustomSerialPort::InBuffUsed() {
   return dispatcher_ && state_ == TPortState::psOpen ? dispatcher_->InBuffUsed() : 0;
 }
 
-int32_t TApdCustomComPort::LineError() {
+int32_t TCustomSerialPort::LineError() {
   return dispatcher_ && state_ == TPortState::psOpen ? dispatcher_->GetLineError() : 0;
 }
 
-uint8_t TApdCustomComPort::ModemStatus() {
+uint8_t TCustomSerialPort::ModemStatus() {
   return dispatcher_ && state_ == TPortState::psOpen ? dispatcher_->GetModemStatus() : 0;
 }
 
@@ -307,12 +307,12 @@ uint8_t TApdCustomComPort::ModemStatus() {
 // Every setter does nothing when the value does not change, unless the force flag is set.
 // While the port is closed a change is stored and takes effect at the next open.
 
-void TApdCustomComPort::SetDeviceLayer(TDeviceLayer v) {
+void TCustomSerialPort::SetDeviceLayer(TDeviceLayer v) {
   if (dispatcher_) return;
   if (v == TDeviceLayer::dlWin32) deviceLayer_ = v;  // the only layer this build supports
 }
 
-void TApdCustomComPort::SetComNumber(uint16_t v) {
+void TCustomSerialPort::SetComNumber(uint16_t v) {
   if (v == comNumber_ && !force_) return;
   if (!dispatcher_ || state_ != TPortState::psOpen) {
     comNumber_ = v;
@@ -330,13 +330,13 @@ void TApdCustomComPort::SetComNumber(uint16_t v) {
   if (dispatcher_) dispatcher_->RestoreTriggers(triggers);
 }
 
-void TApdCustomComPort::ApplyLineNow() {
+void TCustomSerialPort::ApplyLineNow() {
   CheckException(dispatcher_->ApplyLine(baud_, static_cast<uint8_t>(parity_), stopBits_,
                                         dataBits_),
                  dispatcher_->LastOsErrorText());
 }
 
-void TApdCustomComPort::SetBaud(int32_t v) {
+void TCustomSerialPort::SetBaud(int32_t v) {
   if (v == baud_ && !force_) return;
   const int32_t old = baud_;
   baud_ = v;
@@ -352,7 +352,7 @@ void TApdCustomComPort::SetBaud(int32_t v) {
   }
 }
 
-void TApdCustomComPort::SetParity(TParity v) {
+void TCustomSerialPort::SetParity(TParity v) {
   if (v == parity_ && !force_) return;
   const TParity old = parity_;
   parity_ = v;
@@ -366,7 +366,7 @@ void TApdCustomComPort::SetParity(TParity v) {
   }
 }
 
-void TApdCustomComPort::SetDataBits(uint16_t v) {
+void TCustomSerialPort::SetDataBits(uint16_t v) {
   if (v == dataBits_ && !force_) return;
   const uint16_t old = dataBits_;
   dataBits_ = v;
@@ -380,7 +380,7 @@ void TApdCustomComPort::SetDataBits(uint16_t v) {
   }
 }
 
-void TApdCustomComPort::SetStopBits(uint16_t v) {
+void TCustomSerialPort::SetStopBits(uint16_t v) {
   if (v == stopBits_ && !force_) return;
   const uint16_t old = stopBits_;
   stopBits_ = v;
@@ -394,19 +394,19 @@ void TApdCustomComPort::SetStopBits(uint16_t v) {
   }
 }
 
-void TApdCustomComPort::SetInSize(uint16_t v) {
+void TCustomSerialPort::SetInSize(uint16_t v) {
   if (v == inSize_ && !force_) return;
   inSize_ = v;
   if (dispatcher_ && state_ == TPortState::psOpen) dispatcher_->SetQueueSizes(inSize_, outSize_);
 }
 
-void TApdCustomComPort::SetOutSize(uint16_t v) {
+void TCustomSerialPort::SetOutSize(uint16_t v) {
   if (v == outSize_ && !force_) return;
   outSize_ = v;  // the OutputRing keeps the size it was opened with
   if (dispatcher_ && state_ == TPortState::psOpen) dispatcher_->SetQueueSizes(inSize_, outSize_);
 }
 
-void TApdCustomComPort::SetDTR(bool v) {
+void TCustomSerialPort::SetDTR(bool v) {
   if (v == dtr_ && !force_) return;
   if (dispatcher_ && state_ == TPortState::psOpen) {
     if (dispatcher_->SetDtrLine(v) == 0) dtr_ = v;
@@ -415,7 +415,7 @@ void TApdCustomComPort::SetDTR(bool v) {
   }
 }
 
-void TApdCustomComPort::SetRTS(bool v) {
+void TCustomSerialPort::SetRTS(bool v) {
   if (v == rts_ && !force_) return;
   if (dispatcher_ && state_ == TPortState::psOpen) {
     if (dispatcher_->SetRtsLine(v) == 0) rts_ = v;
@@ -424,7 +424,7 @@ void TApdCustomComPort::SetRTS(bool v) {
   }
 }
 
-void TApdCustomComPort::ApplyHWFlow() {
+void TCustomSerialPort::ApplyHWFlow() {
   if (hwFlow_ != 0) {
     if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = Percent(inSize_, 90);
     if (bufferResume_ == 0 || bufferResume_ > bufferFull_) bufferResume_ = Percent(inSize_, 10);
@@ -434,7 +434,7 @@ void TApdCustomComPort::ApplyHWFlow() {
   }
 }
 
-void TApdCustomComPort::SetHWFlowOptions(THWFlowOptionSet v) {
+void TCustomSerialPort::SetHWFlowOptions(THWFlowOptionSet v) {
   if (v == hwFlow_ && !force_) return;
   hwFlow_ = v;
   if (v & (hwfUseRTS | hwfRequireCTS)) {
@@ -444,7 +444,7 @@ void TApdCustomComPort::SetHWFlowOptions(THWFlowOptionSet v) {
   ApplyHWFlow();
 }
 
-void TApdCustomComPort::ApplySWFlow() {
+void TCustomSerialPort::ApplySWFlow() {
   if (swFlow_ != TSWFlowOptions::swfNone) {
     if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = Percent(inSize_, 75);
     if (bufferResume_ == 0 || bufferResume_ > bufferFull_) bufferResume_ = Percent(inSize_, 25);
@@ -459,13 +459,13 @@ void TApdCustomComPort::ApplySWFlow() {
   }
 }
 
-void TApdCustomComPort::SetSWFlowOptions(TSWFlowOptions v) {
+void TCustomSerialPort::SetSWFlowOptions(TSWFlowOptions v) {
   if (v == swFlow_ && !force_) return;
   swFlow_ = v;
   ApplySWFlow();
 }
 
-void TApdCustomComPort::SetXOnChar(uint8_t v) {
+void TCustomSerialPort::SetXOnChar(uint8_t v) {
   if (v == xonChar_ && !force_) return;
   xonChar_ = v;
   if (dispatcher_ && state_ == TPortState::psOpen) {
@@ -473,7 +473,7 @@ void TApdCustomComPort::SetXOnChar(uint8_t v) {
   }
 }
 
-void TApdCustomComPort::SetXOffChar(uint8_t v) {
+void TCustomSerialPort::SetXOffChar(uint8_t v) {
   if (v == xoffChar_ && !force_) return;
   xoffChar_ = v;
   if (dispatcher_ && state_ == TPortState::psOpen) {
@@ -481,14 +481,14 @@ void TApdCustomComPort::SetXOffChar(uint8_t v) {
   }
 }
 
-void TApdCustomComPort::SetBufferFull(uint16_t v) {
+void TCustomSerialPort::SetBufferFull(uint16_t v) {
   if (v == bufferFull_ && !force_) return;
   bufferFull_ = v > inSize_ ? Percent(inSize_, 90) : v;
   ApplyHWFlow();
   ApplySWFlow();
 }
 
-void TApdCustomComPort::SetBufferResume(uint16_t v) {
+void TCustomSerialPort::SetBufferResume(uint16_t v) {
   if (v == bufferResume_ && !force_) return;
   bufferResume_ = v > bufferFull_ ? Percent(bufferFull_, 10) : v;
   ApplyHWFlow();
@@ -496,14 +496,14 @@ void TApdCustomComPort::SetBufferResume(uint16_t v) {
 }
 
 // ---- Tracing and logging -----------------------------------------------------------------------------
-void TApdCustomComPort::ApplyTraceState(bool trace, TTraceLogState v) {
+void TCustomSerialPort::ApplyTraceState(bool trace, TTraceLogState v) {
   TTraceLogState& state = trace ? tracing_ : logging_;
   if (!dispatcher_ || state_ != TPortState::psOpen) {
     if (state_ == TPortState::psShuttingDown) return;
     state = (v == TTraceLogState::tlOn) ? TTraceLogState::tlOn : TTraceLogState::tlOff;
     return;
   }
-  TApdBaseDispatcher& d = *dispatcher_;
+  TPortDispatcher& d = *dispatcher_;
   const bool on = trace ? d.TracingOn() : d.LoggingOn();
   const bool paused = trace ? d.TracePaused() : d.LogPaused();
   auto dump = [&](bool append) {
@@ -557,7 +557,7 @@ void TApdCustomComPort::ApplyTraceState(bool trace, TTraceLogState v) {
   }
 }
 
-void TApdCustomComPort::SetTracing(TTraceLogState v) {
+void TCustomSerialPort::SetTracing(TTraceLogState v) {
   if (v == tracing_ && !force_ && v != TTraceLogState::tlDump &&
       v != TTraceLogState::tlAppend && v != TTraceLogState::tlAppendAndContinue &&
       v != TTraceLogState::tlClear) {
@@ -566,7 +566,7 @@ void TApdCustomComPort::SetTracing(TTraceLogState v) {
   ApplyTraceState(true, v);
 }
 
-void TApdCustomComPort::SetLogging(TTraceLogState v) {
+void TCustomSerialPort::SetLogging(TTraceLogState v) {
   if (v == logging_ && !force_ && v != TTraceLogState::tlDump &&
       v != TTraceLogState::tlAppend && v != TTraceLogState::tlAppendAndContinue &&
       v != TTraceLogState::tlClear) {
@@ -575,7 +575,7 @@ void TApdCustomComPort::SetLogging(TTraceLogState v) {
   ApplyTraceState(false, v);
 }
 
-void TApdCustomComPort::SetTraceSize(uint32_t v) {
+void TCustomSerialPort::SetTraceSize(uint32_t v) {
   v = std::min(v, kMaxTraceSize);
   if (v == traceSize_ && !force_) return;
   traceSize_ = v;
@@ -589,7 +589,7 @@ void TApdCustomComPort::SetTraceSize(uint32_t v) {
   }
 }
 
-void TApdCustomComPort::SetLogSize(uint32_t v) {
+void TCustomSerialPort::SetLogSize(uint32_t v) {
   v = std::min(v, kMaxLogSize);
   if (v == logSize_ && !force_) return;
   logSize_ = v;
@@ -604,13 +604,13 @@ void TApdCustomComPort::SetLogSize(uint32_t v) {
 }
 
 // ---- The rest ------------------------------------------------------------------------------------------
-void TApdCustomComPort::SetUseEventWord(bool v) {
+void TCustomSerialPort::SetUseEventWord(bool v) {
   if (v == useEventWord_ && !force_) return;
   useEventWord_ = v;
   if (dispatcher_) dispatcher_->SetOption(kOptionUseEventWord, v);
 }
 
-void TApdCustomComPort::SetRS485Mode(bool v) {
+void TCustomSerialPort::SetRS485Mode(bool v) {
   if (v == rs485_ && !force_) return;
   rs485_ = v;
   if (v) {
@@ -624,28 +624,28 @@ void TApdCustomComPort::SetRS485Mode(bool v) {
   if (dispatcher_) dispatcher_->SetRS485Mode(v);
 }
 
-void TApdCustomComPort::SetOnTrigger(TTriggerEvent f) {
+void TCustomSerialPort::SetOnTrigger(TTriggerEvent f) {
   onTrigger_ = std::move(f);
   if (dispatcher_ && state_ == TPortState::psOpen) AnnounceTriggerNeed();
 }
 
-void TApdCustomComPort::AnnounceTriggerNeed() {
+void TCustomSerialPort::AnnounceTriggerNeed() {
   dispatcher_->SetComponentWantsTriggers(static_cast<bool>(onTrigger_));
 }
 
-void TApdCustomComPort::SetTriggerLength(uint16_t v) {
+void TCustomSerialPort::SetTriggerLength(uint16_t v) {
   if (v == triggerLength_ && !force_) return;
   triggerLength_ = v;
   if (dispatcher_) dispatcher_->SetDataAvailableLength(v);
 }
 
-void TApdCustomComPort::SetThreadBoost(int v) {
+void TCustomSerialPort::SetThreadBoost(int v) {
   if (v == threadBoost_ && !force_) return;
   threadBoost_ = v;
   if (dispatcher_) dispatcher_->SetThreadBoost(v);
 }
 
-void TApdCustomComPort::RemoveBoundComponent(TApdBoundComponent* c) {
+void TCustomSerialPort::RemoveBoundComponent(TPortBoundComponent* c) {
   bound_.erase(std::remove(bound_.begin(), bound_.end(), c), bound_.end());
 }
 

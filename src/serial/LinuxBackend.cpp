@@ -1,4 +1,4 @@
-#include "serial/LnsPosix.h"
+#include "serial/LinuxBackend.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -17,15 +17,13 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "serial/AdExcept.h"
+#include "serial/PortErrors.h"
 
 namespace ll::serial {
 
 namespace {
 
 constexpr char kDevicePrefix[] = "\\\\.\\COM";
-constexpr char kPathEnvPrefix[] = "LINKLOADER_COM";
-constexpr char kDefaultPathPrefix[] = "/dev/ttyS";
 constexpr uint32_t kReadBlockSize = TDataBuffer::kDefaultSize;
 // Device majors of pseudo-terminal slaves (/dev/pts/N).
 constexpr unsigned kPtySlaveMajorFirst = 136;
@@ -95,12 +93,6 @@ uint16_t PortNumberOfName(const std::string& name) {
   return n > 0 && n <= 65535 ? static_cast<uint16_t>(n) : 0;
 }
 
-std::string PortPath(uint16_t comNumber) {
-  const std::string var = kPathEnvPrefix + std::to_string(comNumber);
-  if (const char* p = std::getenv(var.c_str()); p && *p) return p;
-  return kDefaultPathPrefix + std::to_string(comNumber == 0 ? 0 : comNumber - 1);
-}
-
 TOsError MapOsError(int error) {
   TOsError e{0, OsErrorText(error)};
   switch (error) {
@@ -152,13 +144,13 @@ bool TEvent::Wait(int timeoutMs) {
 }
 
 // ---- Threads --------------------------------------------------------------------------------
-TApdDispatcherThread::~TApdDispatcherThread() { Join(); }
+TDispatcherThread::~TDispatcherThread() { Join(); }
 
-void TApdDispatcherThread::Start() {
+void TDispatcherThread::Start() {
   thread_ = std::thread([this] { Execute(); });
 }
 
-void TApdDispatcherThread::Join() {
+void TDispatcherThread::Join() {
   if (thread_.joinable()) thread_.join();
 }
 
@@ -424,9 +416,9 @@ void TWriteThread::WaitDriverQueueEmpty() {
 }
 
 // ---- Dispatcher ------------------------------------------------------------------------------
-TApdPosixDispatcher::TApdPosixDispatcher(TDispatcherOwner* owner) : TApdBaseDispatcher(owner) {}
+TLinuxDispatcher::TLinuxDispatcher(TDispatcherOwner* owner) : TPortDispatcher(owner) {}
 
-TApdPosixDispatcher::~TApdPosixDispatcher() {
+TLinuxDispatcher::~TLinuxDispatcher() {
   if (closePending_) {
     Release();
   } else {
@@ -439,13 +431,13 @@ TApdPosixDispatcher::~TApdPosixDispatcher() {
   }
 }
 
-int32_t TApdPosixDispatcher::Fail(int error) {
+int32_t TLinuxDispatcher::Fail(int error) {
   TOsError e = MapOsError(error);
   lastOsErrorText_ = e.text;
   return e.code;
 }
 
-int TApdPosixDispatcher::OpenCom(const std::string& name) {
+int TLinuxDispatcher::OpenCom(const std::string& name) {
   const uint16_t n = PortNumberOfName(name);
   const std::string path = n ? PortPath(n) : name;
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -487,7 +479,7 @@ int TApdPosixDispatcher::OpenCom(const std::string& name) {
   return fd;
 }
 
-int32_t TApdPosixDispatcher::CloseCom() {
+int32_t TLinuxDispatcher::CloseCom() {
   StopThreads();
   if (fd_ < 0) return 0;
   const int rc = CloseExclusive(fd_);
@@ -495,17 +487,17 @@ int32_t TApdPosixDispatcher::CloseCom() {
   return rc == 0 ? 0 : -1;
 }
 
-bool TApdPosixDispatcher::SetupCom(uint16_t, uint16_t) {
+bool TLinuxDispatcher::SetupCom(uint16_t, uint16_t) {
   // The driver's queues have a fixed size here; nothing to set.
   return fd_ >= 0;
 }
 
-void TApdPosixDispatcher::LinesUnavailable() {
+void TLinuxDispatcher::LinesUnavailable() {
   // Recorded once; a pseudo-terminal or a plain pipe-like device has no modem lines.
   linesUnavailable_ = true;
 }
 
-int32_t TApdPosixDispatcher::EscapeComFunc(int function) {
+int32_t TLinuxDispatcher::EscapeComFunc(int function) {
   if (fd_ < 0 || linesUnavailable_) return 0;
   int bit = 0;
   unsigned long req = 0;
@@ -520,7 +512,7 @@ int32_t TApdPosixDispatcher::EscapeComFunc(int function) {
   return 0;
 }
 
-int32_t TApdPosixDispatcher::ReadModemStatus(uint8_t& upper) {
+int32_t TLinuxDispatcher::ReadModemStatus(uint8_t& upper) {
   if (fd_ < 0 || linesUnavailable_) return -1;
   int bits = 0;
   if (::ioctl(fd_, TIOCMGET, &bits) != 0) {
@@ -533,7 +525,7 @@ int32_t TApdPosixDispatcher::ReadModemStatus(uint8_t& upper) {
   return 0;
 }
 
-int32_t TApdPosixDispatcher::GetComError() {
+int32_t TLinuxDispatcher::GetComError() {
   std::lock_guard<std::mutex> lock(icountMutex_);
   if (fd_ < 0 || icountUnavailable_) return 0;
   serial_icounter_struct ic{};
@@ -555,7 +547,7 @@ int32_t TApdPosixDispatcher::GetComError() {
   return bits;
 }
 
-int32_t TApdPosixDispatcher::GetComState(TLineSettings& s) {
+int32_t TLinuxDispatcher::GetComState(TLineSettings& s) {
   if (fd_ < 0) return -1;
   termios t{};
   if (::tcgetattr(fd_, &t) != 0) return -1;
@@ -586,7 +578,7 @@ int32_t TApdPosixDispatcher::GetComState(TLineSettings& s) {
   return 0;
 }
 
-int32_t TApdPosixDispatcher::SetComState(const TLineSettings& s) {
+int32_t TLinuxDispatcher::SetComState(const TLineSettings& s) {
   if (fd_ < 0) return Fail(EBADF);
   termios t{};
   if (::tcgetattr(fd_, &t) != 0) return Fail(errno);
@@ -627,7 +619,7 @@ int32_t TApdPosixDispatcher::SetComState(const TLineSettings& s) {
   return 0;
 }
 
-int32_t TApdPosixDispatcher::WriteCom(const uint8_t* buf, uint32_t n) {
+int32_t TLinuxDispatcher::WriteCom(const uint8_t* buf, uint32_t n) {
   {
     std::lock_guard<TOrderedLock> out(outputLock_);
     AppendOutputLocked(buf, n);
@@ -636,7 +628,7 @@ int32_t TApdPosixDispatcher::WriteCom(const uint8_t* buf, uint32_t n) {
   return static_cast<int32_t>(n);
 }
 
-int32_t TApdPosixDispatcher::FlushCom(int which) {
+int32_t TLinuxDispatcher::FlushCom(int which) {
   if (which == kFlushInput) {
     const int rc = fd_ >= 0 ? ::tcflush(fd_, TCIFLUSH) : -1;
     receiveQueue_.Clear();
@@ -662,14 +654,14 @@ int32_t TApdPosixDispatcher::FlushCom(int which) {
   return rc == 0 ? 1 : 0;
 }
 
-uint32_t TApdPosixDispatcher::DriverOutQueue() {
+uint32_t TLinuxDispatcher::DriverOutQueue() {
   if (fd_ < 0) return 0;
   int q = 0;
   if (::ioctl(fd_, TIOCOUTQ, &q) != 0 || q < 0) return 0;
   return static_cast<uint32_t>(q);
 }
 
-uint32_t TApdPosixDispatcher::OutBuffUsedTotal() {
+uint32_t TLinuxDispatcher::OutBuffUsedTotal() {
   uint32_t used;
   {
     std::lock_guard<TOrderedLock> out(outputLock_);
@@ -678,13 +670,13 @@ uint32_t TApdPosixDispatcher::OutBuffUsedTotal() {
   return used + DriverOutQueue();
 }
 
-void TApdPosixDispatcher::RequestStop() {
+void TLinuxDispatcher::RequestStop() {
   stopThreads_ = true;
   stopEvent_.Set();
   receiveQueue_.Interrupt();
 }
 
-void TApdPosixDispatcher::StartDispatcher() {
+void TLinuxDispatcher::StartDispatcher() {
   std::lock_guard<TOrderedLock> ctl(controlLock_);
   if (readThread_ || dispThread_ || writeThread_ || statusThread_) {
     throw std::logic_error("Dispatcher already started.");
@@ -705,7 +697,7 @@ void TApdPosixDispatcher::StartDispatcher() {
   start(statusThread_, [this] { return std::make_unique<TStatusThread>(*this); });
 }
 
-void TApdPosixDispatcher::StopThreads() {
+void TLinuxDispatcher::StopThreads() {
   {
     std::lock_guard<std::mutex> lock(stopMutex_);
     if (stopping_) return;
@@ -715,10 +707,10 @@ void TApdPosixDispatcher::StopThreads() {
   RequestStop();
   // Status, write and read threads first, then the dispatcher thread, as each may still hand
   // work to the next.
-  for (TApdDispatcherThread* t : {static_cast<TApdDispatcherThread*>(statusThread_.get()),
-                                  static_cast<TApdDispatcherThread*>(writeThread_.get()),
-                                  static_cast<TApdDispatcherThread*>(readThread_.get()),
-                                  static_cast<TApdDispatcherThread*>(dispThread_.get())}) {
+  for (TDispatcherThread* t : {static_cast<TDispatcherThread*>(statusThread_.get()),
+                                  static_cast<TDispatcherThread*>(writeThread_.get()),
+                                  static_cast<TDispatcherThread*>(readThread_.get()),
+                                  static_cast<TDispatcherThread*>(dispThread_.get())}) {
     if (t) t->Join();
   }
   statusThread_.reset();
@@ -730,10 +722,10 @@ void TApdPosixDispatcher::StopThreads() {
   stopping_ = false;
 }
 
-void TApdPosixDispatcher::StopDispatcher() { StopThreads(); }
+void TLinuxDispatcher::StopDispatcher() { StopThreads(); }
 
-std::unique_ptr<TApdBaseDispatcher> CreateOsDispatcher(TDispatcherOwner* owner) {
-  return std::make_unique<TApdPosixDispatcher>(owner);
+std::unique_ptr<TPortDispatcher> CreateOsDispatcher(TDispatcherOwner* owner) {
+  return std::make_unique<TLinuxDispatcher>(owner);
 }
 
 }  // namespace ll::serial

@@ -1,5 +1,5 @@
 #pragma once
-// TApdBaseDispatcher: the buffers between the port component and the operating system. It owns
+// TPortDispatcher: the buffers between the port component and the operating system. It owns
 // the InputRing (received bytes, read by CharReady/GetChar) and the OutputRing (filled by
 // PutChar, emptied by the write thread), the line settings, the RTS/DTR state, tracing, logging
 // and the trigger-handler bookkeeping. Everything that touches the device is a virtual device
@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/LnsQueue.h"
+#include "serial/IoQueue.h"
 
 namespace ll::serial {
 
@@ -149,16 +149,16 @@ struct TTriggerSet {
   bool Empty() const { return timers.empty() && data.empty() && status.empty(); }
 };
 
-class TApdBaseDispatcher {
+class TPortDispatcher {
  public:
-  explicit TApdBaseDispatcher(TDispatcherOwner* owner);
-  virtual ~TApdBaseDispatcher();
-  TApdBaseDispatcher(const TApdBaseDispatcher&) = delete;
-  TApdBaseDispatcher& operator=(const TApdBaseDispatcher&) = delete;
+  explicit TPortDispatcher(TDispatcherOwner* owner);
+  virtual ~TPortDispatcher();
+  TPortDispatcher(const TPortDispatcher&) = delete;
+  TPortDispatcher& operator=(const TPortDispatcher&) = delete;
 
   // ---- Registry ----
   int Handle() const { return handle_; }
-  static TApdBaseDispatcher* FromHandle(int handle);
+  static TPortDispatcher* FromHandle(int handle);
   static std::size_t RegistrySize();
 
   void SetDeviceName(std::string name) { deviceName_ = std::move(name); }
@@ -396,6 +396,6 @@ class TApdBaseDispatcher {
 };
 
 // Creates the operating system's dispatcher for this build (defined by the backend file).
-std::unique_ptr<TApdBaseDispatcher> CreateOsDispatcher(TDispatcherOwner* owner);
+std::unique_ptr<TPortDispatcher> CreateOsDispatcher(TDispatcherOwner* owner);
 
 }  // namespace ll::serial

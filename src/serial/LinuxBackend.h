@@ -1,10 +1,10 @@
 #pragma once
-// The operating system's dispatcher for POSIX systems: the dispatcher's device operations on
+// The operating system's dispatcher for Linux: the dispatcher's device operations on
 // termios, poll and ioctl, and the four worker threads that move bytes between the rings and
 // the driver.
 //
-// Device names "\\.\COM<n>" map to the path in the environment variable LINKLOADER_COM<n> when
-// it is set, else to /dev/ttyS<n-1>. The port is opened exclusively (flock plus TIOCEXCL).
+// Device names "\\.\COM<n>" map to a device path through PortNames.h. The port is opened
+// exclusively (flock plus TIOCEXCL).
 //
 // Every worker thread blocks in poll() on its file descriptors and on an eventfd that a stop
 // request makes readable, so closing wakes all of them at once.
@@ -16,7 +16,8 @@
 #include <string>
 #include <thread>
 
-#include "serial/AwUser.h"
+#include "serial/PortDispatcher.h"
+#include "serial/PortNames.h"
 
 namespace ll::serial {
 
@@ -28,8 +29,6 @@ inline constexpr int kStartWaitMs = 3000;    // per thread at start
 inline constexpr int kOutQueueWaitMinMs = 10;   // re-check of the driver's transmit queue
 inline constexpr int kOutQueueWaitMaxMs = 100;
 
-// Maps a port number to the device path (env var LINKLOADER_COM<n>, else /dev/ttyS<n-1>).
-std::string PortPath(uint16_t comNumber);
 // Port number in a device name "\\.\COM<n>", 0 when the name has another form.
 uint16_t PortNumberOfName(const std::string& name);
 
@@ -59,46 +58,46 @@ class TEvent {
   int fd_;
 };
 
-class TApdPosixDispatcher;
+class TLinuxDispatcher;
 
 // A worker thread of the dispatcher. Joined, never detached.
-class TApdDispatcherThread {
+class TDispatcherThread {
  public:
-  explicit TApdDispatcherThread(TApdPosixDispatcher& d) : d_(d) {}
-  virtual ~TApdDispatcherThread();
+  explicit TDispatcherThread(TLinuxDispatcher& d) : d_(d) {}
+  virtual ~TDispatcherThread();
   void Start();
   void Join();
   bool Joinable() const { return thread_.joinable(); }
 
  protected:
   virtual void Execute() = 0;
-  TApdPosixDispatcher& d_;
+  TLinuxDispatcher& d_;
 
  private:
   std::thread thread_;
 };
 
-class TReadThread final : public TApdDispatcherThread {
+class TReadThread final : public TDispatcherThread {
  public:
-  using TApdDispatcherThread::TApdDispatcherThread;
+  using TDispatcherThread::TDispatcherThread;
  protected:
   void Execute() override;
 };
-class TStatusThread final : public TApdDispatcherThread {
+class TStatusThread final : public TDispatcherThread {
  public:
-  using TApdDispatcherThread::TApdDispatcherThread;
+  using TDispatcherThread::TDispatcherThread;
  protected:
   void Execute() override;
 };
-class TDispThread final : public TApdDispatcherThread {
+class TDispThread final : public TDispatcherThread {
  public:
-  using TApdDispatcherThread::TApdDispatcherThread;
+  using TDispatcherThread::TDispatcherThread;
  protected:
   void Execute() override;
 };
-class TWriteThread final : public TApdDispatcherThread {
+class TWriteThread final : public TDispatcherThread {
  public:
-  using TApdDispatcherThread::TApdDispatcherThread;
+  using TDispatcherThread::TDispatcherThread;
  protected:
   void Execute() override;
  private:
@@ -106,10 +105,10 @@ class TWriteThread final : public TApdDispatcherThread {
   void WaitDriverQueueEmpty();
 };
 
-class TApdPosixDispatcher : public TApdBaseDispatcher {
+class TLinuxDispatcher : public TPortDispatcher {
  public:
-  explicit TApdPosixDispatcher(TDispatcherOwner* owner);
-  ~TApdPosixDispatcher() override;
+  explicit TLinuxDispatcher(TDispatcherOwner* owner);
+  ~TLinuxDispatcher() override;
 
   uint32_t OutBuffUsedTotal() override;
   // False once the device has refused modem-line control (a pseudo-terminal does).

@@ -2,7 +2,7 @@
 // Error codes, their texts and the exceptions of the serial layer.
 //
 // Inside the serial layer every operation returns a signed 32-bit code: 0 or above is success,
-// a negative value is an error number. TApdComPort turns negative codes into the exceptions
+// a negative value is an error number. TSerialPort turns negative codes into the exceptions
 // below at its boundary (CheckErrorCode).
 
 #include <cstdint>
@@ -92,9 +92,9 @@ std::string OsErrorText(int error);
 inline constexpr std::string_view kGenericErrorMessage = "Serial port error";
 
 // ---- Exceptions ------------------------------------------------------------------------------
-class EAPDException : public std::exception {
+class EPortError : public std::exception {
  public:
-  EAPDException(std::string message, int32_t code) : message_(std::move(message)), code_(code) {}
+  EPortError(std::string message, int32_t code) : message_(std::move(message)), code_(code) {}
   const char* what() const noexcept override { return message_.c_str(); }
   int32_t ErrorCode() const { return code_; }
 
@@ -103,72 +103,72 @@ class EAPDException : public std::exception {
   int32_t code_;
 };
 
-#define LL_APD_CLASS(Name, Base)                                                     \
+#define LL_PORT_ERROR_CLASS(Name, Base)                                                     \
   class Name : public Base {                                                         \
    public:                                                                           \
     Name(std::string message, int32_t code) : Base(std::move(message), code) {}       \
   };
 
 // Families.
-LL_APD_CLASS(EGeneral, EAPDException)
-LL_APD_CLASS(EOpenComm, EAPDException)
-LL_APD_CLASS(ESerialIO, EAPDException)
-LL_APD_CLASS(EModem, EAPDException)
-LL_APD_CLASS(ETrigger, EAPDException)
-LL_APD_CLASS(EProtocol, EAPDException)
-LL_APD_CLASS(EINI, EAPDException)
-LL_APD_CLASS(EFax, EAPDException)
-LL_APD_CLASS(ETapi, EAPDException)
-LL_APD_CLASS(ERas, EAPDException)
+LL_PORT_ERROR_CLASS(EGeneral, EPortError)
+LL_PORT_ERROR_CLASS(EOpenComm, EPortError)
+LL_PORT_ERROR_CLASS(ESerialIO, EPortError)
+LL_PORT_ERROR_CLASS(EModem, EPortError)
+LL_PORT_ERROR_CLASS(ETrigger, EPortError)
+LL_PORT_ERROR_CLASS(EProtocol, EPortError)
+LL_PORT_ERROR_CLASS(EINI, EPortError)
+LL_PORT_ERROR_CLASS(EFax, EPortError)
+LL_PORT_ERROR_CLASS(ETapi, EPortError)
+LL_PORT_ERROR_CLASS(ERas, EPortError)
 
-LL_APD_CLASS(EBadArgument, EGeneral)
-LL_APD_CLASS(EGotQuitMsg, EGeneral)
-LL_APD_CLASS(EBufferTooBig, EGeneral)
-LL_APD_CLASS(EPortNotAssigned, EGeneral)
-LL_APD_CLASS(EInternal, EGeneral)
-LL_APD_CLASS(EModemNotAssigned, EGeneral)
-LL_APD_CLASS(EPhonebookNotAssigned, EGeneral)
-LL_APD_CLASS(ECannotUseWithWinSock, EGeneral)
+LL_PORT_ERROR_CLASS(EBadArgument, EGeneral)
+LL_PORT_ERROR_CLASS(EGotQuitMsg, EGeneral)
+LL_PORT_ERROR_CLASS(EBufferTooBig, EGeneral)
+LL_PORT_ERROR_CLASS(EPortNotAssigned, EGeneral)
+LL_PORT_ERROR_CLASS(EInternal, EGeneral)
+LL_PORT_ERROR_CLASS(EModemNotAssigned, EGeneral)
+LL_PORT_ERROR_CLASS(EPhonebookNotAssigned, EGeneral)
+LL_PORT_ERROR_CLASS(ECannotUseWithWinSock, EGeneral)
 
-LL_APD_CLASS(EBadId, EOpenComm)
-LL_APD_CLASS(EBaudRate, EOpenComm)
-LL_APD_CLASS(EByteSize, EOpenComm)
-LL_APD_CLASS(EDefault, EOpenComm)
-LL_APD_CLASS(EHardware, EOpenComm)
-LL_APD_CLASS(EMemory, EOpenComm)
-LL_APD_CLASS(ECommNotOpen, EOpenComm)
-LL_APD_CLASS(EAlreadyOpen, EOpenComm)
-LL_APD_CLASS(ENoHandles, EOpenComm)
-LL_APD_CLASS(ENoTimers, EOpenComm)
-LL_APD_CLASS(ENoPortSelected, EOpenComm)
-LL_APD_CLASS(ENotOpenedByTapi, EOpenComm)
+LL_PORT_ERROR_CLASS(EBadId, EOpenComm)
+LL_PORT_ERROR_CLASS(EBaudRate, EOpenComm)
+LL_PORT_ERROR_CLASS(EByteSize, EOpenComm)
+LL_PORT_ERROR_CLASS(EDefault, EOpenComm)
+LL_PORT_ERROR_CLASS(EHardware, EOpenComm)
+LL_PORT_ERROR_CLASS(EMemory, EOpenComm)
+LL_PORT_ERROR_CLASS(ECommNotOpen, EOpenComm)
+LL_PORT_ERROR_CLASS(EAlreadyOpen, EOpenComm)
+LL_PORT_ERROR_CLASS(ENoHandles, EOpenComm)
+LL_PORT_ERROR_CLASS(ENoTimers, EOpenComm)
+LL_PORT_ERROR_CLASS(ENoPortSelected, EOpenComm)
+LL_PORT_ERROR_CLASS(ENotOpenedByTapi, EOpenComm)
 
-LL_APD_CLASS(ENullApi, ESerialIO)
-LL_APD_CLASS(ERegisterHandlerFailed, ESerialIO)
-LL_APD_CLASS(EPutBlockFail, ESerialIO)
-LL_APD_CLASS(EGetBlockFail, ESerialIO)
-LL_APD_CLASS(EOutputBufferTooSmall, ESerialIO)
-LL_APD_CLASS(EBufferIsEmpty, ESerialIO)
-LL_APD_CLASS(ETracingNotEnabled, ESerialIO)
-LL_APD_CLASS(ELoggingNotEnabled, ESerialIO)
-LL_APD_CLASS(EBaseAddressNotSet, ESerialIO)
+LL_PORT_ERROR_CLASS(ENullApi, ESerialIO)
+LL_PORT_ERROR_CLASS(ERegisterHandlerFailed, ESerialIO)
+LL_PORT_ERROR_CLASS(EPutBlockFail, ESerialIO)
+LL_PORT_ERROR_CLASS(EGetBlockFail, ESerialIO)
+LL_PORT_ERROR_CLASS(EOutputBufferTooSmall, ESerialIO)
+LL_PORT_ERROR_CLASS(EBufferIsEmpty, ESerialIO)
+LL_PORT_ERROR_CLASS(ETracingNotEnabled, ESerialIO)
+LL_PORT_ERROR_CLASS(ELoggingNotEnabled, ESerialIO)
+LL_PORT_ERROR_CLASS(EBaseAddressNotSet, ESerialIO)
 
-LL_APD_CLASS(EModemNotStarted, EModem)
-LL_APD_CLASS(EModemBusy, EModem)
-LL_APD_CLASS(EModemNotDialing, EModem)
-LL_APD_CLASS(EModemNotResponding, EModem)
-LL_APD_CLASS(EModemRejectedCommand, EModem)
-LL_APD_CLASS(EModemStatusMismatch, EModem)
-LL_APD_CLASS(EAlreadyDialing, EModem)
-LL_APD_CLASS(ENotDialing, EModem)
+LL_PORT_ERROR_CLASS(EModemNotStarted, EModem)
+LL_PORT_ERROR_CLASS(EModemBusy, EModem)
+LL_PORT_ERROR_CLASS(EModemNotDialing, EModem)
+LL_PORT_ERROR_CLASS(EModemNotResponding, EModem)
+LL_PORT_ERROR_CLASS(EModemRejectedCommand, EModem)
+LL_PORT_ERROR_CLASS(EModemStatusMismatch, EModem)
+LL_PORT_ERROR_CLASS(EAlreadyDialing, EModem)
+LL_PORT_ERROR_CLASS(ENotDialing, EModem)
 
-LL_APD_CLASS(ENoMoreTriggers, ETrigger)
-LL_APD_CLASS(ETriggerTooLong, ETrigger)
-LL_APD_CLASS(EBadTriggerHandle, ETrigger)
+LL_PORT_ERROR_CLASS(ENoMoreTriggers, ETrigger)
+LL_PORT_ERROR_CLASS(ETriggerTooLong, ETrigger)
+LL_PORT_ERROR_CLASS(EBadTriggerHandle, ETrigger)
 
-LL_APD_CLASS(ERasLoadFail, ERas)
+LL_PORT_ERROR_CLASS(ERasLoadFail, ERas)
 
-#undef LL_APD_CLASS
+#undef LL_PORT_ERROR_CLASS
 
 // The language runtime's input/output error: a file or device operation failed. ErrorCode() is
 // the positive error number (|code|).

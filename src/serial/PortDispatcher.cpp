@@ -1,4 +1,4 @@
-#include "serial/AwUser.h"
+#include "serial/PortDispatcher.h"
 
 #include <algorithm>
 #include <cassert>
@@ -7,8 +7,8 @@
 #include <ctime>
 #include <thread>
 
-#include "serial/AdExcept.h"
-#include "serial/AdPort.h"
+#include "serial/PortErrors.h"
+#include "serial/SerialPort.h"
 
 namespace ll::serial {
 
@@ -50,25 +50,25 @@ std::mutex& RegistryMutex() {
   static std::mutex m;
   return m;
 }
-std::vector<TApdBaseDispatcher*>& Registry() {
-  static std::vector<TApdBaseDispatcher*> r;
+std::vector<TPortDispatcher*>& Registry() {
+  static std::vector<TPortDispatcher*> r;
   return r;
 }
 }  // namespace
 
-TApdBaseDispatcher* TApdBaseDispatcher::FromHandle(int handle) {
+TPortDispatcher* TPortDispatcher::FromHandle(int handle) {
   std::lock_guard<std::mutex> lock(RegistryMutex());
   auto& r = Registry();
   if (handle < 0 || static_cast<std::size_t>(handle) >= r.size()) return nullptr;
   return r[handle];
 }
 
-std::size_t TApdBaseDispatcher::RegistrySize() {
+std::size_t TPortDispatcher::RegistrySize() {
   std::lock_guard<std::mutex> lock(RegistryMutex());
   return Registry().size();
 }
 
-TApdBaseDispatcher::TApdBaseDispatcher(TDispatcherOwner* owner) : owner_(owner) {
+TPortDispatcher::TPortDispatcher(TDispatcherOwner* owner) : owner_(owner) {
   std::lock_guard<std::mutex> lock(RegistryMutex());
   auto& r = Registry();
   auto it = std::find(r.begin(), r.end(), nullptr);
@@ -81,7 +81,7 @@ TApdBaseDispatcher::TApdBaseDispatcher(TDispatcherOwner* owner) : owner_(owner) 
   }
 }
 
-TApdBaseDispatcher::~TApdBaseDispatcher() {
+TPortDispatcher::~TPortDispatcher() {
   // The OS dispatcher has closed the device and joined its threads in its own destructor.
   Release();
   std::lock_guard<std::mutex> lock(RegistryMutex());
@@ -91,7 +91,7 @@ TApdBaseDispatcher::~TApdBaseDispatcher() {
 }
 
 // ---- Open and close --------------------------------------------------------------------------
-int32_t TApdBaseDispatcher::OpenDevice(int32_t baud, uint32_t control, uint16_t outSize,
+int32_t TPortDispatcher::OpenDevice(int32_t baud, uint32_t control, uint16_t outSize,
                                        uint16_t inSize, uint16_t stopBits, uint16_t dataBits,
                                        uint8_t parity) {
   lastOsErrorText_.clear();
@@ -165,7 +165,7 @@ int32_t TApdBaseDispatcher::OpenDevice(int32_t baud, uint32_t control, uint16_t 
   return 0;
 }
 
-void TApdBaseDispatcher::CloseDevice() {
+void TPortDispatcher::CloseDevice() {
   if (deviceHandle_ >= 0) {
     DiscardOutput();
     DiscardInput();
@@ -179,7 +179,7 @@ void TApdBaseDispatcher::CloseDevice() {
   }
 }
 
-void TApdBaseDispatcher::Release() {
+void TPortDispatcher::Release() {
   {
     Guard in(inputLock_);
     inRing_.reset();
@@ -195,13 +195,13 @@ void TApdBaseDispatcher::Release() {
 }
 
 // ---- Line settings --------------------------------------------------------------------------
-TLineSettings TApdBaseDispatcher::LineSettings() {
+TLineSettings TPortDispatcher::LineSettings() {
   Guard ctl(controlLock_);
   GetComState(cache_);
   return cache_;
 }
 
-int32_t TApdBaseDispatcher::ApplyLine(int32_t baud, uint8_t parity, uint16_t stopBits,
+int32_t TPortDispatcher::ApplyLine(int32_t baud, uint8_t parity, uint16_t stopBits,
                                       uint16_t dataBits) {
   auto derive = [&](const TLineSettings& cur) {
     TLineSettings w = cur;
@@ -234,7 +234,7 @@ int32_t TApdBaseDispatcher::ApplyLine(int32_t baud, uint8_t parity, uint16_t sto
   return ApplyCacheResult(cache_);
 }
 
-int32_t TApdBaseDispatcher::ApplyCacheResult(TLineSettings& s) {
+int32_t TPortDispatcher::ApplyCacheResult(TLineSettings& s) {
   Guard ctl(controlLock_);
   if (!dtrAuto_) {
     s.SetDtrMode(dtrState_ ? TLineSettings::kLineEnable : TLineSettings::kLineDisable);
@@ -265,7 +265,7 @@ int32_t TranslateLegacyBaud(int32_t baud) {
 }
 }  // namespace
 
-void TApdBaseDispatcher::DrainOutput() {
+void TPortDispatcher::DrainOutput() {
   ++drains_;
   for (int i = 0; i < kDrainPollLimit && OutBuffUsedTotal() > 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(kDrainPollMs));
@@ -287,7 +287,7 @@ void TApdBaseDispatcher::DrainOutput() {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-int32_t TApdBaseDispatcher::SetRtsLine(bool on) {
+int32_t TPortDispatcher::SetRtsLine(bool on) {
   if (rtsAuto_) return 1;
   const int32_t rc = EscapeComFunc(on ? kSetRts : kClrRts);
   ++lineControlCalls_;
@@ -295,7 +295,7 @@ int32_t TApdBaseDispatcher::SetRtsLine(bool on) {
   return rc < 0 ? ecBadArgument : 0;
 }
 
-int32_t TApdBaseDispatcher::SetDtrLine(bool on) {
+int32_t TPortDispatcher::SetDtrLine(bool on) {
   if (dtrAuto_) return 1;
   const int32_t rc = EscapeComFunc(on ? kSetDtr : kClrDtr);
   ++lineControlCalls_;
@@ -303,7 +303,7 @@ int32_t TApdBaseDispatcher::SetDtrLine(bool on) {
   return rc < 0 ? ecBadArgument : 0;
 }
 
-int32_t TApdBaseDispatcher::SetHardwareFlow(uint16_t full, uint16_t resume, uint8_t options) {
+int32_t TPortDispatcher::SetHardwareFlow(uint16_t full, uint16_t resume, uint8_t options) {
   if (full < resume || full > inSize_) return ecBadArgument;
   Guard ctl(controlLock_);
   GetComState(cache_);
@@ -333,7 +333,7 @@ int32_t TApdBaseDispatcher::SetHardwareFlow(uint16_t full, uint16_t resume, uint
   return ApplyCacheResult(cache_);
 }
 
-int32_t TApdBaseDispatcher::SetSoftwareFlow(uint16_t full, uint16_t resume, uint8_t mode) {
+int32_t TPortDispatcher::SetSoftwareFlow(uint16_t full, uint16_t resume, uint8_t mode) {
   if (full < resume || full > inSize_) return ecBadArgument;
   Guard ctl(controlLock_);
   GetComState(cache_);
@@ -350,14 +350,14 @@ int32_t TApdBaseDispatcher::SetSoftwareFlow(uint16_t full, uint16_t resume, uint
   return ApplyCacheResult(cache_);
 }
 
-int32_t TApdBaseDispatcher::ClearSoftwareFlow() {
+int32_t TPortDispatcher::ClearSoftwareFlow() {
   Guard ctl(controlLock_);
   GetComState(cache_);
   cache_.flags &= ~(TLineSettings::fInX | TLineSettings::fOutX);
   return ApplyCacheResult(cache_);
 }
 
-int32_t TApdBaseDispatcher::SetXonXoffChars(uint8_t xon, uint8_t xoff) {
+int32_t TPortDispatcher::SetXonXoffChars(uint8_t xon, uint8_t xoff) {
   Guard ctl(controlLock_);
   GetComState(cache_);
   cache_.xonChar = xon;
@@ -365,60 +365,60 @@ int32_t TApdBaseDispatcher::SetXonXoffChars(uint8_t xon, uint8_t xoff) {
   return ApplyCacheResult(cache_);
 }
 
-int32_t TApdBaseDispatcher::SetQueueSizes(uint16_t inSize, uint16_t outSize) {
+int32_t TPortDispatcher::SetQueueSizes(uint16_t inSize, uint16_t outSize) {
   inSize_ = inSize;
   return SetupCom(inSize, outSize) ? 0 : ecGeneralFailure;
 }
 
-void TApdBaseDispatcher::SetOption(uint32_t bit, bool on) {
+void TPortDispatcher::SetOption(uint32_t bit, bool on) {
   Guard ctl(controlLock_);
   options_ = on ? (options_ | bit) : (options_ & ~bit);
 }
 
-void TApdBaseDispatcher::SetThreadBoost(int boost) { threadBoost_ = boost; }
+void TPortDispatcher::SetThreadBoost(int boost) { threadBoost_ = boost; }
 
 // ---- Input --------------------------------------------------------------------------------
-uint32_t TApdBaseDispatcher::InputUsedLocked() const {
+uint32_t TPortDispatcher::InputUsedLocked() const {
   if (!inRing_) return 0;
   if (inWrite_ == inRead_) return inFull_ ? kInputRingSize : 0;
   return inWrite_ > inRead_ ? inWrite_ - inRead_ : inWrite_ + kInputRingSize - inRead_;
 }
 
-bool TApdBaseDispatcher::InputAvailable() {
+bool TPortDispatcher::InputAvailable() {
   // With the worker threads gone (device lost), bytes they queued are still handed out.
   if (!threadsActive_) MoveLeftovers();
   Guard in(inputLock_);
   return InputUsedLocked() > 0;
 }
 
-bool TApdBaseDispatcher::InputRingFull() {
+bool TPortDispatcher::InputRingFull() {
   Guard in(inputLock_);
   return inRing_ && inFull_;
 }
 
-uint32_t TApdBaseDispatcher::InBuffUsed() {
+uint32_t TPortDispatcher::InBuffUsed() {
   Guard in(inputLock_);
   return InputUsedLocked();
 }
 
-uint32_t TApdBaseDispatcher::InputReadIndex() {
+uint32_t TPortDispatcher::InputReadIndex() {
   Guard in(inputLock_);
   return inRead_;
 }
 
-uint32_t TApdBaseDispatcher::InputWriteIndex() {
+uint32_t TPortDispatcher::InputWriteIndex() {
   Guard in(inputLock_);
   return inWrite_;
 }
 
-int32_t TApdBaseDispatcher::PeekInputByte(uint32_t n, uint8_t& byte) {
+int32_t TPortDispatcher::PeekInputByte(uint32_t n, uint8_t& byte) {
   Guard in(inputLock_);
   if (n == 0 || InputUsedLocked() < n) return ecBufferIsEmpty;
   byte = inRing_[(inRead_ + n - 1) % kInputRingSize];
   return 0;
 }
 
-int32_t TApdBaseDispatcher::ReadInputByte(uint8_t& byte) {
+int32_t TPortDispatcher::ReadInputByte(uint8_t& byte) {
   if (!threadsActive_) MoveLeftovers();  // see InputAvailable
   bool wasFull = false;
   {
@@ -434,7 +434,7 @@ int32_t TApdBaseDispatcher::ReadInputByte(uint8_t& byte) {
   return 0;
 }
 
-int32_t TApdBaseDispatcher::DiscardInput() {
+int32_t TPortDispatcher::DiscardInput() {
   int32_t rc;
   {
     Guard in(inputLock_);
@@ -449,7 +449,7 @@ int32_t TApdBaseDispatcher::DiscardInput() {
   return rc;
 }
 
-uint32_t TApdBaseDispatcher::MoveChunk(uint32_t want) {
+uint32_t TPortDispatcher::MoveChunk(uint32_t want) {
   int32_t got = want ? ReadCom(inRing_.get() + inWrite_, want) : 0;
   if (got < 0) {
     CheckReceiveHook(-1);
@@ -460,7 +460,7 @@ uint32_t TApdBaseDispatcher::MoveChunk(uint32_t want) {
   return static_cast<uint32_t>(got);
 }
 
-uint32_t TApdBaseDispatcher::MoveReceived() {
+uint32_t TPortDispatcher::MoveReceived() {
   uint32_t moved = 0;
   bool full = false;
   std::vector<uint8_t> logged;  // copied under the input lock, logged after it is released
@@ -501,11 +501,11 @@ uint32_t TApdBaseDispatcher::MoveReceived() {
   return moved;
 }
 
-int32_t TApdBaseDispatcher::ReadCom(uint8_t* buf, uint32_t n) {
+int32_t TPortDispatcher::ReadCom(uint8_t* buf, uint32_t n) {
   return static_cast<int32_t>(receiveQueue_.ReadData(buf, n));
 }
 
-uint32_t TApdBaseDispatcher::MoveLeftovers() {
+uint32_t TPortDispatcher::MoveLeftovers() {
   // Without the dispatcher thread nobody takes status events off the queue, and each one would
   // hold back the bytes behind it for good: take them as they come up and go on until nothing
   // moves (the queue is empty or the ring is full).
@@ -522,7 +522,7 @@ uint32_t TApdBaseDispatcher::MoveLeftovers() {
   }
 }
 
-void TApdBaseDispatcher::HandleStatus(uint32_t mask) {
+void TPortDispatcher::HandleStatus(uint32_t mask) {
   if (mask & (kEvRing | kEvRingTe)) {
     Guard ctl(controlLock_);
     ringPending_ = true;
@@ -537,7 +537,7 @@ void TApdBaseDispatcher::HandleStatus(uint32_t mask) {
   }
 }
 
-uint32_t TApdBaseDispatcher::ReceivePass() {
+uint32_t TPortDispatcher::ReceivePass() {
   ++receivePasses_;
   uint32_t mask = 0;
   receiveQueue_.TakeStatus(mask);
@@ -552,36 +552,36 @@ uint32_t TApdBaseDispatcher::ReceivePass() {
   return moved;
 }
 
-void TApdBaseDispatcher::NotifyWake() {
+void TPortDispatcher::NotifyWake() {
   if (owner_) owner_->Wake();
 }
 
 // ---- Output -------------------------------------------------------------------------------
-uint32_t TApdBaseDispatcher::OutBufUsed() {
+uint32_t TPortDispatcher::OutBufUsed() {
   Guard out(outputLock_);
   if (!outRing_) return 0;
   if (outFull_) return outSize_;
   return outHead_ >= outTail_ ? outHead_ - outTail_ : outHead_ + outSize_ - outTail_;
 }
 
-uint32_t TApdBaseDispatcher::OutputUsed() {
+uint32_t TPortDispatcher::OutputUsed() {
   RefreshLineErrors();
   return OutBufUsed();
 }
 
-uint32_t TApdBaseDispatcher::OutputFree() {
+uint32_t TPortDispatcher::OutputFree() {
   RefreshLineErrors();
   Guard out(outputLock_);
   if (!outRing_) return 0;
   return outSize_ - OutBufUsed();
 }
 
-bool TApdBaseDispatcher::OutputFull() {
+bool TPortDispatcher::OutputFull() {
   Guard out(outputLock_);
   return outRing_ && outFull_;
 }
 
-void TApdBaseDispatcher::AppendOutputLocked(const uint8_t* block, uint32_t n) {
+void TPortDispatcher::AppendOutputLocked(const uint8_t* block, uint32_t n) {
   const uint32_t firstPart = std::min(n, outSize_ - outHead_);
   std::copy(block, block + firstPart, outRing_.get() + outHead_);
   std::copy(block + firstPart, block + n, outRing_.get());
@@ -589,7 +589,7 @@ void TApdBaseDispatcher::AppendOutputLocked(const uint8_t* block, uint32_t n) {
   if (n > 0 && outHead_ == outTail_) outFull_ = true;
 }
 
-std::vector<uint8_t> TApdBaseDispatcher::TakeOutputLocked() {
+std::vector<uint8_t> TPortDispatcher::TakeOutputLocked() {
   std::vector<uint8_t> buf;
   if (!outRing_) return buf;
   const uint32_t used = OutBufUsed();
@@ -602,7 +602,7 @@ std::vector<uint8_t> TApdBaseDispatcher::TakeOutputLocked() {
   return buf;
 }
 
-int32_t TApdBaseDispatcher::WriteOutput(const uint8_t* block, uint32_t n) {
+int32_t TPortDispatcher::WriteOutput(const uint8_t* block, uint32_t n) {
   if (n == 0) return 0;
   {
     Guard out(outputLock_);
@@ -621,10 +621,10 @@ int32_t TApdBaseDispatcher::WriteOutput(const uint8_t* block, uint32_t n) {
   return 0;
 }
 
-int32_t TApdBaseDispatcher::DiscardOutput() { return FlushCom(kFlushOutput); }
+int32_t TPortDispatcher::DiscardOutput() { return FlushCom(kFlushOutput); }
 
 // ---- Line errors and modem status ----------------------------------------------------------
-void TApdBaseDispatcher::RefreshLineErrors() {
+void TPortDispatcher::RefreshLineErrors() {
   if (deviceHandle_ < 0) return;
   const int32_t bits = GetComError();
   if (bits > 0) {
@@ -634,12 +634,12 @@ void TApdBaseDispatcher::RefreshLineErrors() {
   }
 }
 
-int32_t TApdBaseDispatcher::GetLineError() {
+int32_t TPortDispatcher::GetLineError() {
   RefreshLineErrors();
   return lastLineErr_.exchange(0);
 }
 
-void TApdBaseDispatcher::RefreshModemStatus() {
+void TPortDispatcher::RefreshModemStatus() {
   uint8_t upper = 0;
   Guard ctl(controlLock_);
   if (deviceHandle_ < 0 || ReadModemStatus(upper) != 0) upper = modemStatus_ & 0xF0;
@@ -652,7 +652,7 @@ void TApdBaseDispatcher::RefreshModemStatus() {
   modemStatus_ = static_cast<uint8_t>(upper | lower);
 }
 
-uint8_t TApdBaseDispatcher::GetModemStatus() {
+uint8_t TPortDispatcher::GetModemStatus() {
   RefreshModemStatus();
   Guard ctl(controlLock_);
   const uint8_t s = modemStatus_;
@@ -661,7 +661,7 @@ uint8_t TApdBaseDispatcher::GetModemStatus() {
 }
 
 // ---- Threads --------------------------------------------------------------------------------
-void TApdBaseDispatcher::ThreadEnded(int32_t result, const std::string& osText) {
+void TPortDispatcher::ThreadEnded(int32_t result, const std::string& osText) {
   if (result == ecDeviceWrite || result == ecDeviceRead) {
     lastLineErr_ = -1;
     EvaluateStatusTriggers();
@@ -675,7 +675,7 @@ void TApdBaseDispatcher::ThreadEnded(int32_t result, const std::string& osText) 
 }
 
 // ---- Tracing --------------------------------------------------------------------------------
-int32_t TApdBaseDispatcher::StartTracing(uint32_t size) {
+int32_t TPortDispatcher::StartTracing(uint32_t size) {
   if (size > kMaxTraceSize) return ecBadArgument;
   Guard ctl(controlLock_);
   trace_.assign(size == 0 ? 1 : size, {0, 0});
@@ -686,7 +686,7 @@ int32_t TApdBaseDispatcher::StartTracing(uint32_t size) {
   return 0;
 }
 
-void TApdBaseDispatcher::StopTracing() {
+void TPortDispatcher::StopTracing() {
   Guard ctl(controlLock_);
   tracingOn_ = false;
   tracePaused_ = false;
@@ -696,13 +696,13 @@ void TApdBaseDispatcher::StopTracing() {
   traceWrapped_ = false;
 }
 
-void TApdBaseDispatcher::ClearTracing() {
+void TPortDispatcher::ClearTracing() {
   Guard ctl(controlLock_);
   traceIndex_ = 0;
   traceWrapped_ = false;
 }
 
-void TApdBaseDispatcher::PauseTracing() {
+void TPortDispatcher::PauseTracing() {
   Guard ctl(controlLock_);
   if (tracingOn_) {
     tracingOn_ = false;
@@ -710,7 +710,7 @@ void TApdBaseDispatcher::PauseTracing() {
   }
 }
 
-void TApdBaseDispatcher::ResumeTracing() {
+void TPortDispatcher::ResumeTracing() {
   Guard ctl(controlLock_);
   if (tracePaused_) {
     tracePaused_ = false;
@@ -718,7 +718,7 @@ void TApdBaseDispatcher::ResumeTracing() {
   }
 }
 
-void TApdBaseDispatcher::AddTraceEntry(char kind, uint8_t byte) {
+void TPortDispatcher::AddTraceEntry(char kind, uint8_t byte) {
   Guard ctl(controlLock_);
   if (!tracingOn_ || trace_.empty()) return;
   trace_[traceIndex_] = {kind, byte};
@@ -766,7 +766,7 @@ int32_t WriteFile(const std::string& path, bool append, const std::string& text)
 
 }  // namespace
 
-std::string TApdBaseDispatcher::FormatTrace(const std::vector<std::pair<char, uint8_t>>& entries,
+std::string TPortDispatcher::FormatTrace(const std::vector<std::pair<char, uint8_t>>& entries,
                                             bool inHex, bool allHex) {
   std::string out;
   std::size_t col = 0;
@@ -787,7 +787,7 @@ std::string TApdBaseDispatcher::FormatTrace(const std::vector<std::pair<char, ui
   return out;
 }
 
-int32_t TApdBaseDispatcher::DumpTrace(const std::string& path, bool append, bool inHex,
+int32_t TPortDispatcher::DumpTrace(const std::string& path, bool append, bool inHex,
                                       bool allHex) {
   std::vector<std::pair<char, uint8_t>> entries;
   {
@@ -803,7 +803,7 @@ int32_t TApdBaseDispatcher::DumpTrace(const std::string& path, bool append, bool
 }
 
 // ---- Logging --------------------------------------------------------------------------------
-int32_t TApdBaseDispatcher::StartLogging(uint32_t size) {
+int32_t TPortDispatcher::StartLogging(uint32_t size) {
   if (size > kMaxLogSize) return ecBadArgument;
   Guard ctl(controlLock_);
   logQueue_.Clear();
@@ -813,19 +813,19 @@ int32_t TApdBaseDispatcher::StartLogging(uint32_t size) {
   return 0;
 }
 
-void TApdBaseDispatcher::StopLogging() {
+void TPortDispatcher::StopLogging() {
   Guard ctl(controlLock_);
   loggingOn_ = false;
   logPaused_ = false;
   logQueue_.Clear();
 }
 
-void TApdBaseDispatcher::ClearLogging() {
+void TPortDispatcher::ClearLogging() {
   Guard ctl(controlLock_);
   logQueue_.Clear();
 }
 
-void TApdBaseDispatcher::PauseLogging() {
+void TPortDispatcher::PauseLogging() {
   Guard ctl(controlLock_);
   if (loggingOn_) {
     loggingOn_ = false;
@@ -833,7 +833,7 @@ void TApdBaseDispatcher::PauseLogging() {
   }
 }
 
-void TApdBaseDispatcher::ResumeLogging() {
+void TPortDispatcher::ResumeLogging() {
   Guard ctl(controlLock_);
   if (logPaused_) {
     logPaused_ = false;
@@ -841,7 +841,7 @@ void TApdBaseDispatcher::ResumeLogging() {
   }
 }
 
-void TApdBaseDispatcher::AddLogEntry(TLogType type, TLogSubType subType, uint32_t data,
+void TPortDispatcher::AddLogEntry(TLogType type, TLogSubType subType, uint32_t data,
                                      const uint8_t* bytes, uint32_t count) {
   Guard ctl(controlLock_);
   if (!loggingOn_) return;
@@ -869,7 +869,7 @@ constexpr const char* kSystemName = "POSIX";
 #endif
 }  // namespace
 
-int32_t TApdBaseDispatcher::DumpLog(const std::string& path, bool append, bool inHex,
+int32_t TPortDispatcher::DumpLog(const std::string& path, bool append, bool inHex,
                                     bool allHex) {
   std::string out;
   out += "LinkLoader serial port log\n";
@@ -933,12 +933,12 @@ int32_t RemoveHandler(std::vector<uintptr_t>& list, uintptr_t h) {
 }
 }  // namespace
 
-void TApdBaseDispatcher::UpdateHandlerFlags() {
+void TPortDispatcher::UpdateHandlerFlags() {
   handlerServiceNeeded_ = wndHandlers_.size() > 1 || !procHandlers_.empty() ||
                           !eventHandlers_.empty() || componentWantsTriggers_;
 }
 
-int32_t TApdBaseDispatcher::RegisterWndTriggerHandler(uintptr_t window) {
+int32_t TPortDispatcher::RegisterWndTriggerHandler(uintptr_t window) {
   Guard ctl(controlLock_);
   const int32_t rc = AddHandler(wndHandlers_, window);
   AddLogEntry(ltTrigHandlerAlloc, lstWindow, static_cast<uint32_t>(window), nullptr, 0);
@@ -946,21 +946,21 @@ int32_t TApdBaseDispatcher::RegisterWndTriggerHandler(uintptr_t window) {
   return rc;
 }
 
-int32_t TApdBaseDispatcher::RegisterProcTriggerHandler(uintptr_t proc) {
+int32_t TPortDispatcher::RegisterProcTriggerHandler(uintptr_t proc) {
   Guard ctl(controlLock_);
   const int32_t rc = AddHandler(procHandlers_, proc);
   UpdateHandlerFlags();
   return rc;
 }
 
-int32_t TApdBaseDispatcher::RegisterEventTriggerHandler(uintptr_t event) {
+int32_t TPortDispatcher::RegisterEventTriggerHandler(uintptr_t event) {
   Guard ctl(controlLock_);
   const int32_t rc = AddHandler(eventHandlers_, event);
   UpdateHandlerFlags();
   return rc;
 }
 
-int32_t TApdBaseDispatcher::DeregisterWndTriggerHandler(uintptr_t window) {
+int32_t TPortDispatcher::DeregisterWndTriggerHandler(uintptr_t window) {
   Guard ctl(controlLock_);
   const int32_t rc = RemoveHandler(wndHandlers_, window);
   if (rc == 0) {
@@ -970,34 +970,34 @@ int32_t TApdBaseDispatcher::DeregisterWndTriggerHandler(uintptr_t window) {
   return rc;
 }
 
-int32_t TApdBaseDispatcher::DeregisterProcTriggerHandler(uintptr_t proc) {
+int32_t TPortDispatcher::DeregisterProcTriggerHandler(uintptr_t proc) {
   Guard ctl(controlLock_);
   const int32_t rc = RemoveHandler(procHandlers_, proc);
   UpdateHandlerFlags();
   return rc;
 }
 
-int32_t TApdBaseDispatcher::DeregisterEventTriggerHandler(uintptr_t event) {
+int32_t TPortDispatcher::DeregisterEventTriggerHandler(uintptr_t event) {
   Guard ctl(controlLock_);
   const int32_t rc = RemoveHandler(eventHandlers_, event);
   UpdateHandlerFlags();
   return rc;
 }
 
-void TApdBaseDispatcher::SetComponentWantsTriggers(bool wants) {
+void TPortDispatcher::SetComponentWantsTriggers(bool wants) {
   Guard ctl(controlLock_);
   componentWantsTriggers_ = wants;
   UpdateHandlerFlags();
 }
 
-int32_t TApdBaseDispatcher::AddTimerTrigger() {
+int32_t TPortDispatcher::AddTimerTrigger() {
   Guard ctl(controlLock_);
   const uint16_t h = nextTrigger_++;
   triggers_.timers.push_back({h, 0, false});
   return h;
 }
 
-int32_t TApdBaseDispatcher::AddDataTrigger(const std::string& data, bool ignoreCase) {
+int32_t TPortDispatcher::AddDataTrigger(const std::string& data, bool ignoreCase) {
   if (data.size() > 21) return ecTriggerTooLong;
   Guard ctl(controlLock_);
   const uint16_t h = nextTrigger_++;
@@ -1005,14 +1005,14 @@ int32_t TApdBaseDispatcher::AddDataTrigger(const std::string& data, bool ignoreC
   return h;
 }
 
-int32_t TApdBaseDispatcher::AddStatusTrigger(uint16_t type) {
+int32_t TPortDispatcher::AddStatusTrigger(uint16_t type) {
   Guard ctl(controlLock_);
   const uint16_t h = nextTrigger_++;
   triggers_.status.push_back({h, type, 0, false});
   return h;
 }
 
-int32_t TApdBaseDispatcher::RemoveTrigger(uint16_t handle) {
+int32_t TPortDispatcher::RemoveTrigger(uint16_t handle) {
   Guard ctl(controlLock_);
   auto drop = [handle](auto& list) {
     const auto before = list.size();
@@ -1023,17 +1023,17 @@ int32_t TApdBaseDispatcher::RemoveTrigger(uint16_t handle) {
   return ecBadTriggerHandle;
 }
 
-void TApdBaseDispatcher::RemoveAllTriggers() {
+void TPortDispatcher::RemoveAllTriggers() {
   Guard ctl(controlLock_);
   triggers_ = {};
 }
 
-TTriggerSet TApdBaseDispatcher::SaveTriggers() {
+TTriggerSet TPortDispatcher::SaveTriggers() {
   Guard ctl(controlLock_);
   return triggers_;
 }
 
-void TApdBaseDispatcher::RestoreTriggers(const TTriggerSet& set) {
+void TPortDispatcher::RestoreTriggers(const TTriggerSet& set) {
   Guard ctl(controlLock_);
   triggers_ = set;
   uint16_t top = 0;
@@ -1043,7 +1043,7 @@ void TApdBaseDispatcher::RestoreTriggers(const TTriggerSet& set) {
   nextTrigger_ = std::max<uint16_t>(nextTrigger_, static_cast<uint16_t>(top + 1));
 }
 
-void TApdBaseDispatcher::SetDataAvailableLength(uint16_t n) {
+void TPortDispatcher::SetDataAvailableLength(uint16_t n) {
   Guard ctl(controlLock_);
   dataAvailLen_ = n;
   AddLogEntry(ltTrigDataChange, lstAvail, n, nullptr, 0);

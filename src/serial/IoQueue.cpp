@@ -1,4 +1,4 @@
-#include "serial/LnsQueue.h"
+#include "serial/IoQueue.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "serial/AdExcept.h"
+#include "serial/PortErrors.h"
 
 #include <array>
 #include <cstdlib>
@@ -60,7 +60,7 @@ constexpr TErrorTextRow kErrorTextTable[] = {
     {-2008, "ie_Open - device already open"},
     {-2009, "No more handles, can't open port"},
     {-2010, "No timers available"},
-    {-2011, "The ComNumber property of the TApdComPort has not been set"},
+    {-2011, "The ComNumber property of the serial port has not been set"},
     {-2012, "Comport was not opened by Tapi"},
     // Serial I/O.
     {-3001, "No device layer specified"},
@@ -227,7 +227,7 @@ std::exception_ptr MakeErrorException(int32_t code, std::string_view osText) {
     std::string msg = osText.empty() ? MessageFor(code, {}) : std::string(osText);
     return std::make_exception_ptr(ERuntimeIOError(std::move(msg), -code));
   }
-  return std::make_exception_ptr(EAPDException(std::string(kGenericErrorMessage), 0));
+  return std::make_exception_ptr(EPortError(std::string(kGenericErrorMessage), 0));
 }
 
 int32_t CheckErrorCode(int32_t code, std::string_view osText) {

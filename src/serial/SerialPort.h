@@ -1,8 +1,8 @@
 #pragma once
-// TApdComPort: the serial port component. It keeps the port settings, opens and closes the port
+// TSerialPort: the serial port component. It keeps the port settings, opens and closes the port
 // on demand and offers non-blocking character input and output. The buffering is the
-// dispatcher's (AwUser.h); the transfer to and from the operating system is done by the
-// dispatcher's worker threads (LnsPosix.h on POSIX systems).
+// dispatcher's (PortDispatcher.h); the transfer to and from the operating system is done by the
+// dispatcher's worker threads (LinuxBackend.h on Linux).
 //
 // Threading: every member is called from one owner thread (the user-interface thread). The
 // worker threads never call into the owner's code except through two hooks, both of which must
@@ -21,11 +21,11 @@
 #include <mutex>
 #include <string>
 
-#include "serial/AdExcept.h"
+#include "serial/PortErrors.h"
 
 namespace ll::serial {
 
-class TApdBaseDispatcher;
+class TPortDispatcher;
 struct TTriggerSet;
 
 enum class TDeviceLayer : uint8_t { dlWin32, dlWinsock };
@@ -58,15 +58,15 @@ inline constexpr uint32_t kMsgClosePending = 32266;
 // A worker thread ended with an error that the component reports (not a read/write failure).
 inline constexpr uint32_t kMsgThreadError = 32300;
 
-class TApdComPort;
+class TSerialPort;
 
 // Another component bound to this port (a terminal, a protocol, ...); told when the port opens,
 // is closing and has closed. This program binds none.
-class TApdBoundComponent {
+class TPortBoundComponent {
  public:
-  virtual ~TApdBoundComponent() = default;
+  virtual ~TPortBoundComponent() = default;
   virtual bool WantsClosingNotice() const { return false; }
-  virtual void PortNotification(TApdComPort& port, uint32_t message) = 0;
+  virtual void PortNotification(TSerialPort& port, uint32_t message) = 0;
 };
 
 // The channel through which a dispatcher reaches its component from worker threads. Not
@@ -94,20 +94,20 @@ class TDispatcherOwner {
   std::deque<TNote> notes_;
 };
 
-class TApdBaseComponent {
+class TPortComponentBase {
  public:
-  virtual ~TApdBaseComponent() = default;
+  virtual ~TPortComponentBase() = default;
   // Read-only; writing it does nothing.
-  std::string Version() const { return "v4.07"; }
+  std::string Version() const { return "v1.0"; }
   void SetVersion(const std::string&) {}
 };
 
-class TApdCustomComPort : public TApdBaseComponent {
+class TCustomSerialPort : public TPortComponentBase {
  public:
-  TApdCustomComPort();
-  ~TApdCustomComPort() override;
-  TApdCustomComPort(const TApdCustomComPort&) = delete;
-  TApdCustomComPort& operator=(const TApdCustomComPort&) = delete;
+  TCustomSerialPort();
+  ~TCustomSerialPort() override;
+  TCustomSerialPort(const TCustomSerialPort&) = delete;
+  TCustomSerialPort& operator=(const TCustomSerialPort&) = delete;
 
   // ---- Published properties ----
   TDeviceLayer DeviceLayer() const { return deviceLayer_; }
@@ -179,12 +179,12 @@ class TApdCustomComPort : public TApdBaseComponent {
   bool RS485Mode() const { return rs485_; }
   void SetRS485Mode(bool v);
 
-  using TNotifyEvent = std::function<void(TApdCustomComPort& sender)>;
+  using TNotifyEvent = std::function<void(TCustomSerialPort& sender)>;
   void SetOnPortOpen(TNotifyEvent f) { onPortOpen_ = std::move(f); }
   void SetOnPortClose(TNotifyEvent f) { onPortClose_ = std::move(f); }
   // Trigger events (message number, trigger handle, data). Assigning one while the port is open
   // tells the dispatcher that the component wants trigger notifications.
-  using TTriggerEvent = std::function<void(TApdCustomComPort& sender, uint32_t msg,
+  using TTriggerEvent = std::function<void(TCustomSerialPort& sender, uint32_t msg,
                                            uint16_t trigger, int32_t data)>;
   void SetOnTrigger(TTriggerEvent f);
 
@@ -235,14 +235,14 @@ class TApdCustomComPort : public TApdBaseComponent {
   void SetTriggerLength(uint16_t v);
   int ThreadBoost() const { return threadBoost_; }
   void SetThreadBoost(int v);
-  void AddBoundComponent(TApdBoundComponent* c) { bound_.push_back(c); }
-  void RemoveBoundComponent(TApdBoundComponent* c);
+  void AddBoundComponent(TPortBoundComponent* c) { bound_.push_back(c); }
+  void RemoveBoundComponent(TPortBoundComponent* c);
   // The live dispatcher, or nullptr while closed. For diagnostics and tests.
-  TApdBaseDispatcher* Dispatcher() const { return dispatcher_.get(); }
+  TPortDispatcher* Dispatcher() const { return dispatcher_.get(); }
   // The text formatted "\\.\COM%d" for a port number, and the device path it maps to.
   static std::string DeviceName(uint16_t comNumber);
 
-  // Raises the exception for a negative code (see CheckErrorCode in AdExcept.h), except while
+  // Raises the exception for a negative code (see CheckErrorCode in PortErrors.h), except while
   // loading.
   int32_t CheckException(int32_t code, std::string_view osText = {}) const;
 
@@ -279,12 +279,12 @@ class TApdCustomComPort : public TApdBaseComponent {
   uint16_t bufferResume_ = 0;
   TTraceLogState tracing_ = TTraceLogState::tlOff;
   uint32_t traceSize_ = 10000;
-  std::string traceName_ = "APRO.TRC";
+  std::string traceName_ = "PORT.TRC";
   bool traceHex_ = true;
   bool traceAllHex_ = false;
   TTraceLogState logging_ = TTraceLogState::tlOff;
   uint32_t logSize_ = 10000;
-  std::string logName_ = "APRO.LOG";
+  std::string logName_ = "PORT.LOG";
   bool logHex_ = true;
   bool logAllHex_ = false;
   bool useEventWord_ = true;
@@ -295,7 +295,7 @@ class TApdCustomComPort : public TApdBaseComponent {
   // Declared before the dispatcher so that it outlives the dispatcher's threads.
   TDispatcherOwner link_;
   TPortState state_ = TPortState::psClosed;
-  std::unique_ptr<TApdBaseDispatcher> dispatcher_;
+  std::unique_ptr<TPortDispatcher> dispatcher_;
   bool openPending_ = false;  // Open requested while shutting down
   bool force_ = true;         // setters act even when the value does not change
   bool loading_ = false;
@@ -303,7 +303,7 @@ class TApdCustomComPort : public TApdBaseComponent {
   std::unique_ptr<TTriggerSet> savedTriggers_;
   uint16_t triggerLength_ = 1;
   int threadBoost_ = 0;
-  std::deque<TApdBoundComponent*> bound_;
+  std::deque<TPortBoundComponent*> bound_;
 
   TNotifyEvent onPortOpen_, onPortClose_;
   TTriggerEvent onTrigger_;
@@ -313,9 +313,9 @@ class TApdCustomComPort : public TApdBaseComponent {
 };
 
 // Publishes everything; adds nothing.
-class TApdComPort : public TApdCustomComPort {
+class TSerialPort : public TCustomSerialPort {
  public:
-  TApdComPort() = default;
+  TSerialPort() = default;
 };
 
 }  // namespace ll::serial
