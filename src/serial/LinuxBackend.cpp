@@ -93,8 +93,18 @@ uint16_t PortNumberOfName(const std::string& name) {
   return n > 0 && n <= 65535 ? static_cast<uint16_t>(n) : 0;
 }
 
-TOsError MapOsError(int error) {
-  TOsError e{0, OsErrorText(error)};
+TOsError MapOsError(int error, TOsCall call) {
+  TOsError e{0, error == kHangUp ? std::string("Device disconnected") : OsErrorText(error)};
+  if (call != TOsCall::Configure) {
+    if (error == EBADF) {
+      e.code = 0;  // the handle was closed under the call: the port is closing, no failure
+    } else if (error == ENOMEM) {
+      e.code = ecThreadNoMemory;
+    } else {
+      e.code = call == TOsCall::Read ? ecDeviceRead : ecDeviceWrite;
+    }
+    return e;
+  }
   switch (error) {
     case ENOENT:
     case ENODEV:
@@ -121,7 +131,7 @@ TOsError MapOsError(int error) {
 
 // ---- TEvent ---------------------------------------------------------------------------------
 TEvent::TEvent() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-  if (fd_ < 0) throw std::runtime_error("eventfd: " + OsErrorText(errno));
+  if (fd_ < 0) throw std::runtime_error("eventfd: " + MapOsError(errno).text);
 }
 
 TEvent::~TEvent() { ::close(fd_); }
@@ -147,97 +157,83 @@ bool TEvent::Wait(int timeoutMs) {
 TDispatcherThread::~TDispatcherThread() { Join(); }
 
 void TDispatcherThread::Start() {
-  thread_ = std::thread([this] { Execute(); });
+  thread_ = std::thread([this] { Run(); });
 }
 
 void TDispatcherThread::Join() {
   if (thread_.joinable()) thread_.join();
 }
 
-void TReadThread::Execute() {
+void TDispatcherThread::Run() {
   d_.ThreadStarted();
   d_.startedEvent_.Set();
-  int32_t result = 0;
-  std::string osText;
-  auto fail = [&](int err, const char* what) {
-    result = ecDeviceRead;
-    osText = what ? std::string(what) : OsErrorText(err);
+  TResult r;
+  try {
+    Execute(r);
+  } catch (const std::bad_alloc&) {
+    // No text: building one could fail the same way. The code says it all.
+    r.code = ecThreadNoMemory;
+    r.osText.clear();
     d_.RequestStop();
-  };
+  } catch (const std::exception& e) {
+    r.code = ecGeneralFailure;
+    r.osText = e.what();
+    d_.RequestStop();
+  }
+  d_.ThreadEnded(r.code, r.osText);
+}
+
+void TDispatcherThread::Fail(TResult& r, int error, TOsCall call) {
+  TOsError e = MapOsError(error, call);
+  r.code = e.code;
+  r.osText = std::move(e.text);
+  d_.RequestStop();
+}
+
+void TReadThread::Execute(TResult& r) {
   std::unique_ptr<TDataBuffer> block;
   pollfd fds[3] = {{d_.fd_, POLLIN, 0},
                    {d_.stopEvent_.Fd(), POLLIN, 0},
                    {d_.readEvent_.Fd(), POLLIN, 0}};
   while (!d_.stopThreads_) {
-    if (!block) {
-      try {
-        block = std::make_unique<TDataBuffer>(kReadBlockSize);
-      } catch (const std::exception& e) {
-        result = ecThreadNoMemory;
-        osText = e.what();
-        d_.RequestStop();
-        break;
-      }
-    }
-    const int n = PollRetry(fds, 3, kReadWaitMs);
-    if (n < 0) {
-      fail(errno, nullptr);
-      break;
-    }
-    if (d_.stopThreads_) break;
+    if (!block) block = std::make_unique<TDataBuffer>(kReadBlockSize);
+    if (PollRetry(fds, 3, kReadWaitMs) < 0) return Fail(r, errno, TOsCall::Read);
+    if (d_.stopThreads_) return;
     if (fds[2].revents) d_.readEvent_.Consume();
-    if (fds[0].revents & POLLNVAL) break;  // the handle was closed under us: not a failure
+    if (fds[0].revents & POLLNVAL) return;  // the handle was closed under us: not a failure
     if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-    bool gone = false;
     for (;;) {
-      const ssize_t r = ::read(d_.fd_, block->Data(), block->DataSize());
-      if (r > 0) {
-        block->filled = static_cast<uint32_t>(r);
+      const ssize_t got = ::read(d_.fd_, block->Data(), block->DataSize());
+      if (got > 0) {
+        block->filled = static_cast<uint32_t>(got);
         d_.receiveQueue_.Push(std::move(block));
-        try {
-          block = std::make_unique<TDataBuffer>(kReadBlockSize);
-        } catch (const std::exception& e) {
-          result = ecThreadNoMemory;
-          osText = e.what();
-          d_.RequestStop();
-          gone = true;
-          break;
-        }
+        block = std::make_unique<TDataBuffer>(kReadBlockSize);
         continue;
       }
-      if (r == 0) {
-        // End of file on a terminal: the other side hung up (a pseudo-terminal's master
-        // closed, a USB adapter unplugged).
-        fail(0, "Device disconnected");
-        gone = true;
-      } else if (errno == EINTR) {
-        continue;
-      } else if (errno != EAGAIN) {
-        fail(errno, nullptr);
-        gone = true;
-      } else if (fds[0].revents & (POLLHUP | POLLERR)) {
-        fail(0, "Device disconnected");
-        gone = true;
-      }
+      // End of file on a terminal: the other side hung up.
+      if (got == 0) return Fail(r, kHangUp, TOsCall::Read);
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN) return Fail(r, errno, TOsCall::Read);
+      if (fds[0].revents & (POLLHUP | POLLERR)) return Fail(r, kHangUp, TOsCall::Read);
       break;
     }
-    if (gone) break;
   }
-  d_.ThreadEnded(result, osText);
 }
 
-void TStatusThread::Execute() {
-  d_.ThreadStarted();
-  d_.startedEvent_.Set();
+void TStatusThread::Execute(TResult& r) {
   int bits = 0;
-  if (!d_.linesUnavailable_ && ::ioctl(d_.fd_, TIOCMGET, &bits) != 0) {
-    if (IsNoLinesError(errno)) d_.LinesUnavailable();
+  if (!d_.linesUnavailable_) {
+    const int e = d_.QueryModemLines(bits);
+    if (e != 0 && IsNoLinesError(e)) {
+      d_.LinesUnavailable();
+    } else if (e != 0) {
+      return Fail(r, e, TOsCall::Read);
+    }
   }
   pollfd stop{d_.stopEvent_.Fd(), POLLIN, 0};
   if (d_.linesUnavailable_) {
     // Nothing to watch: sleep until the port closes.
     while (!d_.stopThreads_) PollRetry(&stop, 1, -1);
-    d_.ThreadEnded(0, {});
     return;
   }
   // The driver has no wake-up for modem-line changes that a poll set can join, so the lines are
@@ -255,7 +251,8 @@ void TStatusThread::Execute() {
     PollRetry(&stop, 1, kStatusWaitMs);
     if (d_.stopThreads_) break;
     int cur = 0;
-    if (::ioctl(d_.fd_, TIOCMGET, &cur) != 0) break;  // the read thread reports a lost device
+    // Lines that answered at the start and fail now belong to a device that went away.
+    if (const int e = d_.QueryModemLines(cur); e != 0) return Fail(r, e, TOsCall::Read);
     uint32_t mask = 0;
     const int changed = cur ^ prev;
     if (changed & TIOCM_CTS) mask |= kEvCts;
@@ -272,89 +269,54 @@ void TStatusThread::Execute() {
       prevErrors = errors;
       prevBreaks = ic.brk;
     }
-    if (mask) {
-      try {
-        d_.receiveQueue_.Push(std::make_unique<TStatusBuffer>(mask));
-      } catch (const std::bad_alloc&) {
-        d_.RequestStop();
-        d_.ThreadEnded(ecThreadNoMemory, "Insufficient memory to allocate I/O buffer.");
-        return;
-      }
-    }
+    if (mask) d_.receiveQueue_.Push(std::make_unique<TStatusBuffer>(mask));
   }
-  d_.ThreadEnded(0, {});
 }
 
-void TDispThread::Execute() {
-  d_.ThreadStarted();
-  d_.startedEvent_.Set();
-  int32_t result = 0;
-  std::string osText;
-  try {
-    // While the InputRing is full, queued bytes cannot move and WaitForData would return at
-    // once on every pass; the thread then sleeps until something new arrives (a Push), the
-    // reader frees room or input is discarded, or a stop is requested (an Interrupt each).
-    bool ringFull = false;
-    uint64_t seen = 0;
-    for (;;) {
-      if (ringFull && !d_.stopThreads_) {
-        d_.receiveQueue_.WaitForSignal(seen);
-      } else {
-        d_.receiveQueue_.WaitForData(std::chrono::milliseconds(kDispatchWaitMs));
-      }
-      seen = d_.receiveQueue_.Signals();
-      if (d_.stopThreads_) {
-        // A lost device still hands over what was read before it went.
-        if (!d_.closing_ && d_.MoveLeftovers() > 0) d_.NotifyWake();
-        break;
-      }
-      d_.ReceivePass();
-      d_.EvaluateTimerTriggers();
-      if (d_.closePending_) break;
-      ringFull = d_.InputRingFull();
+void TDispThread::Execute(TResult&) {
+  // While the InputRing is full, queued bytes cannot move and WaitForData would return at
+  // once on every pass; the thread then sleeps until something new arrives (a Push), the
+  // reader frees room or input is discarded, or a stop is requested (an Interrupt each).
+  bool ringFull = false;
+  uint64_t seen = 0;
+  for (;;) {
+    if (ringFull && !d_.stopThreads_) {
+      d_.receiveQueue_.WaitForSignal(seen);
+    } else {
+      d_.receiveQueue_.WaitForData(std::chrono::milliseconds(kDispatchWaitMs));
     }
-  } catch (const std::exception& e) {
-    result = ecGeneralFailure;
-    osText = e.what();
-    d_.RequestStop();
+    seen = d_.receiveQueue_.Signals();
+    if (d_.stopThreads_) {
+      // A lost device still hands over what was read before it went.
+      if (!d_.closing_ && d_.MoveLeftovers() > 0) d_.NotifyWake();
+      return;
+    }
+    d_.ReceivePass();
+    d_.EvaluateTimerTriggers();
+    if (d_.closePending_) return;
+    ringFull = d_.InputRingFull();
   }
-  d_.ThreadEnded(result, osText);
 }
 
-void TWriteThread::Execute() {
-  d_.ThreadStarted();
-  d_.startedEvent_.Set();
-  int32_t result = 0;
-  std::string osText;
+void TWriteThread::Execute(TResult& r) {
   pollfd fds[3] = {{d_.outputEvent_.Fd(), POLLIN, 0},
                    {d_.flushEvent_.Fd(), POLLIN, 0},
                    {d_.stopEvent_.Fd(), POLLIN, 0}};
   while (!d_.stopThreads_) {
-    const int n = PollRetry(fds, 3, kWriteWaitMs);
-    if (n < 0) {
-      result = ecDeviceWrite;
-      osText = OsErrorText(errno);
-      d_.RequestStop();
-      break;
-    }
-    if (d_.stopThreads_) break;
+    if (PollRetry(fds, 3, kWriteWaitMs) < 0) return Fail(r, errno, TOsCall::Write);
+    if (d_.stopThreads_) return;
     if (fds[1].revents && d_.flushEvent_.Consume()) {
       d_.flushPending_ = false;
-      d_.startedEvent_.Set();  // acknowledges the flush
+      d_.startedEvent_.Set();  // acknowledges the flush: nothing of the old output goes out now
     }
     if (fds[0].revents && d_.outputEvent_.Consume()) {
-      const int32_t rc = Send(osText);
-      if (rc != 0) {
-        result = rc;
-        d_.RequestStop();
-        break;
-      }
+      Send(r);
+      if (r.code != 0) return;
     }
   }
-  d_.ThreadEnded(result, osText);
 }
 
-int32_t TWriteThread::Send(std::string& osText) {
+void TWriteThread::Send(TResult& r) {
   for (;;) {
     std::vector<uint8_t> buf;
     {
@@ -367,7 +329,7 @@ int32_t TWriteThread::Send(std::string& osText) {
     while (off < buf.size()) {
       if (d_.stopThreads_ || d_.flushPending_) {
         d_.inFlight_ = 0;  // a flush or close drops the rest of the block
-        return 0;
+        return;
       }
       const ssize_t w = ::write(d_.fd_, buf.data() + off, buf.size() - off);
       if (w > 0) {
@@ -383,20 +345,18 @@ int32_t TWriteThread::Send(std::string& osText) {
         PollRetry(fds, 3, kWriteWaitMs);
         if (fds[0].revents & POLLNVAL) {
           d_.inFlight_ = 0;
-          return 0;
+          return;
         }
         continue;  // flush and stop are seen at the top of the loop
       }
       d_.inFlight_ = 0;
-      if (w < 0 && errno == EBADF) return 0;  // the handle was closed under us
-      osText = w < 0 ? OsErrorText(errno) : "Device write returned nothing";
-      return ecDeviceWrite;
+      // A write that takes nothing without saying why counts as an I/O error.
+      return Fail(r, w < 0 ? errno : EIO, TOsCall::Write);
     }
     d_.inFlight_ = 0;
   }
   WaitDriverQueueEmpty();
   d_.NotifyWake();
-  return 0;
 }
 
 void TWriteThread::WaitDriverQueueEmpty() {
@@ -425,10 +385,7 @@ TLinuxDispatcher::~TLinuxDispatcher() {
     CloseDevice();
   }
   StopThreads();
-  if (fd_ >= 0) {
-    CloseExclusive(fd_);
-    fd_ = -1;
-  }
+  CloseHandleNow();
 }
 
 int32_t TLinuxDispatcher::Fail(int error) {
@@ -481,10 +438,34 @@ int TLinuxDispatcher::OpenCom(const std::string& name) {
 
 int32_t TLinuxDispatcher::CloseCom() {
   StopThreads();
+  return CloseHandleNow();
+}
+
+int32_t TLinuxDispatcher::CloseHandleNow() {
   if (fd_ < 0) return 0;
+  // The threads are joined, so nothing writes any more. Output still in the driver (held back
+  // by flow control) is dropped; otherwise close() would wait for it to drain, up to the
+  // driver's closing wait of 30 s.
+  PurgeOutput();
   const int rc = CloseExclusive(fd_);
   fd_ = -1;
   return rc == 0 ? 0 : -1;
+}
+
+int TLinuxDispatcher::QueryModemLines(int& bits) {
+  return ::ioctl(fd_, TIOCMGET, &bits) == 0 ? 0 : errno;
+}
+
+int TLinuxDispatcher::ChangeModemLine(int bit, bool on) {
+  return ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) == 0 ? 0 : errno;
+}
+
+int TLinuxDispatcher::PurgeOutput() {
+  if (fd_ < 0) return EBADF;
+  // A pseudo-terminal has no transmit queue of its own: TCOFLUSH there deletes what the other
+  // side has not read yet, bytes that on a real line would already have left the port.
+  if (isPty_) return 0;
+  return ::tcflush(fd_, TCOFLUSH) == 0 ? 0 : errno;
 }
 
 bool TLinuxDispatcher::SetupCom(uint16_t, uint16_t) {
@@ -500,23 +481,23 @@ void TLinuxDispatcher::LinesUnavailable() {
 int32_t TLinuxDispatcher::EscapeComFunc(int function) {
   if (fd_ < 0 || linesUnavailable_) return 0;
   int bit = 0;
-  unsigned long req = 0;
+  bool on = false;
   switch (function) {
-    case kSetRts: bit = TIOCM_RTS; req = TIOCMBIS; break;
-    case kClrRts: bit = TIOCM_RTS; req = TIOCMBIC; break;
-    case kSetDtr: bit = TIOCM_DTR; req = TIOCMBIS; break;
-    case kClrDtr: bit = TIOCM_DTR; req = TIOCMBIC; break;
+    case kSetRts: bit = TIOCM_RTS; on = true; break;
+    case kClrRts: bit = TIOCM_RTS; break;
+    case kSetDtr: bit = TIOCM_DTR; on = true; break;
+    case kClrDtr: bit = TIOCM_DTR; break;
     default: return 0;
   }
-  if (::ioctl(fd_, req, &bit) != 0 && IsNoLinesError(errno)) LinesUnavailable();
+  if (IsNoLinesError(ChangeModemLine(bit, on))) LinesUnavailable();
   return 0;
 }
 
 int32_t TLinuxDispatcher::ReadModemStatus(uint8_t& upper) {
   if (fd_ < 0 || linesUnavailable_) return -1;
   int bits = 0;
-  if (::ioctl(fd_, TIOCMGET, &bits) != 0) {
-    if (IsNoLinesError(errno)) LinesUnavailable();
+  if (const int e = QueryModemLines(bits); e != 0) {
+    if (IsNoLinesError(e)) LinesUnavailable();
     return -1;
   }
   upper = static_cast<uint8_t>(((bits & TIOCM_CTS) ? kMsCts : 0) |
@@ -548,9 +529,12 @@ int32_t TLinuxDispatcher::GetComError() {
 }
 
 int32_t TLinuxDispatcher::GetComState(TLineSettings& s) {
-  if (fd_ < 0) return -1;
+  // The caller sees -1 only; the reason goes with the failure it reports.
   termios t{};
-  if (::tcgetattr(fd_, &t) != 0) return -1;
+  if (fd_ < 0 || ::tcgetattr(fd_, &t) != 0) {
+    lastOsErrorText_ = MapOsError(fd_ < 0 ? EBADF : errno).text;
+    return -1;
+  }
   TLineSettings r = shadowValid_ ? shadow_ : TLineSettings{};
   if (!shadowValid_) r.flags = 0;  // unknown until the first write: forces the first apply
   r.baud = CodeToBaud(cfgetospeed(&t));
@@ -639,15 +623,15 @@ int32_t TLinuxDispatcher::FlushCom(int which) {
     TakeOutputLocked();
     flushPending_ = true;
   }
-  // A pseudo-terminal has no transmit queue of its own: TCOFLUSH there deletes what the other
-  // side has not read yet, bytes that on a real line would already have left the port.
-  const int rc = fd_ < 0 ? -1 : (isPty_ ? 0 : ::tcflush(fd_, TCOFLUSH));
   bool acknowledged = false;
-  if (writeThread_ && threadsActive_ && !stopThreads_) {
+  if (writeThread_ && ThreadsActive() && !stopThreads_) {
     startedEvent_.Consume();
     flushEvent_.Set();
     acknowledged = startedEvent_.Wait(kFlushAckTimeoutMs);
   }
+  // Only now has the write thread dropped the block it was writing; a purge before this point
+  // would let the rest of that block into the driver after it.
+  const int rc = fd_ < 0 ? EBADF : PurgeOutput();
   flushAcknowledged_ = acknowledged;
   flushPending_ = false;
   inFlight_ = 0;
@@ -685,7 +669,6 @@ void TLinuxDispatcher::StartDispatcher() {
   closing_ = false;
   stopEvent_.Consume();
   startedEvent_.Consume();
-  threadsActive_ = true;
   auto start = [this](auto& slot, auto&& make) {
     slot = make();
     slot->Start();
@@ -717,7 +700,6 @@ void TLinuxDispatcher::StopThreads() {
   writeThread_.reset();
   readThread_.reset();
   dispThread_.reset();
-  threadsActive_ = false;
   std::lock_guard<std::mutex> lock(stopMutex_);
   stopping_ = false;
 }

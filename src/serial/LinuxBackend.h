@@ -32,15 +32,26 @@ inline constexpr int kOutQueueWaitMaxMs = 100;
 // Port number in a device name "\\.\COM<n>", 0 when the name has another form.
 uint16_t PortNumberOfName(const std::string& name);
 
+// What the failing call was for: opening or configuring the device, or a worker thread's
+// transfer. The result's meaning differs: a transfer failure is the device read or write error.
+enum class TOsCall : uint8_t { Configure, Read, Write };
+
+// Errno value a worker records when the other side hung up (read gives end of file, poll gives
+// POLLHUP): a pseudo-terminal's master closed or a USB adapter unplugged.
+inline constexpr int kHangUp = -1;
+
 // An operating-system failure as a project code, with the system's own text. The one place that
-// turns errno values into codes: missing device -> -2, device held by someone else -> -5, out of
-// memory -> -8, anything else -> minus the error number (or -162 when that number would be read
-// as one of the runtime's file errors, or lies outside their range as EPERM's -1 does).
+// turns errno values into codes, for the dispatcher and its threads alike.
+// Configure: missing device -> -2, device held by someone else -> -5, out of memory -> -8,
+// anything else -> minus the error number (or -162 when that number would be read as one of the
+// runtime's file errors, or lies outside their range as EPERM's -1 does).
+// Read / Write: -161 / -160, except EBADF (the handle was closed under the call), which is no
+// failure (code 0), and ENOMEM, which is the thread's out-of-memory code.
 struct TOsError {
   int32_t code;
   std::string text;
 };
-TOsError MapOsError(int error);
+TOsError MapOsError(int error, TOsCall call = TOsCall::Configure);
 
 // Auto-reset event on an eventfd; its descriptor can join a poll set.
 class TEvent {
@@ -60,7 +71,9 @@ class TEvent {
 
 class TLinuxDispatcher;
 
-// A worker thread of the dispatcher. Joined, never detached.
+// A worker thread of the dispatcher. Joined, never detached. Run() announces the start, runs
+// Execute and reports the end with its result; an exception that escapes Execute (an
+// allocation failure included) ends only this thread, with a code, never the program.
 class TDispatcherThread {
  public:
   explicit TDispatcherThread(TLinuxDispatcher& d) : d_(d) {}
@@ -70,10 +83,17 @@ class TDispatcherThread {
   bool Joinable() const { return thread_.joinable(); }
 
  protected:
-  virtual void Execute() = 0;
+  struct TResult {
+    int32_t code = 0;
+    std::string osText;
+  };
+  virtual void Execute(TResult& r) = 0;
+  // Records an operating-system failure (through MapOsError) and asks all threads to stop.
+  void Fail(TResult& r, int error, TOsCall call);
   TLinuxDispatcher& d_;
 
  private:
+  void Run();
   std::thread thread_;
 };
 
@@ -81,27 +101,27 @@ class TReadThread final : public TDispatcherThread {
  public:
   using TDispatcherThread::TDispatcherThread;
  protected:
-  void Execute() override;
+  void Execute(TResult& r) override;
 };
 class TStatusThread final : public TDispatcherThread {
  public:
   using TDispatcherThread::TDispatcherThread;
  protected:
-  void Execute() override;
+  void Execute(TResult& r) override;
 };
 class TDispThread final : public TDispatcherThread {
  public:
   using TDispatcherThread::TDispatcherThread;
  protected:
-  void Execute() override;
+  void Execute(TResult& r) override;
 };
 class TWriteThread final : public TDispatcherThread {
  public:
   using TDispatcherThread::TDispatcherThread;
  protected:
-  void Execute() override;
+  void Execute(TResult& r) override;
  private:
-  int32_t Send(std::string& osText);
+  void Send(TResult& r);
   void WaitDriverQueueEmpty();
 };
 
@@ -134,7 +154,14 @@ class TLinuxDispatcher : public TPortDispatcher {
   int32_t ReadModemStatus(uint8_t& upperNibble) override;
   uint32_t InFlightBytes() override { return inFlight_.load(); }
 
+  // The driver calls that a device without modem lines or a transmit queue of its own answers
+  // differently; each returns 0 or the errno value.
+  virtual int QueryModemLines(int& bits);           // TIOCM_* bits of the lines now
+  virtual int ChangeModemLine(int bit, bool on);    // raise or drop TIOCM_RTS or TIOCM_DTR
+  virtual int PurgeOutput();                        // drop the driver's transmit queue
+
  private:
+  friend class TDispatcherThread;
   friend class TReadThread;
   friend class TStatusThread;
   friend class TDispThread;
@@ -144,6 +171,7 @@ class TLinuxDispatcher : public TPortDispatcher {
   void RequestStop();  // sets the stop flag and wakes every thread
   void LinesUnavailable();
   int32_t Fail(int error);  // records the OS text, returns the mapped code
+  int32_t CloseHandleNow();  // purges what the driver still holds, then closes the device
 
   int fd_ = -1;
   TEvent startedEvent_, outputEvent_, flushEvent_, stopEvent_, readEvent_;

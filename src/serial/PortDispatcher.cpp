@@ -203,6 +203,7 @@ TLineSettings TPortDispatcher::LineSettings() {
 
 int32_t TPortDispatcher::ApplyLine(int32_t baud, uint8_t parity, uint16_t stopBits,
                                       uint16_t dataBits) {
+  lastOsErrorText_.clear();
   auto derive = [&](const TLineSettings& cur) {
     TLineSettings w = cur;
     if (baud != 0) w.baud = baud;
@@ -304,6 +305,7 @@ int32_t TPortDispatcher::SetDtrLine(bool on) {
 }
 
 int32_t TPortDispatcher::SetHardwareFlow(uint16_t full, uint16_t resume, uint8_t options) {
+  lastOsErrorText_.clear();
   if (full < resume || full > inSize_) return ecBadArgument;
   Guard ctl(controlLock_);
   GetComState(cache_);
@@ -334,6 +336,7 @@ int32_t TPortDispatcher::SetHardwareFlow(uint16_t full, uint16_t resume, uint8_t
 }
 
 int32_t TPortDispatcher::SetSoftwareFlow(uint16_t full, uint16_t resume, uint8_t mode) {
+  lastOsErrorText_.clear();
   if (full < resume || full > inSize_) return ecBadArgument;
   Guard ctl(controlLock_);
   GetComState(cache_);
@@ -351,6 +354,7 @@ int32_t TPortDispatcher::SetSoftwareFlow(uint16_t full, uint16_t resume, uint8_t
 }
 
 int32_t TPortDispatcher::ClearSoftwareFlow() {
+  lastOsErrorText_.clear();
   Guard ctl(controlLock_);
   GetComState(cache_);
   cache_.flags &= ~(TLineSettings::fInX | TLineSettings::fOutX);
@@ -358,6 +362,7 @@ int32_t TPortDispatcher::ClearSoftwareFlow() {
 }
 
 int32_t TPortDispatcher::SetXonXoffChars(uint8_t xon, uint8_t xoff) {
+  lastOsErrorText_.clear();
   Guard ctl(controlLock_);
   GetComState(cache_);
   cache_.xonChar = xon;
@@ -386,7 +391,7 @@ uint32_t TPortDispatcher::InputUsedLocked() const {
 
 bool TPortDispatcher::InputAvailable() {
   // With the worker threads gone (device lost), bytes they queued are still handed out.
-  if (!threadsActive_) MoveLeftovers();
+  if (!ThreadsActive()) MoveLeftovers();
   Guard in(inputLock_);
   return InputUsedLocked() > 0;
 }
@@ -419,7 +424,7 @@ int32_t TPortDispatcher::PeekInputByte(uint32_t n, uint8_t& byte) {
 }
 
 int32_t TPortDispatcher::ReadInputByte(uint8_t& byte) {
-  if (!threadsActive_) MoveLeftovers();  // see InputAvailable
+  if (!ThreadsActive()) MoveLeftovers();  // see InputAvailable
   bool wasFull = false;
   {
     Guard in(inputLock_);
@@ -666,10 +671,14 @@ void TPortDispatcher::ThreadEnded(int32_t result, const std::string& osText) {
     lastLineErr_ = -1;
     EvaluateStatusTriggers();
   } else if (result < 0 && owner_) {
-    owner_->PostNotification(kMsgThreadError, static_cast<uint32_t>(handle_) << 16, result,
-                             osText);
+    try {
+      owner_->PostNotification(kMsgThreadError, static_cast<uint32_t>(handle_) << 16, result,
+                               osText);
+    } catch (const std::bad_alloc&) {
+      // Out of memory for the note as well: the stop flag already winds the port down.
+    }
   }
-  if (--runningThreads_ == 0) threadsActive_ = false;
+  --runningThreads_;
   // An owner waiting for bytes learns that none will come.
   if (result < 0) NotifyWake();
 }

@@ -171,7 +171,8 @@ class TPortDispatcher {
                      uint16_t stopBits, uint16_t dataBits, uint8_t parity);
   void CloseDevice();
   bool DeviceOpen() const { return deviceHandle_ >= 0; }
-  // The operating system's text for the last failure of OpenDevice or ApplyLine ("" if none).
+  // The operating system's text for the failure of the last OpenDevice, ApplyLine or flow and
+  // character setting ("" when that call failed without one or succeeded).
   const std::string& LastOsErrorText() const { return lastOsErrorText_; }
 
   // ---- Line settings ----
@@ -230,7 +231,8 @@ class TPortDispatcher {
   void RefreshModemStatus();
 
   // ---- Threads ----
-  bool ThreadsActive() const { return threadsActive_.load(); }
+  // Derived from the one running-thread count, so it cannot read false while a thread runs.
+  bool ThreadsActive() const { return runningThreads_.load() > 0; }
   int RunningThreads() const { return runningThreads_.load(); }
   bool StopFlag() const { return stopThreads_.load(); }
   void SetThreadBoost(int boost);
@@ -316,7 +318,7 @@ class TPortDispatcher {
 
   // Called by each worker thread as it ends.
   void ThreadEnded(int32_t result, const std::string& osText);
-  void ThreadStarted() { ++runningThreads_; threadsActive_ = true; }
+  void ThreadStarted() { ++runningThreads_; }
   void EvaluateStatusTriggers() {}
   void EvaluateDataTriggers() {}
   void EvaluateTimerTriggers() {}
@@ -337,7 +339,6 @@ class TPortDispatcher {
   TOrderedLock outputLock_{TOrderedLock::Output};
   TOrderedLock inputLock_{TOrderedLock::Input};
   std::atomic<bool> stopThreads_{false};
-  std::atomic<bool> threadsActive_{false};
   std::atomic<int> runningThreads_{0};
   std::atomic<bool> closePending_{false};
   std::atomic<bool> delivering_{false};

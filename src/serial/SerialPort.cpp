@@ -121,7 +121,7 @@ void TCustomSerialPort::DoOpen() {
       ApplyTraceState(false, logging_);
       ApplyHWFlow();
       ApplySWFlow();
-      CheckException(dispatcher_->SetXonXoffChars(xonChar_, xoffChar_));
+      CheckDispatcher(dispatcher_->SetXonXoffChars(xonChar_, xoffChar_));
       dispatcher_->SetDataAvailableLength(triggerLength_);
       dispatcher_->SetDtrLine(dtr_);  // returns 1 and changes nothing while automatic
       dispatcher_->SetRtsLine(rts_);
@@ -136,16 +136,19 @@ void TCustomSerialPort::DoOpen() {
       dispatcher_->RestoreTriggers(*savedTriggers_);
       savedTriggers_.reset();
     }
+    // The notices belong to the open: a handler that raises leaves the port closed, not open
+    // with its threads running behind a caller who was told it failed.
+    for (auto it = bound_.rbegin(); it != bound_.rend(); ++it) {
+      (*it)->PortNotification(static_cast<TSerialPort&>(*this), kMsgPortOpen);
+    }
+    if (onPortOpen_) onPortOpen_(*this);
   } catch (...) {
+    if (!savedTriggers_) savedTriggers_ = std::make_unique<TTriggerSet>(dispatcher_->SaveTriggers());
     open_ = false;
     state_ = TPortState::psClosed;
-    dispatcher_.reset();
+    dispatcher_.reset();  // stops the threads and closes the device
     throw;
   }
-  for (auto it = bound_.rbegin(); it != bound_.rend(); ++it) {
-    (*it)->PortNotification(static_cast<TSerialPort&>(*this), kMsgPortOpen);
-  }
-  if (onPortOpen_) onPortOpen_(*this);
 }
 
 void TCustomSerialPort::DoClose() {
@@ -331,9 +334,12 @@ void TCustomSerialPort::SetComNumber(uint16_t v) {
 }
 
 void TCustomSerialPort::ApplyLineNow() {
-  CheckException(dispatcher_->ApplyLine(baud_, static_cast<uint8_t>(parity_), stopBits_,
-                                        dataBits_),
-                 dispatcher_->LastOsErrorText());
+  CheckDispatcher(dispatcher_->ApplyLine(baud_, static_cast<uint8_t>(parity_), stopBits_,
+                                         dataBits_));
+}
+
+int32_t TCustomSerialPort::CheckDispatcher(int32_t code) const {
+  return CheckException(code, dispatcher_->LastOsErrorText());
 }
 
 void TCustomSerialPort::SetBaud(int32_t v) {
@@ -430,7 +436,7 @@ void TCustomSerialPort::ApplyHWFlow() {
     if (bufferResume_ == 0 || bufferResume_ > bufferFull_) bufferResume_ = Percent(inSize_, 10);
   }
   if (dispatcher_ && state_ == TPortState::psOpen) {
-    CheckException(dispatcher_->SetHardwareFlow(bufferFull_, bufferResume_, hwFlow_));
+    CheckDispatcher(dispatcher_->SetHardwareFlow(bufferFull_, bufferResume_, hwFlow_));
   }
 }
 
@@ -451,9 +457,9 @@ void TCustomSerialPort::ApplySWFlow() {
   }
   if (dispatcher_ && state_ == TPortState::psOpen) {
     if (swFlow_ == TSWFlowOptions::swfNone) {
-      CheckException(dispatcher_->ClearSoftwareFlow());
+      CheckDispatcher(dispatcher_->ClearSoftwareFlow());
     } else {
-      CheckException(
+      CheckDispatcher(
           dispatcher_->SetSoftwareFlow(bufferFull_, bufferResume_, SwFlowMode(swFlow_)));
     }
   }
@@ -469,7 +475,7 @@ void TCustomSerialPort::SetXOnChar(uint8_t v) {
   if (v == xonChar_ && !force_) return;
   xonChar_ = v;
   if (dispatcher_ && state_ == TPortState::psOpen) {
-    CheckException(dispatcher_->SetXonXoffChars(xonChar_, xoffChar_));
+    CheckDispatcher(dispatcher_->SetXonXoffChars(xonChar_, xoffChar_));
   }
 }
 
@@ -477,7 +483,7 @@ void TCustomSerialPort::SetXOffChar(uint8_t v) {
   if (v == xoffChar_ && !force_) return;
   xoffChar_ = v;
   if (dispatcher_ && state_ == TPortState::psOpen) {
-    CheckException(dispatcher_->SetXonXoffChars(xonChar_, xoffChar_));
+    CheckDispatcher(dispatcher_->SetXonXoffChars(xonChar_, xoffChar_));
   }
 }
 

@@ -252,6 +252,8 @@ class TCustomSerialPort : public TPortComponentBase {
   void FinishClose();
   bool ReachDispatcher();  // AutoOpen rule; throws ECommNotOpen
   void ApplyLineNow();
+  // CheckException with the dispatcher's system text for the call that just failed.
+  int32_t CheckDispatcher(int32_t code) const;
   void ApplyHWFlow();
   void ApplySWFlow();
   void ApplyTraceState(bool trace, TTraceLogState v);
