@@ -161,6 +161,27 @@ TEST(MapOsError, MapsToTheCodesTheComponentKnows) {
   }
 }
 
+TEST(MapOsError, WorkerTransfersFailAsDeviceReadOrWrite) {
+  const struct {
+    int error;
+    TOsCall call;
+    int32_t code;
+    std::string text;
+  } rows[] = {
+      {EIO, TOsCall::Read, ecDeviceRead, OsErrorText(EIO)},
+      {EIO, TOsCall::Write, ecDeviceWrite, OsErrorText(EIO)},
+      {kHangUp, TOsCall::Read, ecDeviceRead, "Device disconnected"},
+      {EBADF, TOsCall::Write, 0, OsErrorText(EBADF)},  // closed under the call: no failure
+      {ENOMEM, TOsCall::Read, ecThreadNoMemory, OsErrorText(ENOMEM)},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.error);
+    const TOsError e = MapOsError(row.error, row.call);
+    EXPECT_EQ(e.code, row.code);
+    EXPECT_EQ(e.text, row.text);
+  }
+}
+
 TEST(PortNames, DeviceNameAndPath) {
   EXPECT_EQ(PortNumberOfName("\\\\.\\COM1"), 1);
   EXPECT_EQ(PortNumberOfName("\\\\.\\COM12"), 12);

@@ -7,7 +7,9 @@
 #include <termios.h>
 
 #include <atomic>
+#include <functional>
 #include <numeric>
+#include <stdexcept>
 
 #include "PtyPair.h"
 #include "serial/SerialPort.h"
@@ -210,6 +212,59 @@ TEST_F(PortTest, ExclusiveFlagOfTheTtyIsClearedByCloseAndByAFailedOpen) {
   EXPECT_TRUE(port_.Open());
 }
 
+TEST_F(PortTest, RaisingOpenNoticeLeavesThePortClosedAndReopenable) {
+  struct TRaisingBound : TPortBoundComponent {
+    bool armed = false;
+    void PortNotification(TSerialPort&, uint32_t message) override {
+      if (armed && message == kMsgPortOpen) throw std::runtime_error("bound");
+    }
+  } bound;
+  port_.AddBoundComponent(&bound);
+  for (const bool fromBound : {false, true}) {
+    SCOPED_TRACE(fromBound ? "bound component" : "OnPortOpen");
+    bound.armed = fromBound;
+    if (!fromBound) port_.SetOnPortOpen([](TCustomSerialPort&) { throw std::runtime_error("h"); });
+    EXPECT_THROW(port_.SetOpen(true), std::runtime_error);
+    EXPECT_FALSE(port_.Open());
+    EXPECT_EQ(port_.Dispatcher(), nullptr);
+    EXPECT_EQ(port_.PortState(), TPortState::psClosed);
+    EXPECT_EQ(ExclusiveFlag(pty_.Slave()), 0);  // the device was let go
+    bound.armed = false;
+    port_.SetOnPortOpen(nullptr);
+    port_.SetOpen(true);
+    EXPECT_TRUE(port_.Open());
+    port_.PutChar('o');
+    EXPECT_EQ(pty_.Read(1), std::vector<uint8_t>{'o'});
+    port_.SetOpen(false);
+  }
+}
+
+TEST_F(PortTest, EveryFailureCarriesItsOwnSystemText) {
+  port_.SetOpen(true);
+  // A refused rate first, then a device that went away: the second failure must not repeat
+  // the first one's text.
+  const struct {
+    std::function<void()> fail;
+    int error;
+  } steps[] = {
+      {[&] { port_.SetBaud(12345); }, EINVAL},
+      {[&] {
+         pty_.CloseMaster();
+         port_.SetBaud(19200);
+       },
+       EIO},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.error);
+    try {
+      step.fail();
+      ADD_FAILURE() << "no exception";
+    } catch (const ERuntimeIOError& e) {
+      EXPECT_EQ(std::string(e.what()), OsErrorText(step.error));
+    }
+  }
+}
+
 TEST_F(PortTest, OtherOpenFailureRaisesRuntimeIOErrorWithSystemText) {
   // A directory is no terminal: the system's text reaches the user.
   ::setenv("LINKLOADER_COM10", "/tmp", 1);
@@ -371,20 +426,30 @@ TEST_F(PortTest, FullOutputRingRaisesOutputBufferTooSmall) {
 
 TEST_F(PortTest, FlushOutBufferDropsUnsentOutput) {
   port_.SetOpen(true);
-  const std::size_t stalled = pty_.StallOutput(0xEE);
-  for (int i = 0; i < 100; ++i) port_.PutChar('A');
-  // Whether the write thread has picked them up or not, none of them is on the line yet.
-  port_.FlushOutBuffer();
-  EXPECT_TRUE(static_cast<TLinuxDispatcher*>(port_.Dispatcher())->LastFlushAcknowledged());
-  EXPECT_EQ(port_.OutBuffUsed(), 0u);
-  // Purging the device's transmit queue may also drop some of the stalling bytes; none of the
-  // port's own bytes may arrive.
-  const auto arrived = pty_.ReadAll();
-  EXPECT_LE(arrived.size(), stalled);
-  EXPECT_EQ(std::count(arrived.begin(), arrived.end(), 'A'), 0);
-  // The port still works afterwards.
-  port_.PutChar('B');
-  EXPECT_EQ(pty_.Read(1), std::vector<uint8_t>{'B'});
+  auto* d = static_cast<TLinuxDispatcher*>(port_.Dispatcher());
+  // Output just queued, and a block the write thread already holds, stuck on the stalled
+  // device: neither may reach the line after the flush.
+  for (const bool taken : {false, true}) {
+    SCOPED_TRACE(taken ? "held by the write thread" : "just queued");
+    const std::size_t stalled = pty_.StallOutput(0xEE);
+    if (taken) {
+      // One block, so that the write thread takes all of it before it stalls.
+      const std::vector<uint8_t> block(100, 'A');
+      ASSERT_EQ(d->WriteOutput(block.data(), static_cast<uint32_t>(block.size())), 0);
+      ASSERT_TRUE(wake_.WaitFor([&] { return d->OutputUsed() == 0; }));
+    } else {
+      for (int i = 0; i < 100; ++i) port_.PutChar('A');
+    }
+    port_.FlushOutBuffer();
+    EXPECT_TRUE(d->LastFlushAcknowledged());
+    EXPECT_EQ(port_.OutBuffUsed(), 0u);
+    // The write thread sends in order: anything of the flushed block would come before this.
+    port_.PutChar('B');
+    const auto arrived = pty_.Read(stalled + 1);
+    EXPECT_EQ(std::count(arrived.begin(), arrived.end(), 'A'), 0);
+    ASSERT_FALSE(arrived.empty());
+    EXPECT_EQ(arrived.back(), 'B');
+  }
 }
 
 TEST_F(PortTest, ClosingDiscardsUnsentOutputAndCompletesWithABlockedWriter) {
