@@ -230,19 +230,20 @@ TEST_F(BackendTest, AllocationFailureEndsTheWorkerWithTheOutOfMemoryCode) {
 }
 
 TEST(ThreadCount, ThreadsActiveWheneverAThreadIsCounted) {
-  // One thread ends while another starts, over and over: the flag must never read false while
-  // the count says a thread runs. Both sides are released together by a spinning barrier so
-  // that the two calls overlap.
+  // One thread counts itself out while another counts itself in, over and over; afterwards
+  // the flag must say active, as one thread is counted. Both sides leave a spinning barrier
+  // together so that the two calls overlap.
   TScriptedDispatcher d(nullptr);
-  constexpr int kRounds = 50000;
+  constexpr int kRounds = 20000;
   std::atomic<int> arrived{0};
   auto barrier = [&](int& generation) {
     const int target = 2 * ++generation;
     arrived.fetch_add(1);
-    while (arrived.load() < target) std::this_thread::yield();
+    // Spin, so that both sides leave together; yield only when the other side is not running.
+    for (int spins = 0; arrived.load() < target; ++spins) {
+      if (spins > (1 << 16)) std::this_thread::yield();
+    }
   };
-  int missed = 0;
-  d.ThreadStarted();
   std::thread other([&] {
     int generation = 0;
     for (int i = 0; i < kRounds; ++i) {
@@ -256,15 +257,17 @@ TEST(ThreadCount, ThreadsActiveWheneverAThreadIsCounted) {
     }
   });
   int generation = 0;
+  int missed = 0;
+  d.ThreadStarted();
   for (int i = 0; i < kRounds; ++i) {
     barrier(generation);
     d.ThreadEnded(0, {});
     barrier(generation);
-    missed += !d.ThreadsActive();
+    missed += !d.ThreadsActive();  // the other thread is counted
     barrier(generation);
     d.ThreadStarted();
     barrier(generation);
-    missed += !d.ThreadsActive();
+    missed += !d.ThreadsActive();  // this one is
     barrier(generation);
   }
   other.join();
