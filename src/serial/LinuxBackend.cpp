@@ -399,8 +399,8 @@ int TLinuxDispatcher::OpenCom(const std::string& name) {
   const std::string path = n ? PortPath(n) : name;
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return Fail(errno);
-  // Exclusive like the original driver: another program holding the port makes this open fail,
-  // and TIOCEXCL keeps others (without root) from opening it after us.
+  // Opened exclusively: another program holding the port makes this open fail, and TIOCEXCL
+  // keeps others (without root) from opening it after us.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int e = errno;
     ::close(fd);

@@ -143,7 +143,9 @@ void TCustomSerialPort::DoOpen() {
     }
     if (onPortOpen_) onPortOpen_(*this);
   } catch (...) {
-    if (!savedTriggers_) savedTriggers_ = std::make_unique<TTriggerSet>(dispatcher_->SaveTriggers());
+    if (!savedTriggers_) {
+      savedTriggers_ = std::make_unique<TTriggerSet>(dispatcher_->SaveTriggers());
+    }
     open_ = false;
     state_ = TPortState::psClosed;
     dispatcher_.reset();  // stops the threads and closes the device
