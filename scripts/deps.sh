@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev
   python3 python3-intelhex
   xvfb imagemagick xdotool fonts-dejavu-core util-linux
 )
