@@ -7,6 +7,8 @@ packages=(
   libgtest-dev
   python3 python3-intelhex
   xvfb imagemagick xdotool fonts-dejavu-core util-linux
+  # the Debian package and its check (scripts/package.sh, tests/package)
+  dpkg-dev file lintian desktop-file-utils appstream
 )
 missing=()
 for p in "${packages[@]}"; do
