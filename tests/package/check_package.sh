@@ -39,6 +39,11 @@ for program in "${programs[@]}"; do
   fi
 done
 
+# The window reports the package's version.
+version=$(dpkg-deb -f "$deb" Version)
+shown=$(cd "$root" && QT_QPA_PLATFORM=offscreen "$usr/bin/linkloader" --version 2>/dev/null)
+[ "$shown" = "linkloader $version" ] || fail "linkloader --version says '$shown', package is $version"
+
 # The installed tool on the installed example must load exactly what the build tree's tool loads
 # from the repository's example.
 examples=$usr/share/linkloader/examples
