@@ -4,9 +4,11 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev
   python3 python3-intelhex
   xvfb imagemagick xdotool fonts-dejavu-core util-linux
+  # the Debian package and its check (scripts/package.sh, tests/package)
+  dpkg-dev file lintian desktop-file-utils appstream
 )
 missing=()
 for p in "${packages[@]}"; do

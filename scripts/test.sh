@@ -3,6 +3,7 @@
 #   release  - every test, benchmarks built (not run)
 #   asan     - every test under AddressSanitizer and UndefinedBehaviorSanitizer
 #   tsan     - the threaded tests (serial, simulator, device link) under ThreadSanitizer
+# and, with release, builds the Debian package and checks it (tests/package/check_package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -26,4 +27,13 @@ for p in "${presets[@]}"; do
   fi
   "${run[@]}" ctest --preset "$p" -j "$jobs" --timeout 600 || status=1
 done
+# The Debian package, made from the release folder built above, unpacked and checked.
+if [[ " ${presets[*]} " == *" release "* ]]; then
+  echo "=== package"
+  if deb=$(./scripts/package.sh); then
+    tests/package/check_package.sh "$deb" build/release || status=1
+  else
+    status=1
+  fi
+fi
 exit $status

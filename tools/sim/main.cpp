@@ -18,8 +18,9 @@
 
 namespace {
 
-void Usage() {
-  std::cerr <<
+// The usage goes to stdout when asked for, to stderr after a mistake.
+void Usage(std::ostream& out = std::cerr) {
+  out <<
       "usage: linkloader-sim [options]\n"
       "  --link PATH            symlink PATH to the device (replaced if it exists)\n"
       "  --baud N               pace every byte at N baud (10 bits per byte)\n"
@@ -127,9 +128,12 @@ int main(int argc, char** argv) {
       options.badReplyChecksum = true;
     } else if (arg == "--gone-at") {
       if (!ParseBlock(value(), options.goneAtBlock)) return Usage(), 2;
+    } else if (arg == "--help" || arg == "-h") {
+      Usage(std::cout);
+      return 0;
     } else {
       Usage();
-      return arg == "--help" || arg == "-h" ? 0 : 2;
+      return 2;
     }
   }
 
