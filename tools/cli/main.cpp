@@ -283,7 +283,11 @@ int CmdUpload(const Global& g, const UploadArgs& a) {
   // wrong with it.
   firmware::Images images;
   const firmware::LoadResult loaded = firmware::LoadFirmwareFile(a.file, !a.plain, images);
-  if (!loaded.ok) return Finish(g, kExitUsage, a.file + ": " + loaded.message);
+  if (!loaded.ok) {
+    // Open and read failures name the file already; a refused line does not.
+    const bool namesLine = loaded.failure == firmware::LoadFailure::BadLine;
+    return Finish(g, kExitUsage, namesLine ? a.file + ": " + loaded.message : loaded.message);
+  }
 
   Session s(g.comNumber);
   s.host.switches[device::Switch::DecodeON] = !a.plain;
