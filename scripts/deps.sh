@@ -6,6 +6,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-intelhex
+  libcli11-dev nlohmann-json3-dev
   xvfb imagemagick xdotool fonts-dejavu-core util-linux
 )
 missing=()
