@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <vector>
@@ -56,8 +57,10 @@ const std::array<std::string, device::kMessageSlots> kEnglish = {
     "No data EEPROM to program", "Finished", "No file selected", "Program version",
     "Reading EEPROM...", ""};
 
-std::atomic<cli::CliHost*> g_host{nullptr};
-std::atomic<bool> g_interruptedEarly{false};
+// The host that a Ctrl-C reaches; the lock keeps it alive while the signal thread uses it.
+std::mutex g_hostLock;
+cli::CliHost* g_host = nullptr;
+bool g_interruptedEarly = false;
 
 struct Outcome {
   int code = kExitOk;
@@ -76,11 +79,15 @@ class Session {
     port.SetWakeHook([this] { host.Wake(); });
     host.SetTickHandler([this] { device::TimeoutTickerTimer(ctx); });
     host.SetCancelHandler([this] { device::Cancel(ctx); });
+    std::lock_guard hold(g_hostLock);
     g_host = &host;
     if (g_interruptedEarly) host.Interrupt();
   }
   ~Session() {
-    g_host = nullptr;
+    {
+      std::lock_guard hold(g_hostLock);
+      g_host = nullptr;
+    }
     port.SetWakeHook(nullptr);
     try {
       if (port.Open()) port.SetOpen(false);
@@ -361,13 +368,18 @@ int CmdConfigSet(const Global& g, const std::vector<std::string>& words) {
   if (o.code != kExitOk) return FinishOutcome(g, o);
   const device::EepromBytes before = s.state.images.EepromImage;
   cli::ApplyAssignments(assignments, s.state.images.EepromImage);
-  const std::string oldLines = cli::ConfigLines(before);
-  const std::string newLines = cli::ConfigLines(s.state.images.EepromImage);
+  const json oldValues = cli::ConfigObject(before);
+  const json newValues = cli::ConfigObject(s.state.images.EepromImage);
+  for (auto it = newValues.cbegin(); it != newValues.cend(); ++it) {
+    if (oldValues[it.key()] != it.value()) {
+      s.host.Say("changing " + it.key() + ": " + oldValues[it.key()].dump() + " -> " +
+                 it.value().dump());
+    }
+  }
   o = Run(s, device::WriteEepromImage);
   if (o.code != kExitOk) return FinishOutcome(g, o);
   const auto& image = s.state.images.EepromImage;
-  if (const int printed = Print(g, newLines); printed != kExitOk) return printed;
-  (void)oldLines;
+  if (const int printed = Print(g, cli::ConfigLines(image)); printed != kExitOk) return printed;
   return Finish(g, kExitOk, "", ConfigJson(image));
 }
 
@@ -442,10 +454,11 @@ constexpr const char* kExitCodesHelp =
 
 int main(int argc, char** argv) {
   cli::WatchInterrupts([] {
-    if (cli::CliHost* host = g_host.load()) {
-      host->Interrupt();
+    std::lock_guard hold(g_hostLock);
+    if (g_host) {
+      g_host->Interrupt();
     } else {
-      g_interruptedEarly = true;
+      g_interruptedEarly = true;  // the next session starts cancelled
     }
   });
 
