@@ -147,9 +147,11 @@ class DumpAgainstIntelHex(unittest.TestCase):
             self.assertFalse(os.path.exists(out_dir))
 
     def test_dump_needs_out(self):
-        result = run("dump", samples()[0] + ".hexfw", check=False)
-        self.assertEqual(result.returncode, 2)
-        self.assertIn(b"--out", result.stderr)
+        for out in ([], ["--out="]):
+            with self.subTest(out=out):
+                result = run("dump", samples()[0] + ".hexfw", *out, check=False)
+                self.assertEqual(result.returncode, 2)
+                self.assertIn(b"--out", result.stderr)
 
 
 class Programs(unittest.TestCase):

@@ -352,6 +352,12 @@ int main(int argc, char** argv) {
   }
   if (*encode) return Encode(in, out);
   if (*decode) return Decode(in, out);
-  if (*dump) return Dump(in, plain, outDir);
+  if (*dump) {
+    if (outDir.empty()) {
+      ll::tools::Complain(kProgram, "--out needs a folder (see --help)");
+      return kHexfwExitUsage;
+    }
+    return Dump(in, plain, outDir);
+  }
   return Programs(in, plain, raw);
 }
