@@ -88,6 +88,7 @@ void CliHost::Show(const std::string& line) {
 void CliHost::Log(const std::string& line) {
   EndProgressLine();
   phase_.clear();
+  progressDue_ = false;
   Show(line);
   if (auto it = phaseTexts.find(line); showProgress_ && it != phaseTexts.end()) {
     phase_ = it->second;
@@ -117,7 +118,9 @@ void CliHost::SetMax(device::Bar bar, int value) {
 void CliHost::SetPosition(device::Bar bar, int value) {
   BarState& b = BarOf(bar);
   b.position = std::clamp(value, b.min, b.max);
-  if (bar == device::Bar::Programming && !phase_.empty()) DrawProgress();
+  // Drawn when the operation next lets messages run, after each acknowledged block: the bar's
+  // set-up between two blocks (position before minimum) never shows.
+  if (bar == device::Bar::Programming && !phase_.empty()) progressDue_ = true;
 }
 
 void CliHost::DrawProgress() {
@@ -138,7 +141,10 @@ void CliHost::DrawProgress() {
   const Clock::time_point now = Clock::now();
   if (fraction < 1.0 && now - lastDraw_ < kRedrawInterval) return;
   lastDraw_ = now;
-  const std::string tail = " " + std::to_string(percent) + "% " + left;
+  std::string tail = " ";
+  tail += std::to_string(percent);
+  tail += "% ";
+  tail += left;
   const int columns = TerminalColumns(Stream::Err);
   const int width = std::max(10, columns - static_cast<int>(phase_.size() + tail.size()) - 4);
   const int filled = static_cast<int>(fraction * width);
@@ -200,6 +206,10 @@ void CliHost::RunPending(std::unique_lock<std::mutex>& lock) {
 }
 
 void CliHost::ProcessMessages() {
+  if (progressDue_) {
+    progressDue_ = false;
+    DrawProgress();
+  }
   std::unique_lock lock(m_);
   wakePending_ = false;
   RunPending(lock);

@@ -89,8 +89,8 @@ class CliHost : public device::DeviceHost {
   bool showProgress_ = false;
   std::string phase_;  // "FLASH" or "EEPROM" while blocks are written
   std::chrono::steady_clock::time_point phaseStart_{};
-  int phaseFirst_ = 0;
   int lastTenth_ = -1;
+  bool progressDue_ = false;
   std::chrono::steady_clock::time_point lastDraw_{};
   bool barOnScreen_ = false;
   bool terminal_ = false;
