@@ -6,6 +6,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev
   python3 python3-intelhex
+  libcli11-dev nlohmann-json3-dev
   xvfb imagemagick xdotool fonts-dejavu-core util-linux
   # the Debian package and its check (scripts/package.sh, tests/package)
   dpkg-dev file lintian desktop-file-utils appstream

@@ -6,8 +6,10 @@
 #include <string>
 
 #include "device/ConfigRecord.h"
+#include "device/EepromBackup.h"
 #include "device/Link.h"
 #include "device/Operations.h"
+#include "serial/PortNames.h"
 #include "serial/SerialPort.h"
 
 namespace ll::device {
@@ -59,6 +61,14 @@ void BothBarsToMin(DeviceContext& ctx) {
   ctx.host.SetPosition(Bar::Programming, ctx.host.Min(Bar::Programming));
 }
 
+// The safety net: a copy of the image that was read, or of the one about to be sent.
+void KeepCopy(DeviceContext& ctx, BackupReason reason) {
+  const std::uint16_t number = ctx.port.ComNumber();
+  const std::string port = "COM" + std::to_string(number) + " (" + serial::PortPath(number) + ")";
+  const BackupResult kept = KeepEepromBackup(ctx.state.images.EepromImage, port, reason);
+  ctx.host.EepromCopyKept(kept.path.string(), kept.error);
+}
+
 void ReadAfterOpen(DeviceContext& ctx) {
   DeviceHost& host = ctx.host;
   ProgramState& state = ctx.state;
@@ -96,6 +106,7 @@ void ReadAfterOpen(DeviceContext& ctx) {
     return;
   }
 
+  KeepCopy(ctx, BackupReason::Read);
   const DecodedRecord record = DecodeConfigRecord(image);
   host.ApplyConfigPage(record.page);
   state.CanProgramNumber = record.canProgramNumber;
@@ -106,15 +117,17 @@ void ReadAfterOpen(DeviceContext& ctx) {
   SendPacket(ctx, CmdReset, 0, 0, nullptr);
 }
 
-void WriteAfterOpen(DeviceContext& ctx) {
+// fromPage: the page's record is encoded into the image first; otherwise the image goes as it is.
+void WriteAfterOpen(DeviceContext& ctx, bool fromPage) {
   DeviceHost& host = ctx.host;
   ProgramState& state = ctx.state;
   auto& image = state.images.EepromImage;
   PrepareSearch(ctx, kConfigWriteLink);
   // Encoded before the search: changes made on the page while the write runs do not reach the
   // module.
-  EncodeConfigRecord(host.ReadConfigPage(), image);
+  if (fromPage) EncodeConfigRecord(host.ReadConfigPage(), image);
   if (!FindBootloader(ctx, kConfigWriteLink)) return;
+  KeepCopy(ctx, BackupReason::Write);
   Report(ctx, MsgEepromWriting);
   BothBarsForBlocks(ctx);
 
@@ -129,6 +142,7 @@ void WriteAfterOpen(DeviceContext& ctx) {
     const AckResult ack = AwaitAck(ctx);
     if (ack.wait != WaitResult::Received) {
       host.SetText(Field::Edit3, Text(ctx, WaitFailureMessage(ack.wait)));
+      if (ack.wait == WaitResult::Cancelled && host.RestartAfterCancel()) SendResetAndDrain(ctx);
       CloseLink(ctx, /*programmingBar=*/true, /*configBar=*/true);
       return;
     }
@@ -174,7 +188,9 @@ void ReadConfiguration(DeviceContext& ctx) {
   ClosingPortOnError(ctx, [&] { ReadAfterOpen(ctx); });
 }
 
-void WriteConfiguration(DeviceContext& ctx) {
+namespace {
+
+void Write(DeviceContext& ctx, bool fromPage) {
   OperationGuard guard(ctx.state);
   if (!guard) return;
   DeviceHost& host = ctx.host;
@@ -191,7 +207,13 @@ void WriteConfiguration(DeviceContext& ctx) {
   }
 
   if (!OpenLink(ctx, kConfigWriteLink)) return;
-  ClosingPortOnError(ctx, [&] { WriteAfterOpen(ctx); });
+  ClosingPortOnError(ctx, [&] { WriteAfterOpen(ctx, fromPage); });
 }
+
+}  // namespace
+
+void WriteConfiguration(DeviceContext& ctx) { Write(ctx, /*fromPage=*/true); }
+
+void WriteEepromImage(DeviceContext& ctx) { Write(ctx, /*fromPage=*/false); }
 
 }  // namespace ll::device

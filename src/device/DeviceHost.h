@@ -61,6 +61,16 @@ class DeviceHost {
   virtual void ApplyConfigPage(const ConfigPage& page) = 0;  // in decoding order, handlers run
   virtual ConfigPage ReadConfigPage() const = 0;
   virtual void SetConfigWriteEnabled(bool enabled) = 0;  // both "Zapis" buttons
+
+  // The safety net kept a copy of the module's EEPROM at `path`, or could not (`error` set).
+  // The window keeps quiet about it; a command line reports it.
+  virtual void EepromCopyKept(const std::string& path, const std::string& error) {
+    (void)path;
+    (void)error;
+  }
+  // A cancelled write leaves the module in its bootloader. A host that ends right after the
+  // operation (a command line) wants it restarted before the port closes; the window does not.
+  virtual bool RestartAfterCancel() const { return false; }
 };
 
 }  // namespace ll::device

@@ -41,6 +41,7 @@ std::string Hex8(unsigned value) {
 bool CancelledBetweenBlocks(DeviceContext& ctx) {
   if (ctx.state.TimeoutCounter != -1) return false;
   ctx.host.Log(Text(ctx, MsgCancelled));
+  if (ctx.host.RestartAfterCancel()) SendResetAndDrain(ctx);
   CloseLink(ctx);
   return true;
 }
@@ -52,6 +53,7 @@ bool WriteBlock(DeviceContext& ctx, std::uint8_t command, int address, const std
   const AckResult ack = AwaitAck(ctx);
   if (ack.wait != WaitResult::Received) {
     ctx.host.Log(Text(ctx, WaitFailureMessage(ack.wait)));
+    if (ack.wait == WaitResult::Cancelled && ctx.host.RestartAfterCancel()) SendResetAndDrain(ctx);
     CloseLink(ctx);
     return false;
   }

@@ -48,6 +48,16 @@ def read(path):
         return f.read()
 
 
+def encode_line(line, number):
+    """The stored form of one line, written here independently of the tool."""
+    key = b"kqwbr318=t" + str(number).encode()
+    out = bytearray()
+    for i, c in enumerate(line, start=1):
+        r = i % len(key)
+        out.append((c + (key[r - 1] if r else 0)) & 0xFF)
+    return bytes(out)
+
+
 def oracle_images(hex_path):
     """Images as python3-intelhex reads the plain file. It does not know comment lines, so the
     lines that are not records are left out; everything after the end record is too."""
@@ -137,9 +147,11 @@ class DumpAgainstIntelHex(unittest.TestCase):
             self.assertFalse(os.path.exists(out_dir))
 
     def test_dump_needs_out(self):
-        result = run("dump", samples()[0] + ".hexfw", check=False)
-        self.assertEqual(result.returncode, 2)
-        self.assertIn(b"--out", result.stderr)
+        for out in ([], ["--out="]):
+            with self.subTest(out=out):
+                result = run("dump", samples()[0] + ".hexfw", *out, check=False)
+                self.assertEqual(result.returncode, 2)
+                self.assertIn(b"--out", result.stderr)
 
 
 class Programs(unittest.TestCase):
@@ -169,27 +181,141 @@ class Programs(unittest.TestCase):
         self.assertNotIn(":", out.splitlines()[0][:1])
 
 
+class Outputs(unittest.TestCase):
+    """Where the output goes: what the target is stays what it was."""
+
+    def test_targets_keep_what_they_are(self):
+        demo = os.path.join(ROOT, "examples", "demo")
+        plain = read(demo + ".hex")
+        with tempfile.TemporaryDirectory() as tmp:
+            private = os.path.join(tmp, "private.hex")
+            with open(private, "wb") as f:
+                f.write(b"old")
+            os.chmod(private, 0o600)
+            run("decode", demo + ".hexfw", private)
+            self.assertEqual(os.stat(private).st_mode & 0o777, 0o600)
+            self.assertEqual(read(private), plain)
+
+            target = os.path.join(tmp, "target.hex")
+            link = os.path.join(tmp, "link.hex")
+            open(target, "wb").close()
+            os.symlink("target.hex", link)
+            run("decode", demo + ".hexfw", link)
+            self.assertTrue(os.path.islink(link))
+            self.assertEqual(read(target), plain)
+            os.symlink("nowhere.hex", os.path.join(tmp, "dangling.hex"))
+            self.assertEqual(run("decode", demo + ".hexfw", os.path.join(tmp, "dangling.hex"),
+                                 check=False).returncode, 1)
+            self.assertFalse(os.path.exists(os.path.join(tmp, "nowhere.hex")))
+
+            fifo = os.path.join(tmp, "fifo")
+            os.mkfifo(fifo)
+            reader = subprocess.Popen(["cat", fifo], stdout=subprocess.PIPE)
+            run("decode", demo + ".hexfw", fifo)
+            self.assertEqual(reader.communicate(timeout=10)[0], plain)
+            self.assertTrue(os.path.exists(fifo) and not os.path.isfile(fifo))
+
+            run("decode", demo + ".hexfw", "/dev/null")
+            self.assertTrue(os.path.exists("/dev/null") and not os.path.isfile("/dev/null"))
+
+            self.assertEqual(run("decode", demo + ".hexfw", "-").stdout, plain)
+            with open(demo + ".hexfw", "rb") as f:
+                piped = subprocess.run([TOOL, "decode", "-", "-"], stdin=f, capture_output=True)
+            self.assertEqual(piped.stdout, plain)
+
+    def test_dump_writes_all_three_images_or_none(self):
+        demo = os.path.join(ROOT, "examples", "demo.hexfw")
+        with tempfile.TemporaryDirectory() as tmp:
+            out = os.path.join(tmp, "images")
+            run("dump", demo, "--out=" + out)
+            before = {n: read(os.path.join(out, n)) for n in os.listdir(out)}
+            self.assertEqual(sorted(before), ["config.bin", "eeprom.bin", "flash.bin"])
+            other = os.path.join(ROOT, "tests", "firmware", "data", "basic.hexfw")
+            os.remove(os.path.join(out, "config.bin"))
+            os.mkdir(os.path.join(out, "config.bin"))  # the third image cannot be written
+            self.assertEqual(run("dump", other, "--out", out, check=False).returncode, 1)
+            for name in ("flash.bin", "eeprom.bin"):
+                self.assertEqual(read(os.path.join(out, name)), before[name])
+            self.assertEqual(sorted(os.listdir(out)), sorted(before))
+
+    def test_failed_standard_output_and_messages(self):
+        demo = os.path.join(ROOT, "examples", "demo.hexfw")
+        with open("/dev/full", "wb") as full:
+            for args in (["programs", demo], ["decode", demo, "-"]):
+                with self.subTest(args=args):
+                    result = subprocess.run([TOOL, *args], stdout=full, stderr=subprocess.PIPE)
+                    self.assertEqual(result.returncode, 1)
+                    self.assertIn(b"standard output", result.stderr)
+        with tempfile.TemporaryDirectory() as tmp:
+            missing = os.path.join(tmp, "missing\x1b[2J.hexfw")
+            result = run("dump", missing, "--out", tmp, check=False)
+            self.assertEqual(result.stderr.count(b"missing"), 1, result.stderr)
+            self.assertNotIn(b"\x1b", result.stderr)
+            self.assertIn(b"\\x1B[2J", result.stderr)
+            comment = os.path.join(tmp, "c.hex")
+            with open(comment, "wb") as f:
+                f.write(b":00000001FF\r\n;bell\x07 and escape\x1b\r\n")
+            self.assertEqual(run("programs", comment, "--plain").stdout,
+                             b"bell\\x07 and escape\\x1B\n")
+        self.assertIn(b"linkloader-hexfw", run("--version").stdout)
+
+
 class Refusals(unittest.TestCase):
-    def test_encode_refuses_a_line_whose_stored_form_holds_a_line_end(self):
-        # Line 1, position 1 is shifted by 'k' (0x6B): 0xA2 + 0x6B = 0x10D, a CR.
+    def test_encode_names_every_line_whose_stored_form_holds_a_line_end(self):
         # Line 2, position 2 is shifted by 'q' (0x71): 0x99 + 0x71 = 0x10A, an LF.
         # Line 3, position 3 is shifted by 'w' (0x77): 0xA3 + 0x77 = 0x11A, the end marker.
-        cases = [(b";\xA2"[1:] + b"x", 1), (b":00000001FF\r\n;\x99", 2),
-                 (b":00000001FF\r\n;\r\n;x\xA3", 3)]
+        # Line 4, position 1 is shifted by 'k' (0x6B): 0xA2 + 0x6B = 0x10D, a CR.
+        content = b":00000001FF\r\n;\x99\r\n;x\xA3\r\n\xA2 ok\r\n; fine\r\n"
+        expected = [b"line 2, column 2: '\xe2\x84\xa2' (0x99) would be stored as LF (0x0A)",
+                    b"line 3, column 3: '\xc5\x81' (0xA3) would be stored as 0x1A",
+                    b"line 4, column 1: '\xcb\x98' (0xA2) would be stored as CR (0x0D)"]
         with tempfile.TemporaryDirectory() as tmp:
-            for content, line in cases:
-                with self.subTest(line=line):
-                    src = os.path.join(tmp, "in.hex")
-                    dst = os.path.join(tmp, "out.hexfw")
-                    with open(src, "wb") as f:
-                        f.write(content + b"\r\n")
-                    with open(dst, "wb") as f:
-                        f.write(b"previous")
-                    result = run("encode", src, dst, check=False)
-                    self.assertEqual(result.returncode, 1)
-                    self.assertIn(f"line {line}:".encode(), result.stderr)
-                    self.assertEqual(read(dst), b"previous")
-                    self.assertEqual(sorted(os.listdir(tmp)), ["in.hex", "out.hexfw"])
+            src = os.path.join(tmp, "in.hex")
+            dst = os.path.join(tmp, "out.hexfw")
+            with open(src, "wb") as f:
+                f.write(content)
+            with open(dst, "wb") as f:
+                f.write(b"previous")
+            result = run("encode", src, dst, check=False)
+            self.assertEqual(result.returncode, 1)
+            for line in expected:
+                self.assertIn(line, result.stderr)
+            self.assertIn(b"3 line(s)", result.stderr)
+            self.assertEqual(read(dst), b"previous")
+            self.assertEqual(sorted(os.listdir(tmp)), ["in.hex", "out.hexfw"])
+
+    def test_wrong_kinds_of_file_are_refused_and_nothing_is_written(self):
+        demo = os.path.join(ROOT, "examples", "demo")
+        with tempfile.TemporaryDirectory() as tmp:
+            def file(name, data):
+                path = os.path.join(tmp, name)
+                with open(path, "wb") as f:
+                    f.write(data)
+                return path
+            lower = file("lower.hex", read(demo + ".hex").replace(b"FF", b"ff", 1))
+            no_end = file("noend.hex", read(demo + ".hex").split(b":00000001FF")[0])
+            # A record whose decoded form holds an LF: an encoded file no encoder would write.
+            split = file("split.hexfw", encode_line(b":00000001FF", 1) + b"\r\n\r\n" +
+                         encode_line(b";\n", 2) + b"\r\n\r\n")
+            cases = [  # command, input, what the message says
+                ("encode", demo + ".hexfw", b"already line-encoded"),
+                ("encode", lower, b"line"),
+                ("encode", no_end, b"without the end record"),
+                ("decode", demo + ".hex", b"plain Intel HEX"),
+                ("decode", split, b"line 3, column 2: decodes to LF"),
+            ]
+            for command, source, said in cases:
+                with self.subTest(command=command, source=os.path.basename(source)):
+                    out = os.path.join(tmp, "out")
+                    result = run(command, source, out, check=False)
+                    self.assertEqual(result.returncode, 1, result.stderr)
+                    self.assertIn(said, result.stderr)
+                    self.assertFalse(os.path.exists(out))
+            # Swapped arguments never overwrite the plain source.
+            copy = file("copy.hex", read(demo + ".hex"))
+            self.assertEqual(run("encode", demo + ".hexfw", copy, check=False).returncode, 1)
+            self.assertEqual(run("encode", copy, copy, check=False).returncode, 1)
+            self.assertEqual(read(copy), read(demo + ".hex"))
 
     def test_bad_input_never_kills_the_tool(self):
         with tempfile.TemporaryDirectory() as tmp:

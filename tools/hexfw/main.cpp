@@ -1,20 +1,23 @@
 // linkloader-hexfw: converts firmware files between plain Intel HEX and the line-encoded .hexfw
-// form, and shows what the upload would load from a file.
+// form, and shows what the upload would load from a file. It refuses what would not come back
+// the same, or is plainly the wrong kind of file, and writes its outputs whole or not at all.
 
-#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <CLI/CLI.hpp>
 
+#include "ToolOutput.h"
 #include "firmware/Cp1250.h"
 #include "firmware/HexLoader.h"
 #include "firmware/Images.h"
@@ -22,211 +25,212 @@
 #include "firmware/ProgramList.h"
 #include "firmware/TextFile.h"
 
-namespace fs = std::filesystem;
+#ifndef LL_PROGRAM_VERSION
+#define LL_PROGRAM_VERSION "unknown"
+#endif
+
 using namespace ll::firmware;
+using ll::tools::kExitOk;
+using ll::tools::kHexfwExitFailed;
+using ll::tools::kHexfwExitUsage;
 
 namespace {
 
-constexpr std::string_view kProgram = "linkloader-hexfw";
+constexpr const char* kProgram = "linkloader-hexfw";
 constexpr std::string_view kLineEnd = "\r\n";  // the files are exchanged with Windows machines
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+constexpr const char* kStdinName = "standard input";
 
-// Bytes that the text-file reading of the loader would take as a line end or the file's end.
+// Bytes that the loader's text-file reading takes as a line end or the end of the file.
 constexpr char kCr = '\r';
 constexpr char kLf = '\n';
 constexpr char kEndOfFileMarker = 0x1A;
 
-constexpr std::string_view kUsage =
-    "Usage:\n"
-    "  linkloader-hexfw encode IN.hex OUT.hexfw\n"
-    "  linkloader-hexfw decode IN.hexfw OUT.hex\n"
-    "  linkloader-hexfw dump FILE [--plain] --out DIR\n"
-    "  linkloader-hexfw programs FILE [--plain] [--raw]\n"
-    "  linkloader-hexfw [COMMAND] --help\n";
-
-constexpr std::string_view kEncodeHelp =
-    "linkloader-hexfw encode IN.hex OUT.hexfw\n"
-    "  Writes the line-encoded form of a plain Intel HEX file: every line is scrambled with the\n"
-    "  key of its line number and followed by an empty second line. Lines end with CR LF.\n"
-    "  Refuses (and writes nothing) when a stored line would contain CR, LF or 0x1A, because the\n"
-    "  loader could not read such a line back.\n";
-constexpr std::string_view kDecodeHelp =
-    "linkloader-hexfw decode IN.hexfw OUT.hex\n"
-    "  Writes the plain Intel HEX text of a line-encoded file; the second line of each pair is\n"
-    "  dropped. Lines end with CR LF.\n";
-constexpr std::string_view kDumpHelp =
-    "linkloader-hexfw dump FILE [--plain] --out DIR\n"
-    "  Loads FILE exactly as the upload does (line-encoded unless --plain) and writes\n"
-    "  DIR/flash.bin (32768 bytes), DIR/eeprom.bin (256) and DIR/config.bin (16); bytes the file\n"
-    "  does not set are 0xFF. Prints FlashTop, EepromTop and the loader's result. A file that\n"
-    "  does not load ends with a message naming the line and exit status 1; nothing is written.\n";
-constexpr std::string_view kProgramsHelp =
-    "linkloader-hexfw programs FILE [--plain] [--raw]\n"
-    "  Prints the vehicle-program comment lines of FILE (lines starting with ';', the first ';'\n"
-    "  removed), read as the program list shows them (line-encoded unless --plain). The texts\n"
-    "  are Windows-1250 and printed as UTF-8; --raw prints the file's bytes unchanged.\n";
+constexpr const char* kExitCodes =
+    "Exit codes:\n"
+    "  0  done\n"
+    "  1  a file that cannot be read, converted or written (nothing is written then)\n"
+    "  2  usage: unknown command or option, missing argument\n";
 
 int Fail(const std::string& message) {
-  std::cerr << kProgram << ": " << message << '\n';
-  return kExitFailed;
+  ll::tools::Complain(kProgram, ll::tools::Escaped(message));
+  return kHexfwExitFailed;
 }
 
-int Usage(const std::string& message) {
-  std::cerr << kProgram << ": " << message << '\n' << kUsage;
-  return kExitUsage;
+// Prints a multi-line report: the first line as the message, the others indented as they are.
+int FailWithList(const std::string& first, const std::vector<std::string>& lines) {
+  std::string text = ll::tools::Escaped(first);
+  for (const std::string& line : lines) text += "\n  " + ll::tools::Escaped(line);
+  ll::tools::Complain(kProgram, text);
+  return kHexfwExitFailed;
 }
 
-// Writes `data` to `path` through a temporary file in the same folder that is renamed over
-// `path` only when everything was written, so a failure never leaves a partial file.
-bool WriteFileAtomically(const fs::path& path, std::string_view data, std::string& error) {
-  const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-  std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0) {
-    error = "cannot create a file in " + folder.string() + ": " + std::strerror(errno);
-    return false;
+// An input named "-" is standard input, read once into a private file so that it can be
+// loaded more than once (as plain and as encoded, to say what it looks like).
+class Input {
+ public:
+  ~Input() {
+    if (!temp_.empty()) ::unlink(temp_.c_str());
   }
-  const std::string tempName(name.data());
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = "cannot write " + path.string() + ": " + std::strerror(errno);
-      ::close(fd);
-      ::unlink(tempName.c_str());
+  bool Open(const std::string& arg, std::string& error) {
+    if (arg != "-") {
+      path_ = arg;
+      shown_ = arg;
+      return true;
+    }
+    shown_ = kStdinName;
+    const char* dir = std::getenv("TMPDIR");
+    std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/linkloader-hexfw.XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) {
+      error = "cannot keep standard input in a temporary file";
       return false;
     }
-    done += static_cast<std::size_t>(n);
+    temp_ = path_ = pattern;
+    const std::string data((std::istreambuf_iterator<char>(std::cin)),
+                           std::istreambuf_iterator<char>());
+    const bool ok = ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
+    ::close(fd);
+    if (!ok || std::cin.bad()) {
+      error = "cannot read standard input";
+      return false;
+    }
+    return true;
   }
-  // mkstemp makes the file private; give it the permissions an ordinary new file gets.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  if (::close(fd) != 0) {
-    error = "cannot write " + path.string() + ": " + std::strerror(errno);
-    ::unlink(tempName.c_str());
+  const std::string& Path() const { return path_; }
+  const std::string& Shown() const { return shown_; }
+
+ private:
+  std::string path_, shown_, temp_;
+};
+
+// "FILE: line 7: ..." for a refused line; open and read failures already name the file.
+std::string LoadMessage(const Input& in, const LoadResult& loaded) {
+  if (loaded.failure == LoadFailure::BadLine) return in.Shown() + ": " + loaded.message;
+  if (in.Path() != in.Shown()) return kStdinName + std::string(": ") + loaded.message;
+  return loaded.message;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa{}, sb{};
+  if (a == "-" || b == "-") return false;
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// What a character of a line is, for a message: the character itself and its byte.
+std::string Describe(char c) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>(c));
+  if (c == kCr) return std::string("CR (") + hex + ")";
+  if (c == kLf) return std::string("LF (") + hex + ")";
+  if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return hex;
+  return "'" + Cp1250ToUtf8(std::string_view(&c, 1)) + "' (" + hex + ")";
+}
+
+std::optional<std::size_t> ForbiddenAt(std::string_view stored) {
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    if (stored[i] == kCr || stored[i] == kLf || stored[i] == kEndOfFileMarker) return i;
+  }
+  return std::nullopt;
+}
+
+// Every line of a file, as the loader's text-file reading splits it.
+bool ReadLines(const Input& in, std::vector<std::string>& lines, std::string& error) {
+  TextFileReader reader;
+  if (!reader.Open(in.Path())) {
+    error = "cannot open " + in.Shown() + ": " + reader.OpenError();
     return false;
   }
-  if (::rename(tempName.c_str(), path.c_str()) != 0) {
-    error = "cannot create " + path.string() + ": " + std::strerror(errno);
-    ::unlink(tempName.c_str());
+  try {
+    while (!reader.Eof()) lines.push_back(reader.ReadLine());
+  } catch (const std::exception& e) {
+    error = e.what();
     return false;
   }
   return true;
 }
 
-bool WantsHelp(const std::vector<std::string>& args) {
-  for (const auto& a : args) {
-    if (a == "--help" || a == "-h") return true;
-  }
-  return false;
-}
-
-std::optional<std::string> ForbiddenByte(std::string_view stored) {
-  for (const char c : stored) {
-    if (c == kCr) return "CR (0x0D)";
-    if (c == kLf) return "LF (0x0A)";
-    if (c == kEndOfFileMarker) return "0x1A";
-  }
-  return std::nullopt;
-}
-
-int Encode(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) return std::cout << kEncodeHelp, kExitOk;
-  if (args.size() != 2) return Usage("encode needs IN.hex and OUT.hexfw");
-  TextFileReader in;
-  if (!in.Open(args[0])) return Fail("cannot open " + args[0] + ": " + in.OpenError());
-  std::string out;
-  try {
-    std::int32_t number = 0;
-    while (!in.Eof()) {
-      const std::string line = in.ReadLine();
-      ++number;
-      const std::string stored = DecodeFirmwareLine(line, LineKey(number), true);
-      if (const auto bad = ForbiddenByte(stored)) {
-        return Fail(args[0] + ": line " + std::to_string(number) + ": its encoded form would hold " +
-                    *bad + ", which ends a line when read back; nothing written");
-      }
-      out += stored;
-      out += kLineEnd;
-      out += kLineEnd;  // the ignored second line of the pair
-    }
-  } catch (const std::exception& error) {
-    return Fail(error.what());
-  }
+int Write(const std::string& out, std::string data) {
   std::string error;
-  if (!WriteFileAtomically(args[1], out, error)) return Fail(error);
+  if (!ll::tools::WriteOutput(out, std::move(data), error)) return Fail(error);
   return kExitOk;
 }
 
-int Decode(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) return std::cout << kDecodeHelp, kExitOk;
-  if (args.size() != 2) return Usage("decode needs IN.hexfw and OUT.hex");
-  TextFileReader in;
-  if (!in.Open(args[0])) return Fail("cannot open " + args[0] + ": " + in.OpenError());
-  std::string out;
-  try {
-    std::int32_t number = 0;
-    while (!in.Eof()) {
-      ++number;
-      out += DecodeFirmwareLine(in.ReadLine(), LineKey(number), false);
-      out += kLineEnd;
-      (void)in.ReadLine();
-    }
-  } catch (const std::exception& error) {
-    return Fail(error.what());
-  }
+int Encode(const std::string& inArg, const std::string& out) {
+  if (SameFile(inArg, out)) return Fail(inArg + " and " + out + " are the same file");
+  Input in;
   std::string error;
-  if (!WriteFileAtomically(args[1], out, error)) return Fail(error);
-  return kExitOk;
+  if (!in.Open(inArg, error)) return Fail(error);
+  // The plain file must load exactly as an upload would load its encoded form.
+  Images images;
+  const LoadResult plain = LoadFirmwareFile(in.Path(), false, images);
+  if (!plain.ok) {
+    if (plain.failure == LoadFailure::BadLine && LoadFirmwareFile(in.Path(), true, images).ok) {
+      return Fail(in.Shown() + " is already line-encoded (did you mean decode?); nothing written");
+    }
+    return Fail(LoadMessage(in, plain) + "; not a plain firmware file, nothing written");
+  }
+  std::vector<std::string> lines;
+  if (!ReadLines(in, lines, error)) return Fail(error);
+
+  std::string data;
+  std::vector<std::string> refused;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const auto number = static_cast<std::int32_t>(i + 1);
+    const std::string stored = DecodeFirmwareLine(lines[i], LineKey(number), true);
+    if (const auto at = ForbiddenAt(stored)) {
+      refused.push_back("line " + std::to_string(number) + ", column " +
+                        std::to_string(*at + 1) + ": " + Describe(lines[i][*at]) +
+                        " would be stored as " + Describe(stored[*at]));
+    }
+    data += stored;
+    data += kLineEnd;
+    data += kLineEnd;  // the ignored second line of the pair
+  }
+  if (!refused.empty()) {
+    return FailWithList(in.Shown() + ": " + std::to_string(refused.size()) +
+                            " line(s) cannot be encoded: their stored form would hold a byte "
+                            "that ends a line when read back; nothing written",
+                        refused);
+  }
+  return Write(out, std::move(data));
 }
 
-struct FileArgs {
-  std::string file;
-  bool plain = false;
-  bool raw = false;
-  std::string outDir;
-};
-
-std::optional<FileArgs> ParseFileArgs(const std::vector<std::string>& args, bool allowOut,
-                                      bool allowRaw, std::string& error) {
-  FileArgs parsed;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--plain") {
-      parsed.plain = true;
-    } else if (allowRaw && a == "--raw") {
-      parsed.raw = true;
-    } else if (allowOut && a == "--out") {
-      if (i + 1 >= args.size()) {
-        error = "--out needs a folder";
-        return std::nullopt;
-      }
-      parsed.outDir = args[++i];
-    } else if (a.size() > 1 && a.front() == '-') {
-      error = "unknown option " + a;
-      return std::nullopt;
-    } else if (parsed.file.empty()) {
-      parsed.file = a;
-    } else {
-      error = "more than one file given";
-      return std::nullopt;
+int Decode(const std::string& inArg, const std::string& out) {
+  if (SameFile(inArg, out)) return Fail(inArg + " and " + out + " are the same file");
+  Input in;
+  std::string error;
+  if (!in.Open(inArg, error)) return Fail(error);
+  Images images;
+  const LoadResult encoded = LoadFirmwareFile(in.Path(), true, images);
+  if (!encoded.ok) {
+    if (encoded.failure == LoadFailure::BadLine && LoadFirmwareFile(in.Path(), false, images).ok) {
+      return Fail(in.Shown() + " is plain Intel HEX, not line-encoded (did you mean encode?); "
+                               "nothing written");
     }
+    return Fail(LoadMessage(in, encoded) + "; not a line-encoded firmware file, nothing written");
   }
-  if (parsed.file.empty()) {
-    error = "no file given";
-    return std::nullopt;
+  std::vector<std::string> lines;
+  if (!ReadLines(in, lines, error)) return Fail(error);
+
+  std::string data;
+  std::vector<std::string> refused;
+  for (std::size_t i = 0; i < lines.size(); i += 2) {
+    const auto number = static_cast<std::int32_t>(i / 2 + 1);
+    const std::string plain = DecodeFirmwareLine(lines[i], LineKey(number), false);
+    if (const auto at = ForbiddenAt(plain)) {
+      refused.push_back("line " + std::to_string(i + 1) + ", column " + std::to_string(*at + 1) +
+                        ": decodes to " + Describe(plain[*at]));
+    }
+    data += plain;
+    data += kLineEnd;
   }
-  if (allowOut && parsed.outDir.empty()) {
-    error = "dump needs --out DIR";
-    return std::nullopt;
+  if (!refused.empty()) {
+    return FailWithList(in.Shown() + ": " + std::to_string(refused.size()) +
+                            " line(s) decode to a byte that would split the line; nothing written",
+                        refused);
   }
-  return parsed;
+  return Write(out, std::move(data));
 }
 
 std::string TopText(std::int32_t top, int digits) {
@@ -237,78 +241,123 @@ std::string TopText(std::int32_t top, int digits) {
 }
 
 template <std::size_t N>
-std::string_view Bytes(const std::array<std::uint8_t, N>& image) {
+std::string Bytes(const std::array<std::uint8_t, N>& image) {
   return {reinterpret_cast<const char*>(image.data()), image.size()};
 }
 
-int Dump(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) return std::cout << kDumpHelp, kExitOk;
+int PrintOut(const std::string& text) {
   std::string error;
-  const auto parsed = ParseFileArgs(args, true, false, error);
-  if (!parsed) return Usage(error);
-
-  Images images;
-  const LoadResult loaded = LoadFirmwareFile(parsed->file, !parsed->plain, images);
-  if (!loaded.ok) {
-    if (loaded.failure == LoadFailure::BadLine) {
-      std::cout << "FlashTop: " << TopText(images.FlashTop, 4) << '\n'
-                << "EepromTop: " << TopText(images.EepromTop, 2) << '\n'
-                << "Result: " << LineResultName(loaded.result) << " at line " << loaded.lineNumber
-                << '\n';
-    }
-    return Fail(parsed->file + ": " + loaded.message);
-  }
-
-  const fs::path dir(parsed->outDir);
-  std::error_code ec;
-  fs::create_directories(dir, ec);
-  if (ec) return Fail("cannot create " + dir.string() + ": " + ec.message());
-  if (!WriteFileAtomically(dir / "flash.bin", Bytes(images.FlashImage), error) ||
-      !WriteFileAtomically(dir / "eeprom.bin", Bytes(images.EepromImage), error) ||
-      !WriteFileAtomically(dir / "config.bin", Bytes(images.ConfigWordImage), error)) {
-    return Fail(error);
-  }
-  std::cout << "FlashTop: " << TopText(images.FlashTop, 4) << '\n'
-            << "EepromTop: " << TopText(images.EepromTop, 2) << '\n'
-            << "Result: " << LineResultName(loaded.result) << " at line " << loaded.lineNumber
-            << '\n';
+  if (!ll::tools::WriteStdout(text, error)) return Fail(error);
   return kExitOk;
 }
 
-int Programs(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) return std::cout << kProgramsHelp, kExitOk;
+int Dump(const std::string& fileArg, bool plain, const std::string& outDir) {
+  Input in;
   std::string error;
-  const auto parsed = ParseFileArgs(args, false, true, error);
-  if (!parsed) return Usage(error);
-  const ProgramListResult list = ReadProgramList(parsed->file, !parsed->plain);
-  if (!list.ok) return Fail(list.message);
+  if (!in.Open(fileArg, error)) return Fail(error);
+  Images images;
+  const LoadResult loaded = LoadFirmwareFile(in.Path(), !plain, images);
+  const std::string summary = "FlashTop: " + TopText(images.FlashTop, 4) + "\n" +
+                              "EepromTop: " + TopText(images.EepromTop, 2) + "\n" +
+                              "Result: " + LineResultName(loaded.result) + " at line " +
+                              std::to_string(loaded.lineNumber) + "\n";
+  if (!loaded.ok) {
+    if (loaded.failure == LoadFailure::BadLine) PrintOut(summary);
+    return Fail(LoadMessage(in, loaded));
+  }
+
+  struct stat st{};
+  const bool created = ::stat(outDir.c_str(), &st) != 0;
+  std::error_code ec;
+  std::filesystem::create_directories(outDir, ec);
+  if (ec) return Fail("cannot create " + outDir + ": " + ec.message());
+  // All three images or none: a partial set would mix with an earlier dump's files.
+  ll::tools::OutputSet set;
+  const std::string dir = outDir.back() == '/' ? outDir : outDir + "/";
+  if (!set.Stage(dir + "flash.bin", Bytes(images.FlashImage), error) ||
+      !set.Stage(dir + "eeprom.bin", Bytes(images.EepromImage), error) ||
+      !set.Stage(dir + "config.bin", Bytes(images.ConfigWordImage), error) || !set.Commit(error)) {
+    if (created) ::rmdir(outDir.c_str());
+    return Fail(error);
+  }
+  return PrintOut(summary);
+}
+
+int Programs(const std::string& fileArg, bool plain, bool raw) {
+  Input in;
+  std::string error;
+  if (!in.Open(fileArg, error)) return Fail(error);
+  const ProgramListResult list = ReadProgramList(in.Path(), !plain);
+  if (!list.ok) return Fail(in.Path() == in.Shown() ? list.message : kStdinName + (": " + list.message));
   std::string out;
   for (const auto& line : list.lines) {
-    out += parsed->raw ? line : Cp1250ToUtf8(line);
+    // --raw is for programs that read the bytes; for people, control bytes are shown escaped.
+    out += raw ? line : ll::tools::Escaped(Cp1250ToUtf8(line));
     out += '\n';
   }
-  std::cout << out << std::flush;
-  return std::cout ? kExitOk : kExitFailed;
+  return PrintOut(out);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) return Usage("no command given");
-  const std::string command = args.front();
-  args.erase(args.begin());
-  if (command == "--help" || command == "-h" || command == "help") {
-    std::cout << kUsage << '\n'
-              << kEncodeHelp << '\n'
-              << kDecodeHelp << '\n'
-              << kDumpHelp << '\n'
-              << kProgramsHelp;
-    return kExitOk;
+  CLI::App app{"Converts LinkLoader firmware files and shows what an upload would load.",
+               kProgram};
+  app.set_version_flag("--version", std::string(kProgram) + " " + LL_PROGRAM_VERSION);
+  app.footer(std::string("FILE, IN and OUT may be '-' for standard input or output.\n") + kExitCodes);
+  app.require_subcommand(1);
+
+  std::string in, out, outDir;
+  bool plain = false, raw = false;
+  auto* encode = app.add_subcommand("encode", "plain Intel HEX -> line-encoded (.hexfw)");
+  const std::string encodeHelp =
+      "Each line is scrambled with the key of its number and followed by an empty line; lines\n"
+      "end with CR LF. IN must load as plain firmware. A line whose stored form would hold CR,\n"
+      "LF or 0x1A is refused; every such line is named with its column and character.\n";
+  encode->add_option("IN", in, "plain Intel HEX file")->required();
+  encode->add_option("OUT", out, "line-encoded file to write")->required();
+  auto* decode = app.add_subcommand("decode", "line-encoded -> plain Intel HEX");
+  const std::string decodeHelp =
+      "Lines end with CR LF. IN must load as a line-encoded file; a line that decodes to CR,\n"
+      "LF or 0x1A is refused.\n";
+  decode->add_option("IN", in, "line-encoded file")->required();
+  decode->add_option("OUT", out, "plain file to write")->required();
+  auto* dump = app.add_subcommand("dump", "the images an upload would load from FILE");
+  const std::string dumpHelp =
+      "Loads FILE exactly as the upload does and writes DIR/flash.bin (32768 bytes),\n"
+      "eeprom.bin (256) and config.bin (16), all three or none. Prints FlashTop and EepromTop\n"
+      "(the highest last address of a record inside each memory, -1 for none) and the\n"
+      "loader's result.\n";
+  dump->add_option("FILE", in, "firmware file")->required();
+  dump->add_flag("--plain", plain, "FILE is plain Intel HEX (default: line-encoded)");
+  dump->add_option("--out", outDir, "folder for the images")->type_name("DIR")->required();
+  auto* programs = app.add_subcommand("programs", "the vehicle programs a file names");
+  const std::string programsHelp =
+      "Prints the vehicle-program comment lines (';' removed) as the program list shows them,\n"
+      "Windows-1250 converted to UTF-8, control bytes shown as \\xHH.\n";
+  programs->add_option("FILE", in, "firmware file")->required();
+  programs->add_flag("--plain", plain, "FILE is plain Intel HEX (default: line-encoded)");
+  programs->add_flag("--raw", raw, "print the file's bytes unchanged");
+  encode->footer(encodeHelp + kExitCodes);
+  decode->footer(decodeHelp + kExitCodes);
+  dump->footer(dumpHelp + kExitCodes);
+  programs->footer(programsHelp + kExitCodes);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);
+    ll::tools::Complain(kProgram, std::string(e.what()) + " (see --help)");
+    return kHexfwExitUsage;
   }
-  if (command == "encode") return Encode(args);
-  if (command == "decode") return Decode(args);
-  if (command == "dump") return Dump(args);
-  if (command == "programs") return Programs(args);
-  return Usage("unknown command " + command);
+  if (*encode) return Encode(in, out);
+  if (*decode) return Decode(in, out);
+  if (*dump) {
+    if (outDir.empty()) {
+      ll::tools::Complain(kProgram, "--out needs a folder (see --help)");
+      return kHexfwExitUsage;
+    }
+    return Dump(in, plain, outDir);
+  }
+  return Programs(in, plain, raw);
 }

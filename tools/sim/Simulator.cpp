@@ -272,7 +272,7 @@ void Simulator::Impl::Execute(Clock::time_point at) {
         status = kStatusBadAddress;
       }
       if (opt.refuseBlock.Matches(memory, block)) status = opt.refuseStatus;
-      if (status == kStatusWritten) {
+      if (status == kStatusWritten && !opt.forgetBlock.Matches(memory, block)) {
         std::lock_guard lock(m);
         auto& target = memory == Memory::Flash ? flash : eeprom;
         std::copy(f.data.begin(), f.data.end(), target.begin() + f.address);

@@ -52,6 +52,7 @@ struct SimOptions {
   BlockRef refuseBlock;           // that block gets refuseStatus and is not written
   std::uint8_t refuseStatus = 5;
   BlockRef silentBlock;           // that block is written but no status goes out
+  BlockRef forgetBlock;           // that block is acknowledged as written but not stored
   int slowAckMs = 0;              // extra delay before status bytes ...
   BlockRef slowAckBlock;          // ... of this block only; block < 0: of every block
   bool badReplyChecksum = false;  // CmdReadEeprom replies carry a wrong last byte

@@ -38,6 +38,7 @@ void Usage(std::ostream& out = std::cerr) {
       "  --never-answer         no bootloader\n"
       "  --refuse MEM:BLOCK[:STATUS]  non-zero status (default 5) for that block\n"
       "  --silent MEM:BLOCK     no status for that block\n"
+      "  --forget MEM:BLOCK     status 0 for that block, but its bytes are not stored\n"
       "  --slow-ack MS[@MEM:BLOCK]    extra delay before status bytes (of one block)\n"
       "  --bad-checksum         EEPROM read replies carry a wrong checksum\n"
       "  --gone-at MEM:BLOCK    the device disappears when that block arrives\n";
@@ -117,6 +118,8 @@ int main(int argc, char** argv) {
       options.refuseStatus = static_cast<std::uint8_t>(status);
     } else if (arg == "--silent") {
       if (!ParseBlock(value(), options.silentBlock)) return Usage(), 2;
+    } else if (arg == "--forget") {
+      if (!ParseBlock(value(), options.forgetBlock)) return Usage(), 2;
     } else if (arg == "--slow-ack") {
       const std::string v = value();
       const auto at = v.find('@');

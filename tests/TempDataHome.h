@@ -1,0 +1,38 @@
+#pragma once
+// Test programs must never write into the user's own data folder: the configuration operations
+// keep copies of the module's EEPROM there. Every test main points XDG_DATA_HOME at a folder of
+// its own, removed when the program ends.
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+namespace ll::test {
+
+class TempDataHome {
+ public:
+  TempDataHome() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ll-data-XXXXXX").string();
+    if (mkdtemp(pattern.data())) {
+      path_ = pattern;
+      setenv("XDG_DATA_HOME", path_.c_str(), 1);
+    } else {
+      // No safe place: the copies are then refused rather than written to the real home.
+      setenv("XDG_DATA_HOME", "/nonexistent/ll-test-data", 1);
+    }
+  }
+  ~TempDataHome() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  TempDataHome(const TempDataHome&) = delete;
+  TempDataHome& operator=(const TempDataHome&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace ll::test

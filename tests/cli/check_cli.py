@@ -1,0 +1,265 @@
+#!/usr/bin/env python3
+"""linkloader-cli end to end: the real program against linkloader-sim on a pseudo-terminal.
+
+Usage: check_cli.py PATH/TO/linkloader-cli PATH/TO/linkloader-sim REPO_ROOT
+"""
+
+import json
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+CLI = SIM = ROOT = None
+DEMO = None
+
+# A module EEPROM in which every byte differs and every option bit is set somewhere.
+KNOWN = bytearray((i * 7 + 3) & 0xFF for i in range(256))
+KNOWN[0x21], KNOWN[0x61] = 0x5A, 0xEB          # options (2),(4),(5),(7); BAG, FS2, FA, bits 0,5,6
+KNOWN[0x26], KNOWN[0x66], KNOWN[0x27], KNOWN[0x67] = 1, 9, 0, 5   # PIN 1905
+KNOWN[0x28] = 0x37                             # CAN program 37
+KNOWN[0xF0:0x100] = b"LL 4.07 TEST    "
+
+
+class Sim:
+    """linkloader-sim on a pty, reached through a symlink; the dumps are read after it stops."""
+
+    def __init__(self, tmp, *options, eeprom=KNOWN):
+        self.tmp = tmp
+        self.link = os.path.join(tmp, "port")
+        self.eeprom_dump = os.path.join(tmp, "sim-eeprom.bin")
+        self.frames = os.path.join(tmp, "sim-frames.txt")
+        source = os.path.join(tmp, "sim-eeprom-in.bin")
+        with open(source, "wb") as f:
+            f.write(bytes(eeprom))
+        self.proc = subprocess.Popen(
+            [SIM, "--link", self.link, "--eeprom-in", source, "--dump-eeprom", self.eeprom_dump,
+             "--frames", self.frames, *options],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.proc.stdout.readline()  # the device path: the link exists from here on
+        self.proc.stdout.close()
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGINT)
+            self.proc.wait(timeout=10)
+        with open(self.eeprom_dump, "rb") as f:
+            eeprom = f.read()
+        with open(self.frames) as f:
+            frames = f.read().splitlines()
+        return eeprom, frames
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
+class CliTest(unittest.TestCase):
+    def setUp(self):
+        self._tmp = tempfile.TemporaryDirectory()
+        self.tmp = self._tmp.name
+        self.data = os.path.join(self.tmp, "data")
+        self.env = dict(os.environ, XDG_DATA_HOME=self.data)
+
+    def tearDown(self):
+        self._tmp.cleanup()
+
+    def cli(self, *args, port=None):
+        command = [CLI] + (["--port", port] if port else []) + list(args)
+        return subprocess.run(command, capture_output=True, env=self.env, timeout=120)
+
+    def json_of(self, result):
+        lines = result.stdout.decode().splitlines()
+        self.assertEqual(len(lines), 1, result)
+        obj = json.loads(lines[0])
+        self.assertEqual(list(obj)[0], "ok")
+        if obj["ok"]:
+            self.assertNotIn("error", obj)
+        else:
+            self.assertEqual(set(obj) >= {"error", "message"}, True, obj)
+        return obj
+
+    def copies(self):
+        folder = os.path.join(self.data, "LinkLoader", "eeprom")
+        if not os.path.isdir(folder):
+            return []
+        return sorted(os.path.join(folder, n) for n in os.listdir(folder) if n.endswith(".eeprom"))
+
+
+class Commands(CliTest):
+    def test_version_config_read_and_backup(self):
+        with Sim(self.tmp) as sim:
+            out = self.json_of(self.cli("version", "--device-id", "--json", port=sim.link))
+            self.assertEqual(out, {"ok": True, "version": "LL 4.07 TEST", "device_id": "34:12"})
+            self.assertEqual(self.cli("version", port=sim.link).stdout, b"LL 4.07 TEST\n")
+
+            config = self.json_of(self.cli("config", "read", "--json", port=sim.link))
+            self.assertEqual(config["pin"], "1905")
+            self.assertEqual(config["can_program"], 37)
+            self.assertEqual(config["version"], "LL 4.07 TEST")
+            self.assertEqual((config["mode"], config["smart_key"], config["fs2"], config["fs1"]),
+                             ("FA", True, True, False))
+            text = self.cli("config", "read", port=sim.link).stdout.decode()
+            self.assertIn("pin = 1905\n", text)
+            self.assertIn("smart_key = 1\n", text)
+
+            backup = os.path.join(self.tmp, "backup.bin")
+            result = self.cli("eeprom", "backup", backup, port=sim.link)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            eeprom, frames = sim.stop()
+        with open(backup, "rb") as f:
+            self.assertEqual(f.read(), eeprom)
+        self.assertEqual(eeprom, bytes(KNOWN))
+        # Every completed read left a copy in the data folder, equal to the module's EEPROM.
+        copies = self.copies()
+        self.assertEqual(len(copies), 3)
+        for copy in copies:
+            with open(copy, "rb") as f:
+                self.assertEqual(f.read(), eeprom)
+
+    def test_config_set_changes_exactly_the_bits_named(self):
+        cases = [  # assignment, {offset: new byte}
+            ("smart_key=0", {0x21: 0x5A & ~0x40}),
+            ("fs2=0", {0x61: 0xEB & ~0x08}),
+            ("fs3=1", {0x61: 0xEB | 0x10}),
+            ("pin=1984", {0x26: 1, 0x66: 9, 0x27: 8, 0x67: 4}),
+            ("can_program=52", {0x28: 0x52}),
+        ]
+        for assignment, changes in cases:
+            with self.subTest(assignment=assignment), Sim(self.tmp) as sim:
+                result = self.cli("config", "set", assignment, "--json", port=sim.link)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                name, value = assignment.split("=")
+                got = self.json_of(result)[name]
+                self.assertEqual(str(int(got) if isinstance(got, bool) else got), value)
+                eeprom, frames = sim.stop()
+                expected = bytearray(KNOWN)
+                for offset, byte in changes.items():
+                    expected[offset] = byte
+                self.assertEqual(eeprom, bytes(expected))
+
+    def test_restore_writes_and_verifies(self):
+        image = bytes((i * 13 + 1) & 0xFF for i in range(256))
+        source = os.path.join(self.tmp, "image.bin")
+        with open(source, "wb") as f:
+            f.write(image)
+        with Sim(self.tmp) as sim:
+            out = self.json_of(self.cli("eeprom", "restore", source, "--json", port=sim.link))
+            self.assertTrue(out["ok"])
+            eeprom, _ = sim.stop()
+        self.assertEqual(eeprom, image)
+        # The module's previous contents were kept before they were overwritten.
+        with open(self.copies()[0], "rb") as f:
+            self.assertEqual(f.read(), bytes(KNOWN))
+
+    def test_upload_writes_the_file_like_the_window(self):
+        with Sim(self.tmp) as sim:
+            result = self.cli("upload", DEMO, port=sim.link)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertIn(b"FLASH 100%", result.stderr)  # plain progress lines off a terminal
+            _, frames = sim.stop()
+        flash = [l for l in frames if l.startswith("cmd=0 ")]
+        eeprom = [l for l in frames if l.startswith("cmd=1 ")]
+        self.assertEqual((len(flash), len(eeprom)), (2016, 16))
+        self.assertTrue(frames[-1].startswith("cmd=4 "))
+
+    def test_help_of_every_command(self):
+        for args in (["--help"], ["version", "--help"], ["upload", "--help"],
+                     ["config", "set", "--help"], ["eeprom", "restore", "--help"]):
+            with self.subTest(args=args):
+                result = self.cli(*args)
+                self.assertEqual(result.returncode, 0)
+                self.assertIn(b"linkloader-cli", result.stdout)
+        self.assertIn(b"smart_key", self.cli("config", "set", "--help").stdout)
+        self.assertIn(b"130", self.cli("--help").stdout)
+
+
+class ExitCodes(CliTest):
+    def test_usage_and_file_errors_send_nothing(self):
+        bad = os.path.join(self.tmp, "bad.hexfw")
+        with open(bad, "wb") as f:
+            f.write(b"not a firmware file\r\n")
+        short = os.path.join(self.tmp, "short.bin")
+        with open(short, "wb") as f:
+            f.write(b"\0" * 255)
+        with Sim(self.tmp) as sim:
+            cases = [
+                ("frobnicate",),
+                ("config", "set", "colour=red"),
+                ("config", "set", "pin=12"),
+                ("config", "set", "fs1=1", "fs3=1"),
+                ("upload", os.path.join(self.tmp, "missing.hexfw")),
+                ("upload", bad),
+                ("eeprom", "restore", short),
+            ]
+            for args in cases:
+                with self.subTest(args=args):
+                    out = self.json_of(self.cli(*args, "--json", port=sim.link))
+                    self.assertFalse(out["ok"])
+                    self.assertEqual(out["error"], "usage")
+            self.assertEqual(self.cli("version", port="COMX").returncode, 1)
+            _, frames = sim.stop()
+        self.assertEqual(frames, [])
+
+    def test_device_failures(self):
+        missing_port = os.path.join(self.tmp, "no-such-tty")
+        image = os.path.join(self.tmp, "image.bin")
+        with open(image, "wb") as f:
+            f.write(bytes(range(256)))
+        cases = [  # simulator options, command, exit code, error word
+            ((), ("config", "read"), 2, "port"),
+            (("--never-answer",), ("config", "read"), 3, "no_bootloader"),
+            (("--refuse", "flash:40"), ("upload", DEMO), 4, "transfer"),
+            (("--silent", "eeprom:2"), ("config", "set", "fs2=0"), 4, "transfer"),
+            (("--forget", "eeprom:3"), ("eeprom", "restore", image), 5, "verify"),
+        ]
+        for options, args, code, word in cases:
+            with self.subTest(options=options), Sim(self.tmp, *options) as sim:
+                port = missing_port if code == 2 else sim.link
+                result = self.cli(*args, "--json", port=port)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertEqual(self.json_of(result)["error"], word)
+
+    def test_ctrl_c_during_upload_restarts_the_module_and_ends_with_130(self):
+        with Sim(self.tmp, "--baud", "9600") as sim:
+            proc = subprocess.Popen([CLI, "--port", sim.link, "upload", DEMO, "--json"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env)
+            # Interrupt once the first progress line shows the FLASH phase running.
+            while b"FLASH" not in proc.stderr.readline():
+                pass
+            proc.send_signal(signal.SIGINT)
+            out, _ = proc.communicate(timeout=10)
+            self.assertEqual(proc.returncode, 130)
+            self.assertEqual(json.loads(out)["error"], "cancelled")
+            # The port was closed: the next command opens it and finds the module.
+            self.assertEqual(self.cli("version", port=sim.link).returncode, 0)
+            _, frames = sim.stop()
+        writes = [i for i, l in enumerate(frames) if l.startswith("cmd=0 ")]
+        self.assertTrue(writes and len(writes) < 2016)
+        self.assertTrue(frames[writes[-1] + 1].startswith("cmd=4 "), frames[writes[-1] + 1])
+
+    def test_repeat_programs_module_after_module_until_ctrl_c(self):
+        with Sim(self.tmp) as sim:
+            proc = subprocess.Popen([CLI, "--port", sim.link, "upload", DEMO, "--repeat"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                    env=self.env)
+            lines = [proc.stdout.readline(), proc.stdout.readline()]
+            proc.send_signal(signal.SIGINT)
+            rest, _ = proc.communicate(timeout=15)
+        self.assertRegex(lines[0], rb"^module 1: ok [0-9.]+ s\n$")
+        self.assertRegex(lines[1], rb"^module 2: ok [0-9.]+ s\n$")
+        # Ctrl-C lands between modules (0) or in the third one's transfer (130).
+        self.assertIn(proc.returncode, (0, 130), rest)
+
+
+if __name__ == "__main__":
+    CLI, SIM, ROOT = (os.path.abspath(p) for p in sys.argv[1:4])
+    DEMO = os.path.join(ROOT, "examples", "demo.hexfw")
+    unittest.main(argv=[sys.argv[0], "-v"])

@@ -1,0 +1,531 @@
+// linkloader-cli: the module from a terminal, a script or a production line. It runs the same
+// device operations as the window, with itself as their host, and turns their reports into exit
+// codes and, with --json, one JSON object on standard output.
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include "CliHost.h"
+#include "ConfigFields.h"
+#include "Terminal.h"
+#include "ToolOutput.h"
+#include "device/EepromBackup.h"
+#include "device/Link.h"
+#include "device/Operations.h"
+#include "firmware/HexLoader.h"
+#include "serial/PortErrors.h"
+#include "serial/PortNames.h"
+#include "serial/SerialPort.h"
+
+#ifndef LL_PROGRAM_VERSION
+#define LL_PROGRAM_VERSION "unknown"
+#endif
+
+namespace {
+
+using namespace ll;
+using tools::kExitCancelled;
+using tools::kExitNoBootloader;
+using tools::kExitOk;
+using tools::kExitPort;
+using tools::kExitTransfer;
+using tools::kExitUsage;
+using tools::kExitVerify;
+using json = nlohmann::ordered_json;
+
+constexpr const char* kProgram = "linkloader-cli";
+// A device path given instead of COM<n> is reached under this number.
+constexpr std::uint16_t kPathPortNumber = 1;
+constexpr int kDrainBudgetTicks = 20;  // what is still queued leaves within about a second
+constexpr int kUartFlushMs = 25;       // and the UART's last characters before the close
+
+// The window's English texts: the reports are matched against them.
+const std::array<std::string, device::kMessageSlots> kEnglish = {
+    "Cancel", "Bootloader no response", "Error loading file", "OK", "Error opening port",
+    "Error data transmission", "Waiting for bootloader...", "FLASH writing...",
+    "FLASH writing error", "No code to program", "EEPROM writing...", "EEPROM writing error",
+    "No data EEPROM to program", "Finished", "No file selected", "Program version",
+    "Reading EEPROM...", ""};
+
+// The host that a Ctrl-C reaches; the lock keeps it alive while the signal thread uses it.
+std::mutex g_hostLock;
+cli::CliHost* g_host = nullptr;
+bool g_interruptedEarly = false;
+
+struct Outcome {
+  int code = kExitOk;
+  std::string message;
+  bool reached = false;  // the bootloader answered
+};
+
+class Session {
+ public:
+  explicit Session(std::uint16_t comNumber) {
+    state.MessageTable = kEnglish;
+    state.LanguageCode = '1';
+    host.portIndex = comNumber - 1;
+    host.phaseTexts = {{kEnglish[device::MsgFlashWriting], "FLASH"},
+                       {kEnglish[device::MsgEepromWriting], "EEPROM"}};
+    port.SetWakeHook([this] { host.Wake(); });
+    host.SetTickHandler([this] { device::TimeoutTickerTimer(ctx); });
+    host.SetCancelHandler([this] { device::Cancel(ctx); });
+    std::lock_guard hold(g_hostLock);
+    g_host = &host;
+    if (g_interruptedEarly) host.Interrupt();
+  }
+  ~Session() {
+    {
+      std::lock_guard hold(g_hostLock);
+      g_host = nullptr;
+    }
+    port.SetWakeHook(nullptr);
+    try {
+      if (port.Open()) port.SetOpen(false);
+    } catch (const std::exception&) {
+    }
+  }
+
+  // The identity and configuration reads leave the port open, as the window does; a program that
+  // ends (or runs the next operation, which opens it again) lets the restart leave first.
+  void DrainAndClose() {
+    if (!port.Open()) return;
+    try {
+      if (port.OutBuffUsed() != 0) {
+        device::ArmReplyTimer(ctx, kDrainBudgetTicks);
+        while (port.OutBuffUsed() != 0 && state.TimeoutCounter > 0) host.WaitForMessages();
+      }
+      host.Pause(kUartFlushMs);
+      port.SetOpen(false);
+    } catch (const std::exception&) {
+    }
+  }
+
+  serial::TSerialPort port;
+  device::ProgramState state;
+  cli::CliHost host;
+  device::DeviceContext ctx{port, state, host};
+};
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return !prefix.empty() && text.rfind(prefix, 0) == 0;
+}
+
+// What the operation's reports mean for the exit code.
+Outcome Classify(const Session& s) {
+  Outcome o;
+  const auto& t = s.state.MessageTable;
+  bool done = false;
+  for (const std::string& r : s.host.Reports()) {
+    if (r == t[device::MsgOk]) o.reached = true;
+    if (r == t[device::MsgDone]) done = true;
+    int code = kExitOk;
+    if (r == t[device::MsgPortOpenError]) {
+      code = kExitPort;
+    } else if (r == t[device::MsgNoBootloader]) {
+      code = kExitNoBootloader;
+    } else if (r == t[device::MsgCancelled]) {
+      code = kExitCancelled;
+    } else if (r == t[device::MsgCommError] || StartsWith(r, t[device::MsgFlashWriteError]) ||
+               StartsWith(r, t[device::MsgEepromWriteError])) {
+      code = kExitTransfer;
+    } else if (r == t[device::MsgFileReadError] || r == t[device::MsgNoFileSelected] ||
+               r == t[device::MsgNoEepromData]) {
+      code = kExitUsage;
+    }
+    if (code != kExitOk && o.code == kExitOk) {
+      o.code = code;
+      o.message = r;
+    }
+  }
+  if (o.code == kExitPort) {
+    const auto info = serial::DescribePort(static_cast<std::uint16_t>(s.host.portIndex + 1));
+    o.message += " COM" + std::to_string(info.number) + " (" + info.path + ")";
+  }
+  if (o.code == kExitCancelled) {
+    o.message = o.reached ? "cancelled by Ctrl-C; the module was told to restart"
+                          : "cancelled by Ctrl-C before a bootloader answered";
+  }
+  if (o.code == kExitOk && !done) {
+    o.code = kExitTransfer;
+    o.message = "the operation ended without finishing";
+  }
+  return o;
+}
+
+using Operation = void (*)(device::DeviceContext&);
+
+Outcome Run(Session& s, Operation op, bool progress = false) {
+  if (s.host.Interrupted()) return {kExitCancelled, s.state.MessageTable[device::MsgCancelled]};
+  s.host.BeginOperation(progress);
+  Outcome o;
+  try {
+    op(s.ctx);
+    o = Classify(s);
+  } catch (const serial::ERuntimeIOError& e) {
+    o = {kExitUsage, e.what()};
+  } catch (const std::exception& e) {
+    // A serial error after the port opened (the device gone): the operation closed the port.
+    o = {kExitTransfer, e.what()};
+  }
+  // A cancelled read leaves the module in its bootloader with the port open: restart it.
+  if (o.code == kExitCancelled && o.reached && s.port.Open()) {
+    try {
+      s.host.RestartAfterCancel();
+      device::SendResetAndDrain(s.ctx);
+    } catch (const std::exception&) {
+    }
+  }
+  s.DrainAndClose();
+  return o;
+}
+
+struct Global {
+  std::string port;
+  bool json = false;
+  std::uint16_t comNumber = 0;
+};
+
+// COM<n> is the window's mapping; anything with a slash is a device path.
+bool ResolvePort(Global& g, std::string& error) {
+  static const std::regex com("^[Cc][Oo][Mm]([0-9]{1,3})$");
+  std::smatch m;
+  if (std::regex_match(g.port, m, com)) {
+    const int n = std::stoi(m[1]);
+    if (n < 1 || n > 255) {
+      error = "no port " + g.port;
+      return false;
+    }
+    g.comNumber = static_cast<std::uint16_t>(n);
+    return true;
+  }
+  if (g.port.find('/') != std::string::npos) {
+    g.comNumber = kPathPortNumber;
+    serial::SetPortPathOverride(kPathPortNumber, g.port);
+    return true;
+  }
+  error = "--port takes COM<n> or a device path, not '" + g.port + "'";
+  return false;
+}
+
+// Ends the run: the human message on standard error, the JSON object on standard output.
+int Finish(const Global& g, int code, const std::string& message, json extra = json::object()) {
+  if (code != kExitOk) tools::Complain(kProgram, tools::Escaped(message));
+  if (!g.json) return code;
+  json result = tools::ResultObject(code, message);
+  for (auto& [key, value] : extra.items()) result[key] = value;
+  std::string error;
+  if (!tools::WriteStdout(result.dump() + "\n", error)) {
+    tools::Complain(kProgram, error);
+    return code == kExitOk ? kExitUsage : code;
+  }
+  return code;
+}
+
+int FinishOutcome(const Global& g, const Outcome& o, json extra = json::object()) {
+  return Finish(g, o.code, o.message, std::move(extra));
+}
+
+// Human results on standard output.
+int Print(const Global& g, const std::string& text) {
+  if (g.json) return kExitOk;
+  std::string error;
+  if (!tools::WriteStdout(text, error)) {
+    tools::Complain(kProgram, error);
+    return kExitUsage;
+  }
+  return kExitOk;
+}
+
+std::string AfterPrefix(const std::vector<std::string>& reports, const std::string& prefix) {
+  for (const std::string& r : reports) {
+    if (StartsWith(r, prefix)) return r.substr(prefix.size());
+  }
+  return {};
+}
+
+std::string TrimRight(std::string text) {
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+int CmdVersion(const Global& g, bool deviceId) {
+  Session s(g.comNumber);
+  s.host.switches[device::Switch::DeviceID] = deviceId;
+  const Outcome o = Run(s, device::ReadVersion);
+  if (o.code != kExitOk) return FinishOutcome(g, o);
+  const std::string version =
+      TrimRight(AfterPrefix(s.host.Reports(), s.state.MessageTable[device::MsgProgramVersion] + ": "));
+  const std::string id = AfterPrefix(s.host.Reports(), "Device ID: ");
+  json extra = {{"version", version}};
+  std::string text = version + "\n";
+  if (deviceId) {
+    extra["device_id"] = id;
+    text += id + "\n";
+  }
+  if (const int printed = Print(g, text); printed != kExitOk) return printed;
+  return Finish(g, kExitOk, "", extra);
+}
+
+struct UploadArgs {
+  std::string file;
+  bool plain = false;
+  bool noEeprom = false;
+  bool allMemory = false;
+  bool fileSize = false;
+  bool repeat = false;
+};
+
+int CmdUpload(const Global& g, const UploadArgs& a) {
+  // The file is checked before the port is touched, with the loader's own words for what is
+  // wrong with it.
+  firmware::Images images;
+  const firmware::LoadResult loaded = firmware::LoadFirmwareFile(a.file, !a.plain, images);
+  if (!loaded.ok) {
+    // Open and read failures name the file already; a refused line does not.
+    const bool namesLine = loaded.failure == firmware::LoadFailure::BadLine;
+    return Finish(g, kExitUsage, namesLine ? a.file + ": " + loaded.message : loaded.message);
+  }
+
+  Session s(g.comNumber);
+  s.host.switches[device::Switch::DecodeON] = !a.plain;
+  s.host.switches[device::Switch::EEPROM] = !a.noEeprom;
+  s.host.switches[device::Switch::All_memory] = !a.fileSize;
+  s.state.SelectedFileName = a.file;
+
+  if (!a.repeat) {
+    const Outcome o = Run(s, device::UploadFirmware, /*progress=*/true);
+    return FinishOutcome(g, o, {{"file", a.file}});
+  }
+
+  // A production line: one module after another until Ctrl-C between modules.
+  json modules = json::array();
+  int firstFailure = kExitOk;
+  std::string firstMessage;
+  for (int number = 1;;) {
+    if (s.host.Interrupted()) break;
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome o = Run(s, device::UploadFirmware, /*progress=*/true);
+    if (o.code == kExitNoBootloader) continue;  // no module yet: keep searching
+    if (o.code == kExitCancelled && !o.reached) break;  // Ctrl-C while waiting for a module
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    char line[64];
+    std::snprintf(line, sizeof line, "module %d: ", number);
+    std::string text = line;
+    if (o.code == kExitOk) {
+      std::snprintf(line, sizeof line, "ok %.1f s\n", seconds);
+      text += line;
+    } else {
+      text += std::string("failed (") + tools::ErrorWord(o.code) + "): " +
+              tools::Escaped(o.message) + "\n";
+    }
+    if (const int printed = Print(g, text); printed != kExitOk) return printed;
+    modules.push_back({{"module", number}, {"ok", o.code == kExitOk}, {"seconds", seconds}});
+    if (o.code != kExitOk) {
+      modules.back()["error"] = tools::ErrorWord(o.code);
+      modules.back()["message"] = o.message;
+      if (firstFailure == kExitOk) {
+        firstFailure = o.code;
+        firstMessage = "module " + std::to_string(number) + ": " + o.message;
+      }
+    }
+    if (o.code == kExitCancelled) return Finish(g, kExitCancelled, o.message, {{"modules", modules}});
+    ++number;
+  }
+  return Finish(g, firstFailure, firstMessage, {{"file", a.file}, {"modules", modules}});
+}
+
+json ConfigJson(const device::EepromBytes& image) {
+  return cli::ConfigObject(image);
+}
+
+int CmdConfigRead(const Global& g) {
+  Session s(g.comNumber);
+  const Outcome o = Run(s, device::ReadConfiguration);
+  if (o.code != kExitOk) return FinishOutcome(g, o);
+  const auto& image = s.state.images.EepromImage;
+  if (const int printed = Print(g, cli::ConfigLines(image)); printed != kExitOk) return printed;
+  return Finish(g, kExitOk, "", ConfigJson(image));
+}
+
+int CmdConfigSet(const Global& g, const std::vector<std::string>& words) {
+  std::vector<cli::Assignment> assignments;
+  std::string error;
+  if (!cli::ParseAssignments(words, assignments, error)) return Finish(g, kExitUsage, error);
+  Session s(g.comNumber);
+  // The write only ever sends what this run read from the module, with the named bits changed.
+  Outcome o = Run(s, device::ReadConfiguration);
+  if (o.code != kExitOk) return FinishOutcome(g, o);
+  const device::EepromBytes before = s.state.images.EepromImage;
+  cli::ApplyAssignments(assignments, s.state.images.EepromImage);
+  const json oldValues = cli::ConfigObject(before);
+  const json newValues = cli::ConfigObject(s.state.images.EepromImage);
+  for (auto it = newValues.cbegin(); it != newValues.cend(); ++it) {
+    if (oldValues[it.key()] != it.value()) {
+      s.host.Say("changing " + it.key() + ": " + oldValues[it.key()].dump() + " -> " +
+                 it.value().dump());
+    }
+  }
+  o = Run(s, device::WriteEepromImage);
+  if (o.code != kExitOk) return FinishOutcome(g, o);
+  const auto& image = s.state.images.EepromImage;
+  if (const int printed = Print(g, cli::ConfigLines(image)); printed != kExitOk) return printed;
+  return Finish(g, kExitOk, "", ConfigJson(image));
+}
+
+std::string ImageBytes(const device::EepromBytes& image) {
+  return {reinterpret_cast<const char*>(image.data()), image.size()};
+}
+
+int CmdEepromBackup(const Global& g, const std::string& file) {
+  Session s(g.comNumber);
+  const Outcome o = Run(s, device::ReadConfiguration);
+  if (o.code != kExitOk) return FinishOutcome(g, o);
+  const auto& image = s.state.images.EepromImage;
+  std::string error;
+  if (!tools::WriteOutput(file, ImageBytes(image), error)) {
+    if (!s.host.lastCopy.empty()) error += "; the copy kept in " + s.host.lastCopy + " has it";
+    return Finish(g, kExitUsage, error);
+  }
+  return Finish(g, kExitOk, "",
+                {{"file", file}, {"copy", s.host.lastCopy}, {"version", device::VersionTextOf(image)}});
+}
+
+int CmdEepromRestore(const Global& g, const std::string& file) {
+  device::EepromBytes wanted{};
+  std::string error;
+  if (!device::ReadEepromImageFile(file, wanted, error)) return Finish(g, kExitUsage, error);
+  Session s(g.comNumber);
+  // Read first: what the module holds now is kept by the safety net before it is overwritten.
+  Outcome o = Run(s, device::ReadConfiguration);
+  if (o.code != kExitOk) return FinishOutcome(g, o);
+  if (!device::RestoreEepromImage(file, s.state, error)) return Finish(g, kExitUsage, error);
+  if (s.state.images.EepromImage != wanted) {
+    return Finish(g, kExitUsage, file + " changed while it was being restored");
+  }
+  o = Run(s, device::WriteEepromImage);
+  if (o.code != kExitOk) return FinishOutcome(g, o);
+  s.host.Say("Verifying...");
+  o = Run(s, device::ReadConfiguration);
+  if (o.code != kExitOk) return FinishOutcome(g, o);
+  const auto& read = s.state.images.EepromImage;
+  std::string differ;
+  int count = 0;
+  for (std::size_t i = 0; i < read.size(); ++i) {
+    if (read[i] == wanted[i]) continue;
+    if (++count <= 8) {
+      char text[40];
+      std::snprintf(text, sizeof text, "%s0x%02zX (%02X, not %02X)", differ.empty() ? "" : ", ",
+                    i, read[i], wanted[i]);
+      differ += text;
+    }
+  }
+  if (count > 0) {
+    return Finish(g, kExitVerify,
+                  "the module's EEPROM differs from " + file + " in " + std::to_string(count) +
+                      " byte(s): " + differ + (count > 8 ? ", ..." : ""),
+                  {{"differences", count}});
+  }
+  s.host.Say("Verified: the module holds " + file);
+  return Finish(g, kExitOk, "", {{"file", file}, {"version", device::VersionTextOf(read)}});
+}
+
+constexpr const char* kExitCodesHelp =
+    "Exit codes:\n"
+    "  0    done\n"
+    "  1    usage or file error (nothing sent)\n"
+    "  2    the port could not be opened\n"
+    "  3    no bootloader answered\n"
+    "  4    the module refused a block, or the line failed during a transfer\n"
+    "  5    what was read back differs from what was written\n"
+    "  130  cancelled by Ctrl-C (the port closed, the module restarted when it was reached)\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  cli::WatchInterrupts([] {
+    std::lock_guard hold(g_hostLock);
+    if (g_host) {
+      g_host->Interrupt();
+    } else {
+      g_interruptedEarly = true;  // the next session starts cancelled
+    }
+  });
+
+  Global g;
+  CLI::App app{"Reads and programs the module over its serial bootloader.", kProgram};
+  app.set_version_flag("--version", std::string(kProgram) + " " + LL_PROGRAM_VERSION);
+  app.footer(kExitCodesHelp);
+  app.require_subcommand(1);
+  app.fallthrough();
+  app.add_option("-p,--port", g.port, "COM<n> (as in the window) or a device path")
+      ->required();
+  app.add_flag("--json", g.json,
+               "print one JSON object on standard output at the end; human text on standard "
+               "error");
+
+  bool deviceId = false;
+  auto* version = app.add_subcommand("version", "print the module's program version text");
+  version->add_flag("--device-id", deviceId, "also read and print the device identity");
+
+  UploadArgs up;
+  auto* upload = app.add_subcommand("upload", "write a firmware file into the module");
+  upload->add_option("FILE", up.file, "the firmware file (.hexfw unless --plain)")->required();
+  upload->add_flag("--plain", up.plain, "FILE is plain Intel HEX");
+  upload->add_flag("--no-eeprom", up.noEeprom, "leave the module's EEPROM alone");
+  auto* all = upload->add_flag("--all-memory", up.allMemory,
+                               "write the whole FLASH and EEPROM (the default)");
+  auto* size = upload->add_flag("--file-size", up.fileSize,
+                                "write only up to the highest address the file sets");
+  all->excludes(size);
+  upload->add_flag("--repeat", up.repeat,
+                   "after each module wait for the next one; Ctrl-C ends between modules");
+
+  auto* config = app.add_subcommand("config", "the module's working parameters");
+  config->require_subcommand(1);
+  config->add_subcommand("read", "print the parameters, one 'name = value' per line");
+  std::vector<std::string> words;
+  auto* set = config->add_subcommand("set", "read the module, change what is named, write it back");
+  set->add_option("NAME=VALUE", words, "parameters to change")->required();
+  set->footer("Names:\n" + cli::ConfigNamesHelp());
+
+  std::string file;
+  auto* eeprom = app.add_subcommand("eeprom", "the module's whole 256-byte EEPROM");
+  eeprom->require_subcommand(1);
+  eeprom->add_subcommand("backup", "write the EEPROM to FILE ('-': standard output)")
+      ->add_option("FILE", file, "")->required();
+  eeprom->add_subcommand("restore", "write FILE back into the EEPROM and read it again to verify")
+      ->add_option("FILE", file, "a 256-byte image, e.g. one of the kept copies")->required();
+  for (CLI::App* sub : {version, upload, config, eeprom}) sub->fallthrough();
+  for (CLI::App* sub : config->get_subcommands({})) sub->fallthrough();
+  for (CLI::App* sub : eeprom->get_subcommands({})) sub->fallthrough();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);
+    g.json = std::any_of(argv + 1, argv + argc, [](const char* a) { return std::string(a) == "--json"; });
+    return Finish(g, kExitUsage, std::string(e.what()) + " (see --help)");
+  }
+
+  std::string error;
+  if (!ResolvePort(g, error)) return Finish(g, kExitUsage, error);
+
+  if (*version) return CmdVersion(g, deviceId);
+  if (*upload) return CmdUpload(g, up);
+  if (config->got_subcommand("read")) return CmdConfigRead(g);
+  if (config->got_subcommand("set")) return CmdConfigSet(g, words);
+  if (eeprom->got_subcommand("backup")) return CmdEepromBackup(g, file);
+  if (eeprom->got_subcommand("restore")) return CmdEepromRestore(g, file);
+  return Finish(g, kExitUsage, "no command (see --help)");
+}

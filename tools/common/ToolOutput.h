@@ -1,0 +1,73 @@
+#pragma once
+// Conventions shared by LinkLoader's command-line programs: exit codes, how messages look, the
+// --json result object, and writing output files without harming what is already there.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace ll::tools {
+
+// linkloader-cli's exit codes; each failure also has a stable word for --json ("error").
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitUsage = 1,         // usage or file error; nothing was sent
+  kExitPort = 2,          // the port could not be opened
+  kExitNoBootloader = 3,  // no bootloader answered
+  kExitTransfer = 4,      // a block refused, or the line failed during a transfer
+  kExitVerify = 5,        // what was read back differs from what was written
+  kExitCancelled = 130,   // Ctrl-C
+};
+// linkloader-hexfw predates the device codes: 1 a file it could not read or write, 2 usage.
+inline constexpr int kHexfwExitFailed = 1;
+inline constexpr int kHexfwExitUsage = 2;
+
+const char* ErrorWord(int exitCode);  // "usage", "port", "no_bootloader", ...
+
+// Bytes of a file or device shown in a message: control bytes and DEL become \xHH, so a
+// message can never move the cursor, clear the screen or split a log line.
+std::string Escaped(std::string_view text);
+
+// "PROGRAM: message" on standard error, one line.
+void Complain(std::string_view program, std::string_view message);
+
+// The --json result: one object on standard output at the end of the run.
+nlohmann::ordered_json ResultObject(int exitCode, const std::string& message);
+
+// Writes everything to standard output and flushes; false (with errno's text in `error`) when
+// the output is gone (a closed pipe, a full disk).
+bool WriteStdout(std::string_view data, std::string& error);
+
+// An output file written whole or not at all, without changing what the target is:
+// - "-" is standard output;
+// - a regular file (or a new one) is replaced atomically through a file beside it, keeping the
+//   existing file's permissions (and owner, where allowed);
+// - a symbolic link is followed: the file it points to is written, the link stays;
+// - a device node or FIFO is opened and written directly, never replaced by a file;
+// - a folder or socket is refused.
+// Several files staged together are put in place together: all of them, or none (a failure
+// while putting them in place restores the ones already replaced).
+class OutputSet {
+ public:
+  OutputSet() = default;
+  ~OutputSet();
+  OutputSet(const OutputSet&) = delete;
+  OutputSet& operator=(const OutputSet&) = delete;
+
+  // Checks the target and stages the data; false with `error` set when the target is refused
+  // or the staging fails. Nothing visible changes until Commit.
+  bool Stage(const std::string& target, std::string data, std::string& error);
+  bool Commit(std::string& error);
+
+ private:
+  struct Entry;
+  std::vector<Entry*> entries_;
+  void Discard();
+};
+
+// One file: Stage + Commit.
+bool WriteOutput(const std::string& target, std::string data, std::string& error);
+
+}  // namespace ll::tools
