@@ -19,16 +19,13 @@ if(NOT LL_CHANGELOG_TOP MATCHES "^linkloader \\(${PROJECT_VERSION}\\) "
                       "${PROJECT_VERSION}")
 endif()
 
-# Every program the build makes is installed; linkloader-cli joins when its folder builds it.
+# Each program's own folder installs it; these are the ones the package lists.
 set(LL_PROGRAMS)
 foreach(program IN ITEMS linkloader linkloader-hexfw linkloader-sim linkloader-cli)
   if(TARGET ${program})
     list(APPEND LL_PROGRAMS ${program})
   endif()
 endforeach()
-if(TARGET linkloader-cli)
-  install(TARGETS linkloader-cli RUNTIME DESTINATION bin)
-endif()
 
 # Debian wants manual pages and the changelog compressed, without a time stamp in the gzip
 # header, so that the package is the same on every build.
