@@ -11,10 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "AtomicFile.h"
 #include "firmware/Cp1250.h"
 #include "firmware/HexLoader.h"
 #include "firmware/Images.h"
@@ -76,48 +73,6 @@ int Fail(const std::string& message) {
 int Usage(const std::string& message) {
   std::cerr << kProgram << ": " << message << '\n' << kUsage;
   return kExitUsage;
-}
-
-// Writes `data` to `path` through a temporary file in the same folder that is renamed over
-// `path` only when everything was written, so a failure never leaves a partial file.
-bool WriteFileAtomically(const fs::path& path, std::string_view data, std::string& error) {
-  const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-  std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0) {
-    error = "cannot create a file in " + folder.string() + ": " + std::strerror(errno);
-    return false;
-  }
-  const std::string tempName(name.data());
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = "cannot write " + path.string() + ": " + std::strerror(errno);
-      ::close(fd);
-      ::unlink(tempName.c_str());
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  // mkstemp makes the file private; give it the permissions an ordinary new file gets.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  if (::close(fd) != 0) {
-    error = "cannot write " + path.string() + ": " + std::strerror(errno);
-    ::unlink(tempName.c_str());
-    return false;
-  }
-  if (::rename(tempName.c_str(), path.c_str()) != 0) {
-    error = "cannot create " + path.string() + ": " + std::strerror(errno);
-    ::unlink(tempName.c_str());
-    return false;
-  }
-  return true;
 }
 
 bool WantsHelp(const std::vector<std::string>& args) {
