@@ -7,6 +7,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-intelhex
   xvfb imagemagick xdotool fonts-dejavu-core util-linux
+  # Windows cross build (windows-cross preset): compiler, GoogleTest sources, Wine for the tests
+  mingw-w64 googletest wine
 )
 missing=()
 for p in "${packages[@]}"; do

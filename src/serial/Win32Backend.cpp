@@ -202,6 +202,7 @@ void TWin32Thread::ResetOverlapped() {
   HANDLE event = ov_.hEvent;
   ov_ = OVERLAPPED{};
   ov_.hEvent = event;
+  ::ResetEvent(event);
 }
 
 void TWin32Thread::CancelPending() {
@@ -512,6 +513,14 @@ intptr_t TWin32Dispatcher::OpenCom(const std::string& name) {
   if (h == INVALID_HANDLE_VALUE) return Fail(::GetLastError());
   h_ = h;
   pendingLineErrors_ = 0;
+  // Settings equal to the wanted ones are never written again, so a driver that starts with
+  // abort-on-error would keep it: one framing error would then fail every later read and write.
+  DCB d{};
+  d.DCBlength = sizeof d;
+  if (::GetCommState(h, &d) && d.fAbortOnError) {
+    d.fAbortOnError = 0;
+    ::SetCommState(h, &d);
+  }
   return reinterpret_cast<intptr_t>(h);
 }
 
