@@ -170,7 +170,7 @@ TLineSettings SettingsFromDcb(const DCB& d) {
 // ---- TWinEvent ------------------------------------------------------------------------------
 TWinEvent::TWinEvent(bool manualReset)
     : h_(::CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr)) {
-  if (h_ == nullptr) throw std::runtime_error("CreateEvent: " + OsErrorText(::GetLastError()));
+  if (h_ == nullptr) throw std::runtime_error("CreateEvent: " + MapOsError(::GetLastError()).text);
 }
 
 TWinEvent::~TWinEvent() { ::CloseHandle(h_); }
@@ -189,7 +189,7 @@ void TDispatcherThread::Join() {
 TWin32Thread::TWin32Thread(TWin32Dispatcher& d) : TDispatcherThread(d) {
   ov_.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (ov_.hEvent == nullptr) {
-    throw std::runtime_error("CreateEvent: " + OsErrorText(::GetLastError()));
+    throw std::runtime_error("CreateEvent: " + MapOsError(::GetLastError()).text);
   }
 }
 
@@ -237,7 +237,7 @@ void TReadThread::Execute() {
   std::string osText;
   auto fail = [&](DWORD error) {
     result = ecDeviceRead;
-    osText = OsErrorText(static_cast<int>(error));
+    osText = MapOsError(error).text;
     d_.RequestStop();
   };
   // A read returns at once with whatever the driver holds; the thread waits on events instead.
@@ -260,7 +260,7 @@ void TReadThread::Execute() {
           block = std::make_unique<TDataBuffer>(kReadBlockSize);
         } catch (const std::bad_alloc&) {
           result = ecThreadNoMemory;
-          osText = OsErrorText(ERROR_NOT_ENOUGH_MEMORY);
+          osText = MapOsError(ERROR_NOT_ENOUGH_MEMORY).text;
           d_.RequestStop();
           done = true;
           break;
@@ -328,7 +328,7 @@ void TStatusThread::Execute() {
     }
     if (error != ERROR_SUCCESS) {
       result = ecDeviceRead;
-      osText = OsErrorText(static_cast<int>(error));
+      osText = MapOsError(error).text;
       d_.RequestStop();
       break;
     }
@@ -338,7 +338,7 @@ void TStatusThread::Execute() {
         d_.receiveQueue_.Push(std::make_unique<TStatusBuffer>(events));
       } catch (const std::bad_alloc&) {
         result = ecThreadNoMemory;
-        osText = OsErrorText(ERROR_NOT_ENOUGH_MEMORY);
+        osText = MapOsError(ERROR_NOT_ENOUGH_MEMORY).text;
         d_.RequestStop();
         break;
       }
@@ -409,7 +409,7 @@ void TWriteThread::Execute() {
       }
     } else if (w == WAIT_FAILED) {
       result = ecDeviceWrite;
-      osText = OsErrorText(static_cast<int>(::GetLastError()));
+      osText = MapOsError(::GetLastError()).text;
       d_.RequestStop();
       break;
     }
@@ -466,7 +466,7 @@ TWriteThread::TSendEnd TWriteThread::Send(std::string& osText) {
         return TSendEnd::Closed;
       }
       if (error != ERROR_SUCCESS || written == 0) {
-        osText = error != ERROR_SUCCESS ? OsErrorText(static_cast<int>(error))
+        osText = error != ERROR_SUCCESS ? MapOsError(error).text
                                         : "Device write returned nothing";
         d_.inFlight_ = 0;
         return TSendEnd::Failed;
@@ -535,7 +535,7 @@ int32_t TWin32Dispatcher::CloseCom() {
 bool TWin32Dispatcher::SetupCom(uint16_t inSize, uint16_t outSize) {
   if (h_ != INVALID_HANDLE_VALUE && ::SetupComm(h_, inSize, outSize)) return true;
   // The open fails with a general code; the system's words say why (not a serial device...).
-  lastOsErrorText_ = OsErrorText(static_cast<int>(::GetLastError()));
+  lastOsErrorText_ = MapOsError(::GetLastError()).text;
   return false;
 }
 
@@ -592,7 +592,7 @@ int32_t TWin32Dispatcher::GetComState(TLineSettings& s) {
   DCB d{};
   d.DCBlength = sizeof d;
   if (h_ == INVALID_HANDLE_VALUE || !::GetCommState(h_, &d)) {
-    lastOsErrorText_ = OsErrorText(static_cast<int>(::GetLastError()));
+    lastOsErrorText_ = MapOsError(::GetLastError()).text;
     return -1;
   }
   {

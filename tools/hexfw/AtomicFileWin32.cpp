@@ -40,7 +40,11 @@ bool WriteFileAtomically(const fs::path& path, std::string_view data, std::strin
   DWORD failure = ERROR_SUCCESS;
   // CREATE_NEW fails on a name in use, so the temporary file is never someone else's.
   for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
-    temp = folder / ("." + path.filename().string() + "." + std::to_string(names() % 1000000));
+    std::string name(1, '.');
+    name += path.filename().string();
+    name += '.';
+    name += std::to_string(names() % 1000000);
+    temp = folder / name;
     h = ::CreateFileW(temp.wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                       FILE_ATTRIBUTE_NORMAL, nullptr);
     failure = h == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;

@@ -77,6 +77,10 @@ TEST(OsErrorText, IsTheSystemsMessageOrSaysWhichNumber) {
   EXPECT_EQ(OsErrorText(ERROR_FILE_NOT_FOUND), CleanOsText(AnsiMessage(ERROR_FILE_NOT_FOUND)));
   // A number the system has no message for still names itself.
   EXPECT_EQ(OsErrorText(0x2FFFFFFF), "System error " + std::to_string(0x2FFFFFFF));
+  // A failure that left no error code is not reported with the words for success.
+  const TOsError none = MapOsError(ERROR_SUCCESS);
+  EXPECT_EQ(none.code, ecGeneralFailure);
+  EXPECT_EQ(none.text, "System error without a code");
 }
 
 // Line settings with every flag the dispatcher may set, and the driver record they must give.
