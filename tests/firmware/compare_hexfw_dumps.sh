@@ -56,5 +56,13 @@ for f in *.hex *.hexfw; do
   done
   compared=$((compared + 1))
 done
+# Images written over those of another file replace them whole.
+"$wine_run" "$windows" dump demo.hexfw --out windows-basic.hex >/dev/null
+for image in flash.bin eeprom.bin config.bin; do
+  if ! cmp -s "linux-demo.hexfw/$image" "windows-basic.hex/$image"; then
+    echo "DIFFERENT $image after writing over older images"
+    failures=$((failures + 1))
+  fi
+done
 echo "linkloader-hexfw dump, Linux against Windows under Wine: $compared files, $failures differences"
 [ "$compared" -ge 10 ] && [ "$failures" -eq 0 ]
