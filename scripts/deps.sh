@@ -10,6 +10,8 @@ packages=(
   xvfb imagemagick xdotool fonts-dejavu-core util-linux
   # the Debian package and its check (scripts/package.sh, tests/package)
   dpkg-dev file lintian desktop-file-utils appstream
+  # Windows cross build (windows-cross preset): compiler, GoogleTest sources, Wine for the tests
+  mingw-w64 googletest wine
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -3,13 +3,15 @@
 #   release  - every test, benchmarks built (not run)
 #   asan     - every test under AddressSanitizer and UndefinedBehaviorSanitizer
 #   tsan     - the threaded tests (serial, simulator, device link) under ThreadSanitizer
+#   windows-cross - the Windows build below the window (mingw-w64); its tests run under Wine, and
+#              linkloader-hexfw.exe's dumps are compared with the Linux build's
 # and, with release, builds the Debian package and checks it (tests/package/check_package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
-presets=(release asan tsan)
+presets=(release asan tsan windows-cross)
 [ $# -gt 0 ] && presets=("$@")
 for p in "${presets[@]}"; do
   echo "=== build: $p"
@@ -26,6 +28,12 @@ for p in "${presets[@]}"; do
     run=(setarch "$(uname -m)" -R)
   fi
   "${run[@]}" ctest --preset "$p" -j "$jobs" --timeout 600 || status=1
+  if [ "$p" = windows-cross ]; then
+    cmake --preset release >/dev/null
+    cmake --build --preset release --target linkloader-hexfw -j "$jobs" >/dev/null
+    tests/firmware/compare_hexfw_dumps.sh build/release/tools/hexfw/linkloader-hexfw \
+      build/windows-cross/tools/hexfw/linkloader-hexfw.exe . || status=1
+  fi
 done
 # The Debian package, made from the release folder built above, unpacked and checked.
 if [[ " ${presets[*]} " == *" release "* ]]; then

@@ -394,7 +394,7 @@ int32_t TLinuxDispatcher::Fail(int error) {
   return e.code;
 }
 
-int TLinuxDispatcher::OpenCom(const std::string& name) {
+intptr_t TLinuxDispatcher::OpenCom(const std::string& name) {
   const uint16_t n = PortNumberOfName(name);
   const std::string path = n ? PortPath(n) : name;
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -149,7 +149,7 @@ class TLinuxDispatcher : public TPortDispatcher {
   bool SetupCom(uint16_t inSize, uint16_t outSize) override;
   void StartDispatcher() override;
   void StopDispatcher() override;
-  int OpenCom(const std::string& name) override;
+  intptr_t OpenCom(const std::string& name) override;
   int32_t CloseCom() override;
   int32_t ReadModemStatus(uint8_t& upperNibble) override;
   uint32_t InFlightBytes() override { return inFlight_.load(); }

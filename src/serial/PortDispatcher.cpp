@@ -100,8 +100,8 @@ int32_t TPortDispatcher::OpenDevice(int32_t baud, uint32_t control, uint16_t out
   inSize_ = inSize;
   outSize_ = outSize == 0 ? 1 : outSize;
 
-  const int h = OpenCom(deviceName_);
-  if (h < 0) return h;  // already a mapped code with lastOsErrorText_ set
+  const intptr_t h = OpenCom(deviceName_);
+  if (h < 0) return static_cast<int32_t>(h);  // already a mapped code with lastOsErrorText_ set
   deviceHandle_ = h;
 
   if (!SetupCom(inSize, outSize)) {

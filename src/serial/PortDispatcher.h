@@ -312,7 +312,8 @@ class TPortDispatcher {
   virtual void StopDispatcher() = 0;                                  // slot 12
   virtual uint32_t OutBufUsed();                                      // slot 13
   virtual uint32_t InQueueFirstUnread() { return receiveQueue_.FirstBlockUnread(); }  // slot 14
-  virtual int OpenCom(const std::string& name) = 0;                   // slot 15
+  // The device's handle (wide enough for any OS's handle), or a mapped negative code.
+  virtual intptr_t OpenCom(const std::string& name) = 0;              // slot 15
   virtual int32_t CloseCom() = 0;                                     // slot 16
   virtual int32_t ReadModemStatus(uint8_t& upperNibble) = 0;          // current CTS/DSR/RI/DCD
 
@@ -331,7 +332,7 @@ class TPortDispatcher {
 
   TDispatcherOwner* owner_;
   std::string deviceName_;
-  int deviceHandle_ = -1;
+  intptr_t deviceHandle_ = -1;
   std::string lastOsErrorText_;
   TIOQueue receiveQueue_;
   TIOQueue logQueue_;

@@ -146,17 +146,14 @@ const char* ErrorText(int32_t code) {
 std::size_t ErrorTextRowCount() { return std::size(kErrorTextTable); }
 const TErrorTextRow& ErrorTextRowAt(std::size_t index) { return kErrorTextTable[index]; }
 
-std::string OsErrorText(int error) {
-  char buf[256];
-  buf[0] = '\0';
-  // The GNU strerror_r may return a static string instead of filling the buffer.
-  const char* text = strerror_r(error, buf, sizeof buf);
+std::string CleanOsText(std::string_view raw) {
   std::string out;
-  for (const char* p = text; p && *p; ++p) {
-    char c = static_cast<unsigned char>(*p) < 32 || *p == 127 ? ' ' : *p;
-    if (c == ' ' && !out.empty() && out.back() == ' ') continue;
+  for (const char ch : raw) {
+    const char c = static_cast<unsigned char>(ch) < 32 || ch == 127 ? ' ' : ch;
+    if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
     out.push_back(c);
   }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
   return out;
 }
 

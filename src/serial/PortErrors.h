@@ -85,8 +85,12 @@ std::size_t ErrorTextRowCount();
 const TErrorTextRow& ErrorTextRowAt(std::size_t index);
 
 // The operating system's message for an error number, control characters replaced by a blank and
-// double blanks reduced to one.
+// double blanks reduced to one. Defined by the back end of the operating system (errno values on
+// Linux, system error codes on Windows).
 std::string OsErrorText(int error);
+// A system message made fit for one line: control characters become blanks, runs of blanks one,
+// no blank at either end.
+std::string CleanOsText(std::string_view raw);
 
 // Message used for codes that have no class of their own.
 inline constexpr std::string_view kGenericErrorMessage = "Serial port error";

@@ -1,11 +1,10 @@
 #pragma once
 // Temporary files for the firmware tests, removed when the test ends.
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <string_view>
 
@@ -14,9 +13,15 @@ namespace ll::firmware::test {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ll-fw-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
+    // create_directory reports whether it made the folder, so a name in use is never shared.
+    std::random_device seed;
+    std::mt19937_64 names(seed());
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      path_ = base / ("ll-fw-" + std::to_string(names()));
+      if (std::filesystem::create_directory(path_)) return;
+    }
+    std::abort();
   }
   ~TempDir() {
     std::error_code ec;
