@@ -52,6 +52,10 @@ void TimeoutTickerTimer(DeviceContext& ctx) {
 
 bool OpenLink(DeviceContext& ctx, const LinkProfile& profile) {
   try {
+    // A read leaves the port open, and the adapter behind it may have been unplugged and plugged
+    // in since: the old handle would write into a dead device. Every operation starts on the
+    // device opened afresh.
+    if (ctx.port.Open()) ctx.port.SetOpen(false);
     ctx.port.SetComNumber(static_cast<std::uint16_t>(ctx.host.PortIndex() + 1));
     ctx.port.SetBaud(kLinkBaud);
     ctx.port.SetOpen(true);
