@@ -115,7 +115,6 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
   state.MessageTable[ll::device::MsgBrandWebAddress] = BrandVariantFor('0')->webAddress;
 
   setObjectName("frmMain");
-  setAccessibleName("Main window");
   setAccessibleDescription("frmMain");
   setWindowTitle("Velmaro - Bootloader");
   setWindowIcon(WindowIcon());

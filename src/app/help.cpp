@@ -14,7 +14,6 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window) {
   f.setFamilies({"Tahoma", "Nimbus Sans", "DejaVu Sans", "Sans Serif"});
   f.setPointSize(8);
   setFont(f);
-  setAccessibleName("Program list");
   setAccessibleDescription("Form1");
 
   Memo1 = new QPlainTextEdit(this);

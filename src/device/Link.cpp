@@ -4,6 +4,7 @@
 #include <exception>
 #include <random>
 
+#include "serial/PortNames.h"
 #include "serial/SerialPort.h"
 
 namespace ll::device {
@@ -70,6 +71,9 @@ bool OpenLink(DeviceContext& ctx, const LinkProfile& profile) {
     return true;
   } catch (const std::exception&) {
     ReportLine(ctx, profile, Text(ctx, MsgPortOpenError));
+    // The reason is about this machine (a device path, a group, another program), not about the
+    // module, so it stays in the words the system itself uses.
+    ctx.host.Log(serial::ExplainOpenFailure(static_cast<std::uint16_t>(ctx.host.PortIndex() + 1)));
     return false;
   }
 }

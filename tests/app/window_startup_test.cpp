@@ -212,6 +212,21 @@ TEST_F(WindowTest, EveryControlIsNamedForAssistiveTechnology) {
   EXPECT_EQ(iface->text(QAccessible::Name), "Otwórz plik");
 }
 
+// A screen reader announces a top-level window by its accessible name; a fixed name would hide
+// the title ("LINK LOADER", "CAN program list") that a sighted user reads.
+TEST_F(WindowTest, TopLevelWindowsAreAnnouncedByTheirTitles) {
+  QWidget* windows[] = {&win(), win().Form1()};
+  for (QWidget* window : windows) {
+    ASSERT_NE(window, nullptr);
+    window->setWindowTitle(window->windowTitle() + " now");  // the name follows a title change
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(window);
+    ASSERT_NE(iface, nullptr);
+    EXPECT_FALSE(window->windowTitle().isEmpty());
+    EXPECT_EQ(iface->text(QAccessible::Name), window->windowTitle())
+        << window->objectName().toStdString();
+  }
+}
+
 TEST_F(WindowTest, OpenFileUsesTheFilterOfTheDecodeSwitchAndRecordsTheChoice) {
   auto& w = win();
   QTemporaryDir dir;

@@ -205,7 +205,9 @@ TEST(ConfigWrite, PortThatCannotOpenIsReportedInLogAndEdit3) {
 
   device::WriteConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Error opening port"}));
+  EXPECT_EQ(rig.host.log,
+            (std::vector<std::string>{"Error opening port",
+                                      "COM9: /nonexistent/linkloader-port does not exist; plug in the adapter or choose another port"}));
   EXPECT_EQ(rig.host.edit3, "Error opening port");
   EXPECT_TRUE(rig.sim.Received().empty());
 }
