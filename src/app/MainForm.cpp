@@ -17,6 +17,7 @@
 #include "app/Art.h"
 #include "app/Brands.h"
 #include "app/Languages.h"
+#include "app/PortList.h"
 #include "app/PortPrompt.h"
 #include "firmware/Cp1250.h"
 #include "firmware/ProgramList.h"
@@ -194,10 +195,12 @@ void TfrmMain::BuildProgrammingPage() {
   Button1 = Place(new QPushButton(GroupBox3), "Button1", QRect(10, 116, 85, 25));
 
   GroupBox1 = Place(new QGroupBox(page), "GroupBox1", QRect(4, 100, 81, 56));
-  cbPort = Place(new QComboBox(GroupBox1), "cbPort", QRect(8, 24, 65, 21), "Serial port");
+  auto* portList = new PortList(GroupBox1);
+  cbPort = Place(portList, "cbPort", QRect(8, 24, 65, 21), "Serial port");
   cbPort->setEditable(false);
   for (int i = 1; i <= kPortCount; ++i) cbPort->addItem(QString("COM%1").arg(i));
   cbPort->setCurrentIndex(0);
+  portList->ShowDevices();
 
   GroupBox2 = Place(new QGroupBox(page), "GroupBox2", QRect(88, 100, 112, 57));
   Button2 = Place(new QPushButton(GroupBox2), "Button2", QRect(12, 22, 85, 25));
