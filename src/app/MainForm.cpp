@@ -16,6 +16,7 @@
 #include "app/Application.h"
 #include "app/Art.h"
 #include "app/Brands.h"
+#include "app/CaptionFit.h"
 #include "app/Languages.h"
 #include "app/PortList.h"
 #include "app/PortPrompt.h"
@@ -616,6 +617,16 @@ void TfrmMain::zmiana_jezyka(char code) {
     state.MessageTable[slot] = texts->messages[slot];
   for (int i = kFirstParameterPageCaption; i < kCaptionCount; ++i)
     SetCaption(kCaptionControls[i], QString::fromUtf8(texts->captions[i]));
+  FitCaptions();
+}
+
+void TfrmMain::FitCaptions() {
+  for (const char* name : kCaptionControls) {
+    const QString objectName = QString::fromLatin1(name);
+    // The tabs measure their own width; every other caption has a fixed-size control.
+    if (objectName.startsWith("TabSheet")) continue;
+    FitCaption(findChild<QWidget*>(objectName), Caption(objectName));
+  }
 }
 
 void TfrmMain::RadioGroup1Click() {
