@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-intelhex
   xvfb imagemagick xdotool fonts-dejavu-core util-linux
-  nlohmann-json3-dev
+  nlohmann-json3-dev openbox libxcb1-dev
 )
 missing=()
 for p in "${packages[@]}"; do
