@@ -350,16 +350,18 @@ std::string ExplainOpenFailure(uint16_t comNumber) {
            ": join it (sudo usermod -aG " + name +
            " $USER), then log out and in again for it to take effect";
   }
-  if (!S_ISCHR(st.st_mode)) return com + path + " is not a serial port; choose another port";
-  if (const std::vector<std::string> holders = Holders(path); !holders.empty()) {
-    return com + path + " is in use by another program: " + Join(holders) +
-           "; close it and try again";
-  }
-  // Nothing visible from outside: look at the device itself.
+  const std::string notSerial = com + path + " is not a serial port; choose another port";
+  if (!S_ISCHR(st.st_mode)) return notSerial;
+  auto inUse = [&] {
+    const std::vector<std::string> holders = Holders(path);
+    return com + path + " is in use by another program" +
+           (holders.empty() ? std::string() : ": " + Join(holders)) + "; close it and try again";
+  };
+  // Look at the device itself, the way the back end opens it.
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     const int e = errno;
-    if (e == EBUSY) return com + path + " is in use by another program; close it and try again";
+    if (e == EBUSY) return inUse();
     if (e == ENXIO || e == ENODEV || e == EIO) {
       return com + path + " has no device behind it; check the adapter and its cable";
     }
@@ -369,9 +371,9 @@ std::string ExplainOpenFailure(uint16_t comNumber) {
   termios t{};
   serial_struct info{};
   if (::tcgetattr(fd, &t) != 0) {
-    reason = com + path + " is not a serial port; choose another port";
+    reason = notSerial;
   } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    reason = com + path + " is in use by another program; close it and try again";
+    reason = inUse();
   } else if (::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type == PORT_UNKNOWN) {
     reason = com + path + " has no UART behind it; choose another port";
   } else {

@@ -184,6 +184,8 @@ TEST(Link, OpenFailureIsReportedWithItsReason) {
       {"/nonexistent/ll-port",
        "COM1: /nonexistent/ll-port does not exist; plug in the adapter or choose another port"},
       {file, "COM1: " + file + " is not a serial port; choose another port"},
+      // A character device that many programs hold open, but no terminal.
+      {"/dev/null", "COM1: /dev/null is not a serial port; choose another port"},
       {rig.sim.DevicePath(), "COM1: " + rig.sim.DevicePath() +
                                  " is in use by another program: sleep (pid " +
                                  std::to_string(holder) + "); close it and try again"},
