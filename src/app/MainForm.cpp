@@ -16,7 +16,9 @@
 #include "app/Application.h"
 #include "app/Art.h"
 #include "app/Brands.h"
+#include "app/CaptionFit.h"
 #include "app/Languages.h"
+#include "app/PortList.h"
 #include "app/PortPrompt.h"
 #include "firmware/Cp1250.h"
 #include "firmware/ProgramList.h"
@@ -115,7 +117,6 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
   state.MessageTable[ll::device::MsgBrandWebAddress] = BrandVariantFor('0')->webAddress;
 
   setObjectName("frmMain");
-  setAccessibleName("Main window");
   setAccessibleDescription("frmMain");
   setWindowTitle("Velmaro - Bootloader");
   setWindowIcon(WindowIcon());
@@ -195,10 +196,12 @@ void TfrmMain::BuildProgrammingPage() {
   Button1 = Place(new QPushButton(GroupBox3), "Button1", QRect(10, 116, 85, 25));
 
   GroupBox1 = Place(new QGroupBox(page), "GroupBox1", QRect(4, 100, 81, 56));
-  cbPort = Place(new QComboBox(GroupBox1), "cbPort", QRect(8, 24, 65, 21), "Serial port");
+  auto* portList = new PortList(GroupBox1);
+  cbPort = Place(portList, "cbPort", QRect(8, 24, 65, 21), "Serial port");
   cbPort->setEditable(false);
   for (int i = 1; i <= kPortCount; ++i) cbPort->addItem(QString("COM%1").arg(i));
   cbPort->setCurrentIndex(0);
+  portList->ShowDevices();
 
   GroupBox2 = Place(new QGroupBox(page), "GroupBox2", QRect(88, 100, 112, 57));
   Button2 = Place(new QPushButton(GroupBox2), "Button2", QRect(12, 22, 85, 25));
@@ -614,6 +617,16 @@ void TfrmMain::zmiana_jezyka(char code) {
     state.MessageTable[slot] = texts->messages[slot];
   for (int i = kFirstParameterPageCaption; i < kCaptionCount; ++i)
     SetCaption(kCaptionControls[i], QString::fromUtf8(texts->captions[i]));
+  FitCaptions();
+}
+
+void TfrmMain::FitCaptions() {
+  for (const char* name : kCaptionControls) {
+    const QString objectName = QString::fromLatin1(name);
+    // The tabs measure their own width; every other caption has a fixed-size control.
+    if (objectName.startsWith("TabSheet")) continue;
+    FitCaption(findChild<QWidget*>(objectName), Caption(objectName));
+  }
 }
 
 void TfrmMain::RadioGroup1Click() {

@@ -203,6 +203,8 @@ class TfrmMain : public QWidget, public ll::device::DeviceHost {
   static QEvent::Type WakeEventType();
   void ExclusiveGroup(std::initializer_list<QRadioButton*> buttons);
   void SetCaption(const char* objectName, const QString& text);
+  // Captions too wide for their control at the window's font get a condensed, smaller one.
+  void FitCaptions();
   void ReplaceFirstLetter(QGroupBox* box, QChar from, QChar to);
   void ShowCanProgramNumber();
   ll::device::DeviceContext Context() { return {ComPort, state, *this}; }

@@ -1,5 +1,7 @@
 #include "app/help.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QVBoxLayout>
 
 namespace ll::app {
@@ -14,7 +16,6 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window) {
   f.setFamilies({"Tahoma", "Nimbus Sans", "DejaVu Sans", "Sans Serif"});
   f.setPointSize(8);
   setFont(f);
-  setAccessibleName("Program list");
   setAccessibleDescription("Form1");
 
   Memo1 = new QPlainTextEdit(this);
@@ -33,13 +34,39 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window) {
   setAttribute(Qt::WA_QuitOnClose, false);
 }
 
-void TForm1::ResizeOuter(int width, int height) {
-  // The sizes are of the whole window, title bar and border included.
-  const QRect frame = frameGeometry();
-  const QRect client = geometry();
-  const int extraW = isVisible() ? frame.width() - client.width() : 0;
-  const int extraH = isVisible() ? frame.height() - client.height() : 0;
-  resize(std::max(1, width - extraW), std::max(1, height - extraH));
+QSize TForm1::FrameSize() const {
+  const QSize own = frameGeometry().size() - size();
+  if (!own.isEmpty()) return own;
+  // Not framed yet (before the first show the window manager has not reparented it, and Qt
+  // learns of the frame later still): the main window's frame is the same title bar and border.
+  for (const QWidget* w : QApplication::topLevelWidgets()) {
+    if (w == this || !w->isVisible()) continue;
+    const QSize other = w->frameGeometry().size() - w->size();
+    if (!other.isEmpty()) return other;
+  }
+  return {0, 0};
+}
+
+void TForm1::KeepOuterSize() {
+  // The sizes are of the whole window, title bar and border included; the client is corrected
+  // whenever the frame turns up or changes.
+  const QSize client = (outer_ - FrameSize()).expandedTo(QSize(1, 1));
+  if (client != size()) resize(client);
+}
+
+bool TForm1::event(QEvent* e) {
+  const bool handled = QWidget::event(e);
+  switch (e->type()) {
+    case QEvent::Show:
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::WindowActivate:
+      if (outer_.isValid() && isVisible()) KeepOuterSize();
+      break;
+    default:
+      break;
+  }
+  return handled;
 }
 
 void TForm1::ShowList(const QString& caption, const QStringList& lines, int widthChars,
@@ -53,10 +80,10 @@ void TForm1::ShowList(const QString& caption, const QStringList& lines, int widt
     move(kFirstPosition);
     placed_ = true;
   }
-  ResizeOuter(outerW, outerH);
+  outer_ = QSize(outerW, outerH);
+  KeepOuterSize();
   show();
-  // The frame is only known once the window manager has framed it; correct for it then.
-  ResizeOuter(outerW, outerH);
+  KeepOuterSize();
   raise();
   activateWindow();
 }

@@ -22,8 +22,13 @@ class TForm1 : public QWidget {
 
   QPlainTextEdit* Memo1;
 
+ protected:
+  bool event(QEvent* e) override;
+
  private:
-  void ResizeOuter(int width, int height);
+  QSize FrameSize() const;  // title bar and border: outer size minus client size
+  void KeepOuterSize();
+  QSize outer_;  // the size asked for, title bar and border included
   bool placed_ = false;
 };
 

@@ -154,6 +154,12 @@ void WriteAfterOpen(DeviceContext& ctx, bool fromPage) {
     }
     BothBarsToPosition(ctx, b);
     host.ProcessMessages();
+    // "Anuluj" pressed while messages ran: stop before the next frame goes out, not after it.
+    if (state.TimeoutCounter == -1) {
+      host.SetText(Field::Edit3, Text(ctx, MsgCancelled));
+      CloseLink(ctx, /*programmingBar=*/true, /*configBar=*/true);
+      return;
+    }
   }
 
   host.SetText(Field::Edit1, kResetText);

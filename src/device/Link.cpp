@@ -4,6 +4,7 @@
 #include <exception>
 #include <random>
 
+#include "serial/PortNames.h"
 #include "serial/SerialPort.h"
 
 namespace ll::device {
@@ -52,6 +53,10 @@ void TimeoutTickerTimer(DeviceContext& ctx) {
 
 bool OpenLink(DeviceContext& ctx, const LinkProfile& profile) {
   try {
+    // A read leaves the port open, and the adapter behind it may have been unplugged and plugged
+    // in since: the old handle would write into a dead device. Every operation starts on the
+    // device opened afresh.
+    if (ctx.port.Open()) ctx.port.SetOpen(false);
     ctx.port.SetComNumber(static_cast<std::uint16_t>(ctx.host.PortIndex() + 1));
     ctx.port.SetBaud(kLinkBaud);
     ctx.port.SetOpen(true);
@@ -66,6 +71,9 @@ bool OpenLink(DeviceContext& ctx, const LinkProfile& profile) {
     return true;
   } catch (const std::exception&) {
     ReportLine(ctx, profile, Text(ctx, MsgPortOpenError));
+    // The reason is about this machine (a device path, a group, another program), not about the
+    // module, so it stays in the words the system itself uses.
+    ctx.host.Log(serial::ExplainOpenFailure(static_cast<std::uint16_t>(ctx.host.PortIndex() + 1)));
     return false;
   }
 }

@@ -46,9 +46,10 @@ bool CancelledBetweenBlocks(DeviceContext& ctx) {
   return true;
 }
 
-// Outcome of one block: written, or the upload has ended (already reported).
+// Outcome of one block: written, or the upload has ended (already reported). The refusal's text
+// is looked up when it is logged: the language may change while the status byte is awaited.
 bool WriteBlock(DeviceContext& ctx, std::uint8_t command, int address, const std::uint8_t* data,
-                const std::string& refusedLine) {
+                MsgSlot refusedSlot, const std::string& refusedDetail) {
   SendPacket(ctx, command, static_cast<std::uint16_t>(address), kBlockBytes, data);
   const AckResult ack = AwaitAck(ctx);
   if (ack.wait != WaitResult::Received) {
@@ -58,7 +59,8 @@ bool WriteBlock(DeviceContext& ctx, std::uint8_t command, int address, const std
     return false;
   }
   if (ack.status != kStatusWritten) {
-    ctx.host.Log(refusedLine + kErrorCodeText + std::to_string(ack.status));
+    ctx.host.Log(Text(ctx, refusedSlot) + refusedDetail + kErrorCodeText +
+                 std::to_string(ack.status));
     ctx.port.SetOpen(false);
     ctx.host.SetPosition(Bar::Programming, ctx.host.Min(Bar::Programming));
     return false;
@@ -90,7 +92,7 @@ bool WriteFlash(DeviceContext& ctx) {
     const int address = b * kBlockBytes;
     ctx.port.FlushInBuffer();
     if (!WriteBlock(ctx, CmdWriteFlash, address, &images.FlashImage[address],
-                    Text(ctx, MsgFlashWriteError) + Hex8(static_cast<unsigned>(address)))) {
+                    MsgFlashWriteError, Hex8(static_cast<unsigned>(address)))) {
       return false;
     }
     host.SetPosition(Bar::Programming, b);
@@ -122,7 +124,7 @@ bool WriteEeprom(DeviceContext& ctx) {
   for (int b = 0; b <= last; ++b) {
     const int offset = b * kBlockBytes;
     if (!WriteBlock(ctx, CmdWriteEeprom, offset, &images.EepromImage[offset],
-                    Text(ctx, MsgEepromWriteError))) {
+                    MsgEepromWriteError, {})) {
       return false;
     }
     host.SetPosition(Bar::Programming, b);

@@ -14,7 +14,7 @@ struct PortInfo {
   std::string description;  // what the device is, for people ("16550A UART"); may be empty
 };
 
-// Device path the back end opens for COM<comNumber>.
+// Device path the back end opens for COM<comNumber>; empty when no device has that number.
 std::string PortPath(uint16_t comNumber);
 
 // The port with its path and description, for lists and tooltips.
@@ -23,5 +23,18 @@ PortInfo DescribePort(uint16_t comNumber);
 // From now on, in this process, COM<comNumber> means `path` (a front end given a device path
 // rather than a port number). An empty path removes the override.
 void SetPortPathOverride(uint16_t comNumber, const std::string& path);
+
+// One line for a list's tooltip: "COM3: /dev/ttyUSB0 (FTDI FT232R USB UART)", "COM5: no port".
+inline std::string PortSummary(const PortInfo& port) {
+  std::string text = "COM" + std::to_string(port.number) + ": ";
+  if (port.path.empty()) return text + "no port";
+  text += port.path;
+  if (!port.description.empty()) text += " (" + port.description + ")";
+  return text;
+}
+
+// Why COM<comNumber> could not be opened and what the user can do about it, in one line, found
+// by looking at the device as it is now (call it right after the open failed).
+std::string ExplainOpenFailure(uint16_t comNumber);
 
 }  // namespace ll::serial

@@ -9,9 +9,12 @@
 #include <QDialogButtonBox>
 #include <QTimer>
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include "app/PortPrompt.h"
+#include "serial/LinuxPortNames.h"
 
 #include "WindowFixture.h"
 
@@ -210,6 +213,74 @@ TEST_F(WindowTest, EveryControlIsNamedForAssistiveTechnology) {
   QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w.bbOpen);
   ASSERT_NE(iface, nullptr);
   EXPECT_EQ(iface->text(QAccessible::Name), "Otwórz plik");
+}
+
+// A screen reader announces a top-level window by its accessible name; a fixed name would hide
+// the title ("LINK LOADER", "CAN program list") that a sighted user reads.
+TEST_F(WindowTest, TopLevelWindowsAreAnnouncedByTheirTitles) {
+  QWidget* windows[] = {&win(), win().Form1()};
+  for (QWidget* window : windows) {
+    ASSERT_NE(window, nullptr);
+    window->setWindowTitle(window->windowTitle() + " now");  // the name follows a title change
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(window);
+    ASSERT_NE(iface, nullptr);
+    EXPECT_FALSE(window->windowTitle().isEmpty());
+    EXPECT_EQ(iface->text(QAccessible::Name), window->windowTitle())
+        << window->objectName().toStdString();
+  }
+}
+
+// The list's texts stay "COM1".."COM12"; each item tells which device it means, looked up again
+// when the list opens (the adapter below is plugged in after the window came up).
+TEST_F(WindowTest, PortItemsTellTheirDevices) {
+  namespace fs = std::filesystem;
+  QTemporaryDir dir;
+  const fs::path root = dir.path().toStdString();
+  auto write = [](const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << text << "\n";
+  };
+  write(root / "sys/class/tty/ttyS0/type", "4");
+  write(root / "sys/class/tty/ttyS1/type", "0");
+  ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+  ::setenv("LINKLOADER_COM2", "/dev/null", 1);
+  ll::serial::SetPortSystemRoot(root.string());
+
+  const fs::path usb = root / "sys/devices/usb1/1-1";
+  write(usb / "idVendor", "0403");
+  write(usb / "manufacturer", "FTDI");
+  write(usb / "product", "FT232R USB UART");
+  fs::create_directories(usb / "1-1:1.0/ttyUSB0");
+  fs::create_directories(root / "sys/class/tty/ttyUSB0");
+  fs::create_symlink("../../../devices/usb1/1-1/1-1:1.0/ttyUSB0",
+                     root / "sys/class/tty/ttyUSB0/device");
+
+  QComboBox* list = win().cbPort;
+  QTest::mouseClick(list, Qt::LeftButton);
+  list->hidePopup();
+  const struct {
+    int index;
+    QString description;
+  } rows[] = {
+      {0, "COM1: /dev/ttyS0 (16550A UART)"},
+      {1, "COM2: /dev/null"},
+      {2, "COM3: /dev/ttyUSB0 (FTDI FT232R USB UART)"},
+      {4, "COM5: no port"},
+      {11, "COM12: no port"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(list->itemText(row.index), QString("COM%1").arg(row.index + 1));
+    EXPECT_EQ(list->itemData(row.index, Qt::ToolTipRole).toString(), row.description);
+    EXPECT_EQ(list->itemData(row.index, Qt::AccessibleDescriptionRole).toString(),
+              row.description);
+  }
+  EXPECT_EQ(list->count(), 12);
+  EXPECT_EQ(list->currentIndex(), 0);
+  EXPECT_EQ(list->toolTip(), "COM1: /dev/ttyS0 (16550A UART)");
+
+  ll::serial::SetPortSystemRoot("");
+  ::unsetenv("LINKLOADER_COM2");
+  ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST_F(WindowTest, OpenFileUsesTheFilterOfTheDecodeSwitchAndRecordsTheChoice) {

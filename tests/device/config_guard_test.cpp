@@ -64,7 +64,7 @@ TEST(ConfigWriteGuard, ReadThatFailsAfterACompleteReadRefusesTheWrite) {
   setenv("LINKLOADER_COM8", "/nonexistent/linkloader-port", 1);
   rig.host.portIndex = 7;
   device::ReadConfiguration(rig.ctx);
-  ASSERT_EQ(rig.host.log.back(), "Error opening port");
+  ASSERT_EQ(rig.host.log.back(), "COM8: /nonexistent/linkloader-port does not exist; plug in the adapter or choose another port");
   rig.host.portIndex = 0;
 
   const std::size_t receivedBefore = rig.sim.Received().size();

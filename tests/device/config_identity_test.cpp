@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "config_support.h"
 
@@ -43,6 +44,33 @@ TEST(IdentityRead, VersionLineShowsWindows1250Characters) {
   // Neither the page nor the image is touched.
   EXPECT_EQ(rig.host.pageApplied, 0);
   EXPECT_EQ(rig.state.images.EepromImage, imageBefore);
+}
+
+// The read leaves the port open; the adapter is then unplugged and plugged in again while
+// nothing runs (a new simulator behind the same stable name). The next read must reach it.
+TEST(IdentityRead, ReplugBetweenReadsIsReachedOnTheFirstTry) {
+  DeviceRig rig;
+  rig.sim.SetEeprom(KnownEeprom());
+  const std::string stable = rig.dir.Path() + "/ttyUSB-stable";
+  std::filesystem::create_symlink(rig.sim.DevicePath(), stable);
+  setenv("LINKLOADER_COM1", stable.c_str(), 1);
+  device::ReadVersion(rig.ctx);
+  ASSERT_EQ(rig.host.log.size(), 4u);
+  ASSERT_TRUE(rig.port.Open());
+
+  rig.sim.Stop();
+  sim::Simulator replugged;
+  replugged.SetEeprom(KnownEeprom());
+  replugged.Start();
+  std::filesystem::remove(stable);
+  std::filesystem::create_symlink(replugged.DevicePath(), stable);
+
+  device::ReadVersion(rig.ctx);
+  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "OK",
+                                                     "Program version: " + kKnownVersionUtf8,
+                                                     "Finished"}));
+  if (rig.port.Open()) rig.port.SetOpen(false);
+  replugged.Stop();
 }
 
 TEST(IdentityRead, ErasedVersionShowsSixteenDotAbove) {
@@ -178,7 +206,9 @@ TEST(IdentityRead, PortThatCannotOpenIsLoggedOnly) {
 
   device::ReadVersion(rig.ctx);
 
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Error opening port"}));
+  EXPECT_EQ(rig.host.log,
+            (std::vector<std::string>{"Error opening port",
+                                      "COM10: /nonexistent/linkloader-port does not exist; plug in the adapter or choose another port"}));
   EXPECT_TRUE(rig.host.edit3.empty());
   EXPECT_TRUE(rig.sim.Received().empty());
 }

@@ -177,7 +177,9 @@ TEST(ConfigRead, PortThatCannotOpenLeavesImageAlone) {
 
   device::ReadConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Error opening port"}));
+  EXPECT_EQ(rig.host.log,
+            (std::vector<std::string>{"Error opening port",
+                                      "COM7: /nonexistent/linkloader-port does not exist; plug in the adapter or choose another port"}));
   EXPECT_EQ(rig.host.edit3, "Error opening port");
   EXPECT_EQ(rig.state.images.EepromImage[0x80], 0x11);
   EXPECT_FALSE(rig.state.eepromImageIsModule);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 
 #include "config_support.h"
@@ -132,6 +134,41 @@ TEST(ConfigWrite, CancelWhileStatusAwaitedShowsCancelInEdit3Only) {
   EXPECT_TRUE(rig.host.configWriteEnabled);
 }
 
+TEST(ConfigWrite, CancelBetweenBlocksStopsBeforeTheNextFrame) {
+  DeviceRig rig;
+  rig.sim.SetEeprom(KnownEeprom());
+  const std::size_t first = ReadFirst(rig);
+  // "Anuluj" handled among the messages that run right after block 2 was acknowledged.
+  std::size_t bytesAtCancel = 0;
+  rig.host.onPosition = [&rig, &bytesAtCancel](Bar bar, int position) {
+    if (bar == Bar::Config && position == 2 && rig.state.TimeoutCounter != -1) {
+      bytesAtCancel = rig.sim.Received().size();
+      rig.host.Post([&rig] { device::Cancel(rig.ctx); });
+    }
+  };
+
+  // When the cancel is reported the port is still open: nothing may be queued for the wire.
+  std::uint32_t queuedAtReport = 0;
+  rig.host.onText = [&rig, &queuedAtReport](const device::Field* field, const std::string& text) {
+    if (field && *field == device::Field::Edit3 && text == "Cancel") {
+      queuedAtReport = rig.port.OutBuffUsed();
+    }
+  };
+
+  device::WriteConfiguration(rig.ctx);
+
+  EXPECT_EQ(rig.host.edit3, "Cancel");
+  EXPECT_EQ(queuedAtReport, 0u);
+  // Not a byte of a fourth frame reached the line (given time to arrive, had it been sent).
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(rig.sim.Received().size(), bytesAtCancel);
+  const std::vector<sim::Frame> frames = FramesFrom(rig, first);
+  ASSERT_EQ(frames.size(), 3u);
+  for (int b = 0; b < 3; ++b) EXPECT_EQ(frames[b].address, 16 * b);
+  EXPECT_FALSE(rig.port.Open());
+  EXPECT_TRUE(rig.host.configWriteEnabled);
+}
+
 TEST(ConfigWrite, CancelDuringSearchLeavesTheModuleAloneButTheImageEncoded) {
   sim::SimOptions options;
   options.neverAnswer = true;
@@ -168,7 +205,9 @@ TEST(ConfigWrite, PortThatCannotOpenIsReportedInLogAndEdit3) {
 
   device::WriteConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Error opening port"}));
+  EXPECT_EQ(rig.host.log,
+            (std::vector<std::string>{"Error opening port",
+                                      "COM9: /nonexistent/linkloader-port does not exist; plug in the adapter or choose another port"}));
   EXPECT_EQ(rig.host.edit3, "Error opening port");
   EXPECT_TRUE(rig.sim.Received().empty());
 }

@@ -2,7 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
+#include <fstream>
 
 #include "device/Link.h"
 #include "support/DeviceRig.h"
@@ -12,6 +19,12 @@ namespace {
 using namespace ll::device;
 using ll::test::DeviceRig;
 using Bytes = std::vector<std::uint8_t>;
+
+std::string ReadComm(pid_t pid) {
+  std::string name;
+  std::ifstream("/proc/" + std::to_string(pid) + "/comm") >> name;
+  return name;
+}
 
 struct FrameRow {
   std::uint8_t command;
@@ -146,12 +159,46 @@ TEST(Search, CancelEndsTheSearchWithCancelledAndClosesThePort) {
   EXPECT_LT(rig.sim.ProbesSeen(), kConfigWriteLink.searchBudget);
 }
 
-TEST(Link, OpenFailureIsReportedInTheLogAndEdit3) {
+// "Error opening port" is followed by the reason, which names the port, the device and what to do.
+TEST(Link, OpenFailureIsReportedWithItsReason) {
   DeviceRig rig;
-  setenv("LINKLOADER_COM1", "/nonexistent/ll-port", 1);
-  EXPECT_FALSE(OpenLink(rig.ctx, kConfigReadLink));
-  EXPECT_EQ(rig.host.log, std::vector<std::string>{rig.Msg(MsgPortOpenError)});
-  EXPECT_EQ(rig.host.edit3, rig.Msg(MsgPortOpenError));
+  const std::string file = rig.dir.Write("settings.txt", "not a device");
+  // A second program holds the simulator's port (the lock is inherited by the exec'd program).
+  const int held = ::open(rig.sim.DevicePath().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    ::execlp("sleep", "sleep", "60", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(held);
+  ASSERT_GT(holder, 0);
+  // The holder is visible once it runs the program it was started for.
+  for (int i = 0; i < 500 && ReadComm(holder) != "sleep"; ++i) ::usleep(10000);
+
+  const struct {
+    std::string path;
+    std::string reason;
+  } cases[] = {
+      {"/nonexistent/ll-port",
+       "COM1: /nonexistent/ll-port does not exist; plug in the adapter or choose another port"},
+      {file, "COM1: " + file + " is not a serial port; choose another port"},
+      // A character device that many programs hold open, but no terminal.
+      {"/dev/null", "COM1: /dev/null is not a serial port; choose another port"},
+      {rig.sim.DevicePath(), "COM1: " + rig.sim.DevicePath() +
+                                 " is in use by another program: sleep (pid " +
+                                 std::to_string(holder) + "); close it and try again"},
+  };
+  for (const auto& c : cases) {
+    rig.host.log.clear();
+    setenv("LINKLOADER_COM1", c.path.c_str(), 1);
+    EXPECT_FALSE(OpenLink(rig.ctx, kConfigReadLink));
+    EXPECT_EQ(rig.host.log, (std::vector<std::string>{rig.Msg(MsgPortOpenError), c.reason}));
+    EXPECT_EQ(rig.host.edit3, rig.Msg(MsgPortOpenError));
+  }
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
 }
 
 TEST(Link, OpeningLineNamesThePort) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <map>
 
 #include "device/Link.h"
 #include "support/DeviceRig.h"
@@ -67,6 +68,40 @@ TEST(UploadFailure, EepromBlockRefusedHasNoAddress) {
   ExpectEndedWithoutRestart(rig, rig.Msg(MsgEepromWriteError) + "; error code 7");
   EXPECT_EQ(rig.sim.Frames().size(), 2016u + 4u) << "no block after the refused one";
   EXPECT_FALSE(rig.state.eepromImageIsModule);
+}
+
+// The language is switched while the refused block's status is awaited: the refusal is reported
+// in the language chosen last.
+struct RefusalCase {
+  Memory memory;
+  int block;
+  std::map<std::uint32_t, Bytes> file;
+  MsgSlot slot;
+  std::string detail;
+};
+
+TEST(UploadFailure, RefusalIsWordedInTheLanguageChosenDuringTheWait) {
+  const RefusalCase cases[] = {
+      {Memory::Flash, 32, {{0x0200, Bytes(64, 0x5C)}}, MsgFlashWriteError, "00000200"},
+      {Memory::Eeprom, 0, {{kEepromBase, Bytes(32, 0x6D)}}, MsgEepromWriteError, ""},
+  };
+  for (const RefusalCase& c : cases) {
+    SCOPED_TRACE(c.slot);
+    ll::sim::SimOptions o;
+    o.refuseBlock = {c.memory, c.block};
+    o.refuseStatus = 9;
+    o.slowAckMs = 300;
+    o.slowAckBlock = {c.memory, c.block};
+    DeviceRig rig(o);
+    rig.ChooseHex(c.file);
+    const std::string switched = "Switched language: refused";
+    rig.host.onText = [&](const Field* field, const std::string& text) {
+      if (field && *field == Field::Edit1 && text == "29") rig.state.MessageTable[c.slot] = switched;
+    };
+    UploadFirmware(rig.ctx);
+    ASSERT_FALSE(rig.host.log.empty());
+    EXPECT_EQ(rig.host.log.back(), switched + c.detail + "; error code 9");
+  }
 }
 
 TEST(UploadFailure, FlashBlockNotAcknowledgedInTime) {

@@ -189,7 +189,6 @@ TEST(PortNames, DeviceNameAndPath) {
   EXPECT_EQ(PortNumberOfName("COM3"), 0);
   EXPECT_EQ(PortNumberOfName("\\\\.\\COM3x"), 0);
   ::unsetenv("LINKLOADER_COM3");
-  EXPECT_EQ(PortPath(3), "/dev/ttyS2");
   ::setenv("LINKLOADER_COM3", "/tmp/some-tty", 1);
   EXPECT_EQ(PortPath(3), "/tmp/some-tty");
   ::unsetenv("LINKLOADER_COM3");
