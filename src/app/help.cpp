@@ -57,6 +57,13 @@ void TForm1::ShowList(const QString& caption, const QStringList& lines, int widt
   show();
   // The frame is only known once the window manager has framed it; correct for it then.
   ResizeOuter(outerW, outerH);
+  BringToFront();
+}
+
+void TForm1::BringToFront() {
+  // show(), raise() and activateWindow() leave a minimised window iconic, and whether a window
+  // manager honours the activation varies: restore it explicitly first.
+  if (windowState() & Qt::WindowMinimized) setWindowState(windowState() & ~Qt::WindowMinimized);
   raise();
   activateWindow();
 }

@@ -24,6 +24,7 @@ class TForm1 : public QWidget {
 
  private:
   void ResizeOuter(int width, int height);
+  void BringToFront();
   bool placed_ = false;
 };
 

@@ -106,6 +106,15 @@ void ReadAfterOpen(DeviceContext& ctx) {
   SendPacket(ctx, CmdReset, 0, 0, nullptr);
 }
 
+// A cancel that came in while messages ran after a block: the next block's packet would go out
+// before AwaitAck saw it, so the write ends here, as a cancelled wait ends it.
+bool CancelledBetweenBlocks(DeviceContext& ctx) {
+  if (ctx.state.TimeoutCounter != -1) return false;
+  ctx.host.SetText(Field::Edit3, Text(ctx, MsgCancelled));
+  CloseLink(ctx, /*programmingBar=*/true, /*configBar=*/true);
+  return true;
+}
+
 void WriteAfterOpen(DeviceContext& ctx) {
   DeviceHost& host = ctx.host;
   ProgramState& state = ctx.state;
@@ -140,6 +149,7 @@ void WriteAfterOpen(DeviceContext& ctx) {
     }
     BothBarsToPosition(ctx, b);
     host.ProcessMessages();
+    if (CancelledBetweenBlocks(ctx)) return;
   }
 
   host.SetText(Field::Edit1, kResetText);

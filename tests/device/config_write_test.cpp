@@ -132,6 +132,23 @@ TEST(ConfigWrite, CancelWhileStatusAwaitedShowsCancelInEdit3Only) {
   EXPECT_TRUE(rig.host.configWriteEnabled);
 }
 
+TEST(ConfigWrite, CancelBetweenBlocksSendsNoFurtherBlock) {
+  DeviceRig rig;
+  rig.sim.SetEeprom(KnownEeprom());
+  const std::size_t first = ReadFirst(rig);
+  // "Anuluj" handled while messages run right after block 2's status arrived.
+  rig.host.onPosition = [&rig](Bar bar, int position) {
+    if (bar == Bar::Config && position == 2) rig.host.Post([&rig] { device::Cancel(rig.ctx); });
+  };
+
+  device::WriteConfiguration(rig.ctx);
+
+  EXPECT_EQ(FramesFrom(rig, first).size(), 3u);
+  EXPECT_EQ(rig.host.edit3, "Cancel");
+  EXPECT_FALSE(rig.port.Open());
+  EXPECT_EQ(rig.host.Position(Bar::Config), 0);
+}
+
 TEST(ConfigWrite, CancelDuringSearchLeavesTheModuleAloneButTheImageEncoded) {
   sim::SimOptions options;
   options.neverAnswer = true;
