@@ -7,6 +7,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-intelhex
   xvfb imagemagick xdotool fonts-dejavu-core util-linux
+  # a real window manager and X inspection for tests/app/desktop
+  openbox x11-utils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -237,4 +237,18 @@ TEST_F(OperationWindow, TheFileDialogOpensInTheFolderOfTheLastFileChosen) {
   EXPECT_EQ(app().Edit2(), "two.hexfw");
 }
 
+// ---- The program list ---------------------------------------------------------------------------
+
+TEST_F(OperationWindow, OpenRestoresAMinimisedProgramList) {
+  app().ChooseFile(kDemoFirmware);
+  app().Click("Button3");
+  ll::app::TForm1& list = *win().Form1();
+  ASSERT_TRUE(list.isVisible());
+  list.showMinimized();
+  ASSERT_TRUE(list.isMinimized());
+  app().Click("Button3");
+  EXPECT_FALSE(list.isMinimized());
+  EXPECT_TRUE(list.isVisible());
+}
+
 }  // namespace
