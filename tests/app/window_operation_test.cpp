@@ -138,9 +138,9 @@ TEST_F(OperationWindow, OnlyCancelAndTheProgramListWorkWhileAnOperationWaits) {
     bool cancels;
   };
   const Row rows[] = {
-      {"bbOpen", false, false, false},   {"bbUpload", false, false, false},
-      {"Button2", false, false, false},  {"BitBtn2", false, false, false},
-      {"BitBtn4", false, false, false},  {"Button3", false, true, false},
+      {"bbOpen", false, false, false},
+      {"bbUpload", false, false, false},
+      {"Button3", false, true, false},
       {"Button1", false, false, true},
   };
   for (const Row& row : rows) {
