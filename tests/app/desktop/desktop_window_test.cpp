@@ -4,7 +4,7 @@
 // The close tests start this same program again with --program CLICKS: it then runs exactly as
 // linkloader's main() does (application object, the program's windows, the event loop), clicks
 // the named buttons once it is up and answers the file dialog with the demo firmware. The test
-// closes that process's window with Alt+F4 through openbox while the operation waits on the
+// closes that process's window through openbox (its title bar's close button, Alt+F4) while the operation waits on the
 // simulator, paced at 9600 baud.
 
 #include <gtest/gtest.h>
@@ -116,22 +116,45 @@ int FramesOf(const ll::sim::Simulator& sim, std::uint8_t command) {
 
 // ---- Closing the window with the window manager -----------------------------------------------
 
+enum class CloseBy { TitleBarButton, AltF4 };
+
+// A click on the close button of the window manager's title bar, or Alt+F4 to the activated window.
+void CloseWindow(const std::string& id, CloseBy how) {
+  if (how == CloseBy::AltF4) {
+    Shell("xdotool windowactivate --sync " + id + " key --clearmodifiers alt+F4");
+    return;
+  }
+  // The close button sits at the right end of the title bar, inside the frame's top extent.
+  const std::string info = Shell("xwininfo -id " + id);
+  auto field = [&](const std::string& label) {
+    const auto at = info.find(label);
+    return at == std::string::npos ? 0 : std::stoi(info.substr(at + label.size()));
+  };
+  int left = 0, right = 0, top = 0, bottom = 0;
+  const std::string extents = Shell("xprop -id " + id + " _NET_FRAME_EXTENTS");
+  std::sscanf(extents.c_str() + extents.find('=') + 1, "%d, %d, %d, %d", &left, &right, &top, &bottom);
+  const int x = field("Absolute upper-left X:") + field("Width:") + right - 10;
+  const int y = field("Absolute upper-left Y:") - top / 2;
+  Shell("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");
+}
+
 struct CloseCase {
   const char* name;
   bool neverAnswer;    // the search runs on
   const char* clicks;  // the buttons the program clicks, in order
   int command;         // frames of the operation to wait for; -1: probes
   int after;           // close once this many have arrived
+  CloseBy how;
 };
 
 const CloseCase kCloseCases[] = {
-    {"search", true, "Button2", -1, 2},
-    {"upload", false, "bbOpen,bbUpload", 0 /* CmdWriteFlash */, 3},
-    {"configuration read", false, "BitBtn4", 3 /* CmdReadEeprom */, 3},
-    {"configuration write", false, "BitBtn4,BitBtn3", 1 /* CmdWriteEeprom */, 3},
+    {"search", true, "Button2", -1, 2, CloseBy::TitleBarButton},
+    {"upload", false, "bbOpen,bbUpload", 0 /* CmdWriteFlash */, 3, CloseBy::AltF4},
+    {"configuration read", false, "BitBtn4", 3 /* CmdReadEeprom */, 3, CloseBy::TitleBarButton},
+    {"configuration write", false, "BitBtn4,BitBtn3", 1 /* CmdWriteEeprom */, 3, CloseBy::AltF4},
 };
 
-TEST(DesktopWindow, AltF4DuringAnOperationEndsItTheProcessAndThePort) {
+TEST(DesktopWindow, ClosingDuringAnOperationEndsItTheProcessAndThePort) {
   for (const CloseCase& c : kCloseCases) {
     SCOPED_TRACE(c.name);
     ll::sim::SimOptions options;
@@ -153,11 +176,11 @@ TEST(DesktopWindow, AltF4DuringAnOperationEndsItTheProcessAndThePort) {
     ASSERT_TRUE(reached) << "the operation did not get going";
 
     const auto closed = Clock::now();
-    Shell("xdotool windowactivate --sync " + id + " key --clearmodifiers alt+F4");
+    CloseWindow(id, c.how);
     while (Viewable(id) && Clock::now() - closed < 3s) std::this_thread::sleep_for(10ms);
     const auto gone = Clock::now();
     const std::size_t bytesWhenGone = sim.Received().size();
-    ASSERT_FALSE(Viewable(id)) << "the window is still there 3 s after Alt+F4";
+    ASSERT_FALSE(Viewable(id)) << "the window is still there 3 s after the close";
     EXPECT_FALSE(HoldsFile(pid, sim.DevicePath())) << "the port is open with the window gone";
 
     const int status = WaitForExit(pid, 2000ms);
