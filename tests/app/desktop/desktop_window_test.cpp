@@ -189,6 +189,11 @@ TEST(DesktopWindow, ClosingDuringAnOperationEndsItTheProcessAndThePort) {
     EXPECT_EQ(status, 0) << "no clean exit within 2 s of the window going";
     EXPECT_LT(exited - closed, 2000ms);
     EXPECT_LT(gone - closed, 1500ms);
+    using std::chrono::duration_cast;
+    using std::chrono::milliseconds;
+    std::printf("%s: window gone after %lld ms, process after %lld ms\n", c.name,
+                static_cast<long long>(duration_cast<milliseconds>(gone - closed).count()),
+                static_cast<long long>(duration_cast<milliseconds>(exited - closed).count()));
 
     // A frame handed to the line before the port closed may still be arriving: at most one.
     std::this_thread::sleep_for(100ms);
