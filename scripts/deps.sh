@@ -12,8 +12,8 @@ packages=(
   dpkg-dev file lintian desktop-file-utils appstream
   # Windows cross build (windows-cross preset): compiler, GoogleTest sources, Wine for the tests
   mingw-w64 googletest wine
-  # a window manager for the tests that need real frames; xcb headers for reading them
-  openbox libxcb1-dev
+  # a window manager for the tests that need real frames; xcb headers and X inspection tools
+  openbox libxcb1-dev x11-utils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QShowEvent>
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include "app/Languages.h"
 #include "app/PortList.h"
 #include "app/PortPrompt.h"
+#include "device/Link.h"
 #include "firmware/Cp1250.h"
 #include "firmware/ProgramList.h"
 
@@ -103,6 +105,7 @@ QString FileOpenDialog::Execute(QWidget* parent) const {
   QString suffix = DefaultExt;
   if (suffix.startsWith("*.")) suffix = suffix.mid(2);
   dialog.setDefaultSuffix(suffix);
+  if (!Directory.isEmpty()) dialog.setDirectory(Directory);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().first();
 }
@@ -491,29 +494,38 @@ void TfrmMain::ExclusiveGroup(std::initializer_list<QRadioButton*> buttons) {
 
 template <typename Sender, typename Signal>
 void TfrmMain::On(Sender* sender, Signal signal, void (TfrmMain::*handler)()) {
+  connect(sender, signal, this, [this, handler] {
+    if (ll::device::OperationGuard::Busy(state)) return;
+    RunGuarded([&] { (this->*handler)(); });
+    CloseIfAsked();
+  });
+}
+
+template <typename Sender, typename Signal>
+void TfrmMain::OnDuringOperation(Sender* sender, Signal signal, void (TfrmMain::*handler)()) {
   connect(sender, signal, this, [this, handler] { RunGuarded([&] { (this->*handler)(); }); });
 }
 
 void TfrmMain::ConnectHandlers() {
   On(bbOpen, &QPushButton::clicked, &TfrmMain::bbOpenClick);
   On(bbUpload, &QPushButton::clicked, &TfrmMain::bbUploadClick);
-  On(Button1, &QPushButton::clicked, &TfrmMain::Button1Click);
+  OnDuringOperation(Button1, &QPushButton::clicked, &TfrmMain::Button1Click);
   On(Button2, &QPushButton::clicked, &TfrmMain::Button2Click);
-  On(Button3, &QPushButton::clicked, &TfrmMain::Button3Click);
+  OnDuringOperation(Button3, &QPushButton::clicked, &TfrmMain::Button3Click);
   On(BitBtn2, &QPushButton::clicked, &TfrmMain::BitBtn2Click);
   On(BitBtn4, &QPushButton::clicked, &TfrmMain::BitBtn2Click);
   On(BitBtn1, &QPushButton::clicked, &TfrmMain::BitBtn1Click);
   On(BitBtn3, &QPushButton::clicked, &TfrmMain::BitBtn1Click);
-  On(Clear, &QPushButton::clicked, &TfrmMain::ClearClick);
-  On(LOGO, &QToolButton::clicked, &TfrmMain::LOGOClick);
+  OnDuringOperation(Clear, &QPushButton::clicked, &TfrmMain::ClearClick);
+  OnDuringOperation(LOGO, &QToolButton::clicked, &TfrmMain::LOGOClick);
   for (ClickableLabel* logo : {Norvane_image, pelko_image, Brisca_image, dorvan_image, lumbra_image})
-    On(logo, &ClickableLabel::clicked, &TfrmMain::LOGOClick);
-  On(&TimeoutTicker, &QTimer::timeout, &TfrmMain::TimeoutTickerTimer);
-  On(SpinButton1, &SpinButton::upClick, &TfrmMain::SpinButton1UpClick);
-  On(SpinButton2, &SpinButton::upClick, &TfrmMain::SpinButton1UpClick);
-  On(SpinButton1, &SpinButton::downClick, &TfrmMain::SpinButton1DownClick);
-  On(SpinButton2, &SpinButton::downClick, &TfrmMain::SpinButton1DownClick);
-  On(RadioGroup1, &ClickableGroupBox::frameClicked, &TfrmMain::RadioGroup1Click);
+    OnDuringOperation(logo, &ClickableLabel::clicked, &TfrmMain::LOGOClick);
+  OnDuringOperation(&TimeoutTicker, &QTimer::timeout, &TfrmMain::TimeoutTickerTimer);
+  OnDuringOperation(SpinButton1, &SpinButton::upClick, &TfrmMain::SpinButton1UpClick);
+  OnDuringOperation(SpinButton2, &SpinButton::upClick, &TfrmMain::SpinButton1UpClick);
+  OnDuringOperation(SpinButton1, &SpinButton::downClick, &TfrmMain::SpinButton1DownClick);
+  OnDuringOperation(SpinButton2, &SpinButton::downClick, &TfrmMain::SpinButton1DownClick);
+  OnDuringOperation(RadioGroup1, &ClickableGroupBox::frameClicked, &TfrmMain::RadioGroup1Click);
 
   // A radio button raises its click only when it becomes checked; a check box on every change.
   auto whenChecked = [this](QRadioButton* b, void (TfrmMain::*handler)()) {
@@ -525,8 +537,44 @@ void TfrmMain::ConnectHandlers() {
     whenChecked(b, &TfrmMain::RadioGroup1Click);
   whenChecked(RadioButton22, &TfrmMain::RadioButton22Click);
   whenChecked(RadioButton23, &TfrmMain::RadioButton23Click);
-  On(CheckBox2, &QCheckBox::toggled, &TfrmMain::CheckBox2Click);
-  On(CheckBox3, &QCheckBox::toggled, &TfrmMain::CheckBox3Click);
+  // The configuration read sets these boxes itself, inside its wait.
+  OnDuringOperation(CheckBox2, &QCheckBox::toggled, &TfrmMain::CheckBox2Click);
+  OnDuringOperation(CheckBox3, &QCheckBox::toggled, &TfrmMain::CheckBox3Click);
+}
+
+// ---- Closing and the keyboard ---------------------------------------------------------------
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  if (ll::device::OperationGuard::Busy(state)) {
+    // The operation waits in a click further down this stack. Hiding the window now would leave
+    // it writing the module unseen, holding the port. It ends as "Anuluj" ends it: the module is
+    // told nothing more and the port closes; the window goes once it has (CloseIfAsked).
+    event->ignore();
+    closeAfterOperation_ = true;
+    Button1Click();
+    return;
+  }
+  // A read leaves the port open; the program that starts next must find it free.
+  RunGuarded([this] { ComPort.SetOpen(false); });
+  QWidget::closeEvent(event);
+}
+
+void TfrmMain::CloseIfAsked() {
+  if (!closeAfterOperation_ || ll::device::OperationGuard::Busy(state)) return;
+  closeAfterOperation_ = false;
+  close();
+}
+
+void TfrmMain::keyPressEvent(QKeyEvent* event) {
+  // Enter presses the focused button as Space does. A push button outside a dialog leaves Enter
+  // to its parent, which is here.
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  auto* button = qobject_cast<QPushButton*>(focusWidget());
+  if (enter && button && button->isEnabled() && button->isVisible() && !event->isAutoRepeat()) {
+    button->click();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
@@ -674,6 +722,7 @@ void TfrmMain::bbOpenClick() {
   }
   const QString path = odOpen.Execute(this);
   if (path.isEmpty()) return;
+  odOpen.Directory = QFileInfo(path).absolutePath();
   state.SelectedFileName = path.toStdString();
   bbUpload->setEnabled(true);
   Button3->setEnabled(true);

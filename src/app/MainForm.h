@@ -41,6 +41,8 @@ inline constexpr char kStartLanguage = '1';
 struct FileOpenDialog {
   QString Filter = "Plik HEX (*.hex)|*.hex";
   QString DefaultExt = "*.hex";
+  // The folder the dialog opens in: that of the last file chosen in this run (empty: Qt's choice).
+  QString Directory;
   // Shows the dialog and returns the chosen path, or an empty text when the user cancelled.
   // Tests replace it; by default it is a QFileDialog.
   std::function<QString(const QString& filter, const QString& defaultExt)> hook;
@@ -193,6 +195,8 @@ class TfrmMain : public QWidget, public ll::device::DeviceHost {
   void showEvent(QShowEvent* event) override;
   void changeEvent(QEvent* event) override;
   bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void BuildProgrammingPage();
@@ -209,12 +213,20 @@ class TfrmMain : public QWidget, public ll::device::DeviceHost {
   void ShowCanProgramNumber();
   ll::device::DeviceContext Context() { return {ComPort, state, *this}; }
   ClassicProgressBar* BarOf(ll::device::Bar bar) const;
-  // Connects a signal to a handler that runs under the application's error report.
+  // Connects a signal to a handler that runs under the application's error report. On() is for
+  // everything that may start device work or open a modal dialog: the click does nothing while an
+  // operation waits (the operation guard decides). OnDuringOperation() is for the few controls
+  // that must work inside such a wait ("Anuluj", the ticker, the non-modal windows, the page).
   template <typename Sender, typename Signal>
   void On(Sender* sender, Signal signal, void (TfrmMain::*handler)());
+  template <typename Sender, typename Signal>
+  void OnDuringOperation(Sender* sender, Signal signal, void (TfrmMain::*handler)());
+  // A close asked for while an operation waited, carried out once the operation has ended.
+  void CloseIfAsked();
 
   std::unique_ptr<TForm1> form1_;
   bool centred_ = false;
+  bool closeAfterOperation_ = false;
 };
 
 }  // namespace ll::app

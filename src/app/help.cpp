@@ -84,6 +84,13 @@ void TForm1::ShowList(const QString& caption, const QStringList& lines, int widt
   KeepOuterSize();
   show();
   KeepOuterSize();
+  BringToFront();
+}
+
+void TForm1::BringToFront() {
+  // show(), raise() and activateWindow() leave a minimised window iconic, and whether a window
+  // manager honours the activation varies: restore it explicitly first.
+  if (windowState() & Qt::WindowMinimized) setWindowState(windowState() & ~Qt::WindowMinimized);
   raise();
   activateWindow();
 }

@@ -29,6 +29,7 @@ class TForm1 : public QWidget {
   QSize FrameSize() const;  // title bar and border: outer size minus client size
   void KeepOuterSize();
   QSize outer_;  // the size asked for, title bar and border included
+  void BringToFront();
   bool placed_ = false;
 };
 

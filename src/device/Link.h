@@ -113,6 +113,13 @@ class OperationGuard {
   OperationGuard& operator=(const OperationGuard&) = delete;
   explicit operator bool() const { return acquired_; }
 
+  // Whether an operation is waiting inside its click right now. Everything that would start
+  // device work or open a modal dialog asks this first and does nothing while it holds: a nested
+  // operation would share the port and the globals, and a modal dialog runs a loop of its own
+  // inside the operation's wait, which stalls the exchange while the ticker runs on and keeps
+  // "Anuluj" out of reach.
+  static bool Busy(const ProgramState& state) { return state.operationRunning; }
+
  private:
   ProgramState& state_;
   bool acquired_;

@@ -1,0 +1,74 @@
+#!/bin/sh
+# Runs a test program on a private X server with a real window manager (openbox), for what the
+# offscreen platform cannot show: window-manager close commands, minimised windows, activation.
+#
+#   tests/app/desktop/under-openbox.sh PROGRAM [ARGS...]
+#
+# Exits 77 (reported by ctest as skipped) with a message when Xvfb or openbox is missing or
+# cannot start; otherwise with the program's status.
+set -u
+
+for tool in Xvfb openbox xdotool xprop xwininfo; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed" >&2; exit 77; }
+done
+
+home=$(mktemp -d)
+xvfb=
+wm=
+cleanup_servers() {
+  [ -n "$wm" ] && kill "$wm" 2>/dev/null
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+  [ -n "$xvfb" ] && wait "$xvfb" 2>/dev/null
+  wm=
+  xvfb=
+}
+cleanup() {
+  cleanup_servers
+  rm -rf "$home"
+}
+trap cleanup EXIT INT TERM
+
+# Starts the server (it picks a free display itself: a number chosen here could be taken by
+# another test's server starting at the same moment) and openbox with its packaged configuration
+# (Alt+F4 closes), not a user's. Returns non-zero with the reason in $why.
+start_desktop() {
+  : >"$home/display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$home/display" >/dev/null 2>&1 &
+  xvfb=$!
+  tries=0
+  until [ -s "$home/display" ] && DISPLAY=":$(cat "$home/display")" xdotool getdisplaygeometry >/dev/null 2>&1; do
+    tries=$((tries + 1))
+    if [ "$tries" -ge 100 ] || ! kill -0 "$xvfb" 2>/dev/null; then
+      why="Xvfb could not start"
+      return 1
+    fi
+    sleep 0.1
+  done
+  export DISPLAY=":$(cat "$home/display")"
+  HOME=$home XDG_CONFIG_HOME=$home/config openbox >/dev/null 2>&1 &
+  wm=$!
+  tries=0
+  until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
+    tries=$((tries + 1))
+    if [ "$tries" -ge 100 ] || ! kill -0 "$wm" 2>/dev/null; then
+      why="openbox could not start on $DISPLAY"
+      return 1
+    fi
+    sleep 0.1
+  done
+}
+
+attempt=0
+until start_desktop; do
+  attempt=$((attempt + 1))
+  cleanup_servers
+  if [ "$attempt" -ge 3 ]; then
+    echo "skipped: $why" >&2
+    exit 77
+  fi
+  echo "retrying: $why" >&2
+done
+
+QT_QPA_PLATFORM=xcb "$@"
+status=$?
+exit $status
