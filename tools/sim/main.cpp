@@ -39,7 +39,8 @@ void Usage() {
       "  --silent MEM:BLOCK     no status for that block\n"
       "  --slow-ack MS[@MEM:BLOCK]    extra delay before status bytes (of one block)\n"
       "  --bad-checksum         EEPROM read replies carry a wrong checksum\n"
-      "  --gone-at MEM:BLOCK    the device disappears when that block arrives\n";
+      "  --gone-at MEM:BLOCK    the device disappears when that block arrives\n"
+      "  --gone-at-read N       the device disappears when EEPROM block N is read\n";
 }
 
 bool ParseBlock(const std::string& text, ll::sim::BlockRef& ref, int* status = nullptr) {
@@ -127,6 +128,8 @@ int main(int argc, char** argv) {
       options.badReplyChecksum = true;
     } else if (arg == "--gone-at") {
       if (!ParseBlock(value(), options.goneAtBlock)) return Usage(), 2;
+    } else if (arg == "--gone-at-read") {
+      options.goneAtReadBlock = std::atoi(value().c_str());
     } else {
       Usage();
       return arg == "--help" || arg == "-h" ? 0 : 2;
