@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-intelhex
   xvfb imagemagick xdotool fonts-dejavu-core util-linux
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do
