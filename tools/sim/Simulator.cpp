@@ -425,6 +425,12 @@ void Simulator::Stop() {
   s.master = s.slave = s.stopFd = -1;
 }
 
+void Simulator::ClearLogs() {
+  std::lock_guard lock(impl_->m);
+  impl_->frames.clear();
+  impl_->received.clear();
+}
+
 void Simulator::ClearFaults() {
   std::lock_guard lock(impl_->m);
   impl_->clearFaults = true;

@@ -103,6 +103,10 @@ class Simulator {
   std::uint8_t Key() const;  // the key in force
   bool Gone() const;         // the device has disappeared (goneAtBlock)
 
+  // Forgets the frames and bytes received so far (Frames(), Received()), so that a long run does
+  // not keep every byte it ever saw. Counters and memory stay.
+  void ClearLogs();
+
   // From the next received byte on, the simulator behaves as a healthy module: every injected
   // fault of SimOptions is dropped (pacing and contents stay). A device that has already gone
   // stays gone.
