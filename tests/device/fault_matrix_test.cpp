@@ -241,7 +241,6 @@ class PortName {
 
 // What one run of an operation left behind.
 struct Outcome {
-  bool returned = false;
   std::string error;  // the text of an exception (the window's general error report)
 };
 
@@ -281,7 +280,6 @@ class FaultMatrix : public ::testing::TestWithParam<Cell> {
       std::_Exit(1);  // the blocked thread cannot be joined; leave before the rig goes
     }
     task.get();
-    out.returned = true;
     return out;
   }
 
