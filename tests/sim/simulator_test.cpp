@@ -371,6 +371,24 @@ TEST(SimulatorFeed, AnswersAsOnTheLine) {
   }
 }
 
+// A port closed with a frame still queued cuts it short; after the quiet reset the next probe is
+// answered, whether the cut came in the frame's header or its data.
+TEST(SimulatorFeed, AQuietLineAfterACutFrameBeginsANewConnection) {
+  const Bytes frame = Frame(1, 0x10, Block(0), kKey);
+  for (std::size_t cut : {std::size_t{1}, std::size_t{4}, std::size_t{12}}) {
+    SCOPED_TRACE(cut);
+    Simulator sim;
+    Bytes start(3 + cut);
+    start[0] = 0x0F;
+    start[1] = 0x69 ^ kKey;
+    start[2] = 0x73 ^ kKey;
+    std::copy_n(frame.begin(), cut, start.begin() + 3);
+    EXPECT_EQ(sim.Feed(start), Bytes{0x4B ^ kKey});
+    EXPECT_EQ(sim.Feed({0x0F, 0x69 ^ kKey}, std::chrono::milliseconds(600)), Bytes{0x4B ^ kKey});
+    EXPECT_TRUE(sim.Frames().empty());
+  }
+}
+
 TEST(SimulatorFeed, ClearFaultsHealsFromTheNextByteAndRefusesARunningSimulator) {
   SimOptions o;
   o.neverAnswer = true;

@@ -89,6 +89,7 @@ struct Simulator::Impl {
   std::uint8_t key = kInitialKey;
   bool gone = false;
   bool clearFaults = false;  // ClearFaults() asked; the thread applies it
+  Clock::time_point feedClock = Clock::time_point{} + std::chrono::hours(1);  // Feed()'s time
 
   // Thread only.
   enum class Phase { Hunting, GotStart, AwaitKeyStep, AwaitNewKey, Command };
@@ -175,11 +176,14 @@ void Simulator::Impl::OnByte(std::uint8_t b, Clock::time_point at) {
     Changed();
   }
   // A quiet line followed by a start byte: the host has reopened the port and begins again.
+  // That holds in the middle of a frame too: a port closed while a frame was still queued cuts
+  // it short, and the reset pulse that follows restarts a real bootloader whatever it was
+  // receiving.
   const bool quietBefore =
       lastByteAt && at - *lastByteAt >= std::chrono::milliseconds(opt.resyncIdleMs);
   lastByteAt = at;
   if (quietBefore && b == kProbeStart && phase != Phase::Hunting && phase != Phase::GotStart &&
-      phase != Phase::AwaitNewKey && frameBytes.empty()) {
+      phase != Phase::AwaitNewKey) {
     NewConnection();
   }
 
@@ -440,14 +444,13 @@ std::vector<std::uint8_t> Simulator::Feed(const std::vector<std::uint8_t>& bytes
                                           std::chrono::milliseconds gap) {
   Impl& s = *impl_;
   if (s.thread.joinable()) throw std::logic_error("Simulator::Feed on a running simulator");
-  Clock::time_point at = Clock::time_point{} + std::chrono::hours(1);
   for (std::uint8_t b : bytes) {
     {
       std::lock_guard lock(s.m);
       if (s.gone) break;
     }
-    s.OnByte(b, at);
-    at += gap;
+    s.feedClock += gap;
+    s.OnByte(b, s.feedClock);
   }
   std::vector<std::uint8_t> sent;
   sent.reserve(s.outQueue.size());

@@ -113,7 +113,8 @@ class Simulator {
   void ClearFaults();
 
   // Runs bytes through the bootloader's receive side on the caller's thread, as if they had
-  // arrived over the line `gap` apart, and returns what it would have sent back. Only for a
+  // arrived over the line `gap` apart (the first one `gap` after the previous call's last), and
+  // returns what it would have sent back. Only for a
   // simulator that was never started (fuzzing, unit tests of the frame parser); throws
   // std::logic_error otherwise. Stops at the bytes after the device has gone.
   std::vector<std::uint8_t> Feed(const std::vector<std::uint8_t>& bytes,
