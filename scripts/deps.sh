@@ -14,6 +14,8 @@ packages=(
   mingw-w64 googletest wine
   # a window manager for the tests that need real frames; xcb headers and X inspection tools
   openbox libxcb1-dev x11-utils
+  # libFuzzer targets (fuzz preset)
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

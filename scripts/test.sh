@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds three ways and runs every test through ctest:
-#   release  - every test, benchmarks built (not run)
+# Installs what is missing, builds each preset and runs its tests:
+#   release  - every test through ctest, benchmarks built (the soak's short mode runs)
 #   asan     - every test under AddressSanitizer and UndefinedBehaviorSanitizer
 #   tsan     - the threaded tests (serial, simulator, device link) under ThreadSanitizer
 #   windows-cross - the Windows build below the window (mingw-w64); its tests run under Wine, and
 #              linkloader-hexfw.exe's dumps are compared with the Linux build's
+#   fuzz     - every libFuzzer target for LL_FUZZ_SECONDS (30) each, via scripts/fuzz.sh
 # and, with release, builds the Debian package and checks it (tests/package/check_package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
-presets=(release asan tsan windows-cross)
+presets=(release asan tsan windows-cross fuzz)
 [ $# -gt 0 ] && presets=("$@")
 for p in "${presets[@]}"; do
   echo "=== build: $p"
@@ -21,6 +22,10 @@ done
 status=0
 for p in "${presets[@]}"; do
   echo "=== tests: $p"
+  if [ "$p" = fuzz ]; then
+    ./scripts/fuzz.sh "${LL_FUZZ_SECONDS:-30}" || status=1
+    continue
+  fi
   run=()
   # ThreadSanitizer's runtime in g++ 12 cannot map its shadow memory on kernels with more address
   # randomisation bits than it expects; running without randomisation avoids that everywhere.

@@ -327,3 +327,75 @@ TEST(Simulator, DumpAndFrameLog) {
 }
 
 }  // namespace
+
+// The receive side fed directly, without a pseudo-terminal: what the fuzz target drives.
+TEST(SimulatorFeed, AnswersAsOnTheLine) {
+  const Bytes connect{0x0F, 0x69 ^ kKey, 0x73 ^ kKey};
+  struct Case {
+    const char* name;
+    SimOptions options;
+    Bytes input;
+    Bytes expected;  // plain values, scrambled with the initial key before comparing
+    bool gone;
+  };
+  const SimOptions healthy;
+  SimOptions goneAtRead;
+  goneAtRead.goneAtReadBlock = 2;
+  SimOptions never;
+  never.neverAnswer = true;
+  auto join = [](Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  Bytes readReply{3};
+  for (int i = 0; i < 16; ++i) readReply.push_back(0xFF);
+  readReply.push_back(static_cast<std::uint8_t>(0x100 - (3 + 16 * 0xFF) % 256));
+  const Case cases[] = {
+      {"probe answered", healthy, {0x0F, 0x69 ^ kKey}, {0x4B}, false},
+      {"no bootloader", never, {0x0F, 0x69 ^ kKey, 0x0F, 0x69 ^ kKey}, {}, false},
+      {"write acknowledged", healthy, join(connect, Frame(1, 0x10, Block(0), kKey)), {0x4B, 0}, false},
+      {"read block 1", healthy, join(connect, Frame(3, 0x10, Bytes(16, 0xFF), kKey)),
+       join({0x4B}, readReply), false},
+      {"gone at read block 2, later bytes ignored", goneAtRead,
+       join(join(connect, Frame(3, 0x20, Bytes(16, 0xFF), kKey)), Frame(3, 0, Bytes(16, 0xFF), kKey)),
+       {}, true},  // what was still queued is lost with the line
+      {"truncated frame", healthy, join(connect, Bytes{1 ^ kKey, kKey, kKey}), {0x4B}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Simulator sim(c.options);
+    Bytes expected;
+    for (auto b : c.expected) expected.push_back(b ^ kKey);
+    EXPECT_EQ(sim.Feed(c.input), expected);
+    EXPECT_EQ(sim.Gone(), c.gone);
+  }
+}
+
+// A port closed with a frame still queued cuts it short; after the quiet reset the next probe is
+// answered, whether the cut came in the frame's header or its data.
+TEST(SimulatorFeed, AQuietLineAfterACutFrameBeginsANewConnection) {
+  const Bytes frame = Frame(1, 0x10, Block(0), kKey);
+  for (std::size_t cut : {std::size_t{1}, std::size_t{4}, std::size_t{12}}) {
+    SCOPED_TRACE(cut);
+    Simulator sim;
+    Bytes start(3 + cut);
+    start[0] = 0x0F;
+    start[1] = 0x69 ^ kKey;
+    start[2] = 0x73 ^ kKey;
+    std::copy_n(frame.begin(), cut, start.begin() + 3);
+    EXPECT_EQ(sim.Feed(start), Bytes{0x4B ^ kKey});
+    EXPECT_EQ(sim.Feed({0x0F, 0x69 ^ kKey}, std::chrono::milliseconds(600)), Bytes{0x4B ^ kKey});
+    EXPECT_TRUE(sim.Frames().empty());
+  }
+}
+
+TEST(SimulatorFeed, ClearFaultsHealsFromTheNextByteAndRefusesARunningSimulator) {
+  SimOptions o;
+  o.neverAnswer = true;
+  Simulator sim(o);
+  EXPECT_TRUE(sim.Feed({0x0F, 0x69 ^ kKey}).empty());
+  sim.ClearFaults();
+  EXPECT_EQ(sim.Feed({0x0F, 0x69 ^ kKey}), Bytes{0x4B ^ kKey});
+  sim.Start();
+  EXPECT_THROW(sim.Feed({0x0F}), std::logic_error);
+}

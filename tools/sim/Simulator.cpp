@@ -88,6 +88,8 @@ struct Simulator::Impl {
   int probes = 0, handshakes = 0, resets = 0;
   std::uint8_t key = kInitialKey;
   bool gone = false;
+  bool clearFaults = false;  // ClearFaults() asked; the thread applies it
+  Clock::time_point feedClock = Clock::time_point{} + std::chrono::hours(1);  // Feed()'s time
 
   // Thread only.
   enum class Phase { Hunting, GotStart, AwaitKeyStep, AwaitNewKey, Command };
@@ -143,8 +145,8 @@ void Simulator::Impl::Send(const std::vector<std::uint8_t>& plain, Clock::time_p
 void Simulator::Impl::GoAway() {
   std::lock_guard lock(m);
   gone = true;
-  close(master);
-  close(slave);
+  if (master >= 0) close(master);
+  if (slave >= 0) close(slave);
   master = slave = -1;
   inQueue.clear();
   outQueue.clear();
@@ -155,14 +157,33 @@ void Simulator::Impl::OnByte(std::uint8_t b, Clock::time_point at) {
   {
     std::lock_guard lock(m);
     received.push_back(b);
+    if (clearFaults) {
+      // Only the thread reads the options, so they change here and nowhere else.
+      const SimOptions healthy;
+      opt.answerOnProbe = healthy.answerOnProbe;
+      opt.strayByte = healthy.strayByte;
+      opt.neverAnswer = healthy.neverAnswer;
+      opt.refuseBlock = healthy.refuseBlock;
+      opt.silentBlock = healthy.silentBlock;
+      opt.slowAckMs = healthy.slowAckMs;
+      opt.badReplyChecksum = healthy.badReplyChecksum;
+      opt.goneAtBlock = healthy.goneAtBlock;
+      opt.goneAtReadBlock = healthy.goneAtReadBlock;
+      opt.silentReadBlock = healthy.silentReadBlock;
+      opt.silentReadId = healthy.silentReadId;
+      clearFaults = false;
+    }
     Changed();
   }
   // A quiet line followed by a start byte: the host has reopened the port and begins again.
+  // That holds in the middle of a frame too: a port closed while a frame was still queued cuts
+  // it short, and the reset pulse that follows restarts a real bootloader whatever it was
+  // receiving.
   const bool quietBefore =
       lastByteAt && at - *lastByteAt >= std::chrono::milliseconds(opt.resyncIdleMs);
   lastByteAt = at;
   if (quietBefore && b == kProbeStart && phase != Phase::Hunting && phase != Phase::GotStart &&
-      phase != Phase::AwaitNewKey && frameBytes.empty()) {
+      phase != Phase::AwaitNewKey) {
     NewConnection();
   }
 
@@ -292,6 +313,10 @@ void Simulator::Impl::Execute(Clock::time_point at) {
       Send({kCmdReadId, opt.deviceId[0], opt.deviceId[1]}, at, Clock::duration::zero());
       break;
     case kCmdReadEeprom: {
+      if (opt.goneAtReadBlock == f.address / static_cast<int>(kBlockBytes)) {
+        GoAway();
+        return;
+      }
       if (opt.silentReadBlock == f.address / static_cast<int>(kBlockBytes)) return;
       std::vector<std::uint8_t> reply{kCmdReadEeprom};
       {
@@ -402,6 +427,36 @@ void Simulator::Stop() {
   if (s.slave >= 0) close(s.slave);
   if (s.stopFd >= 0) close(s.stopFd);
   s.master = s.slave = s.stopFd = -1;
+}
+
+void Simulator::ClearLogs() {
+  std::lock_guard lock(impl_->m);
+  impl_->frames.clear();
+  impl_->received.clear();
+}
+
+void Simulator::ClearFaults() {
+  std::lock_guard lock(impl_->m);
+  impl_->clearFaults = true;
+}
+
+std::vector<std::uint8_t> Simulator::Feed(const std::vector<std::uint8_t>& bytes,
+                                          std::chrono::milliseconds gap) {
+  Impl& s = *impl_;
+  if (s.thread.joinable()) throw std::logic_error("Simulator::Feed on a running simulator");
+  for (std::uint8_t b : bytes) {
+    {
+      std::lock_guard lock(s.m);
+      if (s.gone) break;
+    }
+    s.feedClock += gap;
+    s.OnByte(b, s.feedClock);
+  }
+  std::vector<std::uint8_t> sent;
+  sent.reserve(s.outQueue.size());
+  for (const Impl::Timed& t : s.outQueue) sent.push_back(t.byte);
+  s.outQueue.clear();
+  return sent;
 }
 
 std::string Simulator::DevicePath() const { return impl_->path; }

@@ -57,6 +57,7 @@ struct SimOptions {
   BlockRef slowAckBlock;          // ... of this block only; block < 0: of every block
   bool badReplyChecksum = false;  // CmdReadEeprom replies carry a wrong last byte
   BlockRef goneAtBlock;           // the device disappears when this block arrives
+  int goneAtReadBlock = -1;       // ... or when CmdReadEeprom of this block (address / 16) does
   int silentReadBlock = -1;       // CmdReadEeprom of this block (address / 16) gets no reply
   bool silentReadId = false;      // CmdReadId gets no reply
 
@@ -102,6 +103,23 @@ class Simulator {
   int Resets() const;        // CmdReset frames
   std::uint8_t Key() const;  // the key in force
   bool Gone() const;         // the device has disappeared (goneAtBlock)
+
+  // Forgets the frames and bytes received so far (Frames(), Received()), so that a long run does
+  // not keep every byte it ever saw. Counters and memory stay.
+  void ClearLogs();
+
+  // From the next received byte on, the simulator behaves as a healthy module: every injected
+  // fault of SimOptions is dropped (pacing and contents stay). A device that has already gone
+  // stays gone.
+  void ClearFaults();
+
+  // Runs bytes through the bootloader's receive side on the caller's thread, as if they had
+  // arrived over the line `gap` apart (the first one `gap` after the previous call's last), and
+  // returns what it would have sent back. Only for a
+  // simulator that was never started (fuzzing, unit tests of the frame parser); throws
+  // std::logic_error otherwise. Stops at the bytes after the device has gone.
+  std::vector<std::uint8_t> Feed(const std::vector<std::uint8_t>& bytes,
+                                 std::chrono::milliseconds gap = std::chrono::milliseconds(1));
 
   // Waits until pred() holds or the time-out passes; pred is re-checked on every state change.
   bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) const;

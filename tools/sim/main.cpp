@@ -41,7 +41,8 @@ void Usage(std::ostream& out = std::cerr) {
       "  --forget MEM:BLOCK     status 0 for that block, but its bytes are not stored\n"
       "  --slow-ack MS[@MEM:BLOCK]    extra delay before status bytes (of one block)\n"
       "  --bad-checksum         EEPROM read replies carry a wrong checksum\n"
-      "  --gone-at MEM:BLOCK    the device disappears when that block arrives\n";
+      "  --gone-at MEM:BLOCK    the device disappears when that block arrives\n"
+      "  --gone-at-read N       the device disappears when EEPROM block N is read\n";
 }
 
 bool ParseBlock(const std::string& text, ll::sim::BlockRef& ref, int* status = nullptr) {
@@ -131,6 +132,8 @@ int main(int argc, char** argv) {
       options.badReplyChecksum = true;
     } else if (arg == "--gone-at") {
       if (!ParseBlock(value(), options.goneAtBlock)) return Usage(), 2;
+    } else if (arg == "--gone-at-read") {
+      options.goneAtReadBlock = std::atoi(value().c_str());
     } else if (arg == "--help" || arg == "-h") {
       Usage(std::cout);
       return 0;
