@@ -187,7 +187,8 @@ bool OutputSet::Stage(const std::string& target, std::string data, std::string& 
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (probe == INVALID_HANDLE_VALUE) {
     const DWORD e = ::GetLastError();
-    if (e != ERROR_FILE_NOT_FOUND) {
+    // A missing folder is told when the staged file cannot be made in it.
+    if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND) {
       error = "cannot write " + target + ": " + SystemText(e);
       return false;
     }
@@ -242,9 +243,30 @@ bool OutputSet::Commit(std::string& error) {
   const bool several = entries_.size() > 1;
   // Files that can be put back go first; devices, pipes and standard output cannot be undone
   // and are written only once every file is in place.
+  auto putBack = [&](const Entry* failed, DWORD systemError) {
+    error = "cannot write " + failed->shown + ": " + SystemText(systemError);
+    for (Entry* done : entries_) {
+      if (!done->placed) continue;
+      if (!done->backup.empty()) {
+        Replace(done->backup, done->path);
+        done->backup.clear();
+      } else if (!done->existed) {
+        Remove(done->path);
+      }
+    }
+    Discard();
+    return false;
+  };
   for (Entry* e : entries_) {
     if (e->kind != Entry::Kind::Replace) continue;
     if (several && e->existed) {
+      // A file another program holds without sharing cannot be replaced, and a second name for
+      // it could not be removed again while it is held: find that out before making one.
+      const HANDLE probe = ::CreateFileW(Widen(e->path).c_str(), DELETE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (probe == INVALID_HANDLE_VALUE) return putBack(e, ::GetLastError());
+      ::CloseHandle(probe);
       HANDLE h = INVALID_HANDLE_VALUE;
       if (MakeSibling(e->path, ".old", e->backup, h)) {
         ::CloseHandle(h);
@@ -255,20 +277,7 @@ bool OutputSet::Commit(std::string& error) {
           e->backup.clear();
       }
     }
-    if (!Replace(e->temp, e->path)) {
-      error = "cannot write " + e->shown + ": " + SystemText(::GetLastError());
-      for (Entry* done : entries_) {
-        if (!done->placed) continue;
-        if (!done->backup.empty()) {
-          Replace(done->backup, done->path);
-          done->backup.clear();
-        } else if (!done->existed) {
-          Remove(done->path);
-        }
-      }
-      Discard();
-      return false;
-    }
+    if (!Replace(e->temp, e->path)) return putBack(e, ::GetLastError());
     e->temp.clear();
     e->placed = true;
   }
