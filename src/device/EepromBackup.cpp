@@ -1,9 +1,5 @@
 #include "device/EepromBackup.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -15,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "device/EepromBackupOs.h"
 #include "device/ProgramState.h"
 #include "firmware/Cp1250.h"
 
@@ -63,46 +60,6 @@ std::string NamePart(const std::string& version) {
   return out.empty() ? "blank" : out;
 }
 
-bool WriteAll(int fd, const void* data, std::size_t size) {
-  const auto* p = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::write(fd, p, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// A new private file, written whole and synced before it gets its name: a copy that exists is a
-// complete copy.
-bool WriteNewFile(const fs::path& path, const std::string& data, std::string& error) {
-  const fs::path temp = path.string() + ".part";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    error = "cannot create " + temp.string() + ": " + std::strerror(errno);
-    return false;
-  }
-  const bool written = WriteAll(fd, data.data(), data.size()) && ::fsync(fd) == 0;
-  const int saved = errno;
-  if (::close(fd) != 0 || !written) {
-    error = "cannot write " + temp.string() + ": " + std::strerror(written ? errno : saved);
-    ::unlink(temp.c_str());
-    return false;
-  }
-  // link() fails instead of replacing an existing copy of the same name.
-  if (::link(temp.c_str(), path.c_str()) != 0) {
-    error = std::strerror(errno);
-    ::unlink(temp.c_str());
-    return false;
-  }
-  ::unlink(temp.c_str());
-  return true;
-}
-
 void Prune(const fs::path& folder) {
   std::vector<fs::path> copies;
   std::error_code ec;
@@ -124,18 +81,6 @@ const char* ReasonWord(BackupReason reason) {
 }
 
 }  // namespace
-
-fs::path EepromBackupFolder() {
-  fs::path base;
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
-    base = xdg;
-  } else if (const char* home = std::getenv("HOME"); home && *home) {
-    base = fs::path(home) / ".local" / "share";
-  } else {
-    return {};
-  }
-  return base / "LinkLoader" / "eeprom";
-}
 
 std::string VersionTextOf(const EepromBytes& image) {
   std::string raw(reinterpret_cast<const char*>(&image[kVersionTextOffset]), kVersionTextLength);
@@ -160,7 +105,7 @@ BackupResult KeepEepromBackup(const EepromBytes& image, const std::string& port,
     result.error = "cannot create " + folder.string() + ": " + ec.message();
     return result;
   }
-  ::chmod(folder.c_str(), 0700);
+  MakeFolderPrivate(folder);
 
   const std::string stamp = UtcStamp();
   const std::string version = VersionTextOf(image);

@@ -4,10 +4,10 @@
 // data folder. One wrong write can then always be undone with a restore from such a copy.
 //
 // A copy is two files in <data home>/LinkLoader/eeprom/ (the data home is $XDG_DATA_HOME, else
-// ~/.local/share): NAME.eeprom, the raw 256 bytes, and NAME.json beside it with the time, the
-// port, the module's version text and this program's version. NAME starts with the UTC time, so
-// names sort by age; only the newest kKeptEepromBackups are kept. The files are private to the
-// user (the EEPROM holds the PIN).
+// ~/.local/share; on Windows %LOCALAPPDATA%): NAME.eeprom, the raw 256 bytes, and NAME.json
+// beside it with the time, the port, the module's version text and this program's version. NAME
+// starts with the UTC time, so names sort by age; only the newest kKeptEepromBackups are kept.
+// The files are private to the user (the EEPROM holds the PIN).
 
 #include <cstddef>
 #include <filesystem>
@@ -31,7 +31,7 @@ struct BackupResult {
   std::string error;           // why nothing was written
 };
 
-// <data home>/LinkLoader/eeprom; empty when neither XDG_DATA_HOME nor HOME is set.
+// <data home>/LinkLoader/eeprom; empty when the system names no data home.
 std::filesystem::path EepromBackupFolder();
 
 // Writes one copy and prunes the folder to the newest kKeptEepromBackups. `port` names the port

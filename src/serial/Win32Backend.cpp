@@ -638,7 +638,7 @@ int32_t TWin32Dispatcher::FlushCom(int which) {
     flushPending_ = true;
   }
   bool acknowledged = false;
-  if (writeThread_ && threadsActive_ && !stopThreads_) {
+  if (writeThread_ && ThreadsActive() && !stopThreads_) {
     startedEvent_.Reset();
     flushEvent_.Set();
     acknowledged = ::WaitForSingleObject(startedEvent_.Handle(), kFlushAckTimeoutMs) ==
@@ -668,7 +668,6 @@ void TWin32Dispatcher::StartDispatcher() {
   closing_ = false;
   stopEvent_.Reset();
   startedEvent_.Reset();
-  threadsActive_ = true;
   auto start = [this](auto& slot, auto&& make) {
     slot = make();
     slot->Start();
@@ -702,7 +701,6 @@ void TWin32Dispatcher::StopThreads() {
   writeThread_.reset();
   readThread_.reset();
   dispThread_.reset();
-  threadsActive_ = false;
   std::lock_guard<std::mutex> lock(stopMutex_);
   stopping_ = false;
 }

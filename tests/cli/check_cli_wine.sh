@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# linkloader-cli.exe under Wine, where no serial line is needed: the help, and a port that does
+# not exist, which must end with the port's exit code and say why in the system's words.
+#   check_cli_wine.sh WINE_RUN LINKLOADER_CLI_EXE
+set -uo pipefail
+run=$1
+exe=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# NAME, expected exit code, text stdout+stderr must hold, arguments...
+check() {
+  local name=$1 code=$2 text=$3
+  shift 3
+  "$run" "$exe" "$@" >"$work/out" 2>&1
+  local rc=$?
+  tr -d '\r' <"$work/out" >"$work/text"
+  [ "$rc" -eq "$code" ] || fail "$name: exit $rc, expected $code"
+  grep -qF -- "$text" "$work/text" || fail "$name: no \"$text\" in: $(cat "$work/text")"
+}
+
+check help 0 "Usage: linkloader-cli" --help
+check missing-port 2 "Error opening port" --port COM202 version
+check missing-port-reason 2 'COM202: \\.\COM202 does not exist' --port COM202 version
+check missing-port-json 2 '"error":"port"' --json --port COM202 version
+[ "$failures" -eq 0 ] && echo "linkloader-cli.exe under Wine: all checks passed"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,308 @@
+// Output files and standard output on Windows: staged in a file beside the target and put in
+// place with MoveFileExW, which replaces an existing file in one step. Character devices and
+// pipes ("NUL", "CON", a named pipe) are written directly; a symbolic link is followed to its
+// target, so the link stays.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+#include "ToolOutput.h"
+
+namespace ll::tools {
+
+namespace {
+
+std::wstring Widen(const std::string& utf8) {
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                      nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0) {
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+  }
+  return out;
+}
+
+std::string Narrow(const std::wstring& text) {
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                      nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+  if (n > 0) {
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                          nullptr, nullptr);
+  }
+  return out;
+}
+
+std::string SystemText(DWORD error) {
+  wchar_t buf[512];
+  DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             error, 0, buf, static_cast<DWORD>(std::size(buf)), nullptr);
+  while (n > 0 && (buf[n - 1] == L'\r' || buf[n - 1] == L'\n' || buf[n - 1] == L' ' ||
+                   buf[n - 1] == L'.')) {
+    --n;
+  }
+  if (n == 0) return "system error " + std::to_string(error);
+  return Narrow(std::wstring(buf, n));
+}
+
+bool WriteHandle(HANDLE h, std::string_view data) {
+  while (!data.empty()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size(), 1u << 20));
+    DWORD written = 0;
+    if (!::WriteFile(h, data.data(), chunk, &written, nullptr) || written == 0) return false;
+    data.remove_prefix(written);
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return ".";
+  return path.substr(0, slash + 1);
+}
+
+std::string NameOf(const std::string& path) {
+  const auto slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A fresh, unused name beside `path`; the file is created empty and left open in `h`.
+bool MakeSibling(const std::string& path, const char* tag, std::string& name, HANDLE& h) {
+  static std::atomic<unsigned> counter{0};
+  std::string folder = FolderOf(path);
+  if (folder == ".") folder.clear();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string candidate = folder + "." + NameOf(path) + tag + "." +
+                                  std::to_string(::GetCurrentProcessId()) + "." +
+                                  std::to_string(counter++);
+    h = ::CreateFileW(Widen(candidate).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      name = candidate;
+      return true;
+    }
+    if (::GetLastError() != ERROR_FILE_EXISTS) return false;
+  }
+  return false;
+}
+
+bool Replace(const std::string& from, const std::string& to) {
+  return ::MoveFileExW(Widen(from).c_str(), Widen(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void Remove(const std::string& path) { ::DeleteFileW(Widen(path).c_str()); }
+
+// The final path of an open handle, without the "\\?\" the system puts in front.
+std::string FinalPath(HANDLE h) {
+  std::wstring buf(MAX_PATH, L'\0');
+  DWORD n = ::GetFinalPathNameByHandleW(h, buf.data(), static_cast<DWORD>(buf.size()), 0);
+  if (n >= buf.size()) {
+    buf.resize(n + 1);
+    n = ::GetFinalPathNameByHandleW(h, buf.data(), static_cast<DWORD>(buf.size()), 0);
+  }
+  if (n == 0 || n >= buf.size()) return {};
+  buf.resize(n);
+  if (buf.rfind(L"\\\\?\\UNC\\", 0) == 0) return "\\\\" + Narrow(buf.substr(8));
+  if (buf.rfind(L"\\\\?\\", 0) == 0) return Narrow(buf.substr(4));
+  return Narrow(buf);
+}
+
+}  // namespace
+
+bool WriteStdout(std::string_view data, std::string& error) {
+  std::cout.flush();
+  // Byte for byte, as on other systems: text mode would turn every LF of a file into CR LF.
+  const int mode = ::_setmode(1, _O_BINARY);
+  bool ok = true;
+  while (ok && !data.empty()) {
+    const unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(data.size(), 1u << 20));
+    const int n = ::_write(1, data.data(), chunk);
+    ok = n > 0;
+    if (ok) data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  if (mode != -1) ::_setmode(1, mode);
+  if (!ok) {
+    error = "cannot write to standard output: " + SystemText(::GetLastError());
+    return false;
+  }
+  return true;
+}
+
+struct OutputSet::Entry {
+  enum class Kind { Stdout, Replace, Direct };
+  Kind kind = Kind::Replace;
+  std::string shown;  // the target as the user named it
+  std::string path;   // what is written: the link's target for a symbolic link
+  std::string data;
+  std::string temp;    // Replace: the staged file beside path
+  std::string backup;  // Replace of an existing file: its old contents, while committing
+  bool existed = false;
+  bool placed = false;
+};
+
+OutputSet::~OutputSet() { Discard(); }
+
+void OutputSet::Discard() {
+  for (Entry* e : entries_) {
+    if (!e->temp.empty()) Remove(e->temp);
+    if (!e->backup.empty()) Remove(e->backup);
+    delete e;
+  }
+  entries_.clear();
+}
+
+bool OutputSet::Stage(const std::string& target, std::string data, std::string& error) {
+  auto entry = std::make_unique<Entry>();
+  entry->shown = target;
+  entry->path = target;
+  entry->data = std::move(data);
+  if (target == "-") {
+    entry->kind = Entry::Kind::Stdout;
+    entries_.push_back(entry.release());
+    return true;
+  }
+  if (target.empty()) {
+    error = "an empty output name";
+    return false;
+  }
+
+  // Looked at through a handle that asks for no access, so a file held open elsewhere (or a
+  // busy device) can still be told apart from a missing one.
+  const HANDLE probe = ::CreateFileW(
+      Widen(target).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) {
+    const DWORD e = ::GetLastError();
+    // A missing folder is told when the staged file cannot be made in it.
+    if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND) {
+      error = "cannot write " + target + ": " + SystemText(e);
+      return false;
+    }
+    entry->existed = false;
+  } else {
+    const DWORD type = ::GetFileType(probe);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool isDisk = type == FILE_TYPE_DISK && ::GetFileInformationByHandle(probe, &info);
+    const DWORD attributes = ::GetFileAttributesW(Widen(target).c_str());
+    std::string resolved;
+    if (isDisk && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      resolved = FinalPath(probe);
+    }
+    ::CloseHandle(probe);
+    if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) {
+      entry->kind = Entry::Kind::Direct;
+      entries_.push_back(entry.release());
+      return true;
+    }
+    if (!isDisk) {
+      error = target + " is neither a file nor a device";
+      return false;
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      error = target + " is a folder";
+      return false;
+    }
+    if (!resolved.empty()) entry->path = resolved;  // followed: the link keeps pointing there
+    entry->existed = true;
+  }
+
+  HANDLE h = INVALID_HANDLE_VALUE;
+  if (!MakeSibling(entry->path, "", entry->temp, h)) {
+    error = "cannot create a file in " + FolderOf(entry->path) + ": " +
+            SystemText(::GetLastError());
+    return false;
+  }
+  bool ok = WriteHandle(h, entry->data) && ::FlushFileBuffers(h);
+  const DWORD saved = ::GetLastError();
+  if (!::CloseHandle(h) && ok) ok = false;
+  if (!ok) {
+    error = "cannot write " + target + ": " + SystemText(saved);
+    Remove(entry->temp);
+    return false;
+  }
+  entries_.push_back(entry.release());
+  return true;
+}
+
+bool OutputSet::Commit(std::string& error) {
+  const bool several = entries_.size() > 1;
+  // Files that can be put back go first; devices, pipes and standard output cannot be undone
+  // and are written only once every file is in place.
+  auto putBack = [&](const Entry* failed, DWORD systemError) {
+    error = "cannot write " + failed->shown + ": " + SystemText(systemError);
+    for (Entry* done : entries_) {
+      if (!done->placed) continue;
+      if (!done->backup.empty()) {
+        Replace(done->backup, done->path);
+        done->backup.clear();
+      } else if (!done->existed) {
+        Remove(done->path);
+      }
+    }
+    Discard();
+    return false;
+  };
+  for (Entry* e : entries_) {
+    if (e->kind != Entry::Kind::Replace) continue;
+    if (several && e->existed) {
+      // A file another program holds without sharing cannot be replaced, and a second name for
+      // it could not be removed again while it is held: find that out before making one.
+      const HANDLE probe = ::CreateFileW(Widen(e->path).c_str(), DELETE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (probe == INVALID_HANDLE_VALUE) return putBack(e, ::GetLastError());
+      ::CloseHandle(probe);
+      HANDLE h = INVALID_HANDLE_VALUE;
+      if (MakeSibling(e->path, ".old", e->backup, h)) {
+        ::CloseHandle(h);
+        Remove(e->backup);
+        // A second name for the old contents; without one (a file system without hard links)
+        // this file alone cannot be put back.
+        if (!::CreateHardLinkW(Widen(e->backup).c_str(), Widen(e->path).c_str(), nullptr))
+          e->backup.clear();
+      }
+    }
+    if (!Replace(e->temp, e->path)) return putBack(e, ::GetLastError());
+    e->temp.clear();
+    e->placed = true;
+  }
+  for (Entry* e : entries_) {
+    if (e->kind == Entry::Kind::Stdout) {
+      if (!WriteStdout(e->data, error)) {
+        Discard();
+        return false;
+      }
+    } else if (e->kind == Entry::Kind::Direct) {
+      const HANDLE h = ::CreateFileW(Widen(e->path).c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+      const bool ok = h != INVALID_HANDLE_VALUE && WriteHandle(h, e->data);
+      const DWORD saved = ::GetLastError();
+      if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+      if (!ok) {
+        error = "cannot write " + e->shown + ": " + SystemText(saved);
+        Discard();
+        return false;
+      }
+    }
+  }
+  Discard();
+  return true;
+}
+
+}  // namespace ll::tools
