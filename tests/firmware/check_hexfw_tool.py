@@ -13,6 +13,7 @@ Usage: check_hexfw_tool.py PATH/TO/linkloader-hexfw REPO_ROOT
 - refusals write nothing and bad input never kills the tool with a signal.
 """
 
+import json
 import os
 import subprocess
 import sys
@@ -179,6 +180,41 @@ class Programs(unittest.TestCase):
         self.assertIn(" 11 - City hatchback", out)
         self.assertGreaterEqual(out.count("\n"), 5)
         self.assertNotIn(":", out.splitlines()[0][:1])
+
+
+class Json(unittest.TestCase):
+    """--json: one object on standard output, human text on standard error."""
+
+    def test_results_and_failures_as_one_object(self):
+        demo = os.path.join(ROOT, "examples", "demo")
+        with tempfile.TemporaryDirectory() as tmp:
+            bad = os.path.join(tmp, "bad.hex")
+            with open(bad, "wb") as f:
+                f.write(b":0100000055AB\r\n:00000001FF\r\n")
+            text_dump = run("dump", demo + ".hexfw", "--out", tmp).stdout.decode().splitlines()
+            rows = [
+                (["dump", demo + ".hexfw", "--out", tmp, "--json"], 0,
+                 {"ok": True, "result": "LineEndOfFile"}),
+                (["programs", demo + ".hexfw", "--json"], 0, {"ok": True}),
+                (["dump", bad, "--plain", "--out", os.path.join(tmp, "x"), "--json"], 1,
+                 {"ok": False, "error": "file"}),
+                (["dump", demo + ".hexfw", "--json", "--bogus"], 2,
+                 {"ok": False, "error": "usage"}),
+            ]
+            for args, code, fields in rows:
+                with self.subTest(args=args):
+                    result = run(*args, check=False)
+                    self.assertEqual(result.returncode, code, result.stderr)
+                    obj = json.loads(result.stdout)
+                    self.assertEqual({k: obj[k] for k in fields}, fields)
+                    if code:
+                        self.assertTrue(obj["message"])
+                        self.assertIn(obj["message"].split("\n")[0].encode(), result.stderr)
+            obj = json.loads(run("dump", demo + ".hexfw", "--out", tmp, "--json").stdout)
+            self.assertEqual(text_dump[0].split()[1], str(obj['flash_top']))
+            self.assertEqual(len(obj["files"]), 3)
+            listed = json.loads(run("programs", demo + ".hexfw", "--json").stdout)["programs"]
+            self.assertEqual(listed, run("programs", demo + ".hexfw").stdout.decode().splitlines())
 
 
 class Outputs(unittest.TestCase):

@@ -51,17 +51,39 @@ constexpr const char* kExitCodes =
     "  1  a file that cannot be read, converted or written (nothing is written then)\n"
     "  2  usage: unknown command or option, missing argument\n";
 
+// --json: the result goes to standard output as one object at the end; messages stay on
+// standard error for people.
+bool jsonResult = false;
+
+const char* HexfwErrorWord(int exitCode) {
+  return exitCode == kHexfwExitUsage ? "usage" : "file";
+}
+
+void PrintJson(const nlohmann::ordered_json& result) {
+  std::string error;
+  // A file's bytes may not be UTF-8: replace what is not, rather than refuse to report.
+  ll::tools::WriteStdout(result.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
+                             "\n",
+                         error);
+}
+
+int FailWith(int exitCode, const std::string& text) {
+  ll::tools::Complain(kProgram, text);
+  if (jsonResult) {
+    PrintJson({{"ok", false}, {"error", HexfwErrorWord(exitCode)}, {"message", text}});
+  }
+  return exitCode;
+}
+
 int Fail(const std::string& message) {
-  ll::tools::Complain(kProgram, ll::tools::Escaped(message));
-  return kHexfwExitFailed;
+  return FailWith(kHexfwExitFailed, ll::tools::Escaped(message));
 }
 
 // Prints a multi-line report: the first line as the message, the others indented as they are.
 int FailWithList(const std::string& first, const std::vector<std::string>& lines) {
   std::string text = ll::tools::Escaped(first);
   for (const std::string& line : lines) text += "\n  " + ll::tools::Escaped(line);
-  ll::tools::Complain(kProgram, text);
-  return kHexfwExitFailed;
+  return FailWith(kHexfwExitFailed, text);
 }
 
 // An input named "-" is standard input, read once into a private file so that it can be
@@ -262,7 +284,7 @@ int Dump(const std::string& fileArg, bool plain, const std::string& outDir) {
                               "Result: " + LineResultName(loaded.result) + " at line " +
                               std::to_string(loaded.lineNumber) + "\n";
   if (!loaded.ok) {
-    if (loaded.failure == LoadFailure::BadLine) PrintOut(summary);
+    if (loaded.failure == LoadFailure::BadLine && !jsonResult) PrintOut(summary);
     return Fail(LoadMessage(in, loaded));
   }
 
@@ -280,6 +302,15 @@ int Dump(const std::string& fileArg, bool plain, const std::string& outDir) {
     if (created) ::rmdir(outDir.c_str());
     return Fail(error);
   }
+  if (jsonResult) {
+    PrintJson({{"ok", true},
+               {"flash_top", images.FlashTop},
+               {"eeprom_top", images.EepromTop},
+               {"result", LineResultName(loaded.result)},
+               {"line", loaded.lineNumber},
+               {"files", {dir + "flash.bin", dir + "eeprom.bin", dir + "config.bin"}}});
+    return kExitOk;
+  }
   return PrintOut(summary);
 }
 
@@ -289,6 +320,12 @@ int Programs(const std::string& fileArg, bool plain, bool raw) {
   if (!in.Open(fileArg, error)) return Fail(error);
   const ProgramListResult list = ReadProgramList(in.Path(), !plain);
   if (!list.ok) return Fail(in.Path() == in.Shown() ? list.message : kStdinName + (": " + list.message));
+  if (jsonResult) {
+    nlohmann::ordered_json names = nlohmann::ordered_json::array();
+    for (const auto& line : list.lines) names.push_back(raw ? line : Cp1250ToUtf8(line));
+    PrintJson({{"ok", true}, {"programs", names}});
+    return kExitOk;
+  }
   std::string out;
   for (const auto& line : list.lines) {
     // --raw is for programs that read the bytes; for people, control bytes are shown escaped.
@@ -338,6 +375,11 @@ int main(int argc, char** argv) {
   programs->add_option("FILE", in, "firmware file")->required();
   programs->add_flag("--plain", plain, "FILE is plain Intel HEX (default: line-encoded)");
   programs->add_flag("--raw", raw, "print the file's bytes unchanged");
+  for (auto* command : {dump, programs}) {
+    command->add_flag("--json", jsonResult,
+                      "one JSON object on standard output at the end: \"ok\", and \"error\" "
+                      "(\"file\" or \"usage\") with \"message\" on failure");
+  }
   encode->footer(encodeHelp + kExitCodes);
   decode->footer(decodeHelp + kExitCodes);
   dump->footer(dumpHelp + kExitCodes);
@@ -347,15 +389,13 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);
-    ll::tools::Complain(kProgram, std::string(e.what()) + " (see --help)");
-    return kHexfwExitUsage;
+    return FailWith(kHexfwExitUsage, std::string(e.what()) + " (see --help)");
   }
   if (*encode) return Encode(in, out);
   if (*decode) return Decode(in, out);
   if (*dump) {
     if (outDir.empty()) {
-      ll::tools::Complain(kProgram, "--out needs a folder (see --help)");
-      return kHexfwExitUsage;
+      return FailWith(kHexfwExitUsage, "--out needs a folder (see --help)");
     }
     return Dump(in, plain, outDir);
   }
