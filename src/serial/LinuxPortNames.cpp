@@ -27,14 +27,7 @@ namespace ll::serial {
 namespace fs = std::filesystem;
 namespace {
 
-constexpr char kPathEnvPrefix[] = "LINKLOADER_COM";
 constexpr char kJsonPortsKey[] = "ports";
-
-std::mutex overridesLock;
-std::map<uint16_t, std::string>& Overrides() {
-  static std::map<uint16_t, std::string> overrides;
-  return overrides;
-}
 
 std::mutex rootLock;
 std::string& SystemRoot() {
@@ -175,16 +168,6 @@ std::map<uint16_t, PortInfo> CurrentMapping() {
   return ports;
 }
 
-std::optional<std::string> ExplicitPath(uint16_t comNumber) {
-  {
-    std::lock_guard<std::mutex> hold(overridesLock);
-    if (auto it = Overrides().find(comNumber); it != Overrides().end()) return it->second;
-  }
-  const std::string var = kPathEnvPrefix + std::to_string(comNumber);
-  if (const char* p = std::getenv(var.c_str()); p && *p) return std::string(p);
-  return std::nullopt;
-}
-
 }  // namespace
 
 std::map<uint16_t, PortInfo> MapPorts(const std::string& rootText, RememberedPorts& remembered) {
@@ -297,16 +280,8 @@ void SetPortSystemRoot(const std::string& root) {
   SystemRoot() = root.empty() ? "/" : root;
 }
 
-void SetPortPathOverride(uint16_t comNumber, const std::string& path) {
-  std::lock_guard<std::mutex> hold(overridesLock);
-  if (path.empty())
-    Overrides().erase(comNumber);
-  else
-    Overrides()[comNumber] = path;
-}
-
 std::string PortPath(uint16_t comNumber) {
-  if (std::optional<std::string> p = ExplicitPath(comNumber)) return *p;
+  if (std::optional<std::string> p = ExplicitPortPath(comNumber)) return *p;
   const std::map<uint16_t, PortInfo> ports = CurrentMapping();
   const auto it = ports.find(comNumber);
   return it == ports.end() ? std::string() : it->second.path;
@@ -314,7 +289,7 @@ std::string PortPath(uint16_t comNumber) {
 
 PortInfo DescribePort(uint16_t comNumber) {
   const std::map<uint16_t, PortInfo> ports = CurrentMapping();
-  const std::optional<std::string> explicitPath = ExplicitPath(comNumber);
+  const std::optional<std::string> explicitPath = ExplicitPortPath(comNumber);
   if (!explicitPath) {
     const auto it = ports.find(comNumber);
     return it == ports.end() ? PortInfo{comNumber, {}, {}} : it->second;

@@ -4,6 +4,7 @@
 // words that tell a user which device that is.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace ll::serial {
@@ -23,6 +24,10 @@ PortInfo DescribePort(uint16_t comNumber);
 // From now on, in this process, COM<comNumber> means `path` (a front end given a device path
 // rather than a port number). An empty path removes the override.
 void SetPortPathOverride(uint16_t comNumber, const std::string& path);
+
+// The path the user chose for COM<comNumber> (the override above, else LINKLOADER_COM<n>), if
+// any; every back end's PortPath asks this first.
+std::optional<std::string> ExplicitPortPath(uint16_t comNumber);
 
 // One line for a list's tooltip: "COM3: /dev/ttyUSB0 (FTDI FT232R USB UART)", "COM5: no port".
 inline std::string PortSummary(const PortInfo& port) {
