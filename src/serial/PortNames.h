@@ -13,6 +13,11 @@ struct PortInfo {
   uint16_t number = 0;
   std::string path;         // device the back end opens for this number; empty: no device
   std::string description;  // what the device is, for people ("16550A UART"); may be empty
+  // The name that stays with the device across replugs and restarts (by-id or by-path name on
+  // Linux, the device's instance on Windows); empty when the system gives none.
+  std::string stableName;
+  bool present = false;     // the device is there now (a remembered adapter may be unplugged)
+  std::string holder;       // another program that has the device open ("minicom (pid 812)")
 };
 
 // Device path the back end opens for COM<comNumber>; empty when no device has that number.
