@@ -3,6 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
 #include <setupapi.h>
 
 #include <filesystem>
@@ -109,7 +116,9 @@ TEST(DescribePort, GivesTheSystemsNameForTheDeviceAndWhetherItIsThere) {
     EXPECT_EQ(info.path, "\\\\.\\COM" + std::to_string(r.number));
     EXPECT_EQ(info.description, r.description);
     EXPECT_EQ(info.stableName, r.hasStableName ? adapter.Instance() : "");
-    if (r.present) EXPECT_EQ(info.present, *r.present);
+    if (r.present) {
+      EXPECT_EQ(info.present, *r.present);
+    }
   }
   EXPECT_EQ(PortSummary(DescribePort(77)), "COM77: \\\\.\\COM77 (LinkLoader Test Port (COM77))");
 }
