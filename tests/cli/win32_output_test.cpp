@@ -69,10 +69,11 @@ TEST_F(OutputFiles, SingleTargets) {
       {"folder", false, "is a folder"},
       {"missing\\new.bin", false, "cannot create a file in"},
       {"NUL", true, ""},  // a device: written directly, never replaced
+      {"broken \xC5.bin", false, "is not a file name in UTF-8"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    const std::string target = r.name == "NUL" ? r.name : (dir_ / r.name).string();
+    const std::string target = r.name == "NUL" ? r.name : dir_.string() + "\\" + r.name;
     std::string error;
     EXPECT_EQ(WriteOutput(target, "new\r\nbytes\n", error), r.ok) << error;
     if (!r.ok) {

@@ -247,12 +247,12 @@ class Faults(WineTest):
 
     def test_fault_matrix(self):
         cases = [  # simulator options, command, exit code, words, seconds
-            (("--never-answer",), ("version",), EXIT_NO_BOOTLOADER, "Bootloader no response", 40),
+            (("--never-answer",), ("version",), EXIT_NO_BOOTLOADER, "Bootloader no response", 30),
             (("--refuse", "flash:40"), ("upload", "DEMO"), EXIT_TRANSFER, "FLASH writing error",
-             40),
-            (("--silent", "flash:40"), ("upload", "DEMO"), EXIT_TRANSFER, "FLASH writing error",
-             40),
-            (("--gone-at", "flash:100"), ("upload", "DEMO"), EXIT_TRANSFER, None, 40),
+             20),
+            (("--silent", "flash:40"), ("upload", "DEMO"), EXIT_TRANSFER,
+             "Error data transmission", 20),
+            (("--gone-at", "flash:100"), ("upload", "DEMO"), EXIT_TRANSFER, None, 20),
         ]
         for options, command, code, words, seconds in cases:
             with self.subTest(options=options), Sim(*options) as sim:
@@ -269,6 +269,35 @@ class Faults(WineTest):
         if os.path.lexists(link):
             os.unlink(link)
         self.assertOutcome(cli("version"), EXIT_PORT, "Error opening port", within=20)
+
+
+class Interrupts(WineTest):
+    def test_ctrl_c_during_an_upload_restarts_the_module_and_ends_with_130(self):
+        # Wine turns SIGINT into the console's Ctrl-C event, which reaches the program's console
+        # control handler on a thread of its own, as on Windows.
+        with Sim("--slow-ack", "5") as sim, tempfile.TemporaryFile(dir=WORK) as err:
+            proc = subprocess.Popen(["wine", CLI, "--port", "COM%d" % COM, "upload",
+                                     windows_path(DEMO)], stdout=subprocess.DEVNULL, stderr=err,
+                                    stdin=subprocess.DEVNULL, env=ENV)
+            deadline = time.monotonic() + 120
+            while time.monotonic() < deadline and proc.poll() is None:
+                err.seek(0)
+                if b"FLASH 10%" in err.read():
+                    break
+                time.sleep(0.2)
+            proc.send_signal(signal.SIGINT)
+            start = time.monotonic()
+            code = proc.wait(timeout=60)
+            seconds = time.monotonic() - start
+            err.seek(0)
+            text = err.read().replace(b"\r\n", b"\n")
+            _, _, frames = sim.stop()
+        self.assertEqual(code, 130, text)
+        self.assertIn(b"cancelled by Ctrl-C; the module was told to restart", text)
+        self.assertLess(seconds, 20)
+        writes = [i for i, line in enumerate(frames) if line.startswith("cmd=0 ")]
+        self.assertTrue(writes and len(writes) < 2016, len(writes))
+        self.assertTrue(frames[writes[-1] + 1].startswith("cmd=4 "), frames[writes[-1] + 1:])
 
 
 class UnicodeNames(WineTest):

@@ -28,6 +28,7 @@ namespace ll::tools {
 
 namespace {
 
+using win32::IsUtf8;
 using win32::Narrow;
 using win32::SystemText;
 using win32::Widen;
@@ -229,6 +230,11 @@ bool OutputSet::Stage(const std::string& target, std::string data, std::string& 
   }
   if (target.empty()) {
     error = "an empty output name";
+    return false;
+  }
+  if (!IsUtf8(target)) {
+    // Converted anyway, its broken bytes would become other letters: another file's name.
+    error = Escaped(target) + " is not a file name in UTF-8";
     return false;
   }
 

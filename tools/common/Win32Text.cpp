@@ -23,6 +23,12 @@ std::wstring Widen(const std::string& utf8) {
   return out;
 }
 
+bool IsUtf8(const std::string& text) {
+  return text.empty() ||
+         ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                               static_cast<int>(text.size()), nullptr, 0) > 0;
+}
+
 std::string Narrow(const std::wstring& text) {
   const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
                                       nullptr, 0, nullptr, nullptr);

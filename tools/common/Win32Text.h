@@ -8,6 +8,8 @@
 namespace ll::tools::win32 {
 
 std::wstring Widen(const std::string& utf8);
+// False when `text` is not well-formed UTF-8 (Widen would put replacement characters there).
+bool IsUtf8(const std::string& text);
 std::string Narrow(const std::wstring& text);
 // The system's message for `error` in its own language, without the trailing full stop and
 // line end; "system error N" when it has none.
