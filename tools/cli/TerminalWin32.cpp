@@ -15,6 +15,7 @@
 #endif
 #include <windows.h>
 
+#include <cstdlib>
 #include <mutex>
 #include <utility>
 
@@ -77,8 +78,20 @@ bool IsTerminal(Stream stream) {
   DWORD mode = 0;
   if (!IsConsole(stream, mode)) return false;
   if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return true;
-  return ::SetConsoleMode(::GetStdHandle(StdHandle(stream)),
-                          mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+  const HANDLE console = ::GetStdHandle(StdHandle(stream));
+  if (!::SetConsoleMode(console,
+                        mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
+    return false;
+  }
+  // The mode belongs to the console, which outlives the program: it is put back at the end.
+  static HANDLE changedConsole = nullptr;
+  static DWORD previousMode = 0;
+  if (changedConsole == nullptr) {
+    changedConsole = console;
+    previousMode = mode;
+    std::atexit([] { ::SetConsoleMode(changedConsole, previousMode); });
+  }
+  return true;
 }
 
 int TerminalColumns(Stream stream) {

@@ -406,12 +406,16 @@ int CmdEepromBackup(const Global& g, const std::string& file) {
 int CmdEepromRestore(const Global& g, const std::string& file) {
   device::EepromBytes wanted{};
   std::string error;
-  if (!device::ReadEepromImageFile(firmware::PathFromUtf8(file), wanted, error)) return Finish(g, kExitUsage, error);
+  if (!device::ReadEepromImageFile(firmware::PathFromUtf8(file), wanted, error)) {
+    return Finish(g, kExitUsage, error);
+  }
   Session s(g.comNumber);
   // Read first: what the module holds now is kept by the safety net before it is overwritten.
   Outcome o = Run(s, device::ReadConfiguration);
   if (o.code != kExitOk) return FinishOutcome(g, o);
-  if (!device::RestoreEepromImage(firmware::PathFromUtf8(file), s.state, error)) return Finish(g, kExitUsage, error);
+  if (!device::RestoreEepromImage(firmware::PathFromUtf8(file), s.state, error)) {
+    return Finish(g, kExitUsage, error);
+  }
   if (s.state.images.EepromImage != wanted) {
     return Finish(g, kExitUsage, file + " changed while it was being restored");
   }
