@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "firmware/FileNames.h"
+
 namespace ll::firmware {
 
 namespace {
@@ -20,7 +22,7 @@ bool TextFileReader::Open(const std::string& path) {
   path_ = path;
   openError_.clear();
   errno = 0;
-  file_ = std::fopen(path.c_str(), "rb");
+  file_ = OpenForReading(path);
   if (file_ == nullptr) {
     openError_ = errno != 0 ? std::strerror(errno) : "cannot open";
     return false;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # linkloader-cli.exe under Wine, where no serial line is needed: the help, and a port that does
 # not exist, which must end with the port's exit code and say why in the system's words.
 #   check_cli_wine.sh WINE_RUN LINKLOADER_CLI_EXE
@@ -22,8 +23,9 @@ check() {
 }
 
 check help 0 "Usage: linkloader-cli" --help
-check missing-port 2 "Error opening port" --port COM202 version
-check missing-port-reason 2 'COM202: \\.\COM202 does not exist' --port COM202 version
-check missing-port-json 2 '"error":"port"' --json --port COM202 version
+# 3: the port could not be opened.
+check missing-port 3 "Error opening port" --port COM202 version
+check missing-port-reason 3 'COM202: \\.\COM202 does not exist' --port COM202 version
+check missing-port-json 3 '"error":"port"' --json --port COM202 version
 [ "$failures" -eq 0 ] && echo "linkloader-cli.exe under Wine: all checks passed"
 [ "$failures" -eq 0 ]

@@ -1,5 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Output files on Windows, on real files in a temporary folder: written whole, put in place
-// together, refused when the target is a folder, and all put back when one cannot be placed.
+// together, refused when the target is a folder, and all put back when one cannot be placed; a
+// replaced file keeps its attributes, a target held for a moment is waited for, a drive-relative
+// name lands in the drive's current folder, and names outside ASCII are kept letter for letter.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +18,9 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
+
+#include "ToolInput.h"
 
 #include "ToolOutput.h"
 
@@ -40,8 +46,13 @@ class OutputFiles : public ::testing::Test {
   // Only the named files are left: no staged or backup file beside them.
   void ExpectOnly(std::size_t files) {
     std::size_t n = 0;
-    for (const auto& e : fs::directory_iterator(dir_)) n += e.is_regular_file() ? 1 : 0;
-    EXPECT_EQ(n, files);
+    std::string names;
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      if (!e.is_regular_file()) continue;
+      ++n;
+      names += e.path().filename().string() + " ";
+    }
+    EXPECT_EQ(n, files) << names;
   }
   fs::path dir_;
 };
@@ -58,10 +69,11 @@ TEST_F(OutputFiles, SingleTargets) {
       {"folder", false, "is a folder"},
       {"missing\\new.bin", false, "cannot create a file in"},
       {"NUL", true, ""},  // a device: written directly, never replaced
+      {"broken \xC5.bin", false, "is not a file name in UTF-8"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    const std::string target = r.name == "NUL" ? r.name : (dir_ / r.name).string();
+    const std::string target = r.name == "NUL" ? r.name : dir_.string() + "\\" + r.name;
     std::string error;
     EXPECT_EQ(WriteOutput(target, "new\r\nbytes\n", error), r.ok) << error;
     if (!r.ok) {
@@ -91,6 +103,92 @@ TEST_F(OutputFiles, SeveralArePutBackWhenOneCannotBePlaced) {
   EXPECT_FALSE(fs::exists(dir_ / "fresh.bin"));
   EXPECT_EQ(Read(dir_ / "held.bin"), "held contents");
   ExpectOnly(2);
+}
+
+TEST_F(OutputFiles, AReplacedFileKeepsItsAttributes) {
+  const fs::path target = dir_ / "old.bin";
+  ASSERT_TRUE(::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(::GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+  std::string error;
+  ASSERT_TRUE(WriteOutput(target.string(), "replaced", error)) << error;
+  EXPECT_EQ(Read(target), "replaced");
+  const DWORD attributes = ::GetFileAttributesW(target.c_str());
+  ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(attributes & FILE_ATTRIBUTE_HIDDEN) << attributes;
+  ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(OutputFiles, ATargetHeldForAMomentIsWaitedFor) {
+  const fs::path target = dir_ / "old.bin";
+  // Held without sharing, as a scanner holds a file it looks at, and let go shortly after.
+  const HANDLE held = ::CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread release([held] {
+    ::Sleep(200);
+    ::CloseHandle(held);
+  });
+  std::string error;
+  const bool written = WriteOutput(target.string(), "after the scanner", error);
+  release.join();
+  EXPECT_TRUE(written) << error;
+  EXPECT_EQ(Read(target), "after the scanner");
+  ExpectOnly(1);
+}
+
+TEST_F(OutputFiles, ADriveRelativeNameIsTheDrivesCurrentFolder) {
+  wchar_t previous[MAX_PATH];
+  ::GetCurrentDirectoryW(MAX_PATH, previous);
+  ASSERT_TRUE(::SetCurrentDirectoryW(dir_.c_str()));
+  const std::string drive = dir_.string().substr(0, 2);  // "C:"
+  std::string error;
+  const bool written = WriteOutput(drive + "relative.bin", "here", error);
+  ::SetCurrentDirectoryW(previous);
+  ASSERT_TRUE(written) << error;
+  EXPECT_EQ(Read(dir_ / "relative.bin"), "here");
+  ExpectOnly(2);
+}
+
+std::string Utf8(const fs::path& path) {
+  const std::u8string name = path.u8string();
+  return std::string(reinterpret_cast<const char*>(name.data()), name.size());
+}
+
+fs::path FromUtf8(const std::string& name) {
+  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size()));
+}
+
+TEST_F(OutputFiles, NamesOutsideAsciiAreKept) {
+  for (const std::string name : {"Łódź", "Škoda", "Прошивка"}) {
+    SCOPED_TRACE(name);
+    const fs::path folder = dir_ / FromUtf8(name);
+    fs::create_directories(folder);
+    const fs::path file = folder / FromUtf8("копия " + name + ".bin");
+    std::string error;
+    ASSERT_TRUE(WriteOutput(Utf8(file), name, error)) << error;
+    EXPECT_EQ(Read(file), name);
+    // Replaced in place, not beside it under a mangled name.
+    ASSERT_TRUE(WriteOutput(Utf8(file), name + " again", error)) << error;
+    EXPECT_EQ(Read(file), name + " again");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+  }
+}
+
+TEST_F(OutputFiles, SameFileKnowsOtherSpellings) {
+  struct Row {
+    fs::path a, b;
+    bool same;
+  };
+  const Row rows[] = {
+      {dir_ / "old.bin", dir_ / "OLD.BIN", true},
+      {dir_ / "old.bin", dir_ / "folder" / ".." / "old.bin", true},
+      {dir_ / "old.bin", dir_ / "missing.bin", false},
+      {dir_ / "old.bin", dir_ / "folder", false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.b.string());
+    EXPECT_EQ(SameFile(Utf8(r.a), Utf8(r.b)), r.same);
+  }
 }
 
 }  // namespace

@@ -1,3 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The console on Windows. A stream is a terminal only when it is a console screen buffer
+// (GetConsoleMode answers), never for NUL or a pipe, and only when the console follows the
+// escape sequences the progress line uses; an older console gets plain progress lines instead.
+//
+// Ctrl-C, Ctrl-Break, closing the console window, logging off and shutting down all cancel the
+// running operation the same way. For the last three the system ends the process as soon as
+// the handler returns, so the handler waits there until the program has cleaned up (the port
+// closed, the module restarted) and ended, but not past the few seconds the system allows.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -6,8 +15,7 @@
 #endif
 #include <windows.h>
 
-#include <io.h>
-
+#include <cstdlib>
 #include <mutex>
 #include <utility>
 
@@ -17,7 +25,10 @@ namespace ll::cli {
 
 namespace {
 constexpr int kDefaultColumns = 80;
-int Fd(Stream stream) { return stream == Stream::Out ? 1 : 2; }
+// Windows gives a console program about five seconds after a close, logoff or shutdown event
+// before it ends the process; the clean-up must be done inside that.
+constexpr DWORD kCleanUpBudgetMs = 4500;
+
 DWORD StdHandle(Stream stream) {
   return stream == Stream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
 }
@@ -28,28 +39,60 @@ std::function<void()>& Handler() {
   return handler;
 }
 
-// The system calls this on a thread of its own for every Ctrl-C, Ctrl-Break and console close,
-// so the operation's code is never interrupted in the middle.
+bool EndsTheProcessOnReturn(DWORD event) {
+  return event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+}
+
+// The system calls this on a thread of its own, so the operation's code is never interrupted
+// in the middle.
 BOOL WINAPI OnConsoleControl(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT: {
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT: {
       std::function<void()> handler;
       {
         std::lock_guard<std::mutex> hold(handlerLock);
         handler = Handler();
       }
       if (handler) handler();
+      // Returning would let the system end the process in the middle of the clean-up. The
+      // main thread's exit ends this wait (and the process) as soon as it is done; the
+      // budget only keeps the system from ending it less gently.
+      if (EndsTheProcessOnReturn(event)) ::Sleep(kCleanUpBudgetMs);
       return TRUE;
     }
     default:
       return FALSE;
   }
 }
+
+bool IsConsole(Stream stream, DWORD& mode) {
+  return ::GetConsoleMode(::GetStdHandle(StdHandle(stream)), &mode) != 0;
+}
 }  // namespace
 
-bool IsTerminal(Stream stream) { return ::_isatty(Fd(stream)) != 0; }
+bool IsTerminal(Stream stream) {
+  DWORD mode = 0;
+  if (!IsConsole(stream, mode)) return false;
+  if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return true;
+  const HANDLE console = ::GetStdHandle(StdHandle(stream));
+  if (!::SetConsoleMode(console,
+                        mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
+    return false;
+  }
+  // The mode belongs to the console, which outlives the program: it is put back at the end.
+  static HANDLE changedConsole = nullptr;
+  static DWORD previousMode = 0;
+  if (changedConsole == nullptr) {
+    changedConsole = console;
+    previousMode = mode;
+    std::atexit([] { ::SetConsoleMode(changedConsole, previousMode); });
+  }
+  return true;
+}
 
 int TerminalColumns(Stream stream) {
   CONSOLE_SCREEN_BUFFER_INFO info{};

@@ -15,6 +15,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "Arguments.h"
 #include "CliHost.h"
 #include "ConfigFields.h"
 #include "Terminal.h"
@@ -22,6 +23,7 @@
 #include "device/EepromBackup.h"
 #include "device/Link.h"
 #include "device/Operations.h"
+#include "firmware/FileNames.h"
 #include "firmware/HexLoader.h"
 #include "serial/PortErrors.h"
 #include "serial/PortNames.h"
@@ -404,12 +406,16 @@ int CmdEepromBackup(const Global& g, const std::string& file) {
 int CmdEepromRestore(const Global& g, const std::string& file) {
   device::EepromBytes wanted{};
   std::string error;
-  if (!device::ReadEepromImageFile(file, wanted, error)) return Finish(g, kExitUsage, error);
+  if (!device::ReadEepromImageFile(firmware::PathFromUtf8(file), wanted, error)) {
+    return Finish(g, kExitUsage, error);
+  }
   Session s(g.comNumber);
   // Read first: what the module holds now is kept by the safety net before it is overwritten.
   Outcome o = Run(s, device::ReadConfiguration);
   if (o.code != kExitOk) return FinishOutcome(g, o);
-  if (!device::RestoreEepromImage(file, s.state, error)) return Finish(g, kExitUsage, error);
+  if (!device::RestoreEepromImage(firmware::PathFromUtf8(file), s.state, error)) {
+    return Finish(g, kExitUsage, error);
+  }
   if (s.state.images.EepromImage != wanted) {
     return Finish(g, kExitUsage, file + " changed while it was being restored");
   }
@@ -453,6 +459,7 @@ constexpr const char* kExitCodesHelp =
 }  // namespace
 
 int main(int argc, char** argv) {
+  tools::UseUtf8CommandLine(argc, argv);
   cli::WatchInterrupts([] {
     std::lock_guard hold(g_hostLock);
     if (g_host) {

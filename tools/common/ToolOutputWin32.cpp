@@ -1,5 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Output files and standard output on Windows: staged in a file beside the target and put in
-// place with MoveFileExW, which replaces an existing file in one step. Character devices and
+// place with ReplaceFileW, which replaces an existing file in one step and keeps what the old
+// one had besides its contents (a new target is a plain rename). Character devices and
 // pipes ("NUL", "CON", a named pipe) are written directly; a symbolic link is followed to its
 // target, so the link stays.
 #ifndef NOMINMAX
@@ -20,42 +22,41 @@
 #include <memory>
 
 #include "ToolOutput.h"
+#include "Win32Text.h"
 
 namespace ll::tools {
 
 namespace {
 
-std::wstring Widen(const std::string& utf8) {
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) {
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-  }
-  return out;
+using win32::IsUtf8;
+using win32::Narrow;
+using win32::SystemText;
+using win32::Widen;
+
+// A target another program holds for a moment (a virus scanner or an indexer that opened the
+// new file) is tried again for this long before the replacement is given up.
+constexpr int kHeldRetries = 20;
+constexpr DWORD kHeldRetryMs = 50;
+
+bool IsBrieflyHeld(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_ACCESS_DENIED || error == ERROR_UNABLE_TO_REMOVE_REPLACED ||
+         error == ERROR_USER_MAPPED_FILE;
 }
 
-std::string Narrow(const std::wstring& text) {
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0) {
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                          nullptr, nullptr);
+// Runs `step` until it succeeds, fails for another reason than a held file, or the retries
+// are spent; the system's error of the last attempt stays the thread's last error.
+template <typename Step>
+bool RetryWhileHeld(Step step) {
+  for (int attempt = 0;; ++attempt) {
+    if (step()) return true;
+    const DWORD error = ::GetLastError();
+    if (!IsBrieflyHeld(error) || attempt + 1 >= kHeldRetries) {
+      ::SetLastError(error);
+      return false;
+    }
+    ::Sleep(kHeldRetryMs);
   }
-  return out;
-}
-
-std::string SystemText(DWORD error) {
-  wchar_t buf[512];
-  DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             error, 0, buf, static_cast<DWORD>(std::size(buf)), nullptr);
-  while (n > 0 && (buf[n - 1] == L'\r' || buf[n - 1] == L'\n' || buf[n - 1] == L' ' ||
-                   buf[n - 1] == L'.')) {
-    --n;
-  }
-  if (n == 0) return "system error " + std::to_string(error);
-  return Narrow(std::wstring(buf, n));
 }
 
 bool WriteHandle(HANDLE h, std::string_view data) {
@@ -99,9 +100,60 @@ bool MakeSibling(const std::string& path, const char* tag, std::string& name, HA
   return false;
 }
 
+// Puts `from` in the place of `to`. An existing `to` is replaced with ReplaceFileW, which gives
+// the new contents the old file's attributes, access rights, owner and streams; a new one is a
+// plain rename.
 bool Replace(const std::string& from, const std::string& to) {
-  return ::MoveFileExW(Widen(from).c_str(), Widen(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  const std::wstring source = Widen(from), target = Widen(to);
+  return RetryWhileHeld([&] {
+    if (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+      return ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    }
+    // Asked first, so that a held target is waited for before ReplaceFileW is tried at all:
+    // a failed attempt may leave a temporary file of its own behind (Wine's does).
+    const HANDLE probe = ::CreateFileW(target.c_str(), DELETE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(probe);
+    return ::ReplaceFileW(target.c_str(), source.c_str(), nullptr,
+                          REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
+  });
+}
+
+// The attributes a user gives a file (hidden, system, archive, not indexed) stay with it.
+// ReplaceFileW carries them over on Windows; not every implementation of it does (Wine's
+// does not), so they are put back where they went missing.
+void KeepAttributes(const std::string& path, DWORD old) {
+  constexpr DWORD kUsers = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  constexpr DWORD kSettable = kUsers | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_OFFLINE |
+                              FILE_ATTRIBUTE_TEMPORARY;
+  const std::wstring name = Widen(path);
+  const DWORD now = ::GetFileAttributesW(name.c_str());
+  if (now == INVALID_FILE_ATTRIBUTES || (now & kUsers) == (old & kUsers)) return;
+  const DWORD wanted = (now & kSettable & ~kUsers) | (old & kUsers);
+  ::SetFileAttributesW(name.c_str(), wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL);
+}
+
+// A name relative to a drive's current folder ("C:name") is made whole: put together with a
+// folder name as it stands, it would name a stream of a file instead ("folder\.C:name...").
+std::string FullPath(const std::string& path) {
+  const std::wstring wide = Widen(path);
+  const DWORD n = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return path;
+  std::wstring full(n, L'\0');
+  const DWORD got = ::GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+  if (got == 0 || got >= n) return path;
+  full.resize(got);
+  return Narrow(full);
+}
+
+bool IsDriveRelative(const std::string& path) {
+  return path.size() >= 2 && path[1] == ':' &&
+         ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+         (path.size() == 2 || (path[2] != '\\' && path[2] != '/'));
 }
 
 void Remove(const std::string& path) { ::DeleteFileW(Widen(path).c_str()); }
@@ -151,6 +203,7 @@ struct OutputSet::Entry {
   std::string temp;    // Replace: the staged file beside path
   std::string backup;  // Replace of an existing file: its old contents, while committing
   bool existed = false;
+  DWORD attributes = 0;  // the existing file's, kept by the replacement
   bool placed = false;
 };
 
@@ -168,7 +221,7 @@ void OutputSet::Discard() {
 bool OutputSet::Stage(const std::string& target, std::string data, std::string& error) {
   auto entry = std::make_unique<Entry>();
   entry->shown = target;
-  entry->path = target;
+  entry->path = IsDriveRelative(target) ? FullPath(target) : target;
   entry->data = std::move(data);
   if (target == "-") {
     entry->kind = Entry::Kind::Stdout;
@@ -179,11 +232,16 @@ bool OutputSet::Stage(const std::string& target, std::string data, std::string& 
     error = "an empty output name";
     return false;
   }
+  if (!IsUtf8(target)) {
+    // Converted anyway, its broken bytes would become other letters: another file's name.
+    error = Escaped(target) + " is not a file name in UTF-8";
+    return false;
+  }
 
   // Looked at through a handle that asks for no access, so a file held open elsewhere (or a
   // busy device) can still be told apart from a missing one.
   const HANDLE probe = ::CreateFileW(
-      Widen(target).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      Widen(entry->path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (probe == INVALID_HANDLE_VALUE) {
     const DWORD e = ::GetLastError();
@@ -197,7 +255,7 @@ bool OutputSet::Stage(const std::string& target, std::string data, std::string& 
     const DWORD type = ::GetFileType(probe);
     BY_HANDLE_FILE_INFORMATION info{};
     const bool isDisk = type == FILE_TYPE_DISK && ::GetFileInformationByHandle(probe, &info);
-    const DWORD attributes = ::GetFileAttributesW(Widen(target).c_str());
+    const DWORD attributes = ::GetFileAttributesW(Widen(entry->path).c_str());
     std::string resolved;
     if (isDisk && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
@@ -219,6 +277,7 @@ bool OutputSet::Stage(const std::string& target, std::string data, std::string& 
     }
     if (!resolved.empty()) entry->path = resolved;  // followed: the link keeps pointing there
     entry->existed = true;
+    entry->attributes = info.dwFileAttributes;
   }
 
   HANDLE h = INVALID_HANDLE_VALUE;
@@ -262,10 +321,14 @@ bool OutputSet::Commit(std::string& error) {
     if (several && e->existed) {
       // A file another program holds without sharing cannot be replaced, and a second name for
       // it could not be removed again while it is held: find that out before making one.
-      const HANDLE probe = ::CreateFileW(Widen(e->path).c_str(), DELETE,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (probe == INVALID_HANDLE_VALUE) return putBack(e, ::GetLastError());
+      HANDLE probe = INVALID_HANDLE_VALUE;
+      const bool free = RetryWhileHeld([&] {
+        probe = ::CreateFileW(Widen(e->path).c_str(), DELETE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return probe != INVALID_HANDLE_VALUE;
+      });
+      if (!free) return putBack(e, ::GetLastError());
       ::CloseHandle(probe);
       HANDLE h = INVALID_HANDLE_VALUE;
       if (MakeSibling(e->path, ".old", e->backup, h)) {
@@ -278,6 +341,7 @@ bool OutputSet::Commit(std::string& error) {
       }
     }
     if (!Replace(e->temp, e->path)) return putBack(e, ::GetLastError());
+    if (e->existed) KeepAttributes(e->path, e->attributes);
     e->temp.clear();
     e->placed = true;
   }

@@ -2,14 +2,8 @@
 // form, and shows what the upload would load from a file. It refuses what would not come back
 // the same, or is plainly the wrong kind of file, and writes its outputs whole or not at all.
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <iostream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,8 +11,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include "Arguments.h"
+#include "ToolInput.h"
 #include "ToolOutput.h"
 #include "firmware/Cp1250.h"
+#include "firmware/FileNames.h"
 #include "firmware/HexLoader.h"
 #include "firmware/Images.h"
 #include "firmware/LineDecoder.h"
@@ -90,9 +87,6 @@ int FailWithList(const std::string& first, const std::vector<std::string>& lines
 // loaded more than once (as plain and as encoded, to say what it looks like).
 class Input {
  public:
-  ~Input() {
-    if (!temp_.empty()) ::unlink(temp_.c_str());
-  }
   bool Open(const std::string& arg, std::string& error) {
     if (arg != "-") {
       path_ = arg;
@@ -100,29 +94,16 @@ class Input {
       return true;
     }
     shown_ = kStdinName;
-    const char* dir = std::getenv("TMPDIR");
-    std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/linkloader-hexfw.XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) {
-      error = "cannot keep standard input in a temporary file";
-      return false;
-    }
-    temp_ = path_ = pattern;
-    const std::string data((std::istreambuf_iterator<char>(std::cin)),
-                           std::istreambuf_iterator<char>());
-    const bool ok = ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
-    ::close(fd);
-    if (!ok || std::cin.bad()) {
-      error = "cannot read standard input";
-      return false;
-    }
+    if (!copy_.Make(error)) return false;
+    path_ = copy_.Path();
     return true;
   }
   const std::string& Path() const { return path_; }
   const std::string& Shown() const { return shown_; }
 
  private:
-  std::string path_, shown_, temp_;
+  ll::tools::StandardInputCopy copy_;
+  std::string path_, shown_;
 };
 
 // "FILE: line 7: ..." for a refused line; open and read failures already name the file.
@@ -133,10 +114,7 @@ std::string LoadMessage(const Input& in, const LoadResult& loaded) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa{}, sb{};
-  if (a == "-" || b == "-") return false;
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
+  return a != "-" && b != "-" && ll::tools::SameFile(a, b);
 }
 
 // What a character of a line is, for a message: the character itself and its byte.
@@ -288,10 +266,10 @@ int Dump(const std::string& fileArg, bool plain, const std::string& outDir) {
     return Fail(LoadMessage(in, loaded));
   }
 
-  struct stat st{};
-  const bool created = ::stat(outDir.c_str(), &st) != 0;
+  const std::filesystem::path folder = PathFromUtf8(outDir);
   std::error_code ec;
-  std::filesystem::create_directories(outDir, ec);
+  const bool created = !std::filesystem::exists(folder, ec);
+  std::filesystem::create_directories(folder, ec);
   if (ec) return Fail("cannot create " + outDir + ": " + ec.message());
   // All three images or none: a partial set would mix with an earlier dump's files.
   ll::tools::OutputSet set;
@@ -299,7 +277,7 @@ int Dump(const std::string& fileArg, bool plain, const std::string& outDir) {
   if (!set.Stage(dir + "flash.bin", Bytes(images.FlashImage), error) ||
       !set.Stage(dir + "eeprom.bin", Bytes(images.EepromImage), error) ||
       !set.Stage(dir + "config.bin", Bytes(images.ConfigWordImage), error) || !set.Commit(error)) {
-    if (created) ::rmdir(outDir.c_str());
+    if (created) std::filesystem::remove(folder, ec);
     return Fail(error);
   }
   if (jsonResult) {
@@ -338,6 +316,7 @@ int Programs(const std::string& fileArg, bool plain, bool raw) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ll::tools::UseUtf8CommandLine(argc, argv);
   CLI::App app{"Converts LinkLoader firmware files and shows what an upload would load.",
                kProgram};
   app.set_version_flag("--version", std::string(kProgram) + " " + LL_PROGRAM_VERSION);

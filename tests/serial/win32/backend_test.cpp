@@ -17,15 +17,21 @@
 namespace ll::serial {
 namespace {
 
-// The system's message through the byte-string interface, a different path from the back end's
-// wide-character one; the English messages are plain ASCII, so both must agree.
-std::string AnsiMessage(DWORD error) {
-  char buf[512];
-  DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buf, sizeof buf,
-                             nullptr);
-  while (n > 0 && (buf[n - 1] == '\r' || buf[n - 1] == '\n' || buf[n - 1] == ' ')) --n;
-  return std::string(buf, n);
+// The system's message in the language it speaks, through the wide-character interface and
+// converted to UTF-8 here, so that no comparison depends on the system's language.
+std::string SystemMessage(DWORD error) {
+  wchar_t buf[512];
+  DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             error, 0, buf, 512, nullptr);
+  while (n > 0 && (buf[n - 1] == L'\r' || buf[n - 1] == L'\n' || buf[n - 1] == L' ')) --n;
+  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), nullptr, 0,
+                                          nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+  if (bytes > 0) {
+    ::WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), text.data(), bytes, nullptr,
+                          nullptr);
+  }
+  return text;
 }
 
 TEST(MapOsError, GivesTheComponentsCodesAndKeepsTheSystemsText) {
@@ -52,7 +58,7 @@ TEST(MapOsError, GivesTheComponentsCodesAndKeepsTheSystemsText) {
     SCOPED_TRACE(r.error);
     const TOsError e = MapOsError(r.error);
     EXPECT_EQ(e.code, r.code);
-    const std::string system = AnsiMessage(r.error);
+    const std::string system = SystemMessage(r.error);
     ASSERT_FALSE(system.empty());
     EXPECT_EQ(e.text, CleanOsText(system));
     EXPECT_EQ(e.text.find_first_of("\r\n\t"), std::string::npos);
@@ -74,7 +80,7 @@ TEST(MapOsError, ConfigurationFailuresRaiseTheRuntimesIoErrorWithTheSystemsText)
 }
 
 TEST(OsErrorText, IsTheSystemsMessageOrSaysWhichNumber) {
-  EXPECT_EQ(OsErrorText(ERROR_FILE_NOT_FOUND), CleanOsText(AnsiMessage(ERROR_FILE_NOT_FOUND)));
+  EXPECT_EQ(OsErrorText(ERROR_FILE_NOT_FOUND), CleanOsText(SystemMessage(ERROR_FILE_NOT_FOUND)));
   // A number the system has no message for still names itself.
   EXPECT_EQ(OsErrorText(0x2FFFFFFF), "System error " + std::to_string(0x2FFFFFFF));
   // A failure that left no error code is not reported with the words for success.
@@ -241,7 +247,7 @@ TEST(Win32Open, MissingPortGivesTheMissingPortCodeWithTheSystemsText) {
   EXPECT_EQ(d.OpenDevice(9600, TPortDispatcher::kCtlDtr | TPortDispatcher::kCtlRts, 4096, 4096, 1,
                          8, 0),
             ecFileNotFound);
-  EXPECT_EQ(d.LastOsErrorText(), CleanOsText(AnsiMessage(ERROR_FILE_NOT_FOUND)));
+  EXPECT_EQ(d.LastOsErrorText(), CleanOsText(SystemMessage(ERROR_FILE_NOT_FOUND)));
   EXPECT_FALSE(d.DeviceOpen());
   EXPECT_EQ(d.RunningThreads(), 0);
 }

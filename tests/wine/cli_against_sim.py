@@ -1,0 +1,421 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
+"""The cross-built linkloader-cli.exe under Wine against linkloader-sim on a pseudo-terminal.
+
+Wine reaches a COM port through a symbolic link in its prefix (dosdevices/comN). A pty has no
+modem lines and Linux refuses their requests, which Wine's serial layer cannot do without, so
+the wine process runs with a small library of this folder preloaded that answers exactly those
+requests (modem_lines_preload.c); everything else is Wine's own serial code on a real line
+discipline, and the program's own Windows back end.
+
+Usage: cli_against_sim.py CLI_EXE HEXFW_EXE SOURCE_ROOT HOST_BUILD_DIR
+
+HOST_BUILD_DIR is a Linux build of the project (build/release); linkloader-sim and
+linkloader-hexfw are brought up to date there first (configured with the release preset if the
+folder is new).
+"""
+
+import fcntl
+import json
+import os
+import random
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+CLI = HEXFW = ROOT = HOST = None
+SIM = HOST_HEXFW = None
+PRELOAD = None
+DEMO = None
+PREFIX = None
+WORK = None
+ENV = None
+
+COM = 7  # a number Wine's own set-up never maps on these machines
+# linkloader-cli's exit codes.
+EXIT_OK, EXIT_FILE, EXIT_USAGE, EXIT_PORT, EXIT_NO_BOOTLOADER, EXIT_TRANSFER, EXIT_VERIFY = range(7)
+
+# A module EEPROM in which every byte differs and every option bit is set somewhere.
+KNOWN = bytearray((i * 7 + 3) & 0xFF for i in range(256))
+KNOWN[0x21], KNOWN[0x61] = 0x5A, 0xEB
+KNOWN[0x26], KNOWN[0x66], KNOWN[0x27], KNOWN[0x67] = 1, 9, 0, 5   # PIN 1905
+KNOWN[0x28] = 0x37
+KNOWN[0xF0:0x100] = b"LL 4.07 TEST    "
+# What the simulator's FLASH holds before an upload: the bootloader's own blocks (0x000..0x1FF)
+# are never written, so they must come out of the upload exactly like this.
+BOOT_FLASH = bytes((i * 5 + 11) & 0xFF for i in range(32768))
+BOOTLOADER_BYTES = 0x200
+
+NON_ASCII_NAMES = ["Łódź", "Škoda", "Прошивка"]
+
+
+def windows_path(path):
+    """A Linux path as the Windows program names it: Wine's drive Z: is the root folder."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wine(*args, timeout=120, stdin=None):
+    """Runs the Windows program with arguments; returns (exit code, stdout, stderr, seconds).
+
+    The output goes to files, not pipes: Wine's own background processes, started by the first
+    program of a prefix, inherit its handles and would hold a pipe open long after it ended.
+    """
+    with tempfile.TemporaryFile(dir=WORK) as out, tempfile.TemporaryFile(dir=WORK) as err:
+        start = time.monotonic()
+        proc = subprocess.run(["wine", *args], stdout=out, stderr=err, env=ENV, timeout=timeout,
+                              stdin=stdin if stdin is not None else subprocess.DEVNULL)
+        seconds = time.monotonic() - start
+        out.seek(0)
+        err.seek(0)
+        return proc.returncode, out.read(), err.read().replace(b"\r\n", b"\n"), seconds
+
+
+def cli(*args, timeout=120):
+    return wine(CLI, "--port", "COM%d" % COM, *args, timeout=timeout)
+
+
+def hexfw_images(path, plain=False):
+    """The FLASH and EEPROM images an upload of `path` loads, by the Linux linkloader-hexfw."""
+    out = tempfile.mkdtemp(dir=WORK)
+    command = [HOST_HEXFW, "dump", path, "--out", out] + (["--plain"] if plain else [])
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+    with open(os.path.join(out, "flash.bin"), "rb") as f:
+        flash = f.read()
+    with open(os.path.join(out, "eeprom.bin"), "rb") as f:
+        eeprom = f.read()
+    return flash, eeprom
+
+
+class Sim:
+    """linkloader-sim on a new pty, mapped to COM7 of the prefix; dumps read after it stops."""
+
+    def __init__(self, *options, eeprom=KNOWN):
+        self.dir = tempfile.mkdtemp(dir=WORK)
+        self.flash_dump = os.path.join(self.dir, "flash.bin")
+        self.eeprom_dump = os.path.join(self.dir, "eeprom.bin")
+        self.frames = os.path.join(self.dir, "frames.txt")
+        flash_in = os.path.join(self.dir, "flash-in.bin")
+        eeprom_in = os.path.join(self.dir, "eeprom-in.bin")
+        with open(flash_in, "wb") as f:
+            f.write(BOOT_FLASH)
+        with open(eeprom_in, "wb") as f:
+            f.write(bytes(eeprom))
+        self.proc = subprocess.Popen(
+            [SIM, "--flash-in", flash_in, "--eeprom-in", eeprom_in, "--dump-flash",
+             self.flash_dump, "--dump-eeprom", self.eeprom_dump, "--frames", self.frames,
+             *options], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        device = self.proc.stdout.readline().decode().strip()
+        self.proc.stdout.close()
+        if not device.startswith("/dev/"):
+            raise RuntimeError("linkloader-sim gave no device: %r" % device)
+        # Wine follows the link to the device itself, so it points at the resolved pty.
+        link = os.path.join(PREFIX, "dosdevices", "com%d" % COM)
+        if os.path.lexists(link):
+            os.unlink(link)
+        os.symlink(os.path.realpath(device), link)
+
+    def stop(self):
+        """Stops the simulator; returns (flash, eeprom, frames) as it ended."""
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGINT)
+            self.proc.wait(timeout=10)
+        with open(self.flash_dump, "rb") as f:
+            flash = f.read()
+        with open(self.eeprom_dump, "rb") as f:
+            eeprom = f.read()
+        with open(self.frames) as f:
+            frames = f.read().splitlines()
+        return flash, eeprom, frames
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def full_image_hex(path):
+    """A plain Intel HEX file that sets every byte of FLASH and of EEPROM."""
+    rng = random.Random(32768)
+    lines = []
+
+    def record(address, kind, data):
+        body = bytes([len(data), address >> 8, address & 0xFF, kind]) + bytes(data)
+        lines.append(":" + (body + bytes([(-sum(body)) & 0xFF])).hex().upper())
+
+    for address in range(0, 32768, 16):
+        record(address, 0, [rng.randrange(256) for _ in range(16)])
+    record(0, 4, [0x00, 0xF0])
+    for address in range(0, 256, 16):
+        record(address, 0, [rng.randrange(256) for _ in range(16)])
+    record(0, 1, [])
+    with open(path, "w", newline="\r\n") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+class WineTest(unittest.TestCase):
+    def assertOutcome(self, result, code, text=None, within=None):
+        rc, out, err, seconds = result
+        self.assertEqual(rc, code, "exit %d, stderr: %s" % (rc, err.decode(errors="replace")))
+        if text is not None:
+            self.assertIn(text.encode(), err + out, err.decode(errors="replace"))
+        if within is not None:
+            self.assertLess(seconds, within, "took %.1f s" % seconds)
+
+    def json_of(self, result):
+        lines = result[1].decode().splitlines()
+        self.assertEqual(len(lines), 1, result)
+        return json.loads(lines[0])
+
+
+class Operations(WineTest):
+    def test_version(self):
+        with Sim() as sim:
+            rc, out, err, _ = cli("version", "--device-id")
+            self.assertEqual(rc, EXIT_OK, err)
+            self.assertEqual(out.replace(b"\r\n", b"\n"), b"LL 4.07 TEST\n34:12\n")
+            sim.stop()
+
+    def check_upload(self, path, plain, sim_options=()):
+        flash_image, eeprom_image = hexfw_images(path, plain)
+        with Sim(*sim_options) as sim:
+            result = cli("upload", windows_path(path), *(["--plain"] if plain else []))
+            # A pipe is no console: plain progress lines, no escape sequences.
+            self.assertOutcome(result, EXIT_OK, "FLASH 100%")
+            self.assertNotIn(b"\x1b", result[2])
+            flash, eeprom, frames = sim.stop()
+        self.assertEqual(len(flash), 32768)
+        self.assertEqual(flash[:BOOTLOADER_BYTES], BOOT_FLASH[:BOOTLOADER_BYTES])
+        self.assertEqual(flash[BOOTLOADER_BYTES:], flash_image[BOOTLOADER_BYTES:])
+        self.assertEqual(eeprom, eeprom_image)
+        self.assertTrue(frames[-1].startswith("cmd=4 "), frames[-1])
+        return frames
+
+    def test_upload_of_the_demo(self):
+        frames = self.check_upload(DEMO, plain=False)
+        self.assertEqual(len([l for l in frames if l.startswith("cmd=0 ")]), 2016)
+
+    def test_upload_of_a_full_image(self):
+        path = os.path.join(WORK, "full.hex")
+        full_image_hex(path)
+        flash_image, _ = hexfw_images(path, plain=True)
+        self.assertNotEqual(flash_image[BOOTLOADER_BYTES:], BOOT_FLASH[BOOTLOADER_BYTES:])
+        self.check_upload(path, plain=True)
+
+    def test_config_read(self):
+        with Sim() as sim:
+            config = self.json_of(cli("config", "read", "--json"))
+            sim.stop()
+        self.assertEqual(config["pin"], "1905")
+        self.assertEqual(config["can_program"], 37)
+        self.assertEqual(config["version"], "LL 4.07 TEST")
+        self.assertEqual((config["mode"], config["smart_key"], config["fs2"], config["fs1"]),
+                         ("FA", True, True, False))
+
+    def test_config_set_changes_exactly_the_bits_named(self):
+        with Sim() as sim:
+            result = cli("config", "set", "fs2=0")
+            self.assertOutcome(result, EXIT_OK)
+            _, eeprom, _ = sim.stop()
+        expected = bytearray(KNOWN)
+        expected[0x61] &= ~0x08
+        self.assertEqual(eeprom, bytes(expected))
+
+    def test_eeprom_backup_and_restore(self):
+        backup = os.path.join(WORK, "backup.bin")
+        with Sim() as sim:
+            self.assertOutcome(cli("eeprom", "backup", windows_path(backup)), EXIT_OK)
+            sim.stop()
+        with open(backup, "rb") as f:
+            self.assertEqual(f.read(), bytes(KNOWN))
+        other = bytes(255 - b for b in KNOWN)
+        with Sim(eeprom=other) as sim:
+            self.assertOutcome(cli("eeprom", "restore", windows_path(backup)), EXIT_OK,
+                               "Verified")
+            _, eeprom, _ = sim.stop()
+        self.assertEqual(eeprom, bytes(KNOWN))
+
+
+class Faults(WineTest):
+    """What a command line meets: the right exit code and words, within a bound."""
+
+    def test_fault_matrix(self):
+        cases = [  # simulator options, command, exit code, words, seconds
+            (("--never-answer",), ("version",), EXIT_NO_BOOTLOADER, "Bootloader no response", 30),
+            (("--refuse", "flash:40"), ("upload", "DEMO"), EXIT_TRANSFER, "FLASH writing error",
+             20),
+            (("--silent", "flash:40"), ("upload", "DEMO"), EXIT_TRANSFER,
+             "Error data transmission", 20),
+            (("--gone-at", "flash:100"), ("upload", "DEMO"), EXIT_TRANSFER, None, 20),
+        ]
+        for options, command, code, words, seconds in cases:
+            with self.subTest(options=options), Sim(*options) as sim:
+                args = [windows_path(DEMO) if a == "DEMO" else a for a in command]
+                result = cli(*args)
+                print("  %s: exit %d after %.1f s" % (" ".join(options), result[0], result[3]))
+                self.assertOutcome(result, code, words, within=seconds)
+                # Every failure ends with one line that says what went wrong.
+                self.assertRegex(result[2], rb"\nlinkloader-cli: [^\n]+\n$")
+                sim.stop()
+
+    def test_a_port_that_does_not_exist(self):
+        link = os.path.join(PREFIX, "dosdevices", "com%d" % COM)
+        if os.path.lexists(link):
+            os.unlink(link)
+        self.assertOutcome(cli("version"), EXIT_PORT, "Error opening port", within=20)
+
+
+class Interrupts(WineTest):
+    def test_ctrl_c_during_an_upload_restarts_the_module_and_ends_with_130(self):
+        # Wine turns SIGINT into the console's Ctrl-C event, which reaches the program's console
+        # control handler on a thread of its own, as on Windows.
+        with Sim("--slow-ack", "5") as sim, tempfile.TemporaryFile(dir=WORK) as err:
+            proc = subprocess.Popen(["wine", CLI, "--port", "COM%d" % COM, "upload",
+                                     windows_path(DEMO)], stdout=subprocess.DEVNULL, stderr=err,
+                                    stdin=subprocess.DEVNULL, env=ENV)
+            deadline = time.monotonic() + 120
+            while time.monotonic() < deadline and proc.poll() is None:
+                err.seek(0)
+                if b"FLASH 10%" in err.read():
+                    break
+                time.sleep(0.2)
+            proc.send_signal(signal.SIGINT)
+            start = time.monotonic()
+            code = proc.wait(timeout=60)
+            seconds = time.monotonic() - start
+            err.seek(0)
+            text = err.read().replace(b"\r\n", b"\n")
+            _, _, frames = sim.stop()
+        self.assertEqual(code, 130, text)
+        self.assertIn(b"cancelled by Ctrl-C; the module was told to restart", text)
+        self.assertLess(seconds, 20)
+        writes = [i for i, line in enumerate(frames) if line.startswith("cmd=0 ")]
+        self.assertTrue(writes and len(writes) < 2016, len(writes))
+        self.assertTrue(frames[writes[-1] + 1].startswith("cmd=4 "), frames[writes[-1] + 1:])
+
+
+class UnicodeNames(WineTest):
+    """Firmware files, outputs and EEPROM images in folders and files named outside ASCII."""
+
+    def setUp(self):
+        self.folder = os.path.join(WORK, NON_ASCII_NAMES[0], NON_ASCII_NAMES[2])
+        os.makedirs(self.folder, exist_ok=True)
+
+    def test_upload_from_a_non_ascii_folder(self):
+        path = os.path.join(self.folder, NON_ASCII_NAMES[1] + ".hexfw")
+        shutil.copyfile(DEMO, path)
+        flash_image, eeprom_image = hexfw_images(DEMO)
+        with Sim() as sim:
+            self.assertOutcome(cli("upload", windows_path(path)), EXIT_OK)
+            flash, eeprom, _ = sim.stop()
+        self.assertEqual(flash[BOOTLOADER_BYTES:], flash_image[BOOTLOADER_BYTES:])
+        self.assertEqual(eeprom, eeprom_image)
+
+    def test_missing_file_is_named_in_utf8(self):
+        path = os.path.join(self.folder, "brak " + NON_ASCII_NAMES[1] + ".hexfw")
+        rc, _, err, _ = cli("upload", windows_path(path))
+        self.assertEqual(rc, EXIT_FILE, err)
+        self.assertIn((NON_ASCII_NAMES[1]).encode(), err)
+        self.assertIn(os.path.basename(path).encode(), err)
+
+    def test_backup_and_restore_with_non_ascii_names(self):
+        backup = os.path.join(self.folder, "копия " + NON_ASCII_NAMES[0] + ".bin")
+        with Sim() as sim:
+            self.assertOutcome(cli("eeprom", "backup", windows_path(backup)), EXIT_OK)
+            sim.stop()
+        with open(backup, "rb") as f:
+            self.assertEqual(f.read(), bytes(KNOWN))
+        with Sim(eeprom=bytes(256)) as sim:
+            self.assertOutcome(cli("eeprom", "restore", windows_path(backup)), EXIT_OK)
+            _, eeprom, _ = sim.stop()
+        self.assertEqual(eeprom, bytes(KNOWN))
+
+    def test_hexfw_dump_and_encode_with_non_ascii_names(self):
+        plain = os.path.join(self.folder, NON_ASCII_NAMES[1] + ".hex")
+        shutil.copyfile(os.path.join(ROOT, "examples", "demo.hex"), plain)
+        encoded = os.path.join(self.folder, NON_ASCII_NAMES[0] + ".hexfw")
+        rc, _, err, _ = wine(HEXFW, "encode", windows_path(plain), windows_path(encoded))
+        self.assertEqual(rc, 0, err)
+        out = os.path.join(self.folder, "obrazy " + NON_ASCII_NAMES[2])
+        rc, _, err, _ = wine(HEXFW, "dump", windows_path(encoded), "--out", windows_path(out))
+        self.assertEqual(rc, 0, err)
+        flash_image, eeprom_image = hexfw_images(DEMO)
+        with open(os.path.join(out, "flash.bin"), "rb") as f:
+            self.assertEqual(f.read(), flash_image)
+        with open(os.path.join(out, "eeprom.bin"), "rb") as f:
+            self.assertEqual(f.read(), eeprom_image)
+
+    def test_hexfw_dump_of_standard_input(self):
+        out = os.path.join(self.folder, "stdin")
+        with open(DEMO, "rb") as f:
+            rc, _, err, _ = wine(HEXFW, "dump", "-", "--out", windows_path(out), stdin=f)
+        self.assertEqual(rc, 0, err)
+        flash_image, _ = hexfw_images(DEMO)
+        with open(os.path.join(out, "flash.bin"), "rb") as f:
+            self.assertEqual(f.read(), flash_image)
+
+
+def build_host_programs():
+    """linkloader-sim and linkloader-hexfw of the Linux build, brought up to date."""
+    global SIM, HOST_HEXFW
+    os.makedirs(HOST, exist_ok=True)
+    with open(os.path.join(HOST, ".host-programs.lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(os.path.join(HOST, "CMakeCache.txt")):
+            subprocess.run(["cmake", "-S", ROOT, "-B", HOST, "-G", "Ninja",
+                            "-DCMAKE_BUILD_TYPE=Release"], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", HOST, "--target", "linkloader-sim",
+                        "linkloader-hexfw"], check=True, stdout=subprocess.DEVNULL)
+    SIM = os.path.join(HOST, "tools", "sim", "linkloader-sim")
+    HOST_HEXFW = os.path.join(HOST, "tools", "hexfw", "linkloader-hexfw")
+
+
+def build_preload():
+    global PRELOAD
+    PRELOAD = os.path.join(WORK, "modem_lines_preload.so")
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "modem_lines_preload.c")
+    subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-o", PRELOAD, source, "-ldl"], check=True)
+
+
+def start_prefix():
+    """A private Wine prefix for this run, with its server kept running between programs."""
+    global PREFIX, ENV
+    PREFIX = os.path.join(WORK, "prefix")
+    ENV = dict(os.environ, WINEPREFIX=PREFIX, WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=", LD_PRELOAD=PRELOAD, LC_ALL="C.UTF-8")
+    subprocess.run(["wineboot", "--init"], env=ENV, check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=300)
+    subprocess.run(["wineserver", "--wait"], env=ENV, timeout=300)
+    # The server and Wine's background processes stay up between the programs; started here,
+    # they hold none of a test's files.
+    subprocess.run(["wineserver", "--persistent"], env=ENV, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
+    subprocess.run(["wine", "cmd", "/c", "exit"], env=ENV, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=300)
+
+
+def stop_prefix():
+    subprocess.run(["wineserver", "--kill"], env=ENV, timeout=60, stderr=subprocess.DEVNULL)
+
+
+if __name__ == "__main__":
+    CLI, HEXFW, ROOT, HOST = (os.path.abspath(p) for p in sys.argv[1:5])
+    DEMO = os.path.join(ROOT, "examples", "demo.hexfw")
+    started = time.monotonic()
+    with tempfile.TemporaryDirectory(prefix="linkloader-wine-") as work:
+        WORK = work
+        build_host_programs()
+        build_preload()
+        start_prefix()
+        try:
+            program = unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[5:], exit=False)
+        finally:
+            stop_prefix()
+    print("Wine run: %.1f s" % (time.monotonic() - started))
+    sys.exit(0 if program.result.wasSuccessful() else 1)

@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Loaded into Wine with LD_PRELOAD by the Windows end-to-end test. A pseudo-terminal has no
+// modem lines, so Linux answers their requests with ENOTTY; Wine's serial layer then fails the
+// escape functions and the modem-status query, and its comm-event wait never reports received
+// characters. Here those four requests succeed on a terminal that refused them: the status
+// shows CTS, DSR and CD (a module that is plugged in and powered), and RTS/DTR are remembered
+// per descriptor so that what was set reads back. Every other request passes through unchanged.
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <stdarg.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#define TRACKED_DESCRIPTORS 4096
+
+static int outputLines[TRACKED_DESCRIPTORS];  // TIOCM_RTS | TIOCM_DTR as last set
+
+typedef int (*IoctlFunction)(int, unsigned long, ...);
+
+int ioctl(int fd, unsigned long request, ...) {
+  static IoctlFunction real;
+  if (!real) real = (IoctlFunction)dlsym(RTLD_NEXT, "ioctl");
+  va_list args;
+  va_start(args, request);
+  void* argument = va_arg(args, void*);
+  va_end(args);
+
+  const int result = real(fd, request, argument);
+  const int isModemRequest = request == TIOCMGET || request == TIOCMSET ||
+                             request == TIOCMBIS || request == TIOCMBIC;
+  if (result == 0 || errno != ENOTTY || !isModemRequest || !isatty(fd) ||
+      fd < 0 || fd >= TRACKED_DESCRIPTORS || argument == NULL) {
+    return result;
+  }
+  int* bits = (int*)argument;
+  const int outputs = TIOCM_RTS | TIOCM_DTR;
+  switch (request) {
+    case TIOCMGET: *bits = outputLines[fd] | TIOCM_CTS | TIOCM_DSR | TIOCM_CD; break;
+    case TIOCMSET: outputLines[fd] = *bits & outputs; break;
+    case TIOCMBIS: outputLines[fd] |= *bits & outputs; break;
+    case TIOCMBIC: outputLines[fd] &= ~*bits; break;
+  }
+  errno = 0;
+  return 0;
+}
