@@ -1,4 +1,5 @@
 #include "serial/LinuxBackend.h"
+#include "serial/PortHoldersLinux.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -405,6 +406,12 @@ intptr_t TLinuxDispatcher::OpenCom(const std::string& name) {
     const int e = errno;
     ::close(fd);
     return Fail(e);
+  }
+  // The lock keeps out only programs that ask for it: a terminal or a modem manager reading the
+  // device would swallow the module's answers, so the port counts as held by them too.
+  if (!PortHolders(path).empty()) {
+    ::close(fd);
+    return Fail(EBUSY);
   }
   termios t{};
   if (::tcgetattr(fd, &t) != 0) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What "COM<n>" means on this machine. The component and the window speak of port numbers only;
 // this is the one place that turns a number into the device the back end opens and into the
@@ -6,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ll::serial {
 
@@ -43,8 +45,23 @@ inline std::string PortSummary(const PortInfo& port) {
   return text;
 }
 
-// Why COM<comNumber> could not be opened and what the user can do about it, in one line, found
-// by looking at the device as it is now (call it right after the open failed).
-std::string ExplainOpenFailure(uint16_t comNumber);
+// What a failed open met, kept from the failing call: the system's error number (errno,
+// GetLastError), the call ("open", "flock", "tcsetattr", ...) and the device it was opening.
+// An error of 0 means it is not known.
+struct PortOpenError {
+  int osError = 0;
+  std::string call;
+  std::string path;
+};
+
+// Why COM<comNumber> could not be opened and what the user can do about it, in one line, from
+// the error the open met. The device is not opened again to find out (an open pulses RTS, the
+// module's reset line).
+std::string ExplainOpenFailure(uint16_t comNumber, const PortOpenError& error);
+
+// Things about the ports a user should hear of once (a damaged remembered-ports file set aside,
+// a configuration folder that cannot be written), waiting for a front end to show them.
+void AddPortNotice(std::string text);
+std::vector<std::string> TakePortNotices();
 
 }  // namespace ll::serial

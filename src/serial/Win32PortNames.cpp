@@ -19,16 +19,6 @@ namespace {
 // The system's own device namespace; the plain "COM10" form would not reach ports above 9.
 constexpr char kDevicePrefix[] = "\\\\.\\COM";
 
-std::wstring Widen(const std::string& utf8) {
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) {
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string PortPath(uint16_t comNumber) {
@@ -40,17 +30,12 @@ PortInfo DescribePort(uint16_t comNumber) {
   return PortInfo{comNumber, PortPath(comNumber), {}};
 }
 
-std::string ExplainOpenFailure(uint16_t comNumber) {
-  const std::string path = PortPath(comNumber);
+std::string ExplainOpenFailure(uint16_t comNumber, const PortOpenError& failure) {
+  const std::string path = failure.path.empty() ? PortPath(comNumber) : failure.path;
   const std::string port = "COM" + std::to_string(comNumber) + ": " + path;
-  // Asked the way the back end asks, so the system gives the same answer it gave the open.
-  const HANDLE h = ::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-  if (h != INVALID_HANDLE_VALUE) {
-    ::CloseHandle(h);
-    return port + " could not be opened; check the adapter and try again";
-  }
-  const DWORD error = ::GetLastError();
+  // The open's own error: opening the port again to ask would pulse its modem lines.
+  const DWORD error = static_cast<DWORD>(failure.osError);
+  if (error == 0) return port + " could not be opened; check the adapter and try again";
   const std::string system = " (" + OsErrorText(static_cast<int>(error)) + ")";
   switch (error) {
     case ERROR_FILE_NOT_FOUND:

@@ -14,7 +14,7 @@
 #include <stdexcept>
 
 #include "app/PortPrompt.h"
-#include "serial/LinuxPortNames.h"
+#include "serial/PortNumberingLinux.h"
 
 #include "WindowFixture.h"
 

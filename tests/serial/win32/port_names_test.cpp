@@ -46,7 +46,8 @@ TEST(ExplainOpenFailure, SaysWhyFromTheSystemsAnswer) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.number);
     SetPortPathOverride(r.number, r.path);
-    const std::string line = ExplainOpenFailure(r.number);
+    const std::string line =
+        ExplainOpenFailure(r.number, PortOpenError{static_cast<int>(r.error), "CreateFile", ""});
     SetPortPathOverride(r.number, "");
     EXPECT_EQ(line.rfind("COM" + std::to_string(r.number) + ": ", 0), 0u) << line;
     EXPECT_NE(line.find(r.says), std::string::npos) << line;
