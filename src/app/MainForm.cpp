@@ -42,7 +42,7 @@ const QColor kScrollBarColour(200, 200, 200);
 // The design's fonts first, where the machine has them; then look-alikes of similar metrics.
 QFont WindowFont() {
   QFont f;
-  f.setFamilies({"MS Sans Serif", "Nimbus Sans", "Liberation Sans", "DejaVu Sans", "Sans Serif"});
+  f.setFamilies(WindowFamilies());
   f.setPointSize(kFontPointSize);
   return f;
 }

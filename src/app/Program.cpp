@@ -3,11 +3,13 @@
 #include <cstdlib>
 
 #include "app/Application.h"
+#include "app/CaptionFit.h"
 
 namespace ll::app {
 
 ProgramWindows StartProgram() {
   SetApplicationTitle(QString::fromUtf8(kApplicationTitle));
+  AddDesignFonts();
   ProgramWindows windows;
   windows.frmMain = std::make_unique<TfrmMain>();
   windows.frmMain->CreateProgramListWindow();
