@@ -147,6 +147,12 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
   BuildProgrammingPage();
   BuildParametersPage();
   BuildDeveloperStrip();
+  // What the port look-up had to tell (a damaged or unwritable remembered-ports file) goes to
+  // the log, once.
+  if (auto* ports = qobject_cast<PortList*>(cbPort)) {
+    ports->SetNoticeSink([this](const std::string& notice) { Log(notice); });
+    ports->TellNotices();
+  }
 
   TimeoutTicker.setObjectName("TimeoutTicker");
   TimeoutTicker.setInterval(kTickerIntervalMs);

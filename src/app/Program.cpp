@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "app/Accessibility.h"
 #include "app/Application.h"
 #include "app/CaptionFit.h"
 
@@ -14,6 +15,7 @@ ProgramWindows StartProgram() {
   windows.frmMain = std::make_unique<TfrmMain>();
   windows.frmMain->CreateProgramListWindow();
   windows.frmMain->show();
+  DescribeHiddenControlsAsHidden(*windows.frmMain);
   return windows;
 }
 

@@ -22,6 +22,9 @@ struct PortInfo {
   std::string holder;       // another program that has the device open ("minicom (pid 812)")
 };
 
+// What "COM<n>" means on this system, for --help: a few lines of plain text.
+std::string PortNumberingText();
+
 // Device path the back end opens for COM<comNumber>; empty when no device has that number.
 std::string PortPath(uint16_t comNumber);
 
@@ -36,12 +39,14 @@ void SetPortPathOverride(uint16_t comNumber, const std::string& path);
 // any; every back end's PortPath asks this first.
 std::optional<std::string> ExplicitPortPath(uint16_t comNumber);
 
-// One line for a list's tooltip: "COM3: /dev/ttyUSB0 (FTDI FT232R USB UART)", "COM5: no port".
+// One line for a list's tooltip: "COM3: /dev/ttyUSB0 (FTDI FT232R USB UART)", "COM5: no port",
+// "COM1: /dev/ttyS0 (16550A UART), in use by minicom (pid 812)".
 inline std::string PortSummary(const PortInfo& port) {
   std::string text = "COM" + std::to_string(port.number) + ": ";
   if (port.path.empty()) return text + "no port";
   text += port.path;
   if (!port.description.empty()) text += " (" + port.description + ")";
+  if (!port.holder.empty()) text += ", in use by " + port.holder;
   return text;
 }
 

@@ -254,6 +254,18 @@ std::map<uint16_t, PortInfo> MapPorts(const std::string& rootText, RememberedPor
   return ports;
 }
 
+std::string PortNumberingText() {
+  return "COM port n is, in this order:\n"
+         "  1. the device that LINKLOADER_COM<n> names, when it is set;\n"
+         "  2. /dev/ttyS<n-1>, where a UART is behind it (the kernel's placeholders take no\n"
+         "     number);\n"
+         "  3. a USB or CDC-ACM adapter, from COM3 up: each keeps its number across replugs and\n"
+         "     restarts, known by its /dev/serial/by-id name, or, for look-alikes without a\n"
+         "     serial number, by the USB socket it is in. The numbers are kept in\n"
+         "     $XDG_CONFIG_HOME/LinkLoader/ports.json (default ~/.config).\n"
+         "Each port's tooltip in the window names its device.";
+}
+
 void SetPortSystemRoot(const std::string& root) {
   std::lock_guard<std::mutex> hold(rootLock);
   SystemRoot() = root.empty() ? "/" : root;

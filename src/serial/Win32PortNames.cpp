@@ -26,6 +26,10 @@ std::string PortPath(uint16_t comNumber) {
   return kDevicePrefix + std::to_string(comNumber);
 }
 
+std::string PortNumberingText() {
+  return "COM port n is the device \\\\.\\COM<n>, unless LINKLOADER_COM<n> names another.";
+}
+
 PortInfo DescribePort(uint16_t comNumber) {
   return PortInfo{comNumber, PortPath(comNumber), {}};
 }

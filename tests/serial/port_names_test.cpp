@@ -228,6 +228,14 @@ TEST(PortMapping, LookAlikeAdaptersKeepTheirNumbersBySocket) {
   }
 }
 
+TEST(PortMapping, TheHelpTextSaysTheRulesApplied) {
+  const std::string text = PortNumberingText();
+  for (const char* part : {"LINKLOADER_COM<n>", "/dev/ttyS<n-1>", "COM3", "/dev/serial/by-id",
+                           "USB socket", "$XDG_CONFIG_HOME/LinkLoader/ports.json"}) {
+    EXPECT_NE(text.find(part), std::string::npos) << part;
+  }
+}
+
 TEST(PortMapping, DescriptionsCarryTheStableNameAndPresence) {
   FakeSystem system;
   system.Uart(0, 4);
