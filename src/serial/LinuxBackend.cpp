@@ -189,17 +189,17 @@ intptr_t TLinuxDispatcher::OpenPath(const std::string& path) {
     ::close(fd);
     return Fail(e, "flock");
   }
-  // The lock keeps out only programs that ask for it: a terminal or a modem manager reading the
-  // device would swallow the module's answers, so the port counts as held by them too.
-  if (!PortHolders(path).empty()) {
-    ::close(fd);
-    return Fail(EBUSY);
-  }
   termios t{};
   if (::tcgetattr(fd, &t) != 0) {
     const int e = errno;
     ::close(fd);
     return Fail(e, "tcgetattr");
+  }
+  // The lock keeps out only programs that ask for it: a terminal or a modem manager reading the
+  // device would swallow the module's answers, so the port counts as held by them too.
+  if (!PortHolders(path).empty()) {
+    ::close(fd);
+    return Fail(EBUSY, "PortHolders");
   }
   ::ioctl(fd, TIOCEXCL);
   struct stat st {};

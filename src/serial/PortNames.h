@@ -50,19 +50,12 @@ inline std::string PortSummary(const PortInfo& port) {
   return text;
 }
 
-// What a failed open met, kept from the failing call: the system's error number (errno,
-// GetLastError), the call ("open", "flock", "tcsetattr", ...) and the device it was opening.
-// An error of 0 means it is not known.
-struct PortOpenError {
-  int osError = 0;
-  std::string call;
-  std::string path;
-};
+struct TOpenFailure;  // PortDispatcher.h: the error number, call and device of a failed open
 
 // Why COM<comNumber> could not be opened and what the user can do about it, in one line, from
-// the error the open met. The device is not opened again to find out (an open pulses RTS, the
-// module's reset line).
-std::string ExplainOpenFailure(uint16_t comNumber, const PortOpenError& error);
+// the error the open met (TSerialPort::LastOpenFailure; an error of 0 when it is not known). The
+// device is not opened again to find out: an open pulses RTS, the module's reset line.
+std::string ExplainOpenFailure(uint16_t comNumber, const TOpenFailure& failure);
 
 // Things about the ports a user should hear of once (a damaged remembered-ports file set aside,
 // a configuration folder that cannot be written), waiting for a front end to show them.

@@ -169,6 +169,14 @@ void SeparateLookAlikes(const fs::path& root, std::vector<Adapter>& adapters,
   }
 }
 
+// A terminal device: only those are serial ports whose readers matter (every program has
+// /dev/null open).
+bool IsTerminalPath(const std::string& path) {
+  std::error_code ec;
+  const std::string target = fs::canonical(path, ec).string();
+  return !ec && (target.rfind("/dev/tty", 0) == 0 || target.rfind("/dev/pts/", 0) == 0);
+}
+
 PortInfo PresentPort(uint16_t number, std::string path, std::string description,
                      std::string stableName) {
   PortInfo port;
@@ -301,7 +309,7 @@ PortInfo DescribePort(uint16_t comNumber) {
       info.description = "pseudo-terminal";
     }
   }
-  if (info.present) info.holder = JoinHolders(PortHolders(info.path));
+  if (info.present && IsTerminalPath(info.path)) info.holder = JoinHolders(PortHolders(info.path));
   return info;
 }
 

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 
+#include "serial/PortDispatcher.h"
 #include "serial/PortErrors.h"
 #include "serial/PortNames.h"
 
@@ -34,7 +35,7 @@ PortInfo DescribePort(uint16_t comNumber) {
   return PortInfo{comNumber, PortPath(comNumber), {}};
 }
 
-std::string ExplainOpenFailure(uint16_t comNumber, const PortOpenError& failure) {
+std::string ExplainOpenFailure(uint16_t comNumber, const TOpenFailure& failure) {
   const std::string path = failure.path.empty() ? PortPath(comNumber) : failure.path;
   const std::string port = "COM" + std::to_string(comNumber) + ": " + path;
   // The open's own error: opening the port again to ask would pulse its modem lines.

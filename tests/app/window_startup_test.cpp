@@ -253,9 +253,8 @@ TEST_F(WindowTest, AssistiveTechnologyIsNotOfferedTheStrip) {
   EXPECT_EQ(de->text(QAccessible::Name), w.lang3->accessibleName());
   ASSERT_NE(de->actionInterface(), nullptr);
   EXPECT_FALSE(de->actionInterface()->actionNames().isEmpty());
-  de->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-  QCoreApplication::processEvents();
-  EXPECT_EQ(w.state.LanguageCode, '2');
+  de->actionInterface()->doAction(QAccessibleActionInterface::pressAction());  // an animated click
+  EXPECT_TRUE(app().WaitFor([&] { return w.state.LanguageCode == '2'; }));
 }
 
 // A screen reader announces a top-level window by its accessible name; a fixed name would hide

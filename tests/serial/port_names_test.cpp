@@ -17,6 +17,7 @@
 #include <functional>
 #include <thread>
 
+#include "serial/PortDispatcher.h"
 #include "serial/PortErrors.h"
 #include "serial/PortHoldersLinux.h"
 #include "serial/SerialPort.h"
@@ -371,7 +372,7 @@ std::string ExplainAsNobody(uint16_t number, const std::string& path) {
     if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(2);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     const std::string line =
-        fd >= 0 ? "opened" : ExplainOpenFailure(number, PortOpenError{errno, "open", path});
+        fd >= 0 ? "opened" : ExplainOpenFailure(number, TOpenFailure{errno, "open", path});
     (void)!::write(pipeFds[1], line.data(), line.size());
     _exit(0);
   }
@@ -443,7 +444,7 @@ TEST(OpenFailureReason, PermissionDeniedAdvisesOnlyWhatHelps) {
 
 TEST(OpenFailureReason, TheErrorTheOpenMetGivesTheReason) {
   struct Case {
-    PortOpenError error;
+    TOpenFailure error;
     std::string expected;
   };
   const Case cases[] = {
@@ -466,7 +467,7 @@ TEST(OpenFailureReason, ANumberWithoutADeviceSaysSo) {
   FakeSystem system;
   SetPortSystemRoot(system.Root());
   ::unsetenv("LINKLOADER_COM6");
-  EXPECT_EQ(ExplainOpenFailure(6, PortOpenError{ENOENT, "open", ""}),
+  EXPECT_EQ(ExplainOpenFailure(6, TOpenFailure{ENOENT, "open", ""}),
             "COM6: no device has this number; plug in the USB serial adapter or choose the port "
             "its tooltip names");
   SetPortSystemRoot("");
@@ -553,7 +554,10 @@ TEST(PortHolders, AnOpenRefusesAPortAnotherProgramReads) {
     port.SetBaud(9600);
     EXPECT_THROW(port.SetOpen(true), EAlreadyOpen);
     EXPECT_FALSE(port.Open());
-    EXPECT_EQ(ExplainOpenFailure(kCom, PortOpenError{EBUSY, "open", pty.slaveName}),
+    // The reason comes from what the open met, kept by the component.
+    EXPECT_EQ(port.LastOpenFailure().osError, EBUSY);
+    EXPECT_EQ(port.LastOpenFailure().path, pty.slaveName);
+    EXPECT_EQ(ExplainOpenFailure(kCom, port.LastOpenFailure()),
               "COM11: " + pty.slaveName + " is in use by another program: cat (pid " +
                   std::to_string(cat.Pid()) + "); close it and try again");
     // Nothing reached the line: the far end has no byte to read.

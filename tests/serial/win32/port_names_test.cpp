@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "serial/PortDispatcher.h"
 #include "serial/PortNames.h"
 #include "serial/Win32Backend.h"
 
@@ -47,7 +48,7 @@ TEST(ExplainOpenFailure, SaysWhyFromTheSystemsAnswer) {
     SCOPED_TRACE(r.number);
     SetPortPathOverride(r.number, r.path);
     const std::string line =
-        ExplainOpenFailure(r.number, PortOpenError{static_cast<int>(r.error), "CreateFile", ""});
+        ExplainOpenFailure(r.number, TOpenFailure{static_cast<int>(r.error), "CreateFileW", ""});
     SetPortPathOverride(r.number, "");
     EXPECT_EQ(line.rfind("COM" + std::to_string(r.number) + ": ", 0), 0u) << line;
     EXPECT_NE(line.find(r.says), std::string::npos) << line;
