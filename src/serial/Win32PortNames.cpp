@@ -32,7 +32,10 @@ std::string PortNumberingText() {
 }
 
 PortInfo DescribePort(uint16_t comNumber) {
-  return PortInfo{comNumber, PortPath(comNumber), {}};
+  PortInfo info;
+  info.number = comNumber;
+  info.path = PortPath(comNumber);
+  return info;
 }
 
 std::string ExplainOpenFailure(uint16_t comNumber, const TOpenFailure& failure) {
