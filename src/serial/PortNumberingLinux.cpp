@@ -62,6 +62,8 @@ struct Adapter {
   std::string identity;
   std::string description;
   std::string stableName;  // /dev/serial/by-id/... or by-path/..., empty without udev
+  // The by-id name of an adapter known by its socket: earlier versions remembered it by that.
+  std::string formerIdentity;
 };
 
 // udev's names of the nodes in one of its /dev/serial folders: ttyUSB0 -> name.
@@ -130,6 +132,7 @@ Adapter DescribeAdapter(const fs::path& root, const std::string& node, const Ude
     a.stableName = "/" + std::string(kByPath) + "/" + byPath->second;
   }
   const bool ownSerial = usb && ReadLine(*usb / "serial").has_value();
+  if (!ownSerial && byId != udev.byId.end()) a.formerIdentity = byId->second;
   if (byId != udev.byId.end() && (ownSerial || !usb)) {
     a.identity = byId->second;
   } else if (ownSerial) {
@@ -225,6 +228,16 @@ std::map<uint16_t, PortInfo> MapPorts(const std::string& rootText, RememberedPor
   SeparateLookAlikes(root, adapters, udev);
   std::sort(adapters.begin(), adapters.end(),
             [](const Adapter& a, const Adapter& b) { return NodeLess(a.node, b.node); });
+
+  // A number remembered under the by-id name of an adapter now known by its socket moves to
+  // the socket's name, so the adapter keeps the number it had.
+  for (const Adapter& a : adapters) {
+    if (a.formerIdentity.empty() || remembered.count(a.identity)) continue;
+    if (const auto it = remembered.find(a.formerIdentity); it != remembered.end()) {
+      remembered[a.identity] = it->second;
+      remembered.erase(it);
+    }
+  }
 
   auto give = [&](const Adapter& a, uint16_t number) {
     ports[number] = PresentPort(number, "/dev/" + a.node, a.description, a.stableName);
