@@ -105,4 +105,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${LL_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window is drawn for MS Sans Serif and Tahoma (fonts-wine has free faces with their
+# metrics); Liberation Sans (Arial's metrics) is the number fields' face and the fallback.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wine, fonts-liberation")
 include(CPack)

@@ -8,6 +8,8 @@ packages=(
   python3 python3-intelhex
   libcli11-dev nlohmann-json3-dev
   xvfb imagemagick xdotool fonts-dejavu-core util-linux
+  # the window's faces: MS Sans Serif and Tahoma look-alikes, Liberation Sans (also package deps)
+  fonts-wine fonts-liberation
   # the Debian package and its check (scripts/package.sh, tests/package)
   dpkg-dev file lintian desktop-file-utils appstream
   # Windows cross build (windows-cross preset): compiler, GoogleTest sources, Wine for the tests

@@ -1,7 +1,8 @@
 #pragma once
-// Test programs must never write into the user's own data folder: the configuration operations
-// keep copies of the module's EEPROM there. Every test main points XDG_DATA_HOME at a folder of
-// its own, removed when the program ends.
+// Test programs must never write into the user's own folders: the configuration operations keep
+// copies of the module's EEPROM in the data folder, the port look-up keeps the COM numbers of USB
+// adapters in the configuration folder (LinkLoader/ports.json). Every test main points
+// XDG_DATA_HOME and XDG_CONFIG_HOME at folders of its own, removed when the program ends.
 
 #include <stdlib.h>
 
@@ -18,9 +19,11 @@ class TempDataHome {
     if (mkdtemp(pattern.data())) {
       path_ = pattern;
       setenv("XDG_DATA_HOME", path_.c_str(), 1);
+      setenv("XDG_CONFIG_HOME", (path_ + "/config").c_str(), 1);
     } else {
       // No safe place: the copies are then refused rather than written to the real home.
       setenv("XDG_DATA_HOME", "/nonexistent/ll-test-data", 1);
+      setenv("XDG_CONFIG_HOME", "/nonexistent/ll-test-config", 1);
     }
   }
   ~TempDataHome() {

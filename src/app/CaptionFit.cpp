@@ -1,46 +1,91 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/CaptionFit.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionGroupBox>
 
 namespace ll::app {
 namespace {
 
 constexpr double kPointStep = 0.5;
-constexpr int kIconTextGap = 4;     // between a button's glyph and its text
-constexpr int kButtonFrameRoom = 4;  // the bevel on both sides
-constexpr int kGroupTitleInset = 8;  // title drawn this far in from the frame, room kept both sides
+constexpr int kIconTextGap = 4;  // between a button's glyph and its text, as the style draws it
 
-const QStringList kCondensedFamilies = {"Nimbus Sans Narrow", "Liberation Sans Narrow",
-                                        "DejaVu Sans Condensed"};
+// The design face's files in fonts-wine: MS Sans Serif is bitmap strikes (13 px is its 8-point
+// size), Tahoma its scalable sibling with the same metrics.
+const struct {
+  const char* family;
+  const char* file;
+} kDesignFaces[] = {{"MS Sans Serif", "ms_sans_serif.ttf"},
+                    {"Tahoma", "tahoma.ttf"},
+                    {"Tahoma", "tahomabd.ttf"}};
+
+// Measured over every caption of the seven languages: with MS Sans Serif 11 captions do not fit
+// at 8 points; in Tahoma all of them fit at 7 points and most at 7.5. Liberation Sans (Arial's
+// metrics) leaves one 1 px too wide at 7 points, so only a machine without Tahoma ever reaches
+// the condensed face after it.
+const QStringList kFallbackFamilies = {"Tahoma", "Liberation Sans", "Liberation Sans Narrow"};
 
 }  // namespace
+
+void AddDesignFonts(const QString& folder) {
+  const QStringList known = QFontDatabase::families();
+  for (const auto& face : kDesignFaces) {
+    if (known.contains(QString::fromLatin1(face.family))) continue;
+    const QString file = QDir(folder).filePath(QString::fromLatin1(face.file));
+    if (QFileInfo::exists(file)) QFontDatabase::addApplicationFont(file);
+  }
+}
+
+QStringList WindowFamilies() {
+  return {"MS Sans Serif", "Tahoma", "Liberation Sans", "DejaVu Sans", "Sans Serif"};
+}
 
 CaptionRoom MeasureCaption(const QWidget* c, const QFont& font, const QString& text) {
   const int textWidth = QFontMetrics(font).horizontalAdvance(text);
   QStyle* st = c->style();
-  if (qobject_cast<const QRadioButton*>(c)) {
-    return {textWidth + st->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, c) +
-                st->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, c),
-            c->width()};
+  auto buttonOption = [&](const QAbstractButton* b) {
+    QStyleOptionButton o;
+    o.initFrom(b);
+    o.fontMetrics = QFontMetrics(font);
+    o.text = text;
+    o.icon = b->icon();
+    o.iconSize = b->iconSize();
+    return o;
+  };
+  if (auto* b = qobject_cast<const QRadioButton*>(c)) {
+    const QStyleOptionButton o = buttonOption(b);
+    return {textWidth, st->subElementRect(QStyle::SE_RadioButtonContents, &o, b).width()};
   }
-  if (qobject_cast<const QCheckBox*>(c)) {
-    return {textWidth + st->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, c) +
-                st->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, c),
-            c->width()};
+  if (auto* b = qobject_cast<const QCheckBox*>(c)) {
+    const QStyleOptionButton o = buttonOption(b);
+    return {textWidth, st->subElementRect(QStyle::SE_CheckBoxContents, &o, b).width()};
   }
   if (auto* b = qobject_cast<const QPushButton*>(c)) {
+    const QStyleOptionButton o = buttonOption(b);
     const int icon = b->icon().isNull() ? 0 : b->iconSize().width() + kIconTextGap;
-    return {textWidth + icon + 2 * st->pixelMetric(QStyle::PM_ButtonMargin, nullptr, c) +
-                kButtonFrameRoom,
-            c->width()};
+    return {textWidth + icon, st->subElementRect(QStyle::SE_PushButtonContents, &o, b).width()};
   }
-  if (qobject_cast<const QGroupBox*>(c)) return {textWidth + 2 * kGroupTitleInset, c->width()};
+  if (auto* g = qobject_cast<const QGroupBox*>(c)) {
+    QStyleOptionGroupBox o;
+    o.initFrom(g);
+    o.fontMetrics = QFontMetrics(font);
+    o.text = text;
+    o.textAlignment = g->alignment();
+    o.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+    const QRect label = st->subControlRect(QStyle::CC_GroupBox, &o, QStyle::SC_GroupBoxLabel, g);
+    // The title starts inset from the frame; the same room is kept on the right.
+    return {textWidth, g->width() - 2 * label.left()};
+  }
   return {-1, -1};
 }
 
@@ -53,13 +98,27 @@ void FitCaption(QWidget* control, const QString& text) {
     }
   }
   const QFont base = control->window()->font();
+  auto fits = [&](const QFont& f) {
+    const CaptionRoom room = MeasureCaption(control, f, text);
+    return room.need <= room.have;
+  };
+  if (fits(base)) {
+    control->setFont(base);
+    return;
+  }
   QFont chosen = base;
-  if (MeasureCaption(control, base, text).need > control->width()) {
-    chosen.setFamilies(kCondensedFamilies + base.families());
-    for (double size = base.pointSizeF(); size >= kSmallestCaptionPointSize; size -= kPointStep) {
-      chosen.setPointSizeF(size);
-      if (MeasureCaption(control, chosen, text).need <= control->width()) break;
+  for (const QString& family : kFallbackFamilies) {
+    if (!QFontDatabase::hasFamily(family)) continue;
+    QFont candidate = base;
+    candidate.setFamilies({family});
+    for (double size = kCaptionPointSize; size >= kSmallestCaptionPointSize; size -= kPointStep) {
+      candidate.setPointSizeF(size);
+      if (fits(candidate)) {
+        control->setFont(candidate);
+        return;
+      }
     }
+    if (chosen.families() == base.families()) chosen = candidate;  // the smallest of the first
   }
   control->setFont(chosen);
 }

@@ -1,27 +1,44 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Captions that are wider than their control at the design size (longer translations, fonts
-// with other metrics than the design's) are drawn in a condensed face, and smaller where even
-// that does not fit, so that no control has to move and no caption is cut off.
+// The window was drawn for "MS Sans Serif" at 8 points. Captions are written in that face where
+// they fit their control at that size; the few longer translations take its scalable sibling
+// Tahoma, at 8 points if they fit and down to 7 points where they must, so that no control has to
+// move and no caption is cut off. A condensed face is only the last resort of a machine without
+// those fonts.
 
 #include <QFont>
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
 namespace ll::app {
 
-inline constexpr double kSmallestCaptionPointSize = 6.0;
+inline constexpr double kCaptionPointSize = 8.0;
+inline constexpr double kSmallestCaptionPointSize = 7.0;
 
-// Width `text` needs in `control` with `font` (indicator, icon and margins included), and the
-// width the control has. {-1, -1} for a control whose caption is not measured here.
+// Where Debian's fonts-wine puts its fonts with the metrics of the design's, outside
+// fontconfig's folders.
+inline constexpr char kDesignFontFolder[] = "/usr/share/wine/fonts";
+
+// Makes the design's faces ("MS Sans Serif", "Tahoma") available to the application where
+// fontconfig does not list them but their files are installed. Call once, before the window is
+// built.
+void AddDesignFonts(const QString& folder = QString::fromLatin1(kDesignFontFolder));
+
+// The window's face, then look-alikes of similar metrics.
+QStringList WindowFamilies();
+
+// Width `text` needs in `control` with `font`, and the width the control's style gives its
+// text. {-1, -1} for a control whose caption is not measured here.
 struct CaptionRoom {
   int need;
   int have;
 };
 CaptionRoom MeasureCaption(const QWidget* control, const QFont& font, const QString& text);
 
-// Gives `control` the window's font where `text` fits with it, else the largest condensed
-// font (down to kSmallestCaptionPointSize) with which it does.
+// Gives `control` the window's font where `text` fits with it, else the first of the fallback
+// faces, at the largest size down to kSmallestCaptionPointSize, with which it does.
 void FitCaption(QWidget* control, const QString& text);
 
 }  // namespace ll::app

@@ -42,7 +42,7 @@ const QColor kScrollBarColour(200, 200, 200);
 // The design's fonts first, where the machine has them; then look-alikes of similar metrics.
 QFont WindowFont() {
   QFont f;
-  f.setFamilies({"MS Sans Serif", "Nimbus Sans", "Liberation Sans", "DejaVu Sans", "Sans Serif"});
+  f.setFamilies(WindowFamilies());
   f.setPointSize(kFontPointSize);
   return f;
 }
@@ -147,6 +147,12 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
   BuildProgrammingPage();
   BuildParametersPage();
   BuildDeveloperStrip();
+  // What the port look-up had to tell (a damaged or unwritable remembered-ports file) goes to
+  // the log, once.
+  if (auto* ports = qobject_cast<PortList*>(cbPort)) {
+    ports->SetNoticeSink([this](const std::string& notice) { Log(notice); });
+    ports->TellNotices();
+  }
 
   TimeoutTicker.setObjectName("TimeoutTicker");
   TimeoutTicker.setInterval(kTickerIntervalMs);

@@ -4,6 +4,7 @@
 
 #include "app/Application.h"
 #include "app/Program.h"
+#include "serial/PortNames.h"
 
 namespace {
 
@@ -12,13 +13,13 @@ namespace {
 // the program with a message instead of being ignored.
 void ParseCommandLine(const QApplication& app) {
   QCommandLineParser parser;
+  // The numbering comes from the serial layer that applies it, so the two cannot drift apart.
   parser.setApplicationDescription(
       "Service tool for the CAN-bus alarm module's serial bootloader: reads the program\n"
       "version, uploads .hexfw firmware and reads and writes the working parameters.\n"
-      "\n"
-      "COM port n is the device named by the environment variable LINKLOADER_COM<n> when it\n"
-      "is set, otherwise /dev/ttyS<n-1>. Opening a serial device needs membership of its group\n"
-      "(usually dialout).");
+      "\n" +
+      QString::fromStdString(ll::serial::PortNumberingText()) +
+      "\nOpening a serial device needs membership of its group (usually dialout).");
   parser.addHelpOption();
   parser.addVersionOption();
   parser.process(app);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/PortList.h"
 
 #include "serial/PortNames.h"
@@ -17,6 +18,12 @@ void PortList::ShowDevices() {
     setItemData(i, summary, Qt::AccessibleDescriptionRole);
   }
   setToolTip(itemData(currentIndex(), Qt::ToolTipRole).toString());
+  TellNotices();
+}
+
+void PortList::TellNotices() {
+  if (!sink_) return;
+  for (const std::string& notice : serial::TakePortNotices()) sink_(notice);
 }
 
 void PortList::showPopup() {

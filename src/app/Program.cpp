@@ -2,16 +2,20 @@
 
 #include <cstdlib>
 
+#include "app/Accessibility.h"
 #include "app/Application.h"
+#include "app/CaptionFit.h"
 
 namespace ll::app {
 
 ProgramWindows StartProgram() {
   SetApplicationTitle(QString::fromUtf8(kApplicationTitle));
+  AddDesignFonts();
   ProgramWindows windows;
   windows.frmMain = std::make_unique<TfrmMain>();
   windows.frmMain->CreateProgramListWindow();
   windows.frmMain->show();
+  DescribeHiddenControlsAsHidden(*windows.frmMain);
   return windows;
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/help.h"
 
 #include <QApplication>
@@ -13,7 +14,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window) {
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   QFont f;
   // The design's font where the machine has it, else a look-alike.
-  f.setFamilies({"Tahoma", "Nimbus Sans", "DejaVu Sans", "Sans Serif"});
+  f.setFamilies({"Tahoma", "Liberation Sans", "DejaVu Sans", "Sans Serif"});
   f.setPointSize(8);
   setFont(f);
   setAccessibleDescription("Form1");
@@ -47,21 +48,23 @@ QSize TForm1::FrameSize() const {
   return {0, 0};
 }
 
-void TForm1::KeepOuterSize() {
-  // The sizes are of the whole window, title bar and border included; the client is corrected
-  // whenever the frame turns up or changes.
-  const QSize client = (outer_ - FrameSize()).expandedTo(QSize(1, 1));
+void TForm1::ApplyOuterSize() {
+  // The sizes are of the whole window, title bar and border included.
+  appliedFrame_ = FrameSize();
+  const QSize client = (outer_ - appliedFrame_).expandedTo(QSize(1, 1));
   if (client != size()) resize(client);
 }
 
 bool TForm1::event(QEvent* e) {
   const bool handled = QWidget::event(e);
   switch (e->type()) {
-    case QEvent::Show:
     case QEvent::Move:
     case QEvent::Resize:
     case QEvent::WindowActivate:
-      if (outer_.isValid() && isVisible()) KeepOuterSize();
+      // The frame turns up (or changes) after the window is shown: the client is corrected so
+      // that the outer size stays the one asked for. A resize by the user leaves the frame as
+      // it is and is kept.
+      if (outer_.isValid() && isVisible() && FrameSize() != appliedFrame_) ApplyOuterSize();
       break;
     default:
       break;
@@ -80,10 +83,11 @@ void TForm1::ShowList(const QString& caption, const QStringList& lines, int widt
     move(kFirstPosition);
     placed_ = true;
   }
+  // Every request takes the list's own size again, whatever the user made of the last one.
   outer_ = QSize(outerW, outerH);
-  KeepOuterSize();
+  ApplyOuterSize();
   show();
-  KeepOuterSize();
+  ApplyOuterSize();
   BringToFront();
 }
 

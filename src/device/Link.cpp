@@ -73,7 +73,9 @@ bool OpenLink(DeviceContext& ctx, const LinkProfile& profile) {
     ReportLine(ctx, profile, Text(ctx, MsgPortOpenError));
     // The reason is about this machine (a device path, a group, another program), not about the
     // module, so it stays in the words the system itself uses.
-    ctx.host.Log(serial::ExplainOpenFailure(static_cast<std::uint16_t>(ctx.host.PortIndex() + 1)));
+    // It comes from the error the open met: opening the device again to ask would pulse RTS.
+    ctx.host.Log(serial::ExplainOpenFailure(static_cast<std::uint16_t>(ctx.host.PortIndex() + 1),
+                                            ctx.port.LastOpenFailure()));
     return false;
   }
 }

@@ -1,9 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The user's own choice of device for a port number comes before anything a back end finds:
 // first a path a front end set in this process, then LINKLOADER_COM<n>.
 
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "serial/PortNames.h"
 
@@ -18,7 +21,23 @@ std::map<uint16_t, std::string>& Overrides() {
   return overrides;
 }
 
+std::mutex noticesLock;
+std::vector<std::string>& Notices() {
+  static std::vector<std::string> notices;
+  return notices;
+}
+
 }  // namespace
+
+void AddPortNotice(std::string text) {
+  std::lock_guard<std::mutex> hold(noticesLock);
+  Notices().push_back(std::move(text));
+}
+
+std::vector<std::string> TakePortNotices() {
+  std::lock_guard<std::mutex> hold(noticesLock);
+  return std::exchange(Notices(), {});
+}
 
 void SetPortPathOverride(uint16_t comNumber, const std::string& path) {
   std::lock_guard<std::mutex> hold(overridesLock);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What "COM<n>" means on this machine. The component and the window speak of port numbers only;
 // this is the one place that turns a number into the device the back end opens and into the
@@ -6,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ll::serial {
 
@@ -19,6 +21,9 @@ struct PortInfo {
   bool present = false;     // the device is there now (a remembered adapter may be unplugged)
   std::string holder;       // another program that has the device open ("minicom (pid 812)")
 };
+
+// What "COM<n>" means on this system, for --help: a few lines of plain text.
+std::string PortNumberingText();
 
 // Device path the back end opens for COM<comNumber>; empty when no device has that number.
 std::string PortPath(uint16_t comNumber);
@@ -34,17 +39,27 @@ void SetPortPathOverride(uint16_t comNumber, const std::string& path);
 // any; every back end's PortPath asks this first.
 std::optional<std::string> ExplicitPortPath(uint16_t comNumber);
 
-// One line for a list's tooltip: "COM3: /dev/ttyUSB0 (FTDI FT232R USB UART)", "COM5: no port".
+// One line for a list's tooltip: "COM3: /dev/ttyUSB0 (FTDI FT232R USB UART)", "COM5: no port",
+// "COM1: /dev/ttyS0 (16550A UART), in use by minicom (pid 812)".
 inline std::string PortSummary(const PortInfo& port) {
   std::string text = "COM" + std::to_string(port.number) + ": ";
   if (port.path.empty()) return text + "no port";
   text += port.path;
   if (!port.description.empty()) text += " (" + port.description + ")";
+  if (!port.holder.empty()) text += ", in use by " + port.holder;
   return text;
 }
 
-// Why COM<comNumber> could not be opened and what the user can do about it, in one line, found
-// by looking at the device as it is now (call it right after the open failed).
-std::string ExplainOpenFailure(uint16_t comNumber);
+struct TOpenFailure;  // PortDispatcher.h: the error number, call and device of a failed open
+
+// Why COM<comNumber> could not be opened and what the user can do about it, in one line, from
+// the error the open met (TSerialPort::LastOpenFailure; an error of 0 when it is not known). The
+// device is not opened again to find out: an open pulses RTS, the module's reset line.
+std::string ExplainOpenFailure(uint16_t comNumber, const TOpenFailure& failure);
+
+// Things about the ports a user should hear of once (a damaged remembered-ports file set aside,
+// a configuration folder that cannot be written), waiting for a front end to show them.
+void AddPortNotice(std::string text);
+std::vector<std::string> TakePortNotices();
 
 }  // namespace ll::serial

@@ -25,35 +25,16 @@
 #include <mutex>
 #include <vector>
 
+#include "serial/PortDispatcher.h"
 #include "serial/PortErrors.h"
 #include "serial/PortNames.h"
+#include "serial/Utf16Win32.h"
 
 namespace ll::serial {
 namespace {
 
 // The system's own device namespace; the plain "COM10" form would not reach ports above 9.
 constexpr char kDevicePrefix[] = "\\\\.\\COM";
-
-std::wstring Widen(const std::string& utf8) {
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) {
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-  }
-  return out;
-}
-
-std::string Narrow(const wchar_t* text, std::size_t length) {
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
-                                      nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0) {
-    ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), n, nullptr,
-                          nullptr);
-  }
-  return out;
-}
 
 // A registry or property string without the terminating zeros the system may include.
 std::wstring Trimmed(std::wstring text) {
@@ -173,30 +154,30 @@ PortInfo DescribePort(uint16_t comNumber) {
   info.path = PortPath(comNumber);
   // A device the user named instead of the number is not the system's COM<n>.
   if (ExplicitPortPath(comNumber)) {
-    info.present = ::GetFileAttributesW(Widen(info.path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    info.present =
+        ::GetFileAttributesW(Utf16FromUtf8(info.path).c_str()) != INVALID_FILE_ATTRIBUTES;
     return info;
   }
   const std::wstring portName = L"COM" + std::to_wstring(comNumber);
   info.present = ListedBySerialComm(portName);
   if (const std::optional<PortDevice> device = FindPortDevice(portName)) {
-    info.description = Narrow(device->friendlyName.data(), device->friendlyName.size());
-    info.stableName = Narrow(device->instance.data(), device->instance.size());
+    info.description = Utf8FromUtf16(device->friendlyName);
+    info.stableName = Utf8FromUtf16(device->instance);
     info.present = info.present || device->present;
   }
   return info;
 }
 
-std::string ExplainOpenFailure(uint16_t comNumber) {
-  const std::string path = PortPath(comNumber);
+std::string PortNumberingText() {
+  return "COM port n is the device \\\\.\\COM<n>, unless LINKLOADER_COM<n> names another.";
+}
+
+std::string ExplainOpenFailure(uint16_t comNumber, const TOpenFailure& failure) {
+  const std::string path = failure.path.empty() ? PortPath(comNumber) : failure.path;
   const std::string port = "COM" + std::to_string(comNumber) + ": " + path;
-  // Asked the way the back end asks, so the system gives the same answer it gave the open.
-  const HANDLE h = ::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-  if (h != INVALID_HANDLE_VALUE) {
-    ::CloseHandle(h);
-    return port + " could not be opened; check the adapter and try again";
-  }
-  const DWORD error = ::GetLastError();
+  // The open's own error: opening the port again to ask would pulse its modem lines.
+  const DWORD error = static_cast<DWORD>(failure.osError);
+  if (error == 0) return port + " could not be opened; check the adapter and try again";
   const std::string system = " (" + OsErrorText(static_cast<int>(error)) + ")";
   switch (error) {
     case ERROR_FILE_NOT_FOUND:

@@ -197,82 +197,8 @@ TEST_F(WindowTest, ACodeOutsideTheSevenLanguagesChangesNothing) {
   }
 }
 
-// Width a caption needs in its control with the window's font, and the width it has.
-struct Fit {
-  int need;
-  int have;
-};
-
-Fit Measure(ll::app::TfrmMain& w, const QString& name) {
-  const QString text = w.Caption(name);
-  if (name == "TabSheet1" || name == "TabSheet2") {
-    QTabBar* bar = w.PageControl1->tabBar();
-    const int pad = bar->style()->pixelMetric(QStyle::PM_TabBarTabHSpace, nullptr, bar);
-    return {QFontMetrics(bar->font()).horizontalAdvance(text) + pad,
-            bar->tabRect(name == "TabSheet1" ? 0 : 1).width()};
-  }
-  QWidget* c = w.findChild<QWidget*>(name);
-  if (!c) return {-1, -1};
-  const QFontMetrics fm(c->font());
-  const int textWidth = fm.horizontalAdvance(text);
-  QStyle* st = c->style();
-  if (qobject_cast<QRadioButton*>(c))
-    return {textWidth + st->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, c) +
-                st->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, c),
-            c->width()};
-  if (qobject_cast<QCheckBox*>(c))
-    return {textWidth + st->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, c) +
-                st->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, c),
-            c->width()};
-  if (auto* b = qobject_cast<QPushButton*>(c)) {
-    const int icon = b->icon().isNull() ? 0 : b->iconSize().width() + 4;
-    return {textWidth + icon + 2 * st->pixelMetric(QStyle::PM_ButtonMargin, nullptr, c) + 4,
-            c->width()};
-  }
-  if (qobject_cast<QGroupBox*>(c)) {
-    // The title is drawn inset from the frame's left edge; leave the same room on the right.
-    return {textWidth + 2 * 8, c->width()};
-  }
-  return {-1, -1};
-}
-
-TEST_F(WindowTest, EveryCaptionFitsItsControlInEveryLanguage) {
-  auto& w = win();
-  int measured = 0;
-  QStringList clipped;
-  for (char code : kCodes) {
-    w.zmiana_jezyka(code);
-    for (const char* name : kCaptionControls) {
-      const Fit fit = Measure(w, name);
-      ASSERT_GT(fit.have, 0) << name << ": no width to measure against";
-      ASSERT_GT(fit.need, 0) << name << ": text width could not be measured";
-      ++measured;
-      if (fit.need > fit.have)
-        clipped << QString("%1 %2 \"%3\" needs %4 px, has %5")
-                       .arg(code).arg(name).arg(w.Caption(name)).arg(fit.need).arg(fit.have);
-    }
-  }
-  EXPECT_EQ(measured, 7 * ll::app::kCaptionCount);
-  EXPECT_TRUE(clipped.isEmpty()) << "Texts that do not fit (" << clipped.size() << " of "
-                                 << measured << "):\n  "
-                                 << clipped.join("\n  ").toStdString();
-  // Fitting never makes a caption unreadably small, and leaves the window's font where it fits.
-  for (char code : kCodes) {
-    w.zmiana_jezyka(code);
-    for (const char* name : kCaptionControls) {
-      if (QWidget* c = w.findChild<QWidget*>(name)) {
-        EXPECT_GE(c->font().pointSizeF(), ll::app::kSmallestCaptionPointSize) << code << name;
-      }
-    }
-  }
-  w.zmiana_jezyka('1');
-  EXPECT_EQ(w.bbOpen->font(), w.font());
-  // "Открыть файл" does not fit at the window's font; the controls inside a box whose title
-  // was narrowed keep the window's font.
-  w.zmiana_jezyka('3');
-  EXPECT_NE(w.bbOpen->font(), w.font());
-  EXPECT_EQ(w.cbPort->font(), w.font());
-}
+// Whether every caption fits its control is checked in window_font_test.cpp, with the
+// declared fonts only.
 
 // Texts written out here letter by letter, not taken from the program's own tables, so that a
 // slip in a table (a lost blank at either end, a wrong letter) is caught. The language is chosen

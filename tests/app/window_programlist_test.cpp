@@ -138,6 +138,22 @@ TEST_F(ProgramListTest, TheWindowIsReusedKeepsItsPlaceAndFollowsTheLanguage) {
   EXPECT_TRUE(win().Form1()->isVisible());
 }
 
+TEST_F(ProgramListTest, TheUsersSizeIsKeptUntilTheNextRequest) {
+  auto& form = Open({";first", kEnd});
+  ASSERT_EQ(form.frameGeometry().size(), QSize(250, 150));
+  form.resize(600, 400);  // the user's drag
+  QCoreApplication::processEvents();
+  form.move(form.pos() + QPoint(5, 5));
+  QCoreApplication::processEvents();
+  form.showMinimized();
+  QCoreApplication::processEvents();
+  form.showNormal();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(form.size(), QSize(600, 400));
+  Open({";first", kEnd});
+  EXPECT_EQ(form.frameGeometry().size(), QSize(250, 150));
+}
+
 // Qt appends an application display name, once one is set, to the title of every window whose
 // title does not already end with it (X11 does so; the offscreen platform shows no titles).
 // Whether one is set shows in the display name following the application name.

@@ -2,6 +2,7 @@
 // choice and the error report.
 
 #include <QAccessible>
+#include <QScrollBar>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -14,7 +15,7 @@
 #include <stdexcept>
 
 #include "app/PortPrompt.h"
-#include "serial/LinuxPortNames.h"
+#include "serial/PortNumberingLinux.h"
 
 #include "WindowFixture.h"
 
@@ -215,6 +216,47 @@ TEST_F(WindowTest, EveryControlIsNamedForAssistiveTechnology) {
   EXPECT_EQ(iface->text(QAccessible::Name), "Otwórz plik");
 }
 
+// What a screen reader is offered matches what a person sees: the strip's controls (and what
+// they hold, a memo's scroll bar) are neither showing nor actionable, yet keep their names; the
+// visible language buttons are showing and can be pressed.
+TEST_F(WindowTest, AssistiveTechnologyIsNotOfferedTheStrip) {
+  auto& w = win();
+  const QWidget* hidden[] = {w.DecodeON, w.EEPROM, w.brisca, w.dorvan_EN, w.lang4, w.lang8,
+                             w.lang9, w.logo1, w.Clear, w.LOGO, w.Button4, w.Edit1, w.Memo1,
+                             w.Memo1->verticalScrollBar()};
+  for (const QWidget* c : hidden) {
+    SCOPED_TRACE(c->objectName().toStdString());
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(const_cast<QWidget*>(c));
+    ASSERT_NE(iface, nullptr);
+    EXPECT_TRUE(iface->state().invisible);
+    EXPECT_TRUE(iface->state().offscreen);
+    EXPECT_FALSE(iface->state().focusable);
+    if (QAccessibleActionInterface* actions = iface->actionInterface())
+      EXPECT_TRUE(actions->actionNames().isEmpty());
+    if (!c->accessibleName().isEmpty())
+      EXPECT_EQ(iface->text(QAccessible::Name), c->accessibleName());
+  }
+  // "Toggle" on RU, asked for anyway, leaves the language alone.
+  QAccessibleInterface* ru = QAccessible::queryAccessibleInterface(w.lang4);
+  ASSERT_NE(ru->actionInterface(), nullptr);
+  ru->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+  ru->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(w.lang4->isChecked());
+  EXPECT_EQ(w.state.LanguageCode, '1');
+  EXPECT_EQ(ru->text(QAccessible::Name), "RU");
+
+  QAccessibleInterface* de = QAccessible::queryAccessibleInterface(w.lang3);
+  ASSERT_NE(de, nullptr);
+  EXPECT_FALSE(de->state().invisible);
+  EXPECT_FALSE(de->state().offscreen);
+  EXPECT_EQ(de->text(QAccessible::Name), w.lang3->accessibleName());
+  ASSERT_NE(de->actionInterface(), nullptr);
+  EXPECT_FALSE(de->actionInterface()->actionNames().isEmpty());
+  de->actionInterface()->doAction(QAccessibleActionInterface::pressAction());  // an animated click
+  EXPECT_TRUE(app().WaitFor([&] { return w.state.LanguageCode == '2'; }));
+}
+
 // A screen reader announces a top-level window by its accessible name; a fixed name would hide
 // the title ("LINK LOADER", "CAN program list") that a sighted user reads.
 TEST_F(WindowTest, TopLevelWindowsAreAnnouncedByTheirTitles) {
@@ -242,7 +284,10 @@ TEST_F(WindowTest, PortItemsTellTheirDevices) {
   };
   write(root / "sys/class/tty/ttyS0/type", "4");
   write(root / "sys/class/tty/ttyS1/type", "0");
+  const std::string savedConfigHome = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
   ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+  // A damaged remembered-ports file: set aside, and said once in the log.
+  write(root / "config/LinkLoader/ports.json", "{\"ports\": ");
   ::setenv("LINKLOADER_COM2", "/dev/null", 1);
   ll::serial::SetPortSystemRoot(root.string());
 
@@ -277,10 +322,17 @@ TEST_F(WindowTest, PortItemsTellTheirDevices) {
   EXPECT_EQ(list->count(), 12);
   EXPECT_EQ(list->currentIndex(), 0);
   EXPECT_EQ(list->toolTip(), "COM1: /dev/ttyS0 (16550A UART)");
+  QTest::mouseClick(list, Qt::LeftButton);
+  list->hidePopup();
+  const std::string file = (root / "config/LinkLoader/ports.json").string();
+  EXPECT_EQ(app().LogLines(),
+            QStringList{QString::fromStdString("The remembered COM numbers in " + file +
+                                               " could not be read; the file was kept as " +
+                                               file + ".damaged; USB adapters are numbered afresh")});
 
   ll::serial::SetPortSystemRoot("");
   ::unsetenv("LINKLOADER_COM2");
-  ::unsetenv("XDG_CONFIG_HOME");
+  ::setenv("XDG_CONFIG_HOME", savedConfigHome.c_str(), 1);
 }
 
 TEST_F(WindowTest, OpenFileUsesTheFilterOfTheDecodeSwitchAndRecordsTheChoice) {

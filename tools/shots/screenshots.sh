@@ -1,11 +1,12 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Takes the documentation screenshots of the main window under a private X server.
 #
 #   tools/shots/screenshots.sh [path/to/linkloader] [output folder]
 #
 # Builds nothing: pass the built program (default: build/release/src/app/linkloader). Needs Xvfb,
-# xdotool and import (imagemagick). Writes into docs/screenshots/ by default:
-#   programming-en.png  parameters-en.png  programming-pl.png  programming-ru.png
+# xdotool and import (imagemagick). Writes into docs/screenshots/ by default both pages of every
+# language: programming-<language>.png and parameters-<language>.png for pl en de ru sk cz hu.
 #
 # The program reads two variables meant for screenshots only, applied right after start-up as if
 # the user had clicked: LINKLOADER_SHOT_LANG (language code, 0 Polish, 1 English, 3 Russian, ...)
@@ -55,7 +56,9 @@ shot() {  # shot <file> <language code> <page>
   echo "wrote $out/$1"
 }
 
-shot programming-en.png 1 0
-shot parameters-en.png 1 1
-shot programming-pl.png 0 0
-shot programming-ru.png 3 0
+code=0
+for language in pl en de ru sk cz hu; do
+  shot "programming-$language.png" "$code" 0
+  shot "parameters-$language.png" "$code" 1
+  code=$((code + 1))
+done

@@ -115,6 +115,30 @@ TEST(ProgramListUnderAWindowManager, EveryShowHasTheOuterSize) {
   }
 }
 
+TEST(ProgramListUnderAWindowManager, TheUsersSizeIsKeptUntilTheNextShow) {
+  QWidget mainWindow;
+  mainWindow.setWindowTitle("LINK LOADER");
+  mainWindow.resize(400, 300);
+  mainWindow.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ServerOuterSize(mainWindow).isValid(); }, 10000));
+  ll::app::TForm1 form;
+  form.ShowList("CAN program list", Lines(10, 48), 50, 10);
+  ASSERT_TRUE(FramedAt(form, QSize(250, 150)));
+  // Made larger, as a user drags its corner: the window manager applies it and it stays.
+  form.resize(520, 330);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return form.size() == QSize(520, 330); }, 10000));
+  QTest::qWait(500);
+  form.activateWindow();
+  form.move(form.pos() + QPoint(20, 10));
+  QTest::qWait(500);
+  EXPECT_EQ(form.size(), QSize(520, 330));
+  EXPECT_GT(ServerOuterSize(form).width(), 520);
+  // The next request takes the list's own size again.
+  form.ShowList("CAN program list", Lines(10, 48), 50, 10);
+  EXPECT_TRUE(FramedAt(form, QSize(250, 150)))
+      << "outer " << ServerOuterSize(form).width() << "x" << ServerOuterSize(form).height();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

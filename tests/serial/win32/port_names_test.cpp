@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 
+#include "serial/PortDispatcher.h"
 #include "serial/PortNames.h"
 #include "serial/Win32Backend.h"
 
@@ -149,7 +150,8 @@ TEST(ExplainOpenFailure, SaysWhyFromTheSystemsAnswer) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.number);
     SetPortPathOverride(r.number, r.path);
-    const std::string line = ExplainOpenFailure(r.number);
+    const std::string line =
+        ExplainOpenFailure(r.number, TOpenFailure{static_cast<int>(r.error), "CreateFileW", ""});
     SetPortPathOverride(r.number, "");
     EXPECT_EQ(line.rfind("COM" + std::to_string(r.number) + ": ", 0), 0u) << line;
     EXPECT_NE(line.find(r.says), std::string::npos) << line;
