@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/LinuxBackend.h"
 
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -23,8 +25,6 @@ namespace ll::serial {
 
 namespace {
 
-constexpr char kDevicePrefix[] = "\\\\.\\COM";
-constexpr uint32_t kReadBlockSize = TDataBuffer::kDefaultSize;
 // Device majors of pseudo-terminal slaves (/dev/pts/N).
 constexpr unsigned kPtySlaveMajorFirst = 136;
 constexpr unsigned kPtySlaveMajorLast = 143;
@@ -81,18 +81,7 @@ int CloseExclusive(int fd) {
 
 }  // namespace
 
-// ---- Names and errors -----------------------------------------------------------------------
-uint16_t PortNumberOfName(const std::string& name) {
-  const std::size_t k = sizeof kDevicePrefix - 1;
-  if (name.compare(0, k, kDevicePrefix) != 0 || name.size() == k) return 0;
-  unsigned long n = 0;
-  for (std::size_t i = k; i < name.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9' || n > 65535) return 0;
-    n = n * 10 + static_cast<unsigned long>(name[i] - '0');
-  }
-  return n > 0 && n <= 65535 ? static_cast<uint16_t>(n) : 0;
-}
-
+// ---- Errors ---------------------------------------------------------------------------------
 TOsError MapOsError(int error, TOsCall call) {
   TOsError e{0, error == kHangUp ? std::string("Device disconnected") : OsErrorText(error)};
   if (call != TOsCall::Configure) {
@@ -129,264 +118,53 @@ TOsError MapOsError(int error, TOsCall call) {
   return e;
 }
 
-// ---- TEvent ---------------------------------------------------------------------------------
-TEvent::TEvent() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-  if (fd_ < 0) throw std::runtime_error("eventfd: " + MapOsError(errno).text);
+// ---- Events -----------------------------------------------------------------------------------
+TWakeEvent::TWakeEvent(bool manualReset)
+    : native_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), manual_(manualReset) {
+  if (native_ < 0) throw std::runtime_error("eventfd: " + MapOsError(errno).text);
 }
 
-TEvent::~TEvent() { ::close(fd_); }
+TWakeEvent::~TWakeEvent() { ::close(static_cast<int>(native_)); }
 
-void TEvent::Set() {
+void TWakeEvent::Set() {
   const uint64_t one = 1;
   // A full counter (never reached here) still leaves the event readable.
-  [[maybe_unused]] ssize_t r = ::write(fd_, &one, sizeof one);
+  [[maybe_unused]] ssize_t r = ::write(static_cast<int>(native_), &one, sizeof one);
 }
 
-bool TEvent::Consume() {
+void TWakeEvent::Reset() { Consume(); }
+
+bool TWakeEvent::Consume() {
   uint64_t v = 0;
-  return ::read(fd_, &v, sizeof v) == static_cast<ssize_t>(sizeof v);
+  return ::read(static_cast<int>(native_), &v, sizeof v) == static_cast<ssize_t>(sizeof v);
 }
 
-bool TEvent::Wait(int timeoutMs) {
-  pollfd p{fd_, POLLIN, 0};
-  if (PollRetry(&p, 1, timeoutMs) <= 0) return false;
-  return Consume();
-}
-
-// ---- Threads --------------------------------------------------------------------------------
-TDispatcherThread::~TDispatcherThread() { Join(); }
-
-void TDispatcherThread::Start() {
-  thread_ = std::thread([this] { Run(); });
-}
-
-void TDispatcherThread::Join() {
-  if (thread_.joinable()) thread_.join();
-}
-
-void TDispatcherThread::Run() {
-  d_.ThreadStarted();
-  d_.startedEvent_.Set();
-  TResult r;
-  try {
-    Execute(r);
-  } catch (const std::bad_alloc&) {
-    // No text: building one could fail the same way. The code says it all.
-    r.code = ecThreadNoMemory;
-    r.osText.clear();
-    d_.RequestStop();
-  } catch (const std::exception& e) {
-    r.code = ecGeneralFailure;
-    r.osText = e.what();
-    d_.RequestStop();
-  }
-  d_.ThreadEnded(r.code, r.osText);
-}
-
-void TDispatcherThread::Fail(TResult& r, int error, TOsCall call) {
-  TOsError e = MapOsError(error, call);
-  r.code = e.code;
-  r.osText = std::move(e.text);
-  d_.RequestStop();
-}
-
-void TReadThread::Execute(TResult& r) {
-  std::unique_ptr<TDataBuffer> block;
-  pollfd fds[3] = {{d_.fd_, POLLIN, 0},
-                   {d_.stopEvent_.Fd(), POLLIN, 0},
-                   {d_.readEvent_.Fd(), POLLIN, 0}};
-  while (!d_.stopThreads_) {
-    if (!block) block = std::make_unique<TDataBuffer>(kReadBlockSize);
-    if (PollRetry(fds, 3, kReadWaitMs) < 0) return Fail(r, errno, TOsCall::Read);
-    if (d_.stopThreads_) return;
-    if (fds[2].revents) d_.readEvent_.Consume();
-    if (fds[0].revents & POLLNVAL) return;  // the handle was closed under us: not a failure
-    if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-    for (;;) {
-      const ssize_t got = ::read(d_.fd_, block->Data(), block->DataSize());
-      if (got > 0) {
-        block->filled = static_cast<uint32_t>(got);
-        d_.receiveQueue_.Push(std::move(block));
-        block = std::make_unique<TDataBuffer>(kReadBlockSize);
-        continue;
-      }
-      // End of file on a terminal: the other side hung up.
-      if (got == 0) return Fail(r, kHangUp, TOsCall::Read);
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN) return Fail(r, errno, TOsCall::Read);
-      if (fds[0].revents & (POLLHUP | POLLERR)) return Fail(r, kHangUp, TOsCall::Read);
-      break;
-    }
-  }
-}
-
-void TStatusThread::Execute(TResult& r) {
-  int bits = 0;
-  if (!d_.linesUnavailable_) {
-    const int e = d_.QueryModemLines(bits);
-    if (e != 0 && IsNoLinesError(e)) {
-      d_.LinesUnavailable();
-    } else if (e != 0) {
-      return Fail(r, e, TOsCall::Read);
-    }
-  }
-  pollfd stop{d_.stopEvent_.Fd(), POLLIN, 0};
-  if (d_.linesUnavailable_) {
-    // Nothing to watch: sleep until the port closes.
-    while (!d_.stopThreads_) PollRetry(&stop, 1, -1);
-    return;
-  }
-  // The driver has no wake-up for modem-line changes that a poll set can join, so the lines are
-  // sampled; line errors are counted by the driver and picked up with GetComError.
-  int prev = bits;
-  int prevErrors = 0, prevBreaks = 0;
-  {
-    serial_icounter_struct ic{};
-    if (::ioctl(d_.fd_, TIOCGICOUNT, &ic) == 0) {
-      prevErrors = ic.frame + ic.overrun + ic.parity + ic.buf_overrun;
-      prevBreaks = ic.brk;
-    }
-  }
-  while (!d_.stopThreads_) {
-    PollRetry(&stop, 1, kStatusWaitMs);
-    if (d_.stopThreads_) break;
-    int cur = 0;
-    // Lines that answered at the start and fail now belong to a device that went away.
-    if (const int e = d_.QueryModemLines(cur); e != 0) return Fail(r, e, TOsCall::Read);
-    uint32_t mask = 0;
-    const int changed = cur ^ prev;
-    if (changed & TIOCM_CTS) mask |= kEvCts;
-    if (changed & TIOCM_DSR) mask |= kEvDsr;
-    if (changed & TIOCM_CD) mask |= kEvRlsd;
-    if ((changed & TIOCM_RI) && (cur & TIOCM_RI)) mask |= kEvRing;
-    if ((changed & TIOCM_RI) && !(cur & TIOCM_RI)) mask |= kEvRingTe;
-    prev = cur;
-    serial_icounter_struct ic{};
-    if (::ioctl(d_.fd_, TIOCGICOUNT, &ic) == 0) {
-      const int errors = ic.frame + ic.overrun + ic.parity + ic.buf_overrun;
-      if (errors != prevErrors) mask |= kEvErr;
-      if (ic.brk != prevBreaks) mask |= kEvBreak;
-      prevErrors = errors;
-      prevBreaks = ic.brk;
-    }
-    if (mask) d_.receiveQueue_.Push(std::make_unique<TStatusBuffer>(mask));
-  }
-}
-
-void TDispThread::Execute(TResult&) {
-  // While the InputRing is full, queued bytes cannot move and WaitForData would return at
-  // once on every pass; the thread then sleeps until something new arrives (a Push), the
-  // reader frees room or input is discarded, or a stop is requested (an Interrupt each).
-  bool ringFull = false;
-  uint64_t seen = 0;
+int WaitForEvents(std::initializer_list<TWakeEvent*> events, int timeoutMs) {
+  pollfd fds[8];
+  const nfds_t n = std::min<std::size_t>(events.size(), std::size(fds));
+  for (nfds_t i = 0; i < n; ++i) fds[i] = {static_cast<int>(events.begin()[i]->Native()), POLLIN, 0};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    if (ringFull && !d_.stopThreads_) {
-      d_.receiveQueue_.WaitForSignal(seen);
-    } else {
-      d_.receiveQueue_.WaitForData(std::chrono::milliseconds(kDispatchWaitMs));
+    int wait = timeoutMs;
+    if (timeoutMs >= 0) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      wait = static_cast<int>(std::max<int64_t>(0, left.count()));
     }
-    seen = d_.receiveQueue_.Signals();
-    if (d_.stopThreads_) {
-      // A lost device still hands over what was read before it went.
-      if (!d_.closing_ && d_.MoveLeftovers() > 0) d_.NotifyWake();
-      return;
+    if (PollRetry(fds, n, wait) <= 0) return -1;
+    for (nfds_t i = 0; i < n; ++i) {
+      if (!fds[i].revents) continue;
+      TWakeEvent* e = events.begin()[i];
+      // Another waiter may have taken an auto-reset event first: then wait on.
+      if (e->ManualReset() || e->Consume()) return static_cast<int>(i);
     }
-    d_.ReceivePass();
-    d_.EvaluateTimerTriggers();
-    if (d_.closePending_) return;
-    ringFull = d_.InputRingFull();
-  }
-}
-
-void TWriteThread::Execute(TResult& r) {
-  pollfd fds[3] = {{d_.outputEvent_.Fd(), POLLIN, 0},
-                   {d_.flushEvent_.Fd(), POLLIN, 0},
-                   {d_.stopEvent_.Fd(), POLLIN, 0}};
-  while (!d_.stopThreads_) {
-    if (PollRetry(fds, 3, kWriteWaitMs) < 0) return Fail(r, errno, TOsCall::Write);
-    if (d_.stopThreads_) return;
-    if (fds[1].revents && d_.flushEvent_.Consume()) {
-      d_.flushPending_ = false;
-      d_.startedEvent_.Set();  // acknowledges the flush: nothing of the old output goes out now
-    }
-    if (fds[0].revents && d_.outputEvent_.Consume()) {
-      Send(r);
-      if (r.code != 0) return;
-    }
-  }
-}
-
-void TWriteThread::Send(TResult& r) {
-  for (;;) {
-    std::vector<uint8_t> buf;
-    {
-      std::lock_guard<TOrderedLock> out(d_.outputLock_);
-      buf = d_.TakeOutputLocked();
-      d_.inFlight_ = static_cast<uint32_t>(buf.size());
-    }
-    if (buf.empty()) break;
-    std::size_t off = 0;
-    while (off < buf.size()) {
-      if (d_.stopThreads_ || d_.flushPending_) {
-        d_.inFlight_ = 0;  // a flush or close drops the rest of the block
-        return;
-      }
-      const ssize_t w = ::write(d_.fd_, buf.data() + off, buf.size() - off);
-      if (w > 0) {
-        off += static_cast<std::size_t>(w);
-        d_.inFlight_ = static_cast<uint32_t>(buf.size() - off);
-        continue;
-      }
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0 && errno == EAGAIN) {
-        pollfd fds[3] = {{d_.fd_, POLLOUT, 0},
-                         {d_.flushEvent_.Fd(), POLLIN, 0},
-                         {d_.stopEvent_.Fd(), POLLIN, 0}};
-        PollRetry(fds, 3, kWriteWaitMs);
-        if (fds[0].revents & POLLNVAL) {
-          d_.inFlight_ = 0;
-          return;
-        }
-        continue;  // flush and stop are seen at the top of the loop
-      }
-      d_.inFlight_ = 0;
-      // A write that takes nothing without saying why counts as an I/O error.
-      return Fail(r, w < 0 ? errno : EIO, TOsCall::Write);
-    }
-    d_.inFlight_ = 0;
-  }
-  WaitDriverQueueEmpty();
-  d_.NotifyWake();
-}
-
-void TWriteThread::WaitDriverQueueEmpty() {
-  // Real UARTs keep up to a few KiB queued after write() returns; the owner learns "output
-  // empty" only when the line has really gone quiet. New output, a flush or a stop ends the wait.
-  const int32_t baud = d_.LastBaud() > 0 ? d_.LastBaud() : 9600;
-  for (;;) {
-    const uint32_t queued = d_.DriverOutQueue();
-    if (queued == 0) return;
-    int ms = static_cast<int>(int64_t{queued} * 10 * 1000 / baud);
-    ms = std::clamp(ms, kOutQueueWaitMinMs, kOutQueueWaitMaxMs);
-    pollfd fds[3] = {{d_.outputEvent_.Fd(), POLLIN, 0},
-                     {d_.flushEvent_.Fd(), POLLIN, 0},
-                     {d_.stopEvent_.Fd(), POLLIN, 0}};
-    if (PollRetry(fds, 3, ms) != 0) return;
   }
 }
 
 // ---- Dispatcher ------------------------------------------------------------------------------
-TLinuxDispatcher::TLinuxDispatcher(TDispatcherOwner* owner) : TPortDispatcher(owner) {}
+TLinuxDispatcher::TLinuxDispatcher(TDispatcherOwner* owner) : TThreadedDispatcher(owner) {}
 
-TLinuxDispatcher::~TLinuxDispatcher() {
-  if (closePending_) {
-    Release();
-  } else {
-    CloseDevice();
-  }
-  StopThreads();
-  CloseHandleNow();
-}
+TLinuxDispatcher::~TLinuxDispatcher() { Shutdown(); }
 
 int32_t TLinuxDispatcher::Fail(int error) {
   TOsError e = MapOsError(error);
@@ -394,9 +172,12 @@ int32_t TLinuxDispatcher::Fail(int error) {
   return e.code;
 }
 
-intptr_t TLinuxDispatcher::OpenCom(const std::string& name) {
-  const uint16_t n = PortNumberOfName(name);
-  const std::string path = n ? PortPath(n) : name;
+TIo TLinuxDispatcher::Failure(int error, TOsCall call) {
+  TOsError e = MapOsError(error, call);
+  return {TIoEnd::Failed, 0, e.code, std::move(e.text)};
+}
+
+intptr_t TLinuxDispatcher::OpenPath(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return Fail(errno);
   // Opened exclusively: another program holding the port makes this open fail, and TIOCEXCL
@@ -436,12 +217,7 @@ intptr_t TLinuxDispatcher::OpenCom(const std::string& name) {
   return fd;
 }
 
-int32_t TLinuxDispatcher::CloseCom() {
-  StopThreads();
-  return CloseHandleNow();
-}
-
-int32_t TLinuxDispatcher::CloseHandleNow() {
+int32_t TLinuxDispatcher::ClosePath() {
   if (fd_ < 0) return 0;
   // The threads are joined, so nothing writes any more. Output still in the driver (held back
   // by flow control) is dropped; otherwise close() would wait for it to drain, up to the
@@ -450,6 +226,96 @@ int32_t TLinuxDispatcher::CloseHandleNow() {
   const int rc = CloseExclusive(fd_);
   fd_ = -1;
   return rc == 0 ? 0 : -1;
+}
+
+TIo TLinuxDispatcher::ReadDevice(std::unique_ptr<TDataBuffer>& block) {
+  pollfd fds[2] = {{fd_, POLLIN, 0}, {static_cast<int>(stopEvent_.Native()), POLLIN, 0}};
+  if (PollRetry(fds, 2, kReadWaitMs) < 0) return Failure(errno, TOsCall::Read);
+  if (fds[1].revents) return {TIoEnd::Woken};
+  if (fds[0].revents & POLLNVAL) return {TIoEnd::Failed};  // closed under us: not a failure
+  if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) return {};
+  for (;;) {
+    const ssize_t got = ::read(fd_, block->Data(), block->DataSize());
+    if (got > 0) return {TIoEnd::Done, static_cast<uint32_t>(got)};
+    // End of file on a terminal: the other side hung up.
+    if (got == 0) return Failure(kHangUp, TOsCall::Read);
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) return Failure(errno, TOsCall::Read);
+    if (fds[0].revents & (POLLHUP | POLLERR)) return Failure(kHangUp, TOsCall::Read);
+    return {};
+  }
+}
+
+TIo TLinuxDispatcher::WatchStatus() {
+  int bits = 0;
+  if (!linesUnavailable_) {
+    const int e = QueryModemLines(bits);
+    if (e != 0 && IsNoLinesError(e)) {
+      LinesUnavailable();
+    } else if (e != 0) {
+      return Failure(e, TOsCall::Read);
+    }
+  }
+  if (linesUnavailable_) return {};
+  statusLines_ = bits;
+  statusErrors_ = statusBreaks_ = 0;
+  serial_icounter_struct ic{};
+  if (::ioctl(fd_, TIOCGICOUNT, &ic) == 0) {
+    statusErrors_ = ic.frame + ic.overrun + ic.parity + ic.buf_overrun;
+    statusBreaks_ = ic.brk;
+  }
+  return {TIoEnd::Done};
+}
+
+TIo TLinuxDispatcher::WaitStatus(uint32_t& events) {
+  // The driver has no wake-up for modem-line changes that a poll set can join, so the lines are
+  // sampled; line errors are counted by the driver and picked up with GetComError.
+  if (WaitForEvents({&stopEvent_}, kStatusWaitMs) == 0) return {TIoEnd::Woken};
+  int cur = 0;
+  // Lines that answered at the start and fail now belong to a device that went away.
+  if (const int e = QueryModemLines(cur); e != 0) return Failure(e, TOsCall::Read);
+  uint32_t mask = 0;
+  const int changed = cur ^ statusLines_;
+  if (changed & TIOCM_CTS) mask |= kEvCts;
+  if (changed & TIOCM_DSR) mask |= kEvDsr;
+  if (changed & TIOCM_CD) mask |= kEvRlsd;
+  if ((changed & TIOCM_RI) && (cur & TIOCM_RI)) mask |= kEvRing;
+  if ((changed & TIOCM_RI) && !(cur & TIOCM_RI)) mask |= kEvRingTe;
+  statusLines_ = cur;
+  serial_icounter_struct ic{};
+  if (::ioctl(fd_, TIOCGICOUNT, &ic) == 0) {
+    const int errors = ic.frame + ic.overrun + ic.parity + ic.buf_overrun;
+    if (errors != statusErrors_) mask |= kEvErr;
+    if (ic.brk != statusBreaks_) mask |= kEvBreak;
+    statusErrors_ = errors;
+    statusBreaks_ = ic.brk;
+  }
+  events = mask;
+  return {TIoEnd::Done};
+}
+
+TIo TLinuxDispatcher::WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& block,
+                                  std::size_t offset) {
+  for (;;) {
+    const ssize_t w = ::write(fd_, block->data() + offset, block->size() - offset);
+    if (w > 0) return {TIoEnd::Done, static_cast<uint32_t>(w)};
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0 && errno == EAGAIN) {
+      pollfd fds[3] = {{fd_, POLLOUT, 0},
+                       {static_cast<int>(flushEvent_.Native()), POLLIN, 0},
+                       {static_cast<int>(stopEvent_.Native()), POLLIN, 0}};
+      PollRetry(fds, 3, kWriteWaitMs);
+      if (fds[0].revents & POLLNVAL) return {TIoEnd::Failed};  // closed under us
+      return {fds[1].revents || fds[2].revents ? TIoEnd::Woken : TIoEnd::Idle};
+    }
+    // A write that takes nothing without saying why counts as an I/O error.
+    return Failure(w < 0 ? errno : EIO, TOsCall::Write);
+  }
+}
+
+int TLinuxDispatcher::PurgeInput() {
+  if (fd_ < 0) return EBADF;
+  return ::tcflush(fd_, TCIFLUSH) == 0 ? 0 : errno;
 }
 
 int TLinuxDispatcher::QueryModemLines(int& bits) {
@@ -603,108 +469,12 @@ int32_t TLinuxDispatcher::SetComState(const TLineSettings& s) {
   return 0;
 }
 
-int32_t TLinuxDispatcher::WriteCom(const uint8_t* buf, uint32_t n) {
-  {
-    std::lock_guard<TOrderedLock> out(outputLock_);
-    AppendOutputLocked(buf, n);
-  }
-  outputEvent_.Set();
-  return static_cast<int32_t>(n);
-}
-
-int32_t TLinuxDispatcher::FlushCom(int which) {
-  if (which == kFlushInput) {
-    const int rc = fd_ >= 0 ? ::tcflush(fd_, TCIFLUSH) : -1;
-    receiveQueue_.Clear();
-    return rc == 0 ? 1 : 0;
-  }
-  {
-    std::lock_guard<TOrderedLock> out(outputLock_);
-    TakeOutputLocked();
-    flushPending_ = true;
-  }
-  bool acknowledged = false;
-  if (writeThread_ && ThreadsActive() && !stopThreads_) {
-    startedEvent_.Consume();
-    flushEvent_.Set();
-    acknowledged = startedEvent_.Wait(kFlushAckTimeoutMs);
-  }
-  // Only now has the write thread dropped the block it was writing; a purge before this point
-  // would let the rest of that block into the driver after it.
-  const int rc = fd_ < 0 ? EBADF : PurgeOutput();
-  flushAcknowledged_ = acknowledged;
-  flushPending_ = false;
-  inFlight_ = 0;
-  return rc == 0 ? 1 : 0;
-}
-
 uint32_t TLinuxDispatcher::DriverOutQueue() {
   if (fd_ < 0) return 0;
   int q = 0;
   if (::ioctl(fd_, TIOCOUTQ, &q) != 0 || q < 0) return 0;
   return static_cast<uint32_t>(q);
 }
-
-uint32_t TLinuxDispatcher::OutBuffUsedTotal() {
-  uint32_t used;
-  {
-    std::lock_guard<TOrderedLock> out(outputLock_);
-    used = OutBufUsed() + inFlight_.load();
-  }
-  return used + DriverOutQueue();
-}
-
-void TLinuxDispatcher::RequestStop() {
-  stopThreads_ = true;
-  stopEvent_.Set();
-  receiveQueue_.Interrupt();
-}
-
-void TLinuxDispatcher::StartDispatcher() {
-  std::lock_guard<TOrderedLock> ctl(controlLock_);
-  if (readThread_ || dispThread_ || writeThread_ || statusThread_) {
-    throw std::logic_error("Dispatcher already started.");
-  }
-  stopThreads_ = false;
-  closing_ = false;
-  stopEvent_.Consume();
-  startedEvent_.Consume();
-  auto start = [this](auto& slot, auto&& make) {
-    slot = make();
-    slot->Start();
-    startedEvent_.Wait(kStartWaitMs);
-  };
-  start(readThread_, [this] { return std::make_unique<TReadThread>(*this); });
-  start(dispThread_, [this] { return std::make_unique<TDispThread>(*this); });
-  start(writeThread_, [this] { return std::make_unique<TWriteThread>(*this); });
-  start(statusThread_, [this] { return std::make_unique<TStatusThread>(*this); });
-}
-
-void TLinuxDispatcher::StopThreads() {
-  {
-    std::lock_guard<std::mutex> lock(stopMutex_);
-    if (stopping_) return;
-    stopping_ = true;
-  }
-  closing_ = true;
-  RequestStop();
-  // Status, write and read threads first, then the dispatcher thread, as each may still hand
-  // work to the next.
-  for (TDispatcherThread* t : {static_cast<TDispatcherThread*>(statusThread_.get()),
-                                  static_cast<TDispatcherThread*>(writeThread_.get()),
-                                  static_cast<TDispatcherThread*>(readThread_.get()),
-                                  static_cast<TDispatcherThread*>(dispThread_.get())}) {
-    if (t) t->Join();
-  }
-  statusThread_.reset();
-  writeThread_.reset();
-  readThread_.reset();
-  dispThread_.reset();
-  std::lock_guard<std::mutex> lock(stopMutex_);
-  stopping_ = false;
-}
-
-void TLinuxDispatcher::StopDispatcher() { StopThreads(); }
 
 std::unique_ptr<TPortDispatcher> CreateOsDispatcher(TDispatcherOwner* owner) {
   return std::make_unique<TLinuxDispatcher>(owner);

@@ -1,49 +1,38 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/Win32Backend.h"
 
 #include <mmsystem.h>
 
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
 #include "serial/PortErrors.h"
+#include "serial/RequestErrors.h"
+#include "serial/Utf16Win32.h"
 
 namespace ll::serial {
 
 namespace {
 
-constexpr char kDevicePrefix[] = "\\\\.\\COM";
-constexpr uint32_t kReadBlockSize = TDataBuffer::kDefaultSize;
 // Pause before the status thread asks again after the driver aborted its event wait.
 constexpr DWORD kStatusRetryMs = 100;
 constexpr DWORD kLineErrorBits = CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK;
-constexpr DWORD kStatusEventsQueued = EV_CTS | EV_DSR | EV_RLSD | EV_BREAK | EV_ERR | EV_RING;
 
 // The driver reports line errors and modem lines with the very bits the dispatcher keeps.
 static_assert(CE_RXOVER == kLineRxOverflow && CE_OVERRUN == kLineOverrun &&
               CE_RXPARITY == kLineParity && CE_FRAME == kLineFraming && CE_BREAK == kLineBreak);
 static_assert(MS_CTS_ON == kMsCts && MS_DSR_ON == kMsDsr && MS_RING_ON == kMsRi &&
               MS_RLSD_ON == kMsDcd);
+static_assert(ERROR_SUCCESS == kWinErrorSuccess && ERROR_ACCESS_DENIED == kWinErrorAccessDenied &&
+              ERROR_INVALID_HANDLE == kWinErrorInvalidHandle &&
+              ERROR_BAD_COMMAND == kWinErrorBadCommand && ERROR_GEN_FAILURE == kWinErrorGenFailure &&
+              ERROR_OPERATION_ABORTED == kWinErrorOperationAborted &&
+              ERROR_DEVICE_NOT_CONNECTED == kWinErrorDeviceNotConnected &&
+              ERROR_DEVICE_REMOVED == kWinErrorDeviceRemoved);
 static_assert(EV_RXCHAR == kEvRxChar && EV_CTS == kEvCts && EV_DSR == kEvDsr &&
               EV_RLSD == kEvRlsd && EV_BREAK == kEvBreak && EV_ERR == kEvErr &&
               EV_RING == kEvRing);
-
-std::wstring Widen(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) {
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-  }
-  return out;
-}
-
-std::string Narrow(const wchar_t* text, int length) {
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), n, nullptr, nullptr);
-  return out;
-}
 
 // The finest period of the system timer, asked for while the process has a port dispatcher, so
 // that the short waits of the link (2 ms polls, 50 ms ticks) are honoured closely.
@@ -68,25 +57,14 @@ class TTimerPeriod {
 
 }  // namespace
 
-// ---- Names and errors -----------------------------------------------------------------------
-uint16_t PortNumberOfName(const std::string& name) {
-  const std::size_t k = sizeof kDevicePrefix - 1;
-  if (name.compare(0, k, kDevicePrefix) != 0 || name.size() == k) return 0;
-  unsigned long n = 0;
-  for (std::size_t i = k; i < name.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9' || n > 65535) return 0;
-    n = n * 10 + static_cast<unsigned long>(name[i] - '0');
-  }
-  return n > 0 && n <= 65535 ? static_cast<uint16_t>(n) : 0;
-}
-
+// ---- Errors ---------------------------------------------------------------------------------
 std::string OsErrorText(int error) {
   wchar_t buf[512];
   const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                    nullptr, static_cast<DWORD>(error), 0, buf,
                                    static_cast<DWORD>(std::size(buf)), nullptr);
   if (n == 0) return "System error " + std::to_string(static_cast<DWORD>(error));
-  return CleanOsText(Narrow(buf, static_cast<int>(n)));
+  return CleanOsText(ll::Utf8FromUtf16(std::wstring_view(buf, n)));
 }
 
 TOsError MapOsError(DWORD error) {
@@ -167,336 +145,127 @@ TLineSettings SettingsFromDcb(const DCB& d) {
   return s;
 }
 
-// ---- TWinEvent ------------------------------------------------------------------------------
-TWinEvent::TWinEvent(bool manualReset)
-    : h_(::CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr)) {
-  if (h_ == nullptr) throw std::runtime_error("CreateEvent: " + MapOsError(::GetLastError()).text);
+DCB DcbMadeValid(const DCB& found, uint32_t inQueue) {
+  DCB d = found;
+  d.DCBlength = sizeof(DCB);
+  d.fAbortOnError = 0;
+  if (d.XonChar == d.XoffChar) {
+    d.XonChar = 17;
+    d.XoffChar = 19;
+  }
+  const uint32_t queue = inQueue > 0 ? inQueue : 4096;
+  if (uint32_t{d.XonLim} + d.XoffLim > queue) {
+    d.XonLim = static_cast<WORD>(queue / 4);
+    d.XoffLim = static_cast<WORD>(queue / 4);
+  }
+  return d;
 }
 
-TWinEvent::~TWinEvent() { ::CloseHandle(h_); }
+COMMTIMEOUTS PortTimeouts() { return COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 0}; }
 
-// ---- Threads --------------------------------------------------------------------------------
-TDispatcherThread::~TDispatcherThread() { Join(); }
-
-void TDispatcherThread::Start() {
-  thread_ = std::thread([this] { Execute(); });
+// ---- Events -----------------------------------------------------------------------------------
+TWakeEvent::TWakeEvent(bool manualReset)
+    : native_(reinterpret_cast<intptr_t>(
+          ::CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr))),
+      manual_(manualReset) {
+  if (native_ == 0) throw std::runtime_error("CreateEvent: " + MapOsError(::GetLastError()).text);
 }
 
-void TDispatcherThread::Join() {
-  if (thread_.joinable()) thread_.join();
+TWakeEvent::~TWakeEvent() { ::CloseHandle(reinterpret_cast<HANDLE>(native_)); }
+
+void TWakeEvent::Set() { ::SetEvent(reinterpret_cast<HANDLE>(native_)); }
+
+void TWakeEvent::Reset() { ::ResetEvent(reinterpret_cast<HANDLE>(native_)); }
+
+bool TWakeEvent::Consume() {
+  const bool was = ::WaitForSingleObject(reinterpret_cast<HANDLE>(native_), 0) == WAIT_OBJECT_0;
+  if (was && manual_) Reset();
+  return was;
 }
 
-TWin32Thread::TWin32Thread(TWin32Dispatcher& d) : TDispatcherThread(d) {
-  ov_.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (ov_.hEvent == nullptr) {
+int WaitForEvents(std::initializer_list<TWakeEvent*> events, int timeoutMs) {
+  HANDLE handles[MAXIMUM_WAIT_OBJECTS] = {};
+  DWORD n = 0;
+  for (TWakeEvent* e : events) handles[n++] = reinterpret_cast<HANDLE>(e->Native());
+  const DWORD w = ::WaitForMultipleObjects(n, handles, FALSE,
+                                           timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+  return w < WAIT_OBJECT_0 + n ? static_cast<int>(w - WAIT_OBJECT_0) : -1;
+}
+
+// ---- Requests ---------------------------------------------------------------------------------
+TWin32Dispatcher::TRequest::TRequest() {
+  ov.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (ov.hEvent == nullptr) {
     throw std::runtime_error("CreateEvent: " + MapOsError(::GetLastError()).text);
   }
 }
 
-TWin32Thread::~TWin32Thread() {
-  Join();  // the thread may still use the event until it ends
-  ::CloseHandle(ov_.hEvent);
-}
+TWin32Dispatcher::TRequest::~TRequest() { ::CloseHandle(ov.hEvent); }
 
-void TWin32Thread::ResetOverlapped() {
-  HANDLE event = ov_.hEvent;
-  ov_ = OVERLAPPED{};
-  ov_.hEvent = event;
+void TWin32Dispatcher::TRequest::Reset() {
+  HANDLE event = ov.hEvent;
+  ov = OVERLAPPED{};
+  ov.hEvent = event;
   ::ResetEvent(event);
+  events = 0;
 }
 
-void TWin32Thread::CancelPending() {
-  ::CancelIoEx(d_.h_, &ov_);
-  DWORD ignored = 0;
-  ::GetOverlappedResult(d_.h_, &ov_, &ignored, TRUE);
-  ::ResetEvent(ov_.hEvent);
+bool TWin32Dispatcher::CancelRequest(std::shared_ptr<TRequest>& req) {
+  ::CancelIoEx(h_, &req->ov);
+  // Bounded: a driver that never completes a cancelled request (seen after an unplug) must not
+  // hold the close for ever.
+  if (::WaitForSingleObject(req->ov.hEvent, kCloseWaitMs) == WAIT_OBJECT_0) {
+    DWORD ignored = 0;
+    ::GetOverlappedResult(h_, &req->ov, &ignored, FALSE);
+    ::ResetEvent(req->ov.hEvent);
+    return true;
+  }
+  KeepForDriver(req);
+  req = std::make_shared<TRequest>();
+  return false;
 }
 
-TWin32Thread::TWaitEnd TWin32Thread::OverlappedWait(DWORD& count, DWORD& error) {
-  HANDLE waits[2] = {ov_.hEvent, d_.stopEvent_.Handle()};
-  const DWORD w = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+DWORD TWin32Dispatcher::AwaitRequest(std::shared_ptr<TRequest>& req, DWORD& count,
+                                     bool flushWakes) {
+  HANDLE waits[3] = {req->ov.hEvent, reinterpret_cast<HANDLE>(stopEvent_.Native()),
+                     reinterpret_cast<HANDLE>(flushEvent_.Native())};
+  const DWORD w = ::WaitForMultipleObjects(flushWakes ? 3 : 2, waits, FALSE, INFINITE);
   if (w == WAIT_OBJECT_0) {
-    const BOOL ok = ::GetOverlappedResult(d_.h_, &ov_, &count, TRUE);
-    error = ok ? ERROR_SUCCESS : ::GetLastError();
-    ::ResetEvent(ov_.hEvent);
-    return ok ? TWaitEnd::Done : TWaitEnd::Failed;
+    return ::GetOverlappedResult(h_, &req->ov, &count, FALSE) ? ERROR_SUCCESS : ::GetLastError();
   }
-  if (w == WAIT_OBJECT_0 + 1) {
-    CancelPending();
-    return TWaitEnd::Stopped;
-  }
-  error = ::GetLastError();
-  CancelPending();
-  return TWaitEnd::Failed;
+  CancelRequest(req);
+  return ERROR_IO_PENDING;
 }
 
-void TReadThread::Execute() {
-  d_.ThreadStarted();
-  d_.startedEvent_.Set();
-  int32_t result = 0;
-  std::string osText;
-  auto fail = [&](DWORD error) {
-    result = ecDeviceRead;
-    osText = MapOsError(error).text;
-    d_.RequestStop();
-  };
-  // A read returns at once with whatever the driver holds; the thread waits on events instead.
-  COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
-  if (!::SetCommTimeouts(d_.h_, &timeouts)) fail(::GetLastError());
-  std::unique_ptr<TDataBuffer> block;
-  HANDLE waits[2] = {d_.readEvent_.Handle(), d_.stopEvent_.Handle()};
-  bool done = d_.stopThreads_;
-  while (!done && !d_.stopThreads_) {
-    // Woken by the status thread's received-character event; the time-out picks up bytes that
-    // came without one.
-    if (::WaitForMultipleObjects(2, waits, FALSE, kReadWaitMs) == WAIT_FAILED) {
-      fail(::GetLastError());
-      break;
+TIo TWin32Dispatcher::Outcome(TWorker thread, DWORD error, DWORD count, const TRequest& req) {
+  if (error == ERROR_SUCCESS) {
+    if (thread == TWorker::Write && count == 0) {
+      return {TIoEnd::Failed, 0, ecDeviceWrite, "Device write returned nothing"};
     }
-    if (d_.stopThreads_) break;
-    for (;;) {
-      if (!block) {
-        try {
-          block = std::make_unique<TDataBuffer>(kReadBlockSize);
-        } catch (const std::bad_alloc&) {
-          result = ecThreadNoMemory;
-          osText = MapOsError(ERROR_NOT_ENOUGH_MEMORY).text;
-          d_.RequestStop();
-          done = true;
-          break;
-        }
-      }
-      DWORD count = 0, error = ERROR_SUCCESS;
-      ResetOverlapped();
-      if (::ReadFile(d_.h_, block->Data(), block->DataSize(), nullptr, &ov_)) {
-        ::GetOverlappedResult(d_.h_, &ov_, &count, FALSE);
-      } else {
-        error = ::GetLastError();
-        if (error == ERROR_IO_PENDING) {
-          const TWaitEnd end = OverlappedWait(count, error);
-          if (end == TWaitEnd::Stopped) {
-            done = true;
-            break;
-          }
-        }
-      }
-      if (error == ERROR_OPERATION_ABORTED) break;  // an input purge: nothing read
-      if (error == ERROR_INVALID_HANDLE) {           // the port was closed under the call
-        d_.RequestStop();
-        done = true;
-        break;
-      }
-      if (error != ERROR_SUCCESS) {
-        fail(error);
-        done = true;
-        break;
-      }
-      if (count == 0) break;
-      block->filled = count;
-      d_.receiveQueue_.Push(std::move(block));
-    }
+    return {TIoEnd::Done, count};
   }
-  d_.ThreadEnded(result, osText);
-}
-
-void TStatusThread::Execute() {
-  d_.ThreadStarted();
-  d_.startedEvent_.Set();
-  int32_t result = 0;
-  std::string osText;
-  if (!::SetCommMask(d_.h_, kStatusEventMask)) {
-    // A driver without comm events: the read thread's time-out still picks up every byte.
-    ::WaitForSingleObject(d_.stopEvent_.Handle(), INFINITE);
-    d_.ThreadEnded(0, {});
-    return;
+  const TRequestAction action = ClassifyRequestError(
+      thread, error, purges_.load() != req.purgesAtStart, Closing() || StopFlag());
+  switch (action) {
+    case TRequestAction::Ignore:
+      return {thread == TWorker::Write ? TIoEnd::Purged : TIoEnd::Idle};
+    case TRequestAction::Stop:
+      return {TIoEnd::Failed};
+    default:
+      return {TIoEnd::Failed, 0, ResultOf(action), MapOsError(error).text};
   }
-  while (!d_.stopThreads_) {
-    DWORD events = 0, error = ERROR_SUCCESS, ignored = 0;
-    ResetOverlapped();
-    if (!::WaitCommEvent(d_.h_, &events, &ov_)) {
-      error = ::GetLastError();
-      if (error == ERROR_IO_PENDING && OverlappedWait(ignored, error) == TWaitEnd::Stopped) break;
-    }
-    if (d_.stopThreads_) break;
-    if (error == ERROR_INVALID_HANDLE) {
-      d_.RequestStop();
-      break;
-    }
-    if (error == ERROR_OPERATION_ABORTED) {
-      ::WaitForSingleObject(d_.stopEvent_.Handle(), kStatusRetryMs);
-      continue;
-    }
-    if (error != ERROR_SUCCESS) {
-      result = ecDeviceRead;
-      osText = MapOsError(error).text;
-      d_.RequestStop();
-      break;
-    }
-    if (events & EV_RXCHAR) d_.readEvent_.Set();
-    if (events & kStatusEventsQueued) {
-      try {
-        d_.receiveQueue_.Push(std::make_unique<TStatusBuffer>(events));
-      } catch (const std::bad_alloc&) {
-        result = ecThreadNoMemory;
-        osText = MapOsError(ERROR_NOT_ENOUGH_MEMORY).text;
-        d_.RequestStop();
-        break;
-      }
-    }
-  }
-  d_.ThreadEnded(result, osText);
-}
-
-void TDispThread::Execute() {
-  d_.ThreadStarted();
-  d_.startedEvent_.Set();
-  int32_t result = 0;
-  std::string osText;
-  try {
-    // While the InputRing is full, queued bytes cannot move and WaitForData would return at
-    // once on every pass; the thread then sleeps until something new arrives (a Push), the
-    // reader frees room or input is discarded, or a stop is requested (an Interrupt each).
-    bool ringFull = false;
-    uint64_t seen = 0;
-    for (;;) {
-      if (ringFull && !d_.stopThreads_) {
-        d_.receiveQueue_.WaitForSignal(seen);
-      } else {
-        d_.receiveQueue_.WaitForData(std::chrono::milliseconds(kDispatchWaitMs));
-      }
-      seen = d_.receiveQueue_.Signals();
-      if (d_.stopThreads_) {
-        // A lost device still hands over what was read before it went.
-        if (!d_.closing_ && d_.MoveLeftovers() > 0) d_.NotifyWake();
-        break;
-      }
-      d_.ReceivePass();
-      d_.EvaluateTimerTriggers();
-      if (d_.closePending_) break;
-      ringFull = d_.InputRingFull();
-    }
-  } catch (const std::exception& e) {
-    result = ecGeneralFailure;
-    osText = e.what();
-    d_.RequestStop();
-  }
-  d_.ThreadEnded(result, osText);
-}
-
-void TWriteThread::AcknowledgeFlush() { d_.startedEvent_.Set(); }
-
-void TWriteThread::Execute() {
-  d_.ThreadStarted();
-  d_.startedEvent_.Set();
-  int32_t result = 0;
-  std::string osText;
-  HANDLE waits[3] = {d_.outputEvent_.Handle(), d_.flushEvent_.Handle(), d_.stopEvent_.Handle()};
-  while (!d_.stopThreads_) {
-    const DWORD w = ::WaitForMultipleObjects(3, waits, FALSE, INFINITE);
-    if (d_.stopThreads_) break;
-    if (w == WAIT_OBJECT_0 + 1) {
-      AcknowledgeFlush();
-    } else if (w == WAIT_OBJECT_0) {
-      const TSendEnd end = Send(osText);
-      if (end == TSendEnd::Failed) {
-        result = ecDeviceWrite;
-        d_.RequestStop();
-        break;
-      }
-      if (end == TSendEnd::Closed) {
-        d_.RequestStop();
-        break;
-      }
-    } else if (w == WAIT_FAILED) {
-      result = ecDeviceWrite;
-      osText = MapOsError(::GetLastError()).text;
-      d_.RequestStop();
-      break;
-    }
-  }
-  d_.ThreadEnded(result, osText);
-}
-
-TWriteThread::TSendEnd TWriteThread::Send(std::string& osText) {
-  for (;;) {
-    std::vector<uint8_t> buf;
-    {
-      std::lock_guard<TOrderedLock> out(d_.outputLock_);
-      buf = d_.TakeOutputLocked();
-      d_.inFlight_ = static_cast<uint32_t>(buf.size());
-    }
-    if (buf.empty()) break;
-    std::size_t off = 0;
-    while (off < buf.size()) {
-      if (d_.stopThreads_ || d_.flushPending_) {
-        d_.inFlight_ = 0;  // a flush or close drops the rest of the block
-        return TSendEnd::Dropped;
-      }
-      DWORD written = 0, error = ERROR_SUCCESS;
-      ResetOverlapped();
-      if (::WriteFile(d_.h_, buf.data() + off, static_cast<DWORD>(buf.size() - off), nullptr,
-                      &ov_)) {
-        ::GetOverlappedResult(d_.h_, &ov_, &written, FALSE);
-      } else {
-        error = ::GetLastError();
-        if (error == ERROR_IO_PENDING) {
-          HANDLE waits[3] = {ov_.hEvent, d_.flushEvent_.Handle(), d_.stopEvent_.Handle()};
-          const DWORD w = ::WaitForMultipleObjects(3, waits, FALSE, INFINITE);
-          if (w == WAIT_OBJECT_0) {
-            error = ::GetOverlappedResult(d_.h_, &ov_, &written, TRUE) ? ERROR_SUCCESS
-                                                                         : ::GetLastError();
-            ::ResetEvent(ov_.hEvent);
-          } else if (w == WAIT_OBJECT_0 + 1 || w == WAIT_OBJECT_0 + 2) {
-            CancelPending();
-            d_.inFlight_ = 0;
-            if (w == WAIT_OBJECT_0 + 1) AcknowledgeFlush();
-            return TSendEnd::Dropped;
-          } else {
-            error = ::GetLastError();
-            CancelPending();
-          }
-        }
-      }
-      if (error == ERROR_OPERATION_ABORTED) {  // an output purge took the write
-        d_.inFlight_ = 0;
-        return TSendEnd::Dropped;
-      }
-      if (error == ERROR_INVALID_HANDLE) {
-        d_.inFlight_ = 0;
-        return TSendEnd::Closed;
-      }
-      if (error != ERROR_SUCCESS || written == 0) {
-        osText = error != ERROR_SUCCESS ? MapOsError(error).text
-                                        : "Device write returned nothing";
-        d_.inFlight_ = 0;
-        return TSendEnd::Failed;
-      }
-      off += written;
-      d_.inFlight_ = static_cast<uint32_t>(buf.size() - off);
-    }
-    d_.inFlight_ = 0;
-  }
-  d_.NotifyWake();
-  return TSendEnd::Sent;
 }
 
 // ---- Dispatcher ------------------------------------------------------------------------------
-TWin32Dispatcher::TWin32Dispatcher(TDispatcherOwner* owner) : TPortDispatcher(owner) {
+TWin32Dispatcher::TWin32Dispatcher(TDispatcherOwner* owner)
+    : TThreadedDispatcher(owner),
+      readReq_(std::make_shared<TRequest>()),
+      statusReq_(std::make_shared<TRequest>()),
+      writeReq_(std::make_shared<TRequest>()) {
   static const TTimerPeriod period;
 }
 
-TWin32Dispatcher::~TWin32Dispatcher() {
-  if (closePending_) {
-    Release();
-  } else {
-    CloseDevice();
-  }
-  StopThreads();
-  if (h_ != INVALID_HANDLE_VALUE) {
-    ::CloseHandle(h_);
-    h_ = INVALID_HANDLE_VALUE;
-  }
-}
+TWin32Dispatcher::~TWin32Dispatcher() { Shutdown(); }
 
 int32_t TWin32Dispatcher::Fail(DWORD error) {
   TOsError e = MapOsError(error);
@@ -504,39 +273,153 @@ int32_t TWin32Dispatcher::Fail(DWORD error) {
   return e.code;
 }
 
-intptr_t TWin32Dispatcher::OpenCom(const std::string& name) {
-  const uint16_t n = PortNumberOfName(name);
-  const std::string path = n ? PortPath(n) : name;
+intptr_t TWin32Dispatcher::OpenPath(const std::string& path) {
   // No sharing: a port another program holds is refused with "access denied".
-  HANDLE h = ::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE h = ::CreateFileW(ll::Utf16FromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                           nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
   if (h == INVALID_HANDLE_VALUE) return Fail(::GetLastError());
   h_ = h;
   pendingLineErrors_ = 0;
-  // Settings equal to the wanted ones are never written again, so a driver that starts with
-  // abort-on-error would keep it: one framing error would then fail every later read and write.
-  DCB d{};
-  d.DCBlength = sizeof d;
-  if (::GetCommState(h, &d) && d.fAbortOnError) {
-    d.fAbortOnError = 0;
-    ::SetCommState(h, &d);
+  // What the driver had is put back at close; the time-outs are the port's from the start, so
+  // the write thread never runs under another program's.
+  foundDcb_ = DCB{};
+  foundDcb_.DCBlength = sizeof foundDcb_;
+  foundValid_ = ::GetCommState(h, &foundDcb_) && ::GetCommTimeouts(h, &foundTimeouts_);
+  COMMTIMEOUTS timeouts = PortTimeouts();
+  if (!::SetCommTimeouts(h, &timeouts)) {
+    const int32_t code = Fail(::GetLastError());
+    ::CloseHandle(h);
+    h_ = INVALID_HANDLE_VALUE;
+    foundValid_ = false;
+    return code;
   }
   return reinterpret_cast<intptr_t>(h);
 }
 
-int32_t TWin32Dispatcher::CloseCom() {
-  StopThreads();
+int32_t TWin32Dispatcher::ClosePath() {
   if (h_ == INVALID_HANDLE_VALUE) return 0;
+  if (foundValid_) {
+    ::SetCommState(h_, &foundDcb_);
+    ::SetCommTimeouts(h_, &foundTimeouts_);
+    foundValid_ = false;
+  }
   const BOOL ok = ::CloseHandle(h_);
   h_ = INVALID_HANDLE_VALUE;
   return ok ? 0 : -1;
 }
 
 bool TWin32Dispatcher::SetupCom(uint16_t inSize, uint16_t outSize) {
-  if (h_ != INVALID_HANDLE_VALUE && ::SetupComm(h_, inSize, outSize)) return true;
+  if (h_ != INVALID_HANDLE_VALUE && ::SetupComm(h_, inSize, outSize)) {
+    // The first settings write starts from the driver's record: it must be one the driver
+    // takes, whatever another program left in it.
+    DCB d{};
+    d.DCBlength = sizeof d;
+    if (::GetCommState(h_, &d)) {
+      const DCB valid = DcbMadeValid(d, inSize);
+      if (std::memcmp(&valid, &d, sizeof d) != 0) ::SetCommState(h_, const_cast<DCB*>(&valid));
+    }
+    return true;
+  }
   // The open fails with a general code; the system's words say why (not a serial device...).
   lastOsErrorText_ = MapOsError(::GetLastError()).text;
   return false;
+}
+
+TIo TWin32Dispatcher::ReadDevice(std::unique_ptr<TDataBuffer>& block) {
+  TRequest& req = *readReq_;
+  req.Reset();
+  req.purgesAtStart = purges_.load();
+  DWORD count = 0, error = ERROR_SUCCESS;
+  if (::ReadFile(h_, block->Data(), block->DataSize(), nullptr, &req.ov)) {
+    ::GetOverlappedResult(h_, &req.ov, &count, FALSE);
+  } else {
+    error = ::GetLastError();
+    if (error == ERROR_IO_PENDING) {
+      error = AwaitRequest(readReq_, count, false);
+      if (error == ERROR_IO_PENDING) {
+        // Never given back: the driver may still write into the block, so it is kept as well.
+        if (readReq_.get() != &req) KeepForDriver(std::shared_ptr<TDataBuffer>(block.release()));
+        return {TIoEnd::Woken};
+      }
+    }
+  }
+  if (error == ERROR_SUCCESS && count == 0) {
+    // Nothing there: woken by the status thread's received-character event; the time-out picks
+    // up bytes that came without one.
+    if (WaitForEvents({&readEvent_, &stopEvent_}, kReadWaitMs) == 1) return {TIoEnd::Woken};
+    return {};
+  }
+  return Outcome(TWorker::Read, error, count, req);
+}
+
+TIo TWin32Dispatcher::WatchStatus() {
+  // A driver without comm events: the read thread's time-out still picks up every byte.
+  return ::SetCommMask(h_, kStatusEventMask) ? TIo{TIoEnd::Done} : TIo{};
+}
+
+TIo TWin32Dispatcher::WaitStatus(uint32_t& events) {
+  TRequest& req = *statusReq_;
+  req.Reset();
+  req.purgesAtStart = purges_.load();
+  DWORD error = ERROR_SUCCESS, ignored = 0;
+  if (!::WaitCommEvent(h_, &req.events, &req.ov)) {
+    error = ::GetLastError();
+    if (error == ERROR_IO_PENDING) {
+      // The record holds the event word the driver writes; it is kept if never given back.
+      error = AwaitRequest(statusReq_, ignored, false);
+      if (error == ERROR_IO_PENDING) return {TIoEnd::Woken};
+    }
+  }
+  if (error == ERROR_SUCCESS) {
+    events = req.events;
+    if (events & EV_RXCHAR) readEvent_.Set();
+    return {TIoEnd::Done};
+  }
+  TIo io = Outcome(TWorker::Status, error, 0, req);
+  // A purge took the wait: ask again a little later, not in a tight loop.
+  if (io.end == TIoEnd::Idle) WaitForEvents({&stopEvent_}, kStatusRetryMs);
+  return io;
+}
+
+TIo TWin32Dispatcher::WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& block,
+                                  std::size_t offset) {
+  TRequest& req = *writeReq_;
+  req.Reset();
+  req.purgesAtStart = purges_.load();
+  DWORD written = 0, error = ERROR_SUCCESS;
+  if (::WriteFile(h_, block->data() + offset, static_cast<DWORD>(block->size() - offset), nullptr,
+                  &req.ov)) {
+    ::GetOverlappedResult(h_, &req.ov, &written, FALSE);
+  } else {
+    error = ::GetLastError();
+    if (error == ERROR_IO_PENDING) {
+      error = AwaitRequest(writeReq_, written, true);
+      if (error == ERROR_IO_PENDING) {
+        if (writeReq_.get() != &req) KeepForDriver(block);  // the driver may still read it
+        return {TIoEnd::Woken};
+      }
+    }
+  }
+  return Outcome(TWorker::Write, error, written, req);
+}
+
+int TWin32Dispatcher::PurgeInput() {
+  // Counted first: the read thread takes the abort it causes for this purge, not for a loss.
+  ++purges_;
+  if (h_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+  return ::PurgeComm(h_, PURGE_RXABORT | PURGE_RXCLEAR) ? 0 : static_cast<int>(::GetLastError());
+}
+
+int TWin32Dispatcher::PurgeOutput() {
+  ++purges_;
+  if (h_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+  return ::PurgeComm(h_, PURGE_TXABORT | PURGE_TXCLEAR) ? 0 : static_cast<int>(::GetLastError());
+}
+
+void TWin32Dispatcher::WakeDeviceWaits() {
+  // An empty mask completes the status thread's pending event wait at once.
+  if (h_ != INVALID_HANDLE_VALUE) ::SetCommMask(h_, 0);
 }
 
 int32_t TWin32Dispatcher::EscapeComFunc(int function) {
@@ -577,15 +460,10 @@ int32_t TWin32Dispatcher::GetComError() {
   return pendingLineErrors_.exchange(0);
 }
 
-uint32_t TWin32Dispatcher::OutBuffUsedTotal() {
-  uint32_t used;
-  {
-    std::lock_guard<TOrderedLock> out(outputLock_);
-    used = OutBufUsed() + inFlight_.load();
-  }
+uint32_t TWin32Dispatcher::DriverOutQueue() {
   DWORD outQueue = 0;
   ReadComStatus(outQueue);
-  return used + outQueue;
+  return outQueue;
 }
 
 int32_t TWin32Dispatcher::GetComState(TLineSettings& s) {
@@ -615,97 +493,6 @@ int32_t TWin32Dispatcher::SetComState(const TLineSettings& s) {
   driverDcb_ = d;
   return 0;
 }
-
-int32_t TWin32Dispatcher::WriteCom(const uint8_t* buf, uint32_t n) {
-  {
-    std::lock_guard<TOrderedLock> out(outputLock_);
-    AppendOutputLocked(buf, n);
-  }
-  outputEvent_.Set();
-  return static_cast<int32_t>(n);
-}
-
-int32_t TWin32Dispatcher::FlushCom(int which) {
-  if (which == kFlushInput) {
-    const BOOL ok =
-        h_ != INVALID_HANDLE_VALUE && ::PurgeComm(h_, PURGE_RXABORT | PURGE_RXCLEAR);
-    receiveQueue_.Clear();
-    return ok ? 1 : 0;
-  }
-  {
-    std::lock_guard<TOrderedLock> out(outputLock_);
-    TakeOutputLocked();
-    flushPending_ = true;
-  }
-  bool acknowledged = false;
-  if (writeThread_ && ThreadsActive() && !stopThreads_) {
-    startedEvent_.Reset();
-    flushEvent_.Set();
-    acknowledged = ::WaitForSingleObject(startedEvent_.Handle(), kFlushAckTimeoutMs) ==
-                   WAIT_OBJECT_0;
-  }
-  // Purged only now: before the acknowledgement the write thread could still hand the driver
-  // bytes it took from the ring before the flush, and they would go out after the purge.
-  const BOOL ok = h_ != INVALID_HANDLE_VALUE && ::PurgeComm(h_, PURGE_TXABORT | PURGE_TXCLEAR);
-  flushAcknowledged_ = acknowledged;
-  flushPending_ = false;
-  inFlight_ = 0;
-  return ok ? 1 : 0;
-}
-
-void TWin32Dispatcher::RequestStop() {
-  stopThreads_ = true;
-  stopEvent_.Set();
-  receiveQueue_.Interrupt();
-}
-
-void TWin32Dispatcher::StartDispatcher() {
-  std::lock_guard<TOrderedLock> ctl(controlLock_);
-  if (readThread_ || dispThread_ || writeThread_ || statusThread_) {
-    throw std::logic_error("Dispatcher already started.");
-  }
-  stopThreads_ = false;
-  closing_ = false;
-  stopEvent_.Reset();
-  startedEvent_.Reset();
-  auto start = [this](auto& slot, auto&& make) {
-    slot = make();
-    slot->Start();
-    ::WaitForSingleObject(startedEvent_.Handle(), kStartWaitMs);
-  };
-  start(readThread_, [this] { return std::make_unique<TReadThread>(*this); });
-  start(dispThread_, [this] { return std::make_unique<TDispThread>(*this); });
-  start(writeThread_, [this] { return std::make_unique<TWriteThread>(*this); });
-  start(statusThread_, [this] { return std::make_unique<TStatusThread>(*this); });
-}
-
-void TWin32Dispatcher::StopThreads() {
-  {
-    std::lock_guard<std::mutex> lock(stopMutex_);
-    if (stopping_) return;
-    stopping_ = true;
-  }
-  closing_ = true;
-  RequestStop();
-  // An empty mask completes the status thread's pending event wait at once.
-  if (h_ != INVALID_HANDLE_VALUE) ::SetCommMask(h_, 0);
-  // Status, write and read threads first, then the dispatcher thread, as each may still hand
-  // work to the next.
-  for (TDispatcherThread* t : {static_cast<TDispatcherThread*>(statusThread_.get()),
-                                  static_cast<TDispatcherThread*>(writeThread_.get()),
-                                  static_cast<TDispatcherThread*>(readThread_.get()),
-                                  static_cast<TDispatcherThread*>(dispThread_.get())}) {
-    if (t) t->Join();
-  }
-  statusThread_.reset();
-  writeThread_.reset();
-  readThread_.reset();
-  dispThread_.reset();
-  std::lock_guard<std::mutex> lock(stopMutex_);
-  stopping_ = false;
-}
-
-void TWin32Dispatcher::StopDispatcher() { StopThreads(); }
 
 std::unique_ptr<TPortDispatcher> CreateOsDispatcher(TDispatcherOwner* owner) {
   return std::make_unique<TWin32Dispatcher>(owner);

@@ -1,14 +1,16 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The operating system's dispatcher for Windows: the dispatcher's device operations on the
-// system's serial driver (overlapped reads and writes, comm events, escape functions, purges),
-// and the four worker threads that move bytes between the rings and the driver.
+// The operating system's dispatcher for Windows: the device operations on the system's serial
+// driver (overlapped reads and writes, comm events, escape functions, purges), the primitives
+// the shared worker threads (PortThreads.h) wait and move bytes with.
 //
 // Device names "\\.\COM<n>" map to a device path through PortNames.h. The port is opened
 // without sharing, so a port held by another program is refused with "access denied".
 //
-// Every wait of a worker thread also watches one manual-reset stop event, so closing wakes all
-// of them at once; an overlapped call still pending then is cancelled and its completion awaited
-// before its buffer is given up.
+// Every device wait also watches the manual-reset stop event, so closing wakes all of them at
+// once; an overlapped request still pending then is cancelled and its completion awaited, for
+// kCloseWaitMs at most: a request the driver does not give back by then keeps its buffer and
+// record for good (KeepForDriver), and the port closes anyway.
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -27,12 +29,11 @@
 
 #include "serial/PortDispatcher.h"
 #include "serial/PortNames.h"
+#include "serial/PortThreads.h"
 
 namespace ll::serial {
 
 inline constexpr DWORD kReadWaitMs = 50;       // read thread's wait for a received-char event
-inline constexpr DWORD kDispatchWaitMs = 50;   // dispatcher thread's queue wait
-inline constexpr DWORD kStartWaitMs = 3000;    // per thread at start
 // Comm events the status thread watches: received character, CTS, DSR, DCD, break, line error,
 // ring.
 inline constexpr DWORD kStatusEventMask =
@@ -58,143 +59,78 @@ TOsError MapOsError(DWORD error);
 DCB DcbFromSettings(const TLineSettings& s, const DCB& base);
 // The dispatcher's view of a driver record.
 TLineSettings SettingsFromDcb(const DCB& dcb);
+// The driver's record as found at open, made valid for the first settings write: distinct
+// XON and XOFF characters, XON/XOFF limits within an input queue of `inQueue` bytes,
+// abort-on-error off. Some drivers refuse a record that repeats their own invalid values.
+DCB DcbMadeValid(const DCB& found, uint32_t inQueue);
+// Read time-outs of an open port: a read returns at once with whatever the driver holds (the
+// read thread waits on events instead); writes have no time-out.
+COMMTIMEOUTS PortTimeouts();
 
-// A kernel event object owned by its creator.
-class TWinEvent {
- public:
-  explicit TWinEvent(bool manualReset);
-  ~TWinEvent();
-  TWinEvent(const TWinEvent&) = delete;
-  TWinEvent& operator=(const TWinEvent&) = delete;
-  void Set() { ::SetEvent(h_); }
-  void Reset() { ::ResetEvent(h_); }
-  HANDLE Handle() const { return h_; }
-
- private:
-  HANDLE h_;
-};
-
-class TWin32Dispatcher;
-
-// A worker thread of the dispatcher. Joined, never detached.
-class TDispatcherThread {
- public:
-  explicit TDispatcherThread(TWin32Dispatcher& d) : d_(d) {}
-  virtual ~TDispatcherThread();
-  void Start();
-  void Join();
-
- protected:
-  virtual void Execute() = 0;
-  TWin32Dispatcher& d_;
-
- private:
-  std::thread thread_;
-};
-
-// A thread with an overlapped call of its own: its event and the wait for its completion.
-class TWin32Thread : public TDispatcherThread {
- public:
-  explicit TWin32Thread(TWin32Dispatcher& d);
-  ~TWin32Thread() override;
-
- protected:
-  enum class TWaitEnd { Done, Stopped, Failed };
-  // Waits for the pending call on `ov_` or a stop. Done: `count` holds the bytes transferred.
-  // Stopped: the call was cancelled and has completed. Failed: `error` holds the system error.
-  TWaitEnd OverlappedWait(DWORD& count, DWORD& error);
-  // Cancels the pending call on `ov_` and waits until the driver has let go of its buffer.
-  void CancelPending();
-  void ResetOverlapped();
-  OVERLAPPED ov_{};
-};
-
-class TReadThread final : public TWin32Thread {
- public:
-  using TWin32Thread::TWin32Thread;
- protected:
-  void Execute() override;
-};
-class TStatusThread final : public TWin32Thread {
- public:
-  using TWin32Thread::TWin32Thread;
- protected:
-  void Execute() override;
-};
-class TDispThread final : public TDispatcherThread {
- public:
-  using TDispatcherThread::TDispatcherThread;
- protected:
-  void Execute() override;
-};
-class TWriteThread final : public TWin32Thread {
- public:
-  using TWin32Thread::TWin32Thread;
- protected:
-  void Execute() override;
- private:
-  enum class TSendEnd { Sent, Dropped, Closed, Failed };
-  TSendEnd Send(std::string& osText);
-  void AcknowledgeFlush();
-};
-
-class TWin32Dispatcher : public TPortDispatcher {
+class TWin32Dispatcher : public TThreadedDispatcher {
  public:
   explicit TWin32Dispatcher(TDispatcherOwner* owner);
   ~TWin32Dispatcher() override;
 
-  uint32_t OutBuffUsedTotal() override;
-  // Whether the write thread confirmed the last output flush within the time limit; false also
-  // when no write thread was running.
-  bool LastFlushAcknowledged() const { return flushAcknowledged_.load(); }
+  uint32_t DriverOutQueue() override;
 
  protected:
   int32_t EscapeComFunc(int function) override;
-  int32_t FlushCom(int which) override;
   int32_t GetComError() override;
   int32_t GetComState(TLineSettings& s) override;
   int32_t SetComState(const TLineSettings& s) override;
-  int32_t WriteCom(const uint8_t* buf, uint32_t n) override;
   bool SetupCom(uint16_t inSize, uint16_t outSize) override;
-  void StartDispatcher() override;
-  void StopDispatcher() override;
-  intptr_t OpenCom(const std::string& name) override;
-  int32_t CloseCom() override;
   int32_t ReadModemStatus(uint8_t& upperNibble) override;
-  uint32_t InFlightBytes() override { return inFlight_.load(); }
+
+  intptr_t OpenPath(const std::string& path) override;
+  int32_t ClosePath() override;
+  TIo ReadDevice(std::unique_ptr<TDataBuffer>& block) override;
+  TIo WatchStatus() override;
+  TIo WaitStatus(uint32_t& events) override;
+  TIo WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& block,
+                  std::size_t offset) override;
+  int PurgeInput() override;
+  int PurgeOutput() override;
+  void WakeDeviceWaits() override;
 
  private:
-  friend class TWin32Thread;
-  friend class TReadThread;
-  friend class TStatusThread;
-  friend class TDispThread;
-  friend class TWriteThread;
-
-  void StopThreads();
-  void RequestStop();  // sets the stop flag and wakes every thread
+  // One overlapped request of a thread: its record, its event, what the driver writes back.
+  struct TRequest {
+    TRequest();
+    ~TRequest();
+    TRequest(const TRequest&) = delete;
+    TRequest& operator=(const TRequest&) = delete;
+    void Reset();
+    OVERLAPPED ov{};
+    DWORD events = 0;          // the status wait's result
+    uint32_t purgesAtStart = 0;
+  };
+  // Issued request still pending: waits for it, a stop (and for writes, a flush). Returns the
+  // system's error (ERROR_SUCCESS with `count`), or ERROR_IO_PENDING when woken (the request
+  // was then cancelled; see CancelRequest).
+  DWORD AwaitRequest(std::shared_ptr<TRequest>& req, DWORD& count, bool flushWakes);
+  // Cancels the pending request and waits kCloseWaitMs at most for the driver to give it back.
+  // False: it did not; the record is kept for the driver and a fresh one replaces it in `req`
+  // (the caller keeps the request's buffer likewise).
+  bool CancelRequest(std::shared_ptr<TRequest>& req);
+  // A finished request as the thread takes it (see RequestErrors.h).
+  TIo Outcome(TWorker thread, DWORD error, DWORD count, const TRequest& req);
   int32_t Fail(DWORD error);  // records the system's text, returns the mapped code
   // One look at the driver: its transmit count, and its line errors added to the pending ones.
   void ReadComStatus(DWORD& outQueue);
 
   HANDLE h_ = INVALID_HANDLE_VALUE;
-  // Auto-reset: started/flush acknowledged, output waiting, flush or stop for the write thread,
-  // received characters for the read thread. Manual-reset: stop, seen by every wait.
-  TWinEvent startedEvent_{false}, outputEvent_{false}, flushEvent_{false}, readEvent_{false};
-  TWinEvent stopEvent_{true};
-  std::unique_ptr<TReadThread> readThread_;
-  std::unique_ptr<TStatusThread> statusThread_;
-  std::unique_ptr<TDispThread> dispThread_;
-  std::unique_ptr<TWriteThread> writeThread_;
-  std::atomic<uint32_t> inFlight_{0};
-  std::atomic<bool> flushPending_{false};
-  std::atomic<bool> flushAcknowledged_{false};
-  std::atomic<bool> closing_{false};
+  TWakeEvent readEvent_;  // received characters, from the status thread to the read thread
+  std::shared_ptr<TRequest> readReq_, statusReq_, writeReq_;
+  std::atomic<uint32_t> purges_{0};
   std::atomic<int32_t> pendingLineErrors_{0};
-  std::mutex stopMutex_;
-  bool stopping_ = false;
   // The driver's record as last read, for the fields TLineSettings does not carry.
   std::mutex dcbMutex_;
   DCB driverDcb_{};
+  // What the open found, put back at close.
+  DCB foundDcb_{};
+  COMMTIMEOUTS foundTimeouts_{};
+  bool foundValid_ = false;
 };
 
 }  // namespace ll::serial
