@@ -166,7 +166,8 @@ TLinuxDispatcher::TLinuxDispatcher(TDispatcherOwner* owner) : TThreadedDispatche
 
 TLinuxDispatcher::~TLinuxDispatcher() { Shutdown(); }
 
-int32_t TLinuxDispatcher::Fail(int error) {
+int32_t TLinuxDispatcher::Fail(int error, const char* call) {
+  NoteOsFailure(error, call);
   TOsError e = MapOsError(error);
   lastOsErrorText_ = e.text;
   return e.code;
@@ -179,19 +180,19 @@ TIo TLinuxDispatcher::Failure(int error, TOsCall call) {
 
 intptr_t TLinuxDispatcher::OpenPath(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return Fail(errno);
+  if (fd < 0) return Fail(errno, "open");
   // Opened exclusively: another program holding the port makes this open fail, and TIOCEXCL
   // keeps others (without root) from opening it after us.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int e = errno;
     ::close(fd);
-    return Fail(e);
+    return Fail(e, "flock");
   }
   termios t{};
   if (::tcgetattr(fd, &t) != 0) {
     const int e = errno;
     ::close(fd);
-    return Fail(e);
+    return Fail(e, "tcgetattr");
   }
   ::ioctl(fd, TIOCEXCL);
   struct stat st {};
@@ -398,7 +399,9 @@ int32_t TLinuxDispatcher::GetComState(TLineSettings& s) {
   // The caller sees -1 only; the reason goes with the failure it reports.
   termios t{};
   if (fd_ < 0 || ::tcgetattr(fd_, &t) != 0) {
-    lastOsErrorText_ = MapOsError(fd_ < 0 ? EBADF : errno).text;
+    const int e = fd_ < 0 ? EBADF : errno;
+    NoteOsFailure(e, "tcgetattr");
+    lastOsErrorText_ = MapOsError(e).text;
     return -1;
   }
   TLineSettings r = shadowValid_ ? shadow_ : TLineSettings{};
@@ -429,11 +432,11 @@ int32_t TLinuxDispatcher::GetComState(TLineSettings& s) {
 }
 
 int32_t TLinuxDispatcher::SetComState(const TLineSettings& s) {
-  if (fd_ < 0) return Fail(EBADF);
+  if (fd_ < 0) return Fail(EBADF, "tcsetattr");
   termios t{};
-  if (::tcgetattr(fd_, &t) != 0) return Fail(errno);
+  if (::tcgetattr(fd_, &t) != 0) return Fail(errno, "tcgetattr");
   speed_t speed;
-  if (!BaudToCode(s.baud, speed)) return Fail(EINVAL);
+  if (!BaudToCode(s.baud, speed)) return Fail(EINVAL, "cfsetspeed");
   cfmakeraw(&t);
   t.c_cflag |= CLOCAL | CREAD;
   t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -462,8 +465,10 @@ int32_t TLinuxDispatcher::SetComState(const TLineSettings& s) {
   t.c_cc[VSTOP] = s.xoffChar;
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
-  if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0) return Fail(errno);
-  if (::tcsetattr(fd_, TCSANOW, &t) != 0) return Fail(errno);
+  if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0) {
+    return Fail(errno, "cfsetspeed");
+  }
+  if (::tcsetattr(fd_, TCSANOW, &t) != 0) return Fail(errno, "tcsetattr");
   shadow_ = s;
   shadowValid_ = true;
   return 0;

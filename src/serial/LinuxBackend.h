@@ -84,7 +84,8 @@ class TLinuxDispatcher : public TThreadedDispatcher {
 
  private:
   void LinesUnavailable();
-  int32_t Fail(int error);  // records the OS text, returns the mapped code
+  // Records the OS text (and, while opening, the failing call), returns the mapped code.
+  int32_t Fail(int error, const char* call);
   static TIo Failure(int error, TOsCall call);
 
   int fd_ = -1;

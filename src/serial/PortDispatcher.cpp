@@ -95,8 +95,16 @@ int32_t TPortDispatcher::OpenDevice(int32_t baud, uint32_t control, uint16_t out
                                        uint16_t inSize, uint16_t stopBits, uint16_t dataBits,
                                        uint8_t parity) {
   lastOsErrorText_.clear();
+  openFailure_ = {};
+  devicePath_.clear();
   stopThreads_ = false;
   closePending_ = false;
+  // Failures of system calls from here to the end of the open are the open's failure.
+  opening_ = true;
+  struct TOpening {
+    bool& flag;
+    ~TOpening() { flag = false; }
+  } opening{opening_};
   inSize_ = inSize;
   outSize_ = outSize == 0 ? 1 : outSize;
 
@@ -163,6 +171,11 @@ int32_t TPortDispatcher::OpenDevice(int32_t baud, uint32_t control, uint16_t out
   openTime_ = std::chrono::steady_clock::now();
   StartDispatcher();
   return 0;
+}
+
+void TPortDispatcher::NoteOsFailure(int osError, const char* call) {
+  if (!opening_ || openFailure_.osError != 0) return;  // the first failure is the reason
+  openFailure_ = {osError, call, devicePath_};
 }
 
 void TPortDispatcher::CloseDevice() {

@@ -149,6 +149,15 @@ struct TTriggerSet {
   bool Empty() const { return timers.empty() && data.empty() && status.empty(); }
 };
 
+// Where opening a device failed: the system's error number (errno, GetLastError) and the call
+// that met it, so that a reason can be given without opening the device again.
+struct TOpenFailure {
+  int osError = 0;   // 0: the last open did not fail in a system call
+  std::string call;  // "open", "flock", "tcgetattr", "tcsetattr", "CreateFileW", ...
+  std::string path;  // the device path the open was for
+  bool operator==(const TOpenFailure&) const = default;
+};
+
 class TPortDispatcher {
  public:
   explicit TPortDispatcher(TDispatcherOwner* owner);
@@ -174,6 +183,9 @@ class TPortDispatcher {
   // The operating system's text for the failure of the last OpenDevice, ApplyLine or flow and
   // character setting ("" when that call failed without one or succeeded).
   const std::string& LastOsErrorText() const { return lastOsErrorText_; }
+  // The system call that failed the last OpenDevice, the first one that failed (empty after an
+  // open that succeeded or failed without one).
+  const TOpenFailure& LastOpenFailure() const { return openFailure_; }
 
   // ---- Line settings ----
   int32_t ApplyLine(int32_t baud, uint8_t parity, uint16_t stopBits, uint16_t dataBits);
@@ -317,6 +329,11 @@ class TPortDispatcher {
   virtual int32_t CloseCom() = 0;                                     // slot 16
   virtual int32_t ReadModemStatus(uint8_t& upperNibble) = 0;          // current CTS/DSR/RI/DCD
 
+  // A back end's failing system call; kept as the open's failure while OpenDevice runs.
+  void NoteOsFailure(int osError, const char* call);
+  // The device path being opened, for the open failure.
+  void NoteDevicePath(std::string path) { devicePath_ = std::move(path); }
+
   // Called by each worker thread as it ends.
   void ThreadEnded(int32_t result, const std::string& osText);
   void ThreadStarted() { ++runningThreads_; }
@@ -334,6 +351,9 @@ class TPortDispatcher {
   std::string deviceName_;
   intptr_t deviceHandle_ = -1;
   std::string lastOsErrorText_;
+  TOpenFailure openFailure_;
+  std::string devicePath_;
+  bool opening_ = false;
   TIOQueue receiveQueue_;
   TIOQueue logQueue_;
   TOrderedLock controlLock_{TOrderedLock::Control};

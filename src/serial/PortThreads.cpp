@@ -69,7 +69,9 @@ void TThreadedDispatcher::Shutdown() {
 
 intptr_t TThreadedDispatcher::OpenCom(const std::string& name) {
   const uint16_t n = PortNumberOfName(name);
-  return OpenPath(n ? PortPath(n) : name);
+  std::string path = n ? PortPath(n) : name;
+  NoteDevicePath(path);
+  return OpenPath(path);
 }
 
 int32_t TThreadedDispatcher::CloseCom() {

@@ -98,6 +98,7 @@ void TCustomSerialPort::DoOpen() {
     comNumber_ = chosen;
   }
   if (deviceLayer_ != TDeviceLayer::dlWin32) CheckErrorCode(ecNullApi);
+  openFailure_ = {};
   dispatcher_ = CreateOsDispatcher(&link_);
   try {
     dispatcher_->SetDeviceName(DeviceName(comNumber_));
@@ -143,6 +144,7 @@ void TCustomSerialPort::DoOpen() {
     }
     if (onPortOpen_) onPortOpen_(*this);
   } catch (...) {
+    openFailure_ = dispatcher_->LastOpenFailure();
     if (!savedTriggers_) {
       savedTriggers_ = std::make_unique<TTriggerSet>(dispatcher_->SaveTriggers());
     }

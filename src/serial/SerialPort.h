@@ -21,6 +21,7 @@
 #include <mutex>
 #include <string>
 
+#include "serial/PortDispatcher.h"
 #include "serial/PortErrors.h"
 
 namespace ll::serial {
@@ -239,6 +240,9 @@ class TCustomSerialPort : public TPortComponentBase {
   void RemoveBoundComponent(TPortBoundComponent* c);
   // The live dispatcher, or nullptr while closed. For diagnostics and tests.
   TPortDispatcher* Dispatcher() const { return dispatcher_.get(); }
+  // Where the last open of the port failed in a system call (the error number, the call, the
+  // device path); empty after an open that succeeded or failed otherwise.
+  const TOpenFailure& LastOpenFailure() const { return openFailure_; }
   // The text formatted "\\.\COM%d" for a port number, and the device path it maps to.
   static std::string DeviceName(uint16_t comNumber);
 
@@ -303,6 +307,7 @@ class TCustomSerialPort : public TPortComponentBase {
   bool loading_ = false;
   bool openWanted_ = false;   // Open written while loading
   std::unique_ptr<TTriggerSet> savedTriggers_;
+  TOpenFailure openFailure_;
   uint16_t triggerLength_ = 1;
   int threadBoost_ = 0;
   std::deque<TPortBoundComponent*> bound_;

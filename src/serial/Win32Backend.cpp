@@ -267,7 +267,8 @@ TWin32Dispatcher::TWin32Dispatcher(TDispatcherOwner* owner)
 
 TWin32Dispatcher::~TWin32Dispatcher() { Shutdown(); }
 
-int32_t TWin32Dispatcher::Fail(DWORD error) {
+int32_t TWin32Dispatcher::Fail(DWORD error, const char* call) {
+  NoteOsFailure(static_cast<int>(error), call);
   TOsError e = MapOsError(error);
   lastOsErrorText_ = e.text;
   return e.code;
@@ -278,7 +279,7 @@ intptr_t TWin32Dispatcher::OpenPath(const std::string& path) {
   HANDLE h = ::CreateFileW(ll::Utf16FromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                            nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return Fail(::GetLastError());
+  if (h == INVALID_HANDLE_VALUE) return Fail(::GetLastError(), "CreateFileW");
   h_ = h;
   pendingLineErrors_ = 0;
   // What the driver had is put back at close; the time-outs are the port's from the start, so
@@ -288,7 +289,7 @@ intptr_t TWin32Dispatcher::OpenPath(const std::string& path) {
   foundValid_ = ::GetCommState(h, &foundDcb_) && ::GetCommTimeouts(h, &foundTimeouts_);
   COMMTIMEOUTS timeouts = PortTimeouts();
   if (!::SetCommTimeouts(h, &timeouts)) {
-    const int32_t code = Fail(::GetLastError());
+    const int32_t code = Fail(::GetLastError(), "SetCommTimeouts");
     ::CloseHandle(h);
     h_ = INVALID_HANDLE_VALUE;
     foundValid_ = false;
@@ -322,7 +323,9 @@ bool TWin32Dispatcher::SetupCom(uint16_t inSize, uint16_t outSize) {
     return true;
   }
   // The open fails with a general code; the system's words say why (not a serial device...).
-  lastOsErrorText_ = MapOsError(::GetLastError()).text;
+  const DWORD error = ::GetLastError();
+  NoteOsFailure(static_cast<int>(error), "SetupComm");
+  lastOsErrorText_ = MapOsError(error).text;
   return false;
 }
 
@@ -470,7 +473,9 @@ int32_t TWin32Dispatcher::GetComState(TLineSettings& s) {
   DCB d{};
   d.DCBlength = sizeof d;
   if (h_ == INVALID_HANDLE_VALUE || !::GetCommState(h_, &d)) {
-    lastOsErrorText_ = MapOsError(::GetLastError()).text;
+    const DWORD error = h_ == INVALID_HANDLE_VALUE ? ERROR_INVALID_HANDLE : ::GetLastError();
+    NoteOsFailure(static_cast<int>(error), "GetCommState");
+    lastOsErrorText_ = MapOsError(error).text;
     return -1;
   }
   {
@@ -482,13 +487,13 @@ int32_t TWin32Dispatcher::GetComState(TLineSettings& s) {
 }
 
 int32_t TWin32Dispatcher::SetComState(const TLineSettings& s) {
-  if (h_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
+  if (h_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE, "SetCommState");
   DCB d;
   {
     std::lock_guard<std::mutex> lock(dcbMutex_);
     d = DcbFromSettings(s, driverDcb_);
   }
-  if (!::SetCommState(h_, &d)) return Fail(::GetLastError());
+  if (!::SetCommState(h_, &d)) return Fail(::GetLastError(), "SetCommState");
   std::lock_guard<std::mutex> lock(dcbMutex_);
   driverDcb_ = d;
   return 0;

@@ -115,7 +115,8 @@ class TWin32Dispatcher : public TThreadedDispatcher {
   bool CancelRequest(std::shared_ptr<TRequest>& req);
   // A finished request as the thread takes it (see RequestErrors.h).
   TIo Outcome(TWorker thread, DWORD error, DWORD count, const TRequest& req);
-  int32_t Fail(DWORD error);  // records the system's text, returns the mapped code
+  // Records the system's text (and, while opening, the failing call), returns the mapped code.
+  int32_t Fail(DWORD error, const char* call);
   // One look at the driver: its transmit count, and its line errors added to the pending ones.
   void ReadComStatus(DWORD& outQueue);
 

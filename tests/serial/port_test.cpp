@@ -7,6 +7,8 @@
 #include <termios.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <numeric>
 #include <stdexcept>
@@ -278,6 +280,42 @@ TEST_F(PortTest, OtherOpenFailureRaisesRuntimeIOErrorWithSystemText) {
     EXPECT_EQ(std::string(e.what()), OsErrorText(EISDIR));
   }
   EXPECT_FALSE(p.Open());
+}
+
+TEST_F(PortTest, FailedOpenKeepsTheErrorAndTheCallThatMetIt) {
+  // Held by another program (flock), a missing device (open), no terminal (tcgetattr).
+  const int other = ::open(pty_.SlaveName().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+  const auto file = std::filesystem::temp_directory_path() / "ll_open_failure_plain";
+  std::ofstream(file) << "x";
+  const struct {
+    std::string path;
+    TOpenFailure failure;
+  } rows[] = {
+      {pty_.SlaveName(), {EWOULDBLOCK, "flock", pty_.SlaveName()}},
+      {"/nonexistent/ttyX", {ENOENT, "open", "/nonexistent/ttyX"}},
+      {file.string(), {ENOTTY, "tcgetattr", file.string()}},
+      {"/tmp", {EISDIR, "open", "/tmp"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.path);
+    ::setenv("LINKLOADER_COM12", row.path.c_str(), 1);
+    TSerialPort p;
+    p.SetComNumber(12);
+    EXPECT_ANY_THROW(p.SetOpen(true));
+    EXPECT_EQ(p.LastOpenFailure(), row.failure);
+  }
+  ::close(other);
+  // An open that succeeds clears it.
+  ::setenv("LINKLOADER_COM12", "/nonexistent/ttyX", 1);
+  TSerialPort p;
+  p.SetComNumber(12);
+  EXPECT_ANY_THROW(p.SetOpen(true));
+  ::setenv("LINKLOADER_COM12", pty_.SlaveName().c_str(), 1);
+  p.SetOpen(true);
+  EXPECT_EQ(p.LastOpenFailure(), TOpenFailure{});
+  std::filesystem::remove(file);
 }
 
 TEST_F(PortTest, NoPortNumberUsesThePromptAndCancelRaises) {
