@@ -254,6 +254,7 @@ class TCustomSerialPort : public TPortComponentBase {
   void DoOpen();
   void DoClose();
   void FinishClose();
+  void KeepOrFreeDispatcher();  // frees the dispatcher, or keeps it while a thread may use it
   bool ReachDispatcher();  // AutoOpen rule; throws ECommNotOpen
   void ApplyLineNow();
   // CheckException with the dispatcher's system text for the call that just failed.
