@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "PtyPair.h"
+#include "WakeCounter.h"
 #include "serial/PortErrors.h"
 #include "serial/PortThreads.h"
 #include "serial/SerialPort.h"
