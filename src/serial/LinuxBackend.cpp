@@ -202,6 +202,15 @@ intptr_t TLinuxDispatcher::OpenPath(const std::string& path) {
     return Fail(EBUSY, "PortHolders");
   }
   ::ioctl(fd, TIOCEXCL);
+  // Each block of the link waits for a one-byte answer, which a USB adapter would hold for its
+  // latency timer (16 ms on the common chips) unless asked for low latency. A driver that
+  // refuses (a pseudo-terminal, a plain UART) is fine as it is.
+  lowLatencySet_ = false;
+  serial_struct ss{};
+  if (::ioctl(fd, TIOCGSERIAL, &ss) == 0 && !(ss.flags & ASYNC_LOW_LATENCY)) {
+    ss.flags |= ASYNC_LOW_LATENCY;
+    lowLatencySet_ = ::ioctl(fd, TIOCSSERIAL, &ss) == 0;
+  }
   struct stat st {};
   isPty_ = ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) &&
            major(st.st_rdev) >= kPtySlaveMajorFirst && major(st.st_rdev) <= kPtySlaveMajorLast;
@@ -231,6 +240,15 @@ int32_t TLinuxDispatcher::ClosePath() {
   // by flow control) is dropped; otherwise close() would wait for it to drain, up to the
   // driver's closing wait of 30 s.
   PurgeOutput();
+  if (lowLatencySet_) {
+    // Left as the open found it for the next program.
+    serial_struct ss{};
+    if (::ioctl(fd_, TIOCGSERIAL, &ss) == 0) {
+      ss.flags &= ~ASYNC_LOW_LATENCY;
+      ::ioctl(fd_, TIOCSSERIAL, &ss);
+    }
+    lowLatencySet_ = false;
+  }
   const int rc = CloseExclusive(fd_);
   fd_ = -1;
   return rc == 0 ? 0 : -1;

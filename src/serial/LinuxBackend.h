@@ -57,6 +57,8 @@ class TLinuxDispatcher : public TThreadedDispatcher {
   // False once the device has refused modem-line control (a pseudo-terminal does).
   bool ModemLinesAvailable() const { return !linesUnavailable_.load(); }
   uint32_t DriverOutQueue() override;
+  // Whether the open switched the driver to low latency (and the close switches it back).
+  bool LowLatencySet() const { return lowLatencySet_; }
 
  protected:
   int32_t EscapeComFunc(int function) override;
@@ -91,6 +93,7 @@ class TLinuxDispatcher : public TThreadedDispatcher {
   int fd_ = -1;
   std::atomic<bool> linesUnavailable_{false};
   bool isPty_ = false;
+  bool lowLatencySet_ = false;  // the open asked the driver for low latency
   // Settings termios cannot hold (flow-control modes, limits), kept from the last write.
   TLineSettings shadow_;
   bool shadowValid_ = false;

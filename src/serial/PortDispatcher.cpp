@@ -86,7 +86,9 @@ TPortDispatcher::~TPortDispatcher() {
   Release();
   std::lock_guard<std::mutex> lock(RegistryMutex());
   auto& r = Registry();
-  if (handle_ >= 0 && static_cast<std::size_t>(handle_) < r.size()) r[handle_] = nullptr;
+  if (handle_ >= 0 && static_cast<std::size_t>(handle_) < r.size() && r[handle_] == this) {
+    r[handle_] = nullptr;
+  }
   while (!r.empty() && r.back() == nullptr) r.pop_back();
 }
 
@@ -171,6 +173,20 @@ int32_t TPortDispatcher::OpenDevice(int32_t baud, uint32_t control, uint16_t out
   openTime_ = std::chrono::steady_clock::now();
   StartDispatcher();
   return 0;
+}
+
+void TPortDispatcher::Orphan() {
+  {
+    std::lock_guard<std::mutex> lock(ownerMutex_);
+    owner_ = nullptr;
+  }
+  std::lock_guard<std::mutex> lock(RegistryMutex());
+  auto& r = Registry();
+  if (handle_ >= 0 && static_cast<std::size_t>(handle_) < r.size() && r[handle_] == this) {
+    r[handle_] = nullptr;
+  }
+  while (!r.empty() && r.back() == nullptr) r.pop_back();
+  handle_ = -1;
 }
 
 void TPortDispatcher::NoteOsFailure(int osError, const char* call) {
@@ -571,6 +587,7 @@ uint32_t TPortDispatcher::ReceivePass() {
 }
 
 void TPortDispatcher::NotifyWake() {
+  std::lock_guard<std::mutex> lock(ownerMutex_);
   if (owner_) owner_->Wake();
 }
 
@@ -683,10 +700,13 @@ void TPortDispatcher::ThreadEnded(int32_t result, const std::string& osText) {
   if (result == ecDeviceWrite || result == ecDeviceRead) {
     lastLineErr_ = -1;
     EvaluateStatusTriggers();
-  } else if (result < 0 && owner_) {
+  } else if (result < 0) {
+    std::lock_guard<std::mutex> lock(ownerMutex_);
     try {
-      owner_->PostNotification(kMsgThreadError, static_cast<uint32_t>(handle_) << 16, result,
-                               osText);
+      if (owner_) {
+        owner_->PostNotification(kMsgThreadError, static_cast<uint32_t>(handle_) << 16, result,
+                                 osText);
+      }
     } catch (const std::bad_alloc&) {
       // Out of memory for the note as well: the stop flag already winds the port down.
     }

@@ -243,6 +243,12 @@ class TPortDispatcher {
   void RefreshModemStatus();
 
   // ---- Threads ----
+  // Worker threads that did not end within the close's bound and were left running: a
+  // dispatcher with any must never be freed.
+  virtual int AbandonedThreads() const { return 0; }
+  // Cut off from its owner (which is going away) and from the registry, for a dispatcher kept
+  // alive after a close left a thread behind.
+  void Orphan();
   // Derived from the one running-thread count, so it cannot read false while a thread runs.
   bool ThreadsActive() const { return runningThreads_.load() > 0; }
   int RunningThreads() const { return runningThreads_.load(); }
@@ -347,6 +353,7 @@ class TPortDispatcher {
   // Hook for the OS layer: bytes the write thread holds and has not handed to the driver.
   virtual uint32_t InFlightBytes() { return 0; }
 
+  std::mutex ownerMutex_;  // a leaf: guards owner_ against Orphan
   TDispatcherOwner* owner_;
   std::string deviceName_;
   intptr_t deviceHandle_ = -1;

@@ -100,7 +100,7 @@ class TThreadedDispatcher : public TPortDispatcher {
   bool LastFlushAcknowledged() const { return flushAcknowledged_.load(); }
   // Threads that did not end within kCloseWaitMs of a close: left running, detached. A
   // dispatcher with any must never be freed (the port keeps it, see KeepForDriver).
-  int AbandonedThreads() const { return abandonedThreads_.load(); }
+  int AbandonedThreads() const override { return abandonedThreads_.load(); }
 
  protected:
   // ---- The system's primitives ----

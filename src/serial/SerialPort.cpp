@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "serial/PortDispatcher.h"
+#include "serial/PortThreads.h"
 
 namespace ll::serial {
 
@@ -37,7 +38,7 @@ TCustomSerialPort::~TCustomSerialPort() {
     } catch (...) {
       // A destructor must not throw; the port is torn down below in any case.
     }
-    dispatcher_.reset();
+    KeepOrFreeDispatcher();
   }
 }
 
@@ -150,9 +151,21 @@ void TCustomSerialPort::DoOpen() {
     }
     open_ = false;
     state_ = TPortState::psClosed;
-    dispatcher_.reset();  // stops the threads and closes the device
+    KeepOrFreeDispatcher();  // stops the threads and closes the device
     throw;
   }
+}
+
+void TCustomSerialPort::KeepOrFreeDispatcher() {
+  if (!dispatcher_) return;
+  dispatcher_->CloseDevice();  // a no-op when closed already
+  if (dispatcher_->AbandonedThreads() > 0) {
+    // A thread stuck in a driver call still uses the dispatcher when the call comes back: it
+    // stays alive for good, cut off from this component.
+    dispatcher_->Orphan();
+    KeepForDriver(std::shared_ptr<TPortDispatcher>(dispatcher_.release()));
+  }
+  dispatcher_.reset();
 }
 
 void TCustomSerialPort::DoClose() {
@@ -187,7 +200,7 @@ void TCustomSerialPort::DoClose() {
 
 void TCustomSerialPort::FinishClose() {
   if (dispatcher_) dispatcher_->DeregisterWndTriggerHandler(kComponentWindowHandle);
-  dispatcher_.reset();
+  KeepOrFreeDispatcher();
   state_ = TPortState::psClosed;
   open_ = false;
   if (openPending_) {

@@ -2,7 +2,7 @@
 // TSerialPort: the serial port component. It keeps the port settings, opens and closes the port
 // on demand and offers non-blocking character input and output. The buffering is the
 // dispatcher's (PortDispatcher.h); the transfer to and from the operating system is done by the
-// dispatcher's worker threads (LinuxBackend.h on Linux).
+// dispatcher's worker threads (PortThreads.h, above LinuxBackend.h or Win32Backend.h).
 //
 // Threading: every member is called from one owner thread (the user-interface thread). The
 // worker threads never call into the owner's code except through two hooks, both of which must
@@ -254,6 +254,7 @@ class TCustomSerialPort : public TPortComponentBase {
   void DoOpen();
   void DoClose();
   void FinishClose();
+  void KeepOrFreeDispatcher();  // frees the dispatcher, or keeps it while a thread may use it
   bool ReachDispatcher();  // AutoOpen rule; throws ECommNotOpen
   void ApplyLineNow();
   // CheckException with the dispatcher's system text for the call that just failed.

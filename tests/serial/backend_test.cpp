@@ -3,7 +3,10 @@
 // purges; the threads, the rings, the queue and the device are the real ones.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -274,6 +277,45 @@ TEST(ThreadCount, ThreadsActiveWheneverAThreadIsCounted) {
   d.ThreadEnded(0, {});
   EXPECT_EQ(missed, 0);
   EXPECT_FALSE(d.ThreadsActive());
+}
+
+}  // namespace
+}  // namespace ll::serial
+
+namespace ll::serial {
+namespace {
+
+// Low latency is asked for where the driver has it (a UART, a USB adapter) and the open carries
+// on where it has not (a pseudo-terminal); the close leaves the driver as the open found it.
+TEST(LowLatency, AskedForAtOpenWhereTheDriverHasItAndPutBackAtClose) {
+  auto flags = [](const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    serial_struct ss{};
+    const int rc = fd >= 0 ? ::ioctl(fd, TIOCGSERIAL, &ss) : -1;
+    if (fd >= 0) ::close(fd);
+    return rc == 0 ? ss.flags : -1;
+  };
+  PtyPair pty;
+  TLinuxDispatcher onPty(nullptr);
+  onPty.SetDeviceName(pty.SlaveName());
+  ASSERT_EQ(onPty.OpenDevice(9600, 0, 4096, 4096, 1, 8, 0), 0);
+  EXPECT_FALSE(onPty.LowLatencySet());
+  onPty.CloseDevice();
+
+  // A real UART, where the machine has one this test may open.
+  const std::string uart = "/dev/ttyS0";
+  const int before = flags(uart);
+  if (before < 0 || (before & ASYNC_LOW_LATENCY)) GTEST_SKIP() << "no UART to try on";
+  TLinuxDispatcher d(nullptr);
+  d.SetDeviceName(uart);
+  if (d.OpenDevice(9600, 0, 4096, 4096, 1, 8, 0) != 0) GTEST_SKIP() << "the UART is busy";
+  if (!d.LowLatencySet()) {
+    d.CloseDevice();
+    GTEST_SKIP() << "the driver refuses low latency here";
+  }
+  EXPECT_NE(flags(uart) & ASYNC_LOW_LATENCY, 0);
+  d.CloseDevice();
+  EXPECT_EQ(flags(uart), before);
 }
 
 }  // namespace

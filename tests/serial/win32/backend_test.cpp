@@ -252,6 +252,51 @@ TEST(Win32Open, MissingPortGivesTheMissingPortCodeWithTheSystemsText) {
   EXPECT_EQ(d.RunningThreads(), 0);
 }
 
+TEST(DcbMadeValid, GivesTheFirstSettingsWriteARecordTheDriverTakes) {
+  DCB found{};
+  found.DCBlength = sizeof found;
+  struct Row {
+    const char* what;
+    char xon, xoff;
+    WORD xonLim, xoffLim;
+    DWORD abortOnError;
+    char wantXon, wantXoff;
+    WORD wantXonLim, wantXoffLim;
+  };
+  const Row rows[] = {
+      {"valid as found", 17, 19, 2048, 512, 0, 17, 19, 2048, 512},
+      {"same characters", 0, 0, 2048, 512, 0, 17, 19, 2048, 512},
+      {"limits beyond the queue", 17, 19, 4000, 4000, 0, 17, 19, 1024, 1024},
+      {"abort on error", 17, 19, 10, 10, 1, 17, 19, 10, 10},
+      {"everything wrong", 5, 5, 65535, 1, 1, 17, 19, 1024, 1024},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    found.XonChar = r.xon;
+    found.XoffChar = r.xoff;
+    found.XonLim = r.xonLim;
+    found.XoffLim = r.xoffLim;
+    found.fAbortOnError = r.abortOnError;
+    found.BaudRate = 4800;
+    const DCB d = DcbMadeValid(found, 4096);
+    EXPECT_EQ(d.XonChar, r.wantXon);
+    EXPECT_EQ(d.XoffChar, r.wantXoff);
+    EXPECT_EQ(d.XonLim, r.wantXonLim);
+    EXPECT_EQ(d.XoffLim, r.wantXoffLim);
+    EXPECT_EQ(d.fAbortOnError, 0u);
+    EXPECT_EQ(d.BaudRate, 4800u);  // what is valid stays as found
+  }
+}
+
+TEST(PortTimeouts, ReadsReturnAtOnceAndWritesHaveNoTimeOut) {
+  const COMMTIMEOUTS t = PortTimeouts();
+  EXPECT_EQ(t.ReadIntervalTimeout, MAXDWORD);
+  EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 0u);
+  EXPECT_EQ(t.ReadTotalTimeoutConstant, 0u);
+  EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 0u);
+  EXPECT_EQ(t.WriteTotalTimeoutConstant, 0u);
+}
+
 TEST(PortNumberOfName, ReadsOnlyTheDeviceNameForm) {
   const std::pair<const char*, uint16_t> rows[] = {
       {"\\\\.\\COM1", 1}, {"\\\\.\\COM12", 12}, {"\\\\.\\COM65535", 65535},

@@ -1,0 +1,402 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The shared life cycle of the four worker threads (PortThreads.h) on an in-memory back end:
+// bytes in and out, injected modem changes, a device that goes away, an allocation failure and
+// a driver call that never comes back, in any thread. What the back end does is recorded, so
+// that the order of purges, flushes and closes can be checked.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "WakeCounter.h"
+#include "serial/PortErrors.h"
+#include "serial/PortThreads.h"
+#include "serial/SerialPort.h"
+
+namespace ll::serial {
+namespace {
+
+using test::WakeCounter;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSliceMs = 20;
+
+const char* Name(TWorker t) {
+  switch (t) {
+    case TWorker::Read: return "read";
+    case TWorker::Status: return "status";
+    case TWorker::Write: return "write";
+    case TWorker::Dispatch: return "dispatch";
+  }
+  return "?";
+}
+
+class TFakeDispatcher : public TThreadedDispatcher {
+ public:
+  enum class TFault { None, Gone, NoMemory, Hang };
+
+  using TThreadedDispatcher::TThreadedDispatcher;
+  ~TFakeDispatcher() override { Shutdown(); }
+
+  // ---- The far end ----
+  void Inject(std::vector<uint8_t> bytes) {
+    std::lock_guard<std::mutex> lock(m_);
+    incoming_.insert(incoming_.end(), bytes.begin(), bytes.end());
+    inputEvent_.Set();
+  }
+  void InjectStatus(uint32_t events) {
+    std::lock_guard<std::mutex> lock(m_);
+    statusEvents_.push_back(events);
+    statusEvent_.Set();
+  }
+  // The next call of `thread`'s primitive meets `fault`. Hang: the call never comes back until
+  // Release (a driver that does not give a request back, even when cancelled).
+  void Arm(TWorker thread, TFault fault) {
+    std::lock_guard<std::mutex> lock(m_);
+    faults_[static_cast<int>(thread)] = fault;
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(m_);
+    released_ = true;
+    cv_.notify_all();
+  }
+  // A device that takes no bytes (flow control held).
+  void StallOutput(bool on) { stalled_ = on; }
+  std::vector<uint8_t> Written() {
+    std::lock_guard<std::mutex> lock(m_);
+    return written_;
+  }
+  std::vector<std::string> Log() {
+    std::lock_guard<std::mutex> lock(m_);
+    return log_;
+  }
+  // Whether `thread` is inside its wait now (or, for a hang, inside the call).
+  bool Waiting(TWorker thread) { return waiting_[static_cast<int>(thread)].load(); }
+  bool HungCallReturned() { return hungReturned_.load(); }
+  // The block a hung write still holds, as the driver would.
+  std::weak_ptr<std::vector<uint8_t>> HeldBlock() {
+    std::lock_guard<std::mutex> lock(m_);
+    return held_;
+  }
+
+  uint32_t DriverOutQueue() override { return 0; }
+
+ protected:
+  int32_t EscapeComFunc(int) override { return 0; }
+  int32_t GetComError() override { return 0; }
+  int32_t GetComState(TLineSettings& s) override {
+    s = settings_;
+    return 0;
+  }
+  int32_t SetComState(const TLineSettings& s) override {
+    settings_ = s;
+    return 0;
+  }
+  bool SetupCom(uint16_t, uint16_t) override { return true; }
+  int32_t ReadModemStatus(uint8_t& upper) override {
+    upper = 0;
+    return 0;
+  }
+  intptr_t OpenPath(const std::string&) override {
+    Note("open");
+    return 1;
+  }
+  int32_t ClosePath() override {
+    Note("close, threads running: " + std::to_string(RunningThreads()));
+    return 0;
+  }
+  TIo ReadDevice(std::unique_ptr<TDataBuffer>& block) override {
+    if (TIo io; Fault(TWorker::Read, io)) return io;
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      if (!incoming_.empty()) {
+        const std::size_t n = std::min<std::size_t>(incoming_.size(), block->DataSize());
+        std::copy(incoming_.begin(), incoming_.begin() + static_cast<long>(n), block->Data());
+        incoming_.erase(incoming_.begin(), incoming_.begin() + static_cast<long>(n));
+        return {TIoEnd::Done, static_cast<uint32_t>(n)};
+      }
+    }
+    return Wait(TWorker::Read, {&inputEvent_, &stopEvent_});
+  }
+  TIo WatchStatus() override { return {TIoEnd::Done}; }
+  TIo WaitStatus(uint32_t& events) override {
+    if (TIo io; Fault(TWorker::Status, io)) return io;
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      if (!statusEvents_.empty()) {
+        events = statusEvents_.front();
+        statusEvents_.pop_front();
+        return {TIoEnd::Done};
+      }
+    }
+    return Wait(TWorker::Status, {&statusEvent_, &stopEvent_});
+  }
+  TIo WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& block,
+                  std::size_t offset) override {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      held_ = block;
+    }
+    if (TIo io; Fault(TWorker::Write, io)) return io;
+    if (stalled_) {
+      Note("write waits");
+      return Wait(TWorker::Write, {&flushEvent_, &stopEvent_});
+    }
+    std::lock_guard<std::mutex> lock(m_);
+    written_.insert(written_.end(), block->begin() + static_cast<long>(offset), block->end());
+    log_.push_back("write " + std::to_string(block->size() - offset));
+    return {TIoEnd::Done, static_cast<uint32_t>(block->size() - offset)};
+  }
+  int PurgeInput() override {
+    Note("purge input");
+    return 0;
+  }
+  int PurgeOutput() override {
+    Note("purge output, in flight: " + std::to_string(InFlightBytes()));
+    return 0;
+  }
+  uint32_t InQueueFirstUnread() override {
+    if (TIo io; Fault(TWorker::Dispatch, io)) return 0;
+    return TThreadedDispatcher::InQueueFirstUnread();
+  }
+
+ private:
+  void Note(std::string what) {
+    std::lock_guard<std::mutex> lock(m_);
+    log_.push_back(std::move(what));
+  }
+  TIo Wait(TWorker thread, std::initializer_list<TWakeEvent*> events) {
+    waiting_[static_cast<int>(thread)] = true;
+    const int w = WaitForEvents(events, kSliceMs);
+    waiting_[static_cast<int>(thread)] = false;
+    return {w >= 0 ? TIoEnd::Woken : TIoEnd::Idle};
+  }
+  // True when an armed fault decides the call's end (in `io`, or by throwing).
+  bool Fault(TWorker thread, TIo& io) {
+    TFault f;
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      f = faults_[static_cast<int>(thread)];
+      faults_[static_cast<int>(thread)] = TFault::None;
+    }
+    switch (f) {
+      case TFault::None:
+        return false;
+      case TFault::NoMemory:
+        throw std::bad_alloc();
+      case TFault::Gone:
+        io = {TIoEnd::Failed, 0, thread == TWorker::Write ? ecDeviceWrite : ecDeviceRead,
+              "Device disconnected"};
+        return true;
+      case TFault::Hang: {
+        waiting_[static_cast<int>(thread)] = true;
+        std::unique_lock<std::mutex> lock(m_);
+        cv_.wait(lock, [&] { return released_; });
+        hungReturned_ = true;
+        io = {TIoEnd::Failed};
+        return true;
+      }
+    }
+    return false;
+  }
+
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::deque<uint8_t> incoming_;
+  std::deque<uint32_t> statusEvents_;
+  std::vector<uint8_t> written_;
+  std::vector<std::string> log_;
+  std::shared_ptr<std::vector<uint8_t>> held_;
+  TFault faults_[4] = {TFault::None, TFault::None, TFault::None, TFault::None};
+  std::atomic<bool> waiting_[4] = {false, false, false, false};
+  std::atomic<bool> stalled_{false};
+  std::atomic<bool> hungReturned_{false};
+  bool released_ = false;
+  TWakeEvent inputEvent_, statusEvent_;
+  TLineSettings settings_;
+};
+
+class FakeBackendTest : public ::testing::Test {
+ protected:
+  void SetUp() override { owner_.SetWakeHook([this] { wake_.Notify(); }); }
+  void Open(TFakeDispatcher& d) {
+    d.SetDeviceName("\\\\.\\COM3");
+    ASSERT_EQ(d.OpenDevice(9600, 0, 4096, 4096, 1, 8, 0), 0);
+    ASSERT_EQ(d.RunningThreads(), 4);
+  }
+  std::vector<uint8_t> Receive(TFakeDispatcher& d, std::size_t n) {
+    std::vector<uint8_t> got;
+    wake_.WaitFor([&] {
+      for (uint8_t b = 0; d.InputAvailable() && d.ReadInputByte(b) == 0;) got.push_back(b);
+      return got.size() >= n;
+    });
+    return got;
+  }
+  WakeCounter wake_;
+  TDispatcherOwner owner_;
+};
+
+TEST_F(FakeBackendTest, BytesGoBothWaysAndModemChangesReachTheStatus) {
+  TFakeDispatcher d(&owner_);
+  Open(d);
+  d.Inject({1, 2, 3});
+  EXPECT_EQ(Receive(d, 3), (std::vector<uint8_t>{1, 2, 3}));
+  // A status event queued between bytes does not hold back the bytes behind it.
+  d.InjectStatus(kEvCts | kEvErr);
+  d.Inject({4});
+  EXPECT_EQ(Receive(d, 1), (std::vector<uint8_t>{4}));
+  const std::vector<uint8_t> out{'a', 'b', 'c'};
+  ASSERT_EQ(d.WriteOutput(out.data(), 3), 0);
+  ASSERT_TRUE(wake_.WaitFor([&] { return d.Written() == out; }));
+  ASSERT_TRUE(wake_.WaitFor([&] { return d.OutBuffUsedTotal() == 0; }));
+}
+
+TEST_F(FakeBackendTest, StopWhileEachThreadWaitsEndsEveryThreadAtOnce) {
+  const struct {
+    TWorker thread;
+    bool stallOutput;  // the write thread waits inside a write the device does not take
+  } rows[] = {{TWorker::Read, false}, {TWorker::Status, false}, {TWorker::Write, true},
+              {TWorker::Dispatch, false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Name(row.thread));
+    TFakeDispatcher d(&owner_);
+    Open(d);
+    d.StallOutput(row.stallOutput);
+    if (row.stallOutput) {
+      const uint8_t b = 'x';
+      ASSERT_EQ(d.WriteOutput(&b, 1), 0);
+    }
+    if (row.thread != TWorker::Dispatch) {
+      ASSERT_TRUE(wake_.WaitFor([&] { return d.Waiting(row.thread); }));
+    }
+    const auto start = Clock::now();
+    d.CloseDevice();
+    // Woken, not waited out: far below the close's bound.
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(kCloseWaitMs / 2));
+    EXPECT_EQ(d.RunningThreads(), 0);
+    EXPECT_EQ(d.AbandonedThreads(), 0);
+    const auto log = d.Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "close, threads running: 0");
+  }
+}
+
+TEST_F(FakeBackendTest, OutputIsPurgedOnlyAfterTheWriteThreadLetGoOfItsBlock) {
+  TFakeDispatcher d(&owner_);
+  Open(d);
+  d.StallOutput(true);
+  const std::vector<uint8_t> block(100, 'A');
+  ASSERT_EQ(d.WriteOutput(block.data(), 100), 0);
+  ASSERT_TRUE(wake_.WaitFor([&] { return d.Waiting(TWorker::Write); }));
+  EXPECT_EQ(d.OutBuffUsedTotal(), 100u);  // held by the write thread
+  d.DiscardOutput();
+  EXPECT_TRUE(d.LastFlushAcknowledged());
+  d.StallOutput(false);
+  // The flush dropped the block: what is written next goes out alone.
+  const std::vector<uint8_t> next{'n'};
+  ASSERT_EQ(d.WriteOutput(next.data(), 1), 0);
+  ASSERT_TRUE(wake_.WaitFor([&] { return d.Written() == next; }));
+  d.DiscardInput();
+  d.CloseDevice();
+  const auto log = d.Log();
+  const std::vector<std::string> want{
+      "open", "write waits", "purge output, in flight: 0", "write 1", "purge input",
+      // The close discards both ways again, then closes with the threads gone.
+      "purge output, in flight: 0", "purge input", "close, threads running: 0"};
+  std::vector<std::string> seen;
+  for (const auto& line : log) {
+    if (line != "write waits" || seen.empty() || seen.back() != "write waits") {
+      seen.push_back(line);
+    }
+  }
+  EXPECT_EQ(seen, want);
+}
+
+TEST_F(FakeBackendTest, DeviceGoneOrOutOfMemoryInAThreadEndsAllAndWakesTheOwner) {
+  const uint8_t one = 'w';
+  const struct {
+    TWorker thread;
+    TFakeDispatcher::TFault fault;
+    int32_t lineError;  // -1: a read or write failure, shown as the line error
+    int32_t note;       // the code of the owner's note, 0 for none
+  } rows[] = {
+      {TWorker::Read, TFakeDispatcher::TFault::Gone, -1, 0},
+      {TWorker::Status, TFakeDispatcher::TFault::Gone, -1, 0},
+      {TWorker::Write, TFakeDispatcher::TFault::Gone, -1, 0},
+      {TWorker::Read, TFakeDispatcher::TFault::NoMemory, 0, ecThreadNoMemory},
+      {TWorker::Status, TFakeDispatcher::TFault::NoMemory, 0, ecThreadNoMemory},
+      {TWorker::Write, TFakeDispatcher::TFault::NoMemory, 0, ecThreadNoMemory},
+      {TWorker::Dispatch, TFakeDispatcher::TFault::NoMemory, 0, ecThreadNoMemory},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(Name(row.thread)) + " " + std::to_string(row.note));
+    TFakeDispatcher d(&owner_);
+    Open(d);
+    owner_.TakeNotes();
+    d.Inject({7});  // bytes that arrived before the fault
+    ASSERT_EQ(Receive(d, 1), std::vector<uint8_t>{7});
+    const uint64_t wakes = wake_.Count();
+    d.Arm(row.thread, row.fault);
+    if (row.thread == TWorker::Write) {
+      ASSERT_EQ(d.WriteOutput(&one, 1), 0);
+    }
+    if (row.thread == TWorker::Dispatch) d.Inject({8});
+    ASSERT_TRUE(wake_.WaitFor([&] { return d.RunningThreads() == 0; }));
+    EXPECT_GT(wake_.Count(), wakes);  // the owner learns that nothing more will come
+    EXPECT_EQ(d.PeekLineError(), row.lineError);
+    int32_t note = 0;
+    for (const auto& n : owner_.TakeNotes()) {
+      if (n.message == kMsgThreadError) note = n.code;
+    }
+    EXPECT_EQ(note, row.note);
+    d.CloseDevice();
+    EXPECT_EQ(d.AbandonedThreads(), 0);
+  }
+}
+
+TEST_F(FakeBackendTest, CloseWhileADriverCallNeverComesBackIsBoundedAndKeepsItsMemory) {
+  // The dispatcher and its owner must outlive the stuck thread: kept on purpose, like the port
+  // keeps them.
+  auto* owner = new TDispatcherOwner;
+  auto* d = new TFakeDispatcher(owner);
+  d->SetDeviceName("\\\\.\\COM3");
+  ASSERT_EQ(d->OpenDevice(9600, 0, 4096, 4096, 1, 8, 0), 0);
+  d->Arm(TWorker::Write, TFakeDispatcher::TFault::Hang);
+  const std::vector<uint8_t> block(64, 'h');
+  ASSERT_EQ(d->WriteOutput(block.data(), 64), 0);
+  WakeCounter wait;
+  ASSERT_TRUE(wait.WaitFor([&] { return d->Waiting(TWorker::Write); }));
+  const auto start = Clock::now();
+  d->CloseDevice();
+  const auto took = Clock::now() - start;
+  // The close's output flush waits for the write thread's acknowledgement, then the join waits:
+  // each has its own bound, and nothing more.
+  EXPECT_GE(took, std::chrono::milliseconds(kCloseWaitMs));
+  EXPECT_LT(took, std::chrono::milliseconds(kFlushAckTimeoutMs + kCloseWaitMs + 1000));
+  EXPECT_EQ(d->AbandonedThreads(), 1);
+  EXPECT_FALSE(d->DeviceOpen());
+  EXPECT_EQ(d->Log().back(), "close, threads running: 1");  // closed anyway
+  // What the driver holds is still there.
+  EXPECT_FALSE(d->HeldBlock().expired());
+  d->Orphan();
+  KeepForDriver(std::shared_ptr<TFakeDispatcher>(d));
+  KeepForDriver(std::shared_ptr<TDispatcherOwner>(owner));
+  // The driver gives the call back late: the thread ends on memory that is still alive.
+  d->Release();
+  ASSERT_TRUE(wait.WaitFor([&] { return d->HungCallReturned() && d->RunningThreads() == 0; }));
+}
+
+TEST_F(FakeBackendTest, KeptBlocksAreCounted) {
+  const std::size_t before = BlocksKeptForDriver();
+  KeepForDriver(std::make_shared<std::vector<uint8_t>>(16));
+  EXPECT_EQ(BlocksKeptForDriver(), before + 1);
+}
+
+}  // namespace
+}  // namespace ll::serial
