@@ -22,8 +22,8 @@ check() {
 }
 
 check help 0 "Usage: linkloader-cli" --help
-check missing-port 2 "Error opening port" --port COM202 version
-check missing-port-reason 2 'COM202: \\.\COM202 does not exist' --port COM202 version
-check missing-port-json 2 '"error":"port"' --json --port COM202 version
+check missing-port 3 "Error opening port" --port COM202 version
+check missing-port-reason 3 'COM202: \\.\COM202 does not exist' --port COM202 version
+check missing-port-json 3 '"error":"port"' --json --port COM202 version
 [ "$failures" -eq 0 ] && echo "linkloader-cli.exe under Wine: all checks passed"
 [ "$failures" -eq 0 ]
