@@ -5,6 +5,7 @@ Usage: check_cli.py PATH/TO/linkloader-cli PATH/TO/linkloader-sim REPO_ROOT
 """
 
 import json
+import re
 import os
 import signal
 import subprocess
@@ -256,8 +257,8 @@ class ExitCodes(CliTest):
         with Sim(self.tmp, "--baud", "9600") as sim:
             proc = subprocess.Popen([CLI, "--port", sim.link, "upload", DEMO, "--json"],
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env)
-            # Interrupt once the first progress line shows the FLASH phase running.
-            while b"FLASH" not in proc.stderr.readline():
+            # Interrupt once the first progress line shows FLASH blocks written.
+            while not re.match(rb"^FLASH [1-9][0-9]*%", proc.stderr.readline()):
                 pass
             proc.send_signal(signal.SIGINT)
             out, _ = proc.communicate(timeout=10)
