@@ -69,17 +69,26 @@ void KeepCopy(DeviceContext& ctx, BackupReason reason) {
   ctx.host.EepromCopyKept(kept.path.string(), kept.error);
 }
 
-void ReadAfterOpen(DeviceContext& ctx) {
+// The transfer of a configuration operation ended before its end: reported, and the module,
+// left in its bootloader, told to restart where the host asks for it after a cancel.
+OperationResult Stopped(DeviceContext& ctx, OperationKind kind, const OperationResult& result) {
+  ReportEnding(ctx, kind, EndingPhase::Transfer, result);
+  if (result.ending == Ending::Cancelled && ctx.host.RestartAfterCancel()) SendResetAndDrain(ctx);
+  return result;
+}
+
+OperationResult ReadAfterOpen(DeviceContext& ctx) {
   DeviceHost& host = ctx.host;
   ProgramState& state = ctx.state;
   auto& image = state.images.EepromImage;
   image.fill(kRequestFiller);
   PrepareSearch(ctx, kConfigReadLink);
-  if (!FindBootloader(ctx, kConfigReadLink)) return;
+  if (OperationResult found = FindBootloader(ctx, kConfigReadLink); !found) return found;
   host.SetText(Field::Edit3, Text(ctx, MsgEepromReading));
   host.Log(Text(ctx, MsgEepromReading));
 
   std::array<std::uint8_t, kReadReplyBytes> reply{};
+  int badBlock = -1;
   for (int b = 0; b < kEepromBlocks; ++b) {
     host.Pause(kReadBlockPauseMs);
     ctx.port.FlushInBuffer();
@@ -97,28 +106,37 @@ void ReadAfterOpen(DeviceContext& ctx) {
     std::copy_n(reply.begin() + 1, kBlockBytes, image.begin() + address);
     host.Memo1Add(BlockListingLine(b, reply));
     if (state.TimeoutCounter <= 0) break;
+    if (badBlock < 0 && reply[kReadReplyBytes - 1] != ReplyCheckValue(reply)) badBlock = b;
   }
   host.Memo1Add("");
 
   if (state.TimeoutCounter <= 0) {
     // The port stays open; the page and the "Zapis" buttons keep their state.
-    Report(ctx, state.TimeoutCounter == -1 ? MsgCancelled : MsgCommError);
-    return;
+    return Stopped(ctx, OperationKind::ConfigRead,
+                   state.TimeoutCounter == -1 ? Ended(ctx, Ending::Cancelled, true)
+                                              : NoReplyOn(ctx));
   }
 
+  OperationResult result = Ended(ctx, Ending::Done, true);
+  if (badBlock >= 0) {
+    // The window takes the blocks as they came; a front end that checks learns it from here.
+    result.ending = Ending::ReadChecksumFailed;
+    result.block = badBlock;
+  }
   KeepCopy(ctx, BackupReason::Read);
   const DecodedRecord record = DecodeConfigRecord(image);
   host.ApplyConfigPage(record.page);
   state.CanProgramNumber = record.canProgramNumber;
   state.eepromImageIsModule = true;
   host.SetConfigWriteEnabled(true);
-  Report(ctx, MsgDone);
+  ReportEnding(ctx, OperationKind::ConfigRead, EndingPhase::Transfer, result);
   host.SetText(Field::Edit1, kRestartText);
   SendPacket(ctx, CmdReset, 0, 0, nullptr);
+  return result;
 }
 
 // fromPage: the page's record is encoded into the image first; otherwise the image goes as it is.
-void WriteAfterOpen(DeviceContext& ctx, bool fromPage) {
+OperationResult WriteAfterOpen(DeviceContext& ctx, bool fromPage) {
   DeviceHost& host = ctx.host;
   ProgramState& state = ctx.state;
   auto& image = state.images.EepromImage;
@@ -126,48 +144,55 @@ void WriteAfterOpen(DeviceContext& ctx, bool fromPage) {
   // Encoded before the search: changes made on the page while the write runs do not reach the
   // module.
   if (fromPage) EncodeConfigRecord(host.ReadConfigPage(), image);
-  if (!FindBootloader(ctx, kConfigWriteLink)) return;
+  if (OperationResult found = FindBootloader(ctx, kConfigWriteLink); !found) return found;
   KeepCopy(ctx, BackupReason::Write);
   Report(ctx, MsgEepromWriting);
   BothBarsForBlocks(ctx);
 
+  // Ends the write after a block that did not go through, or before one that must not go out.
+  auto stop = [&](const OperationResult& ended) {
+    Stopped(ctx, OperationKind::ConfigWrite, ended);
+    CloseLink(ctx, /*programmingBar=*/true, /*configBar=*/true);
+    return ended;
+  };
+
   std::array<std::uint8_t, kBlockBytes> data;
   for (int b = 0; b < kEepromBlocks; ++b) {
     host.Pause(kWriteBlockPauseMs);
+    // "Anuluj" pressed while messages ran, or during the pause: stop before the next frame goes
+    // out, not after it.
+    if (CancelPending(ctx)) return stop(Ended(ctx, Ending::Cancelled, true));
     ctx.port.FlushInBuffer();
     ctx.port.FlushOutBuffer();
     const auto address = static_cast<std::uint16_t>(b * kBlockBytes);
     std::copy_n(image.begin() + address, kBlockBytes, data.begin());
     SendPacket(ctx, CmdWriteEeprom, address, kBlockBytes, data.data());
     const AckResult ack = AwaitAck(ctx);
-    if (ack.wait != WaitResult::Received) {
-      host.SetText(Field::Edit3, Text(ctx, WaitFailureMessage(ack.wait)));
-      if (ack.wait == WaitResult::Cancelled && host.RestartAfterCancel()) SendResetAndDrain(ctx);
-      CloseLink(ctx, /*programmingBar=*/true, /*configBar=*/true);
-      return;
-    }
+    if (ack.wait == WaitResult::Cancelled) return stop(Ended(ctx, Ending::Cancelled, true));
+    if (ack.wait == WaitResult::Timeout) return stop(NoReplyOn(ctx));
     if (ack.status != kStatusWritten) {
-      Report(ctx, MsgEepromWriteError);
+      OperationResult refused = Ended(ctx, Ending::BlockRefused, true);
+      refused.memory = Memory::Eeprom;
+      refused.address = address;
+      refused.status = ack.status;
+      ReportEnding(ctx, OperationKind::ConfigWrite, EndingPhase::Transfer, refused);
       ctx.port.SetOpen(false);
       BothBarsToMin(ctx);
-      return;
+      return refused;
     }
     BothBarsToPosition(ctx, b);
     host.ProcessMessages();
-    // "Anuluj" pressed while messages ran: stop before the next frame goes out, not after it.
-    if (state.TimeoutCounter == -1) {
-      host.SetText(Field::Edit3, Text(ctx, MsgCancelled));
-      CloseLink(ctx, /*programmingBar=*/true, /*configBar=*/true);
-      return;
-    }
   }
+  // A cancel after the last block: the module has every block, but the user asked to stop.
+  if (CancelPending(ctx)) return stop(Ended(ctx, Ending::Cancelled, true));
 
   host.SetText(Field::Edit1, kResetText);
   // The port closes right below; the reset must be on the wire by then.
   SendResetAndDrain(ctx);
 
   host.SetConfigWriteEnabled(false);
-  Report(ctx, MsgDone);
+  const OperationResult done = Ended(ctx, Ending::Done, true);
+  ReportEnding(ctx, OperationKind::ConfigWrite, EndingPhase::Transfer, done);
   try {
     ctx.port.SetOpen(false);
   } catch (...) {
@@ -176,13 +201,14 @@ void WriteAfterOpen(DeviceContext& ctx, bool fromPage) {
   }
   BothBarsEmpty(ctx);
   // The image still holds exactly what the module now holds.
+  return done;
 }
 
 }  // namespace
 
-void ReadConfiguration(DeviceContext& ctx) {
+OperationResult ReadConfiguration(DeviceContext& ctx) {
   OperationGuard guard(ctx.state);
-  if (!guard) return;
+  if (!guard) return Ended(ctx, Ending::Busy, false);
   ProgramState& state = ctx.state;
 
   // From here until all sixteen blocks have arrived the image is not the module's: a write
@@ -190,15 +216,17 @@ void ReadConfiguration(DeviceContext& ctx) {
   state.eepromImageIsModule = false;
 
   ctx.host.ClearLog();
-  if (!OpenLink(ctx, kConfigReadLink)) return;
-  ClosingPortOnError(ctx, [&] { ReadAfterOpen(ctx); });
+  if (OperationResult opened = OpenLink(ctx, kConfigReadLink); !opened) return opened;
+  OperationResult result;
+  ClosingPortOnError(ctx, [&] { result = ReadAfterOpen(ctx); });
+  return result;
 }
 
 namespace {
 
-void Write(DeviceContext& ctx, bool fromPage) {
+OperationResult Write(DeviceContext& ctx, bool fromPage) {
   OperationGuard guard(ctx.state);
-  if (!guard) return;
+  if (!guard) return Ended(ctx, Ending::Busy, false);
   DeviceHost& host = ctx.host;
   ProgramState& state = ctx.state;
 
@@ -207,19 +235,22 @@ void Write(DeviceContext& ctx, bool fromPage) {
   // that failed, or an upload that refilled the image without writing it all, it does not:
   // sending it would overwrite the module's EEPROM with 0xFF or foreign data.
   if (!state.eepromImageIsModule) {
-    Report(ctx, MsgNoEepromData);
+    const OperationResult refused = Ended(ctx, Ending::ImageRefused, false);
+    ReportEnding(ctx, OperationKind::ConfigWrite, EndingPhase::Link, refused);
     host.SetConfigWriteEnabled(false);
-    return;
+    return refused;
   }
 
-  if (!OpenLink(ctx, kConfigWriteLink)) return;
-  ClosingPortOnError(ctx, [&] { WriteAfterOpen(ctx, fromPage); });
+  if (OperationResult opened = OpenLink(ctx, kConfigWriteLink); !opened) return opened;
+  OperationResult result;
+  ClosingPortOnError(ctx, [&] { result = WriteAfterOpen(ctx, fromPage); });
+  return result;
 }
 
 }  // namespace
 
-void WriteConfiguration(DeviceContext& ctx) { Write(ctx, /*fromPage=*/true); }
+OperationResult WriteConfiguration(DeviceContext& ctx) { return Write(ctx, /*fromPage=*/true); }
 
-void WriteEepromImage(DeviceContext& ctx) { Write(ctx, /*fromPage=*/false); }
+OperationResult WriteEepromImage(DeviceContext& ctx) { return Write(ctx, /*fromPage=*/false); }
 
 }  // namespace ll::device

@@ -1,6 +1,7 @@
 // "Odczytaj": finds the bootloader, optionally reads the module's device identity, reads the
 // program version text from the top of its EEPROM and restarts the module.
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <string>
@@ -27,32 +28,37 @@ constexpr std::size_t kVersionRequestBytes = 16;
 constexpr std::uint8_t kRequestFiller = 0xFF;
 constexpr const char* kRestartText = "OK. Restart CPU...";
 
-// Logs why a reply wait failed (MsgCancelled or MsgCommError); true when the operation ends.
-bool ReplyFailed(DeviceContext& ctx, std::int32_t counter) {
-  if (counter > 0) return false;
-  ctx.host.Log(Text(ctx, counter == -1 ? MsgCancelled : MsgCommError));
-  return true;
+// A reply wait that failed (cancelled or timed out) ends the read: reported, and the module,
+// left in its bootloader, told to restart where the host asks for it after a cancel. The port
+// stays open, as it does after a read that completes.
+OperationResult ReplyFailed(DeviceContext& ctx, std::int32_t counter) {
+  const OperationResult ended =
+      counter == -1 ? Ended(ctx, Ending::Cancelled, true) : NoReplyOn(ctx);
+  ReportEnding(ctx, OperationKind::Version, EndingPhase::Transfer, ended);
+  if (ended.ending == Ending::Cancelled && ctx.host.RestartAfterCancel()) {
+    SendPacket(ctx, CmdReset, 0, 0, nullptr);
+  }
+  return ended;
 }
 
-// A cancel pressed after the bootloader answered must not be lost to the next re-arm.
-bool CancelledMeanwhile(DeviceContext& ctx) {
-  if (ctx.state.TimeoutCounter != -1) return false;
-  ctx.host.Log(Text(ctx, MsgCancelled));
-  return true;
-}
+// The budget of the next reply is armed after its request went out; a cancel pressed since the
+// bootloader answered must not be lost to that re-arm.
+bool CancelledMeanwhile(DeviceContext& ctx) { return ctx.state.TimeoutCounter == -1; }
 
-void ReadAfterOpen(DeviceContext& ctx) {
+OperationResult ReadAfterOpen(DeviceContext& ctx) {
   DeviceHost& host = ctx.host;
   PrepareSearch(ctx, kIdentityLink);
-  if (!FindBootloader(ctx, kIdentityLink)) return;
+  if (OperationResult found = FindBootloader(ctx, kIdentityLink); !found) return found;
 
   if (host.IsChecked(Switch::DeviceID)) {
     std::array<std::uint8_t, kIdentityReplyBytes> id{};
     ctx.port.FlushInBuffer();
     SendPacket(ctx, CmdReadId, kReadIdAddress, 0, nullptr);
-    if (CancelledMeanwhile(ctx)) return;
+    if (CancelledMeanwhile(ctx)) return ReplyFailed(ctx, -1);
     ArmReplyTimer(ctx, kIdentityBudgetTicks);
-    if (ReplyFailed(ctx, AwaitReply(ctx, id.size(), id.data()))) return;
+    if (const std::int32_t c = AwaitReply(ctx, id.size(), id.data()); c <= 0) {
+      return ReplyFailed(ctx, c);
+    }
     char line[32];
     std::snprintf(line, sizeof line, "Device ID: %02X:%02X", id[2], id[1]);
     host.Log(line);
@@ -62,27 +68,39 @@ void ReadAfterOpen(DeviceContext& ctx) {
   reply.fill(kRequestFiller);
   ctx.port.FlushInBuffer();
   SendPacket(ctx, CmdReadEeprom, kVersionTextOffset, kVersionRequestBytes, reply.data());
-  if (CancelledMeanwhile(ctx)) return;
+  if (CancelledMeanwhile(ctx)) return ReplyFailed(ctx, -1);
   ArmReplyTimer(ctx, kVersionBudgetTicks);
-  if (ReplyFailed(ctx, AwaitReply(ctx, kVersionReplyBytes, reply.data()))) return;
+  if (const std::int32_t c = AwaitReply(ctx, kVersionReplyBytes, reply.data()); c <= 0) {
+    return ReplyFailed(ctx, c);
+  }
 
   // The module's characters are Windows-1250 bytes; an erased area shows as sixteen "˙".
   const std::string versionBytes(reinterpret_cast<const char*>(&reply[1]), kVersionTextLength);
   host.Log(Text(ctx, MsgProgramVersion) + ": " + firmware::Cp1250ToUtf8(versionBytes));
 
-  host.Log(Text(ctx, MsgDone));
+  OperationResult result = Ended(ctx, Ending::Done, true);
+  std::array<std::uint8_t, kVersionReplyBytes> received{};
+  std::copy_n(reply.begin(), kVersionReplyBytes, received.begin());
+  if (received[kVersionReplyBytes - 1] != ReplyCheckValue(received)) {
+    result.ending = Ending::ReadChecksumFailed;
+    result.block = kVersionTextOffset / kVersionRequestBytes;
+  }
+  ReportEnding(ctx, OperationKind::Version, EndingPhase::Transfer, result);
   host.SetText(Field::Edit1, kRestartText);
   SendPacket(ctx, CmdReset, 0, 0, nullptr);
+  return result;
 }
 
 }  // namespace
 
-void ReadVersion(DeviceContext& ctx) {
+OperationResult ReadVersion(DeviceContext& ctx) {
   OperationGuard guard(ctx.state);
-  if (!guard) return;
+  if (!guard) return Ended(ctx, Ending::Busy, false);
   ctx.host.ClearLog();
-  if (!OpenLink(ctx, kIdentityLink)) return;
-  ClosingPortOnError(ctx, [&] { ReadAfterOpen(ctx); });
+  if (OperationResult opened = OpenLink(ctx, kIdentityLink); !opened) return opened;
+  OperationResult result;
+  ClosingPortOnError(ctx, [&] { result = ReadAfterOpen(ctx); });
+  return result;
 }
 
 }  // namespace ll::device

@@ -51,7 +51,7 @@ void TimeoutTickerTimer(DeviceContext& ctx) {
   if (ctx.state.TimeoutCounter < 1) ctx.host.StopTicker();
 }
 
-bool OpenLink(DeviceContext& ctx, const LinkProfile& profile) {
+OperationResult OpenLink(DeviceContext& ctx, const LinkProfile& profile) {
   try {
     // A read leaves the port open, and the adapter behind it may have been unplugged and plugged
     // in since: the old handle would write into a dead device. Every operation starts on the
@@ -68,15 +68,15 @@ bool OpenLink(DeviceContext& ctx, const LinkProfile& profile) {
     if (profile.showOpeningLine) {
       ctx.host.SetText(Field::Edit1, kOpeningPortText + std::to_string(ctx.port.ComNumber()));
     }
-    return true;
+    return Ended(ctx, Ending::Done, false);
   } catch (const std::exception&) {
-    ReportLine(ctx, profile, Text(ctx, MsgPortOpenError));
+    OperationResult result = Ended(ctx, Ending::PortNotOpened, false);
     // The reason is about this machine (a device path, a group, another program), not about the
     // module, so it stays in the words the system itself uses.
     // It comes from the error the open met: opening the device again to ask would pulse RTS.
-    ctx.host.Log(serial::ExplainOpenFailure(static_cast<std::uint16_t>(ctx.host.PortIndex() + 1),
-                                            ctx.port.LastOpenFailure()));
-    return false;
+    result.reason = serial::ExplainOpenFailure(result.comNumber, ctx.port.LastOpenFailure());
+    ReportEnding(ctx, profile.kind, EndingPhase::Link, result);
+    return result;
   }
 }
 
@@ -137,24 +137,33 @@ SearchResult SearchBootloader(DeviceContext& ctx, const LinkProfile& profile) {
   }
   if (profile.configBarFollows) ctx.host.SetPosition(Bar::Config, ctx.host.Min(Bar::Config));
 
-  if (found) return SearchResult::Found;
+  // The cancel ran among the messages of the cycle in which the answer came: it wins.
+  if (found) return state.TimeoutCounter == -1 ? SearchResult::CancelledAtAnswer : SearchResult::Found;
   return state.TimeoutCounter == -1 ? SearchResult::Cancelled : SearchResult::NoBootloader;
 }
 
-bool ReportSearch(DeviceContext& ctx, const LinkProfile& profile, SearchResult result) {
+OperationResult ReportSearch(DeviceContext& ctx, const LinkProfile& profile, SearchResult result) {
   if (result != SearchResult::Found) {
-    ReportLine(ctx, profile,
-               Text(ctx, result == SearchResult::Cancelled ? MsgCancelled : MsgNoBootloader));
+    const bool reached = result == SearchResult::CancelledAtAnswer;
+    const Ending ending = result == SearchResult::NoBootloader ? Ending::NoBootloader : Ending::Cancelled;
+    const OperationResult ended = Ended(ctx, ending, reached);
+    ReportEnding(ctx, profile.kind, EndingPhase::Link, ended);
+    if (reached && ctx.host.RestartAfterCancel()) SendResetAndDrain(ctx);
     ctx.port.SetOpen(false);
-    return false;
+    return ended;
   }
   ReportLine(ctx, profile, profile.foundLineIsMsgOk ? Text(ctx, MsgOk) : kPlainFoundText);
   if (profile.flushAfterFound) ctx.port.FlushInBuffer();
-  return true;
+  return Ended(ctx, Ending::Done, true);
 }
 
-bool FindBootloader(DeviceContext& ctx, const LinkProfile& profile) {
+OperationResult FindBootloader(DeviceContext& ctx, const LinkProfile& profile) {
   return ReportSearch(ctx, profile, SearchBootloader(ctx, profile));
+}
+
+bool CancelPending(DeviceContext& ctx) {
+  if (ctx.state.TimeoutCounter != -1) ctx.host.ProcessMessages();
+  return ctx.state.TimeoutCounter == -1;
 }
 
 std::vector<std::uint8_t> BuildFrame(std::uint8_t command, std::uint16_t address,
@@ -229,10 +238,11 @@ MsgSlot WaitFailureMessage(WaitResult result) {
   return result == WaitResult::Cancelled ? MsgCancelled : MsgCommError;
 }
 
-void SendResetAndDrain(DeviceContext& ctx) {
-  SendPacket(ctx, CmdReset, 0, 0, nullptr);
-  // Closing the port discards what is still queued, so the reset would never reach the module.
-  // The ticker bounds the wait; the port's wake-up ends it as soon as the output side is empty.
+namespace {
+
+// Closing the port discards what is still queued, so a restart would never reach the module.
+// The ticker bounds the wait; the port's wake-up ends it as soon as the output side is empty.
+void DrainOutput(DeviceContext& ctx) {
   if (ctx.port.OutBuffUsed() != 0) {
     ArmReplyTimer(ctx, kDrainBudgetTicks);
     while (ctx.port.OutBuffUsed() != 0 && ctx.state.TimeoutCounter > 0) {
@@ -242,6 +252,27 @@ void SendResetAndDrain(DeviceContext& ctx) {
   // An empty buffer means handed to the driver, not yet on the line: the UART's FIFO and shift
   // register still hold up to 17 characters, which a close right now would drop.
   ctx.host.Pause(kUartFlushMs);
+}
+
+}  // namespace
+
+void SendResetAndDrain(DeviceContext& ctx) {
+  SendPacket(ctx, CmdReset, 0, 0, nullptr);
+  DrainOutput(ctx);
+}
+
+void DrainAndClose(DeviceContext& ctx) {
+  if (!ctx.port.Open()) return;
+  try {
+    DrainOutput(ctx);
+    ctx.port.SetOpen(false);
+  } catch (const std::exception&) {
+    // A line that failed has nothing left to send; the close below lets go of it.
+    try {
+      ctx.port.SetOpen(false);
+    } catch (const std::exception&) {
+    }
+  }
 }
 
 void CloseLink(DeviceContext& ctx, bool programmingBar, bool configBar) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "device/OperationResult.h"
 #include "device/Operations.h"
 #include "serial/SerialPort.h"
 
@@ -47,7 +48,11 @@ inline constexpr int kUartFlushMs = 25;       // 17 characters at 9600 baud, and
 
 // ---- Per-operation choices ------------------------------------------------------------------
 
+// Which operation a link serves; its endings are reported in that operation's places.
+enum class OperationKind { Upload, Version, ConfigRead, ConfigWrite };
+
 struct LinkProfile {
+  OperationKind kind;
   bool showOpeningLine;         // "Opening port Com<n>" in Edit1 after opening
   int searchBudget;             // ticks of 50 ms, about one per probe cycle
   bool prepareProgrammingBar;   // ProgressBar: Min 0, Max budget, Position budget
@@ -64,6 +69,7 @@ struct LinkProfile {
 };
 
 inline constexpr LinkProfile kUploadLink{
+    .kind = OperationKind::Upload,
     .showOpeningLine = false, .searchBudget = 30,
     .prepareProgrammingBar = true, .prepareConfigBar = false,
     .programmingBarFollows = true, .configBarFollows = false,
@@ -72,6 +78,7 @@ inline constexpr LinkProfile kUploadLink{
     .closeAfterReset = true};
 
 inline constexpr LinkProfile kIdentityLink{
+    .kind = OperationKind::Version,
     .showOpeningLine = true, .searchBudget = 25,
     .prepareProgrammingBar = true, .prepareConfigBar = true,
     .programmingBarFollows = true, .configBarFollows = false,
@@ -80,6 +87,7 @@ inline constexpr LinkProfile kIdentityLink{
     .closeAfterReset = false};
 
 inline constexpr LinkProfile kConfigReadLink{
+    .kind = OperationKind::ConfigRead,
     .showOpeningLine = true, .searchBudget = 25,
     .prepareProgrammingBar = true, .prepareConfigBar = true,
     .programmingBarFollows = true, .configBarFollows = true,
@@ -88,6 +96,7 @@ inline constexpr LinkProfile kConfigReadLink{
     .closeAfterReset = false};
 
 inline constexpr LinkProfile kConfigWriteLink{
+    .kind = OperationKind::ConfigWrite,
     .showOpeningLine = false, .searchBudget = 30,
     .prepareProgrammingBar = true, .prepareConfigBar = true,
     .programmingBarFollows = true, .configBarFollows = true,
@@ -127,7 +136,9 @@ class OperationGuard {
 
 // ---- Steps ----------------------------------------------------------------------------------
 
-enum class SearchResult { Found, Cancelled, NoBootloader };
+// CancelledAtAnswer: the bootloader answered in the probe cycle in which the cancel came; the
+// cancel wins, but the module sits in its bootloader.
+enum class SearchResult { Found, Cancelled, CancelledAtAnswer, NoBootloader };
 enum class WaitResult { Received, Timeout, Cancelled };
 
 struct AckResult {
@@ -138,10 +149,34 @@ struct AckResult {
 // The message table's text of a slot, at the moment of reporting.
 const std::string& Text(const DeviceContext& ctx, MsgSlot slot);
 
+// ---- Endings ---------------------------------------------------------------------------------
+
+// Where an ending came: while opening or searching, the link's own lines report it; after the
+// bootloader answered, the operation's.
+enum class EndingPhase { Link, Transfer };
+
+// The one place that turns an ending into the lines the window shows: the operation's message
+// (log and/or Edit3, as the operation puts it), then, where there is one, a reason line in the
+// system's English words (why the port did not open, that the device went away, the loader's
+// line and reason).
+void ReportEnding(DeviceContext& ctx, OperationKind kind, EndingPhase phase,
+                  const OperationResult& result);
+// The operation's message of an ending, in the current language (MsgDone for Done and for a read
+// whose checksum failed: the window does not examine checksums).
+std::string EndingLine(const DeviceContext& ctx, const OperationResult& result);
+// The reason line that follows it, or "" when the ending has none. A failed read checksum has
+// one, but the window does not show it.
+std::string ReasonLine(const OperationResult& result);
+
+// A result for the ending `ending` on this context's port.
+OperationResult Ended(const DeviceContext& ctx, Ending ending, bool bootloaderReached);
+// NoReply, with deviceGone set when the port's worker threads found the device gone.
+OperationResult NoReplyOn(DeviceContext& ctx);
+
 // Port number from the port list, 9600 baud, open, RTS pulse, optional "Opening port Com" line.
-// On any error: logs MsgPortOpenError (and shows it in Edit3 where the profile says) and returns
-// false; the port is left as the error left it.
-bool OpenLink(DeviceContext& ctx, const LinkProfile& profile);
+// On any error: reports PortNotOpened (MsgPortOpenError, also in Edit3 where the profile says,
+// then the reason) and returns it; the port is left as the error left it.
+OperationResult OpenLink(DeviceContext& ctx, const LinkProfile& profile);
 
 // TimeoutCounter := budget; the ticker starts.
 void ArmReplyTimer(DeviceContext& ctx, int budgetTicks);
@@ -156,12 +191,17 @@ void PrepareSearch(DeviceContext& ctx, const LinkProfile& profile);
 SearchResult SearchBootloader(DeviceContext& ctx, const LinkProfile& profile);
 
 // Reports the search's end. Not found: MsgCancelled / MsgNoBootloader in the log (and Edit3),
-// port closed, returns false. Found: the found line (and Edit3), FlushInBuffer where the profile
-// says, returns true.
-bool ReportSearch(DeviceContext& ctx, const LinkProfile& profile, SearchResult result);
+// port closed, returns the ending. A cancel that came with the answer wins: MsgCancelled, the
+// module told to restart where the host asks for it, port closed. Found: the found line (and
+// Edit3), FlushInBuffer where the profile says, returns Done with bootloaderReached.
+OperationResult ReportSearch(DeviceContext& ctx, const LinkProfile& profile, SearchResult result);
 
 // SearchBootloader + ReportSearch.
-bool FindBootloader(DeviceContext& ctx, const LinkProfile& profile);
+OperationResult FindBootloader(DeviceContext& ctx, const LinkProfile& profile);
+
+// A cancel already made, or waiting among the messages, ends the operation before the next
+// write frame leaves: true when TimeoutCounter is -1 after the pending messages ran.
+bool CancelPending(DeviceContext& ctx);
 
 // The packet's bytes as they go on the wire with the given key (checksum only when length > 0).
 std::vector<std::uint8_t> BuildFrame(std::uint8_t command, std::uint16_t address,
@@ -189,6 +229,11 @@ MsgSlot WaitFailureMessage(WaitResult result);
 // CmdReset, then lets it leave the wire (OutBuffUsed() reaches 0, about 1 s at most) so that a
 // port closed right afterwards does not discard it.
 void SendResetAndDrain(DeviceContext& ctx);
+
+// Lets what is still queued (a read's restart) leave the wire, then closes the port. For a host
+// that ends, or lets something else have the port, after an operation; the window never calls it
+// (its reads leave the port open, as specified).
+void DrainAndClose(DeviceContext& ctx);
 
 // Port closed; each listed bar emptied (Min 0, Position 0).
 void CloseLink(DeviceContext& ctx, bool programmingBar = true, bool configBar = false);

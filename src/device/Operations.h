@@ -3,6 +3,7 @@
 // started it. They share the program state and the window's port component.
 
 #include "device/DeviceHost.h"
+#include "device/OperationResult.h"
 #include "device/ProgramState.h"
 
 namespace ll::serial {
@@ -17,13 +18,22 @@ struct DeviceContext {
   DeviceHost& host;
 };
 
-void UploadFirmware(DeviceContext& ctx);      // "Zapisz"  (bbUploadClick)
-void ReadVersion(DeviceContext& ctx);         // "Odczytaj" (Button2Click)
-void ReadConfiguration(DeviceContext& ctx);   // "Odczyt"  (BitBtn2Click)
-void WriteConfiguration(DeviceContext& ctx);  // "Zapis"   (BitBtn1Click)
+// Each returns how it ended, after reporting it in the log; the window needs only the log.
+OperationResult UploadFirmware(DeviceContext& ctx);      // "Zapisz"  (bbUploadClick)
+OperationResult ReadVersion(DeviceContext& ctx);         // "Odczytaj" (Button2Click)
+OperationResult ReadConfiguration(DeviceContext& ctx);   // "Odczyt"  (BitBtn2Click)
+OperationResult WriteConfiguration(DeviceContext& ctx);  // "Zapis"   (BitBtn1Click)
 // The configuration write without the page: EepromImage goes to the module exactly as it is
 // (after a read whose bytes were edited in place, or a restored copy). Same guard, same steps.
-void WriteEepromImage(DeviceContext& ctx);
+OperationResult WriteEepromImage(DeviceContext& ctx);
+
+using Operation = OperationResult (*)(DeviceContext&);
+
+// For a host without the window's general error report (a command line, a benchmark): runs the
+// operation, turns what would reach that report into the ending it stands for (a serial error
+// into LineFailed, a firmware file that could not be read into FileNotLoaded), and then lets a
+// queued restart leave the wire and closes the port.
+OperationResult RunToEnd(DeviceContext& ctx, Operation operation);
 
 void Cancel(DeviceContext& ctx);              // "Anuluj"  (Button1Click)
 void TimeoutTickerTimer(DeviceContext& ctx);  // every 50 ms while the ticker runs

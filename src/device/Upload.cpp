@@ -2,7 +2,6 @@
 // module block by block, each block acknowledged by the bootloader, then restarts the module.
 
 #include <algorithm>
-#include <cstdio>
 #include <exception>
 #include <string>
 
@@ -26,55 +25,47 @@ constexpr int kEepromBlocks = 16;
 
 constexpr const char* kResetText = "Reset CPU...";
 constexpr const char* kFinishedText = "Finished.";
-constexpr const char* kErrorCodeText = "; error code ";
 // The runtime's error number for a disk read that failed; the general error report shows it.
 constexpr std::int32_t kDiskReadErrorNumber = 100;
 
-std::string Hex8(unsigned value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08X", value);
-  return text;
-}
-
-// "Anuluj" pressed while messages ran after a block: the next block's re-arm would overwrite
-// the cancel, so the upload ends here, before another packet goes out.
-bool CancelledBetweenBlocks(DeviceContext& ctx) {
-  if (ctx.state.TimeoutCounter != -1) return false;
-  ctx.host.Log(Text(ctx, MsgCancelled));
-  if (ctx.host.RestartAfterCancel()) SendResetAndDrain(ctx);
+// The upload's transfer ended before its last block: reported, the module told to restart where
+// the host asks for it after a cancel, the port closed.
+OperationResult Stopped(DeviceContext& ctx, const OperationResult& result) {
+  ReportEnding(ctx, OperationKind::Upload, EndingPhase::Transfer, result);
+  if (result.ending == Ending::Cancelled && ctx.host.RestartAfterCancel()) SendResetAndDrain(ctx);
   CloseLink(ctx);
-  return true;
+  return result;
 }
 
-// Outcome of one block: written, or the upload has ended (already reported). The refusal's text
-// is looked up when it is logged: the language may change while the status byte is awaited.
-bool WriteBlock(DeviceContext& ctx, std::uint8_t command, int address, const std::uint8_t* data,
-                MsgSlot refusedSlot, const std::string& refusedDetail) {
+// One block: written (Done), or how the upload ended (already reported). A cancel that is
+// already made, or waits among the messages, ends the upload before the frame goes out: the
+// next block's re-arm would overwrite it, and a cancel sends nothing more.
+OperationResult WriteBlock(DeviceContext& ctx, std::uint8_t command, Memory memory, int address,
+                           const std::uint8_t* data) {
+  if (CancelPending(ctx)) return Stopped(ctx, Ended(ctx, Ending::Cancelled, true));
   SendPacket(ctx, command, static_cast<std::uint16_t>(address), kBlockBytes, data);
   const AckResult ack = AwaitAck(ctx);
-  if (ack.wait != WaitResult::Received) {
-    ctx.host.Log(Text(ctx, WaitFailureMessage(ack.wait)));
-    if (ack.wait == WaitResult::Cancelled && ctx.host.RestartAfterCancel()) SendResetAndDrain(ctx);
-    CloseLink(ctx);
-    return false;
-  }
+  if (ack.wait == WaitResult::Cancelled) return Stopped(ctx, Ended(ctx, Ending::Cancelled, true));
+  if (ack.wait == WaitResult::Timeout) return Stopped(ctx, NoReplyOn(ctx));
   if (ack.status != kStatusWritten) {
-    ctx.host.Log(Text(ctx, refusedSlot) + refusedDetail + kErrorCodeText +
-                 std::to_string(ack.status));
+    OperationResult refused = Ended(ctx, Ending::BlockRefused, true);
+    refused.memory = memory;
+    refused.address = static_cast<std::uint32_t>(address);
+    refused.status = ack.status;
+    ReportEnding(ctx, OperationKind::Upload, EndingPhase::Transfer, refused);
     ctx.port.SetOpen(false);
     ctx.host.SetPosition(Bar::Programming, ctx.host.Min(Bar::Programming));
-    return false;
+    return refused;
   }
-  return true;
+  return Ended(ctx, Ending::Done, true);
 }
 
-// Returns false when the upload has ended.
-bool WriteFlash(DeviceContext& ctx) {
+OperationResult WriteFlash(DeviceContext& ctx) {
   DeviceHost& host = ctx.host;
   firmware::Images& images = ctx.state.images;
   if (images.FlashTop == -1) {
     host.Log(Text(ctx, MsgNoFlashData));
-    return true;
+    return Ended(ctx, Ending::Done, true);
   }
   if (host.IsChecked(Switch::Flash_size)) {
     host.Log("Flash = " + std::to_string(images.FlashTop - kFirstFlashAddress) + "B");
@@ -91,25 +82,23 @@ bool WriteFlash(DeviceContext& ctx) {
   for (int b = kFirstFlashBlock; b <= last; ++b) {
     const int address = b * kBlockBytes;
     ctx.port.FlushInBuffer();
-    if (!WriteBlock(ctx, CmdWriteFlash, address, &images.FlashImage[address],
-                    MsgFlashWriteError, Hex8(static_cast<unsigned>(address)))) {
-      return false;
-    }
+    const OperationResult block =
+        WriteBlock(ctx, CmdWriteFlash, Memory::Flash, address, &images.FlashImage[address]);
+    if (!block) return block;
     host.SetPosition(Bar::Programming, b);
     host.ProcessMessages();
-    if (CancelledBetweenBlocks(ctx)) return false;
   }
-  return true;
+  return Ended(ctx, Ending::Done, true);
 }
 
-bool WriteEeprom(DeviceContext& ctx) {
+OperationResult WriteEeprom(DeviceContext& ctx) {
   DeviceHost& host = ctx.host;
   ProgramState& state = ctx.state;
   firmware::Images& images = state.images;
-  if (!host.IsChecked(Switch::EEPROM)) return true;
+  if (!host.IsChecked(Switch::EEPROM)) return Ended(ctx, Ending::Done, true);
   if (images.EepromTop == -1) {
     host.SetText(Field::Edit1, Text(ctx, MsgNoEepromData));
-    return true;
+    return Ended(ctx, Ending::Done, true);
   }
   if (host.IsChecked(Switch::Flash_size)) {
     host.Log("Eeprom = " + std::to_string(images.EepromTop) + "B");
@@ -123,21 +112,18 @@ bool WriteEeprom(DeviceContext& ctx) {
   host.SetMax(Bar::Programming, last);
   for (int b = 0; b <= last; ++b) {
     const int offset = b * kBlockBytes;
-    if (!WriteBlock(ctx, CmdWriteEeprom, offset, &images.EepromImage[offset],
-                    MsgEepromWriteError, {})) {
-      return false;
-    }
+    const OperationResult block =
+        WriteBlock(ctx, CmdWriteEeprom, Memory::Eeprom, offset, &images.EepromImage[offset]);
+    if (!block) return block;
     host.SetPosition(Bar::Programming, b);
     host.ProcessMessages();
-    if (CancelledBetweenBlocks(ctx)) return false;
   }
   // Only a fully written EEPROM makes the image a faithful copy for a later configuration write.
   state.eepromImageIsModule = (last + 1 == kEepromBlocks);
-  return true;
+  return Ended(ctx, Ending::Done, true);
 }
 
 void Finish(DeviceContext& ctx) {
-  ctx.host.Log(Text(ctx, MsgDone));
   ctx.host.SetText(Field::Edit1, kFinishedText);
   try {
     CloseLink(ctx);
@@ -146,13 +132,14 @@ void Finish(DeviceContext& ctx) {
   }
 }
 
-void RunUpload(DeviceContext& ctx) {
+OperationResult RunUpload(DeviceContext& ctx) {
   ProgramState& state = ctx.state;
   DeviceHost& host = ctx.host;
   if (state.SelectedFileName.empty()) {
-    host.Log(Text(ctx, MsgNoFileSelected));
+    const OperationResult none = Ended(ctx, Ending::NoFileSelected, false);
+    ReportEnding(ctx, OperationKind::Upload, EndingPhase::Link, none);
     Finish(ctx);
-    return;
+    return none;
   }
   // A load starts from an empty log, so the lines below belong to this file alone.
   host.ClearLog();
@@ -166,30 +153,46 @@ void RunUpload(DeviceContext& ctx) {
     if (loaded.failure == firmware::LoadFailure::ReadFailed) {
       throw serial::ERuntimeIOError(loaded.message, kDiskReadErrorNumber);
     }
-    host.Log(Text(ctx, MsgFileReadError));
-    return;
+    OperationResult bad = Ended(ctx, Ending::FileNotLoaded, false);
+    bad.file = state.SelectedFileName;
+    bad.line = loaded.failure == firmware::LoadFailure::BadLine ? loaded.lineNumber : 0;
+    bad.reason = loaded.message;
+    ReportEnding(ctx, OperationKind::Upload, EndingPhase::Link, bad);
+    return bad;
   }
 
-  if (!OpenLink(ctx, kUploadLink)) return;
-  bool written = false;
+  if (OperationResult opened = OpenLink(ctx, kUploadLink); !opened) return opened;
+  OperationResult result;
   ClosingPortOnError(ctx, [&] {
     PrepareSearch(ctx, kUploadLink);
-    if (!FindBootloader(ctx, kUploadLink)) return;
-    if (!WriteFlash(ctx)) return;
-    if (!WriteEeprom(ctx)) return;
+    result = FindBootloader(ctx, kUploadLink);
+    if (!result) return;
+    result = WriteFlash(ctx);
+    if (!result) return;
+    result = WriteEeprom(ctx);
+    if (!result) return;
+    // A cancel after the last block: the module keeps what it has and restarts only where the
+    // host asks for it, as after any other block.
+    if (CancelPending(ctx)) {
+      result = Stopped(ctx, Ended(ctx, Ending::Cancelled, true));
+      return;
+    }
     host.SetText(Field::Edit1, kResetText);
     SendResetAndDrain(ctx);
-    written = true;
   });
-  if (written) Finish(ctx);
+  if (result) {
+    ReportEnding(ctx, OperationKind::Upload, EndingPhase::Transfer, result);
+    Finish(ctx);
+  }
+  return result;
 }
 
 }  // namespace
 
-void UploadFirmware(DeviceContext& ctx) {
+OperationResult UploadFirmware(DeviceContext& ctx) {
   OperationGuard guard(ctx.state);
-  if (!guard) return;  // another operation is waiting inside this click
-  RunUpload(ctx);
+  if (!guard) return Ended(ctx, Ending::Busy, false);  // another operation waits in this click
+  return RunUpload(ctx);
 }
 
 }  // namespace ll::device

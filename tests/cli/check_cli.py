@@ -5,6 +5,7 @@ Usage: check_cli.py PATH/TO/linkloader-cli PATH/TO/linkloader-sim REPO_ROOT
 """
 
 import json
+import re
 import os
 import signal
 import subprocess
@@ -179,6 +180,7 @@ class Commands(CliTest):
                 self.assertIn(b"linkloader-cli", result.stdout)
         self.assertIn(b"smart_key", self.cli("config", "set", "--help").stdout)
         self.assertIn(b"130", self.cli("--help").stdout)
+        self.assertIn(b"  2      usage", self.cli("--help").stdout)
 
 
 class ExitCodes(CliTest):
@@ -190,21 +192,23 @@ class ExitCodes(CliTest):
         with open(short, "wb") as f:
             f.write(b"\0" * 255)
         with Sim(self.tmp) as sim:
-            cases = [
-                ("frobnicate",),
-                ("config", "set", "colour=red"),
-                ("config", "set", "pin=12"),
-                ("config", "set", "fs1=1", "fs3=1"),
-                ("upload", os.path.join(self.tmp, "missing.hexfw")),
-                ("upload", bad),
-                ("eeprom", "restore", short),
+            cases = [  # arguments, exit code, error word
+                (("frobnicate",), 2, "usage"),
+                (("config", "set", "colour=red"), 2, "usage"),
+                (("config", "set", "pin=12"), 2, "usage"),
+                (("config", "set", "fs1=1", "fs3=1"), 2, "usage"),
+                (("upload", os.path.join(self.tmp, "missing.hexfw")), 1, "file"),
+                (("upload", bad), 1, "file"),
+                (("eeprom", "restore", short), 1, "file"),
             ]
-            for args in cases:
+            for args, code, word in cases:
                 with self.subTest(args=args):
-                    out = self.json_of(self.cli(*args, "--json", port=sim.link))
+                    result = self.cli(*args, "--json", port=sim.link)
+                    self.assertEqual(result.returncode, code, result.stderr)
+                    out = self.json_of(result)
                     self.assertFalse(out["ok"])
-                    self.assertEqual(out["error"], "usage")
-            self.assertEqual(self.cli("version", port="COMX").returncode, 1)
+                    self.assertEqual(out["error"], word)
+            self.assertEqual(self.cli("version", port="COMX").returncode, 2)
             _, frames = sim.stop()
         self.assertEqual(frames, [])
 
@@ -214,25 +218,47 @@ class ExitCodes(CliTest):
         with open(image, "wb") as f:
             f.write(bytes(range(256)))
         cases = [  # simulator options, command, exit code, error word
-            ((), ("config", "read"), 2, "port"),
-            (("--never-answer",), ("config", "read"), 3, "no_bootloader"),
-            (("--refuse", "flash:40"), ("upload", DEMO), 4, "transfer"),
-            (("--silent", "eeprom:2"), ("config", "set", "fs2=0"), 4, "transfer"),
-            (("--forget", "eeprom:3"), ("eeprom", "restore", image), 5, "verify"),
+            ((), ("config", "read"), 3, "port"),
+            (("--never-answer",), ("config", "read"), 4, "no_bootloader"),
+            (("--refuse", "flash:40"), ("upload", DEMO), 5, "transfer"),
+            (("--silent", "eeprom:2"), ("config", "set", "fs2=0"), 5, "transfer"),
+            (("--forget", "eeprom:3"), ("eeprom", "restore", image), 6, "verify"),
         ]
         for options, args, code, word in cases:
             with self.subTest(options=options), Sim(self.tmp, *options) as sim:
-                port = missing_port if code == 2 else sim.link
+                port = missing_port if code == 3 else sim.link
                 result = self.cli(*args, "--json", port=port)
                 self.assertEqual(result.returncode, code, result.stderr)
                 self.assertEqual(self.json_of(result)["error"], word)
+
+    def test_reads_whose_checksum_fails_end_as_failed_transfers(self):
+        for args in (("config", "read"), ("eeprom", "backup", "-"), ("config", "set", "fs2=0")):
+            with self.subTest(args=args), Sim(self.tmp, "--bad-checksum") as sim:
+                result = self.cli(*args, "--json", port=sim.link)
+                self.assertEqual(result.returncode, 5, result.stderr)
+                out = json.loads(result.stdout.decode().splitlines()[-1])
+                self.assertEqual(out["error"], "transfer")
+                self.assertIn("wrong checksum", out["message"])
+                eeprom, frames = sim.stop()
+            # Nothing read with a bad checksum is written back.
+            self.assertEqual([l for l in frames if l.startswith("cmd=1 ")], [])
+            self.assertEqual(eeprom, bytes(KNOWN))
+
+    def test_a_device_gone_mid_upload_says_so(self):
+        with Sim(self.tmp, "--gone-at", "flash:40") as sim:
+            result = self.cli("upload", DEMO, "--json", port=sim.link)
+        self.assertEqual(result.returncode, 5, result.stderr)
+        out = self.json_of(result)
+        self.assertEqual(out["error"], "transfer")
+        self.assertIn("was unplugged; plug it in and try again", out["message"])
+        self.assertIn(b"Error data transmission\n", result.stderr)
 
     def test_ctrl_c_during_upload_restarts_the_module_and_ends_with_130(self):
         with Sim(self.tmp, "--baud", "9600") as sim:
             proc = subprocess.Popen([CLI, "--port", sim.link, "upload", DEMO, "--json"],
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env)
-            # Interrupt once the first progress line shows the FLASH phase running.
-            while b"FLASH" not in proc.stderr.readline():
+            # Interrupt once the first progress line shows FLASH blocks written.
+            while not re.match(rb"^FLASH [1-9][0-9]*%", proc.stderr.readline()):
                 pass
             proc.send_signal(signal.SIGINT)
             out, _ = proc.communicate(timeout=10)

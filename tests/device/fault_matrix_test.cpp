@@ -237,6 +237,7 @@ class PortName {
 // What one run of an operation left behind.
 struct Outcome {
   std::string error;  // the text of an exception (the window's general error report)
+  device::OperationResult result;
 };
 
 class FaultMatrix : public ::testing::TestWithParam<Cell> {
@@ -259,10 +260,10 @@ class FaultMatrix : public ::testing::TestWithParam<Cell> {
     auto task = std::async(std::launch::async, [&] {
       try {
         switch (op) {
-          case Op::Upload: device::UploadFirmware(rig.ctx); break;
-          case Op::Version: device::ReadVersion(rig.ctx); break;
-          case Op::ConfigRead: device::ReadConfiguration(rig.ctx); break;
-          case Op::ConfigWrite: device::WriteConfiguration(rig.ctx); break;
+          case Op::Upload: out.result = device::UploadFirmware(rig.ctx); break;
+          case Op::Version: out.result = device::ReadVersion(rig.ctx); break;
+          case Op::ConfigRead: out.result = device::ReadConfiguration(rig.ctx); break;
+          case Op::ConfigWrite: out.result = device::WriteConfiguration(rig.ctx); break;
         }
       } catch (const std::exception& e) {
         out.error = e.what();
@@ -312,15 +313,40 @@ TEST_P(FaultMatrix, EndsAsSpecifiedAndTheNextOperationSucceeds) {
   const int fds = Descriptors();
 
   // The faulty run.
+  const bool gone = cell.fault == Fault::Gone || cell.fault == Fault::GoneAndBack;
   const Outcome out = Run(rig, cell.op);
   const std::string expected = rig.Msg(cell.message) + cell.suffix;
-  const bool gone = cell.fault == Fault::Gone || cell.fault == Fault::GoneAndBack;
   EXPECT_EQ(out.error, "") << "nothing reaches the general error report";
   ASSERT_FALSE(rig.host.log.empty());
+  // A device that went away is followed by the line that says so.
+  const std::string unplugged =
+      "COM1: " + rig.dir.Path() + "/com1 was unplugged; plug it in and try again";
+  std::vector<std::string> lines = rig.host.log;
+  if (gone) {
+    EXPECT_EQ(lines.back(), unplugged);
+    EXPECT_TRUE(out.result.deviceGone);
+    EXPECT_EQ(out.result.ending, device::Ending::NoReply);
+    lines.pop_back();
+  }
+  ASSERT_FALSE(lines.empty());
   if (cell.where == Where::Log) {
-    EXPECT_EQ(rig.host.log.back(), expected);
+    EXPECT_EQ(lines.back(), expected);
   } else {
-    EXPECT_EQ(rig.host.log.back(), rig.Msg(device::MsgEepromWriting)) << "no line in the log";
+    EXPECT_EQ(lines.back(), rig.Msg(device::MsgEepromWriting)) << "no line in the log";
+  }
+  // The value says what the lines say; a read whose checksum failed ends as the window shows it
+  // (complete), but the value tells a front end that checks.
+  if (cell.fault == Fault::BadReplyChecksum) {
+    EXPECT_EQ(out.result.ending, device::Ending::ReadChecksumFailed);
+  } else if (cell.message == device::MsgDone) {
+    EXPECT_EQ(out.result.ending, device::Ending::Done);
+  } else if (cell.message == device::MsgNoBootloader) {
+    EXPECT_EQ(out.result.ending, device::Ending::NoBootloader);
+  } else if (cell.fault == Fault::RefusedBlock) {
+    EXPECT_EQ(out.result.ending, device::Ending::BlockRefused);
+  } else if (!gone) {
+    EXPECT_EQ(out.result.ending, device::Ending::NoReply);
+    EXPECT_FALSE(out.result.deviceGone);
   }
   if (cell.op == Op::ConfigRead || cell.op == Op::ConfigWrite) {
     EXPECT_EQ(rig.host.edit3, expected);

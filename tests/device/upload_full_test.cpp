@@ -185,15 +185,23 @@ TEST(Upload, UnreadableFileEndsBeforeThePortOpens) {
   rig.host.switches[Switch::DecodeON] = false;
   rig.state.SelectedFileName = rig.dir.Write("bad.hex", ":10000000ZZ\n");
   rig.host.edit1 = "before";
+  const std::string bad = rig.state.SelectedFileName;
   UploadFirmware(rig.ctx);
-  EXPECT_EQ(rig.host.log, std::vector<std::string>{rig.Msg(MsgFileReadError)});
+  // The message, then the loader's line and reason, with the file named once.
+  EXPECT_EQ(rig.host.log,
+            (std::vector<std::string>{
+                rig.Msg(MsgFileReadError),
+                bad + ": line 1: not a record the loader accepts (LineNotRecord)"}));
   EXPECT_EQ(rig.host.edit1, "before");
   EXPECT_FALSE(rig.port.Open());
   EXPECT_FALSE(rig.state.eepromImageIsModule) << "the image was refilled by the load";
   rig.state.SelectedFileName = rig.dir.Path() + "/missing.hex";
   UploadFirmware(rig.ctx);
-  // The second load emptied the log first: one message, for this file.
-  EXPECT_EQ(rig.host.log, std::vector<std::string>{rig.Msg(MsgFileReadError)});
+  // The second load emptied the log first: the message and the reason, for this file.
+  EXPECT_EQ(rig.host.log, (std::vector<std::string>{
+                              rig.Msg(MsgFileReadError),
+                              "cannot open " + rig.state.SelectedFileName +
+                                  ": No such file or directory"}));
   EXPECT_TRUE(rig.sim.Received().empty());
 }
 

@@ -37,13 +37,16 @@ TEST(UploadLog, EveryLoadStartsFromAnEmptyLog) {
   EXPECT_TRUE(rig.WaitForResets(1));
 }
 
-TEST(UploadLog, ABadFileLeavesOnlyTheReadMessage) {
+TEST(UploadLog, ABadFileLeavesTheReadMessageAndTheLoadersReason) {
   DeviceRig rig;
   rig.state.SelectedFileName = rig.dir.Write("no-end.hex", ":0200000400F00A\n");
   rig.host.switches[Switch::DecodeON] = false;
   rig.host.log = {kEarlierLine};
   UploadFirmware(rig.ctx);
-  EXPECT_EQ(rig.host.log, (Lines{rig.Msg(MsgFileReadError)}));
+  EXPECT_EQ(rig.host.log,
+            (Lines{rig.Msg(MsgFileReadError),
+                   rig.state.SelectedFileName +
+                       ": line 1: file ends after this line without the end record :00000001FF"}));
   EXPECT_FALSE(rig.port.Open());
   EXPECT_TRUE(rig.sim.Received().empty());
 }
@@ -53,7 +56,9 @@ TEST(UploadLog, AFileThatCannotBeOpenedLogsTheReadMessage) {
   rig.state.SelectedFileName = rig.dir.Path() + "/missing.hexfw";
   rig.host.log = {kEarlierLine};
   UploadFirmware(rig.ctx);
-  EXPECT_EQ(rig.host.log, (Lines{rig.Msg(MsgFileReadError)}));
+  EXPECT_EQ(rig.host.log,
+            (Lines{rig.Msg(MsgFileReadError),
+                   "cannot open " + rig.state.SelectedFileName + ": No such file or directory"}));
   EXPECT_FALSE(rig.port.Open());
   EXPECT_TRUE(rig.sim.Received().empty());
   EXPECT_FALSE(rig.state.operationRunning);

@@ -383,6 +383,9 @@ class Refusals(unittest.TestCase):
             with self.subTest(args=args):
                 result = run(*args)
                 self.assertIn(b"linkloader-hexfw", result.stdout)
+                # The command-line programs' one exit-code table.
+                self.assertIn(b"  2      usage", result.stdout)
+                self.assertIn(b"  128+N  ended by signal N", result.stdout)
         self.assertEqual(run("frobnicate", check=False).returncode, 2)
         self.assertEqual(run(check=False).returncode, 2)
 

@@ -1,6 +1,6 @@
 // linkloader-cli: the module from a terminal, a script or a production line. It runs the same
-// device operations as the window, with itself as their host, and turns their reports into exit
-// codes and, with --json, one JSON object on standard output.
+// device operations as the window, with itself as their host, and turns how each ended into an
+// exit code and, with --json, one JSON object on standard output.
 
 #include <algorithm>
 #include <atomic>
@@ -21,6 +21,7 @@
 #include "Terminal.h"
 #include "ToolOutput.h"
 #include "device/EepromBackup.h"
+#include "device/EnglishMessages.h"
 #include "device/Link.h"
 #include "device/Operations.h"
 #include "firmware/FileNames.h"
@@ -37,6 +38,7 @@ namespace {
 
 using namespace ll;
 using tools::kExitCancelled;
+using tools::kExitFile;
 using tools::kExitNoBootloader;
 using tools::kExitOk;
 using tools::kExitPort;
@@ -48,16 +50,6 @@ using json = nlohmann::ordered_json;
 constexpr const char* kProgram = "linkloader-cli";
 // A device path given instead of COM<n> is reached under this number.
 constexpr std::uint16_t kPathPortNumber = 1;
-constexpr int kDrainBudgetTicks = 20;  // what is still queued leaves within about a second
-constexpr int kUartFlushMs = 25;       // and the UART's last characters before the close
-
-// The window's English texts: the reports are matched against them.
-const std::array<std::string, device::kMessageSlots> kEnglish = {
-    "Cancel", "Bootloader no response", "Error loading file", "OK", "Error opening port",
-    "Error data transmission", "Waiting for bootloader...", "FLASH writing...",
-    "FLASH writing error", "No code to program", "EEPROM writing...", "EEPROM writing error",
-    "No data EEPROM to program", "Finished", "No file selected", "Program version",
-    "Reading EEPROM...", ""};
 
 // The host that a Ctrl-C reaches; the lock keeps it alive while the signal thread uses it.
 std::mutex g_hostLock;
@@ -73,11 +65,10 @@ struct Outcome {
 class Session {
  public:
   explicit Session(std::uint16_t comNumber) {
-    state.MessageTable = kEnglish;
-    state.LanguageCode = '1';
+    device::UseEnglishMessages(state);
     host.portIndex = comNumber - 1;
-    host.phaseTexts = {{kEnglish[device::MsgFlashWriting], "FLASH"},
-                       {kEnglish[device::MsgEepromWriting], "EEPROM"}};
+    host.phaseTexts = {{device::kEnglishMessages[device::MsgFlashWriting], "FLASH"},
+                       {device::kEnglishMessages[device::MsgEepromWriting], "EEPROM"}};
     port.SetWakeHook([this] { host.Wake(); });
     host.SetTickHandler([this] { device::TimeoutTickerTimer(ctx); });
     host.SetCancelHandler([this] { device::Cancel(ctx); });
@@ -97,21 +88,6 @@ class Session {
     }
   }
 
-  // The identity and configuration reads leave the port open, as the window does; a program that
-  // ends (or runs the next operation, which opens it again) lets the restart leave first.
-  void DrainAndClose() {
-    if (!port.Open()) return;
-    try {
-      if (port.OutBuffUsed() != 0) {
-        device::ArmReplyTimer(ctx, kDrainBudgetTicks);
-        while (port.OutBuffUsed() != 0 && state.TimeoutCounter > 0) host.WaitForMessages();
-      }
-      host.Pause(kUartFlushMs);
-      port.SetOpen(false);
-    } catch (const std::exception&) {
-    }
-  }
-
   serial::TSerialPort port;
   device::ProgramState state;
   cli::CliHost host;
@@ -122,73 +98,46 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
   return !prefix.empty() && text.rfind(prefix, 0) == 0;
 }
 
-// What the operation's reports mean for the exit code.
-Outcome Classify(const Session& s) {
+// The one table from how an operation ended to the exit code and its message.
+Outcome OutcomeOf(const device::DeviceContext& ctx, const device::OperationResult& r) {
+  using device::Ending;
   Outcome o;
-  const auto& t = s.state.MessageTable;
-  bool done = false;
-  for (const std::string& r : s.host.Reports()) {
-    if (r == t[device::MsgOk]) o.reached = true;
-    if (r == t[device::MsgDone]) done = true;
-    int code = kExitOk;
-    if (r == t[device::MsgPortOpenError]) {
-      code = kExitPort;
-    } else if (r == t[device::MsgNoBootloader]) {
-      code = kExitNoBootloader;
-    } else if (r == t[device::MsgCancelled]) {
-      code = kExitCancelled;
-    } else if (r == t[device::MsgCommError] || StartsWith(r, t[device::MsgFlashWriteError]) ||
-               StartsWith(r, t[device::MsgEepromWriteError])) {
-      code = kExitTransfer;
-    } else if (r == t[device::MsgFileReadError] || r == t[device::MsgNoFileSelected] ||
-               r == t[device::MsgNoEepromData]) {
-      code = kExitUsage;
-    }
-    if (code != kExitOk && o.code == kExitOk) {
-      o.code = code;
-      o.message = r;
-    }
+  o.reached = r.bootloaderReached;
+  switch (r.ending) {
+    case Ending::Done: return o;
+    case Ending::Cancelled:
+      o.code = kExitCancelled;
+      o.message = o.reached ? "cancelled by Ctrl-C; the module was told to restart"
+                            : "cancelled by Ctrl-C before a bootloader answered";
+      return o;
+    case Ending::NoFileSelected:
+    case Ending::FileNotLoaded: o.code = kExitFile; break;
+    // The command line always reads the image it writes in the same run: a refusal means the
+    // read before it did not complete, and nothing was sent.
+    case Ending::ImageRefused:
+    case Ending::Busy: o.code = kExitUsage; break;
+    case Ending::PortNotOpened: o.code = kExitPort; break;
+    case Ending::NoBootloader: o.code = kExitNoBootloader; break;
+    case Ending::BlockRefused:
+    case Ending::NoReply:
+    case Ending::LineFailed:
+    case Ending::ReadChecksumFailed: o.code = kExitTransfer; break;
   }
-  if (o.code == kExitPort) {
-    const auto info = serial::DescribePort(static_cast<std::uint16_t>(s.host.portIndex + 1));
-    o.message += " COM" + std::to_string(info.number) + " (" + info.path + ")";
-  }
-  if (o.code == kExitCancelled) {
-    o.message = o.reached ? "cancelled by Ctrl-C; the module was told to restart"
-                          : "cancelled by Ctrl-C before a bootloader answered";
-  }
-  if (o.code == kExitOk && !done) {
-    o.code = kExitTransfer;
-    o.message = "the operation ended without finishing";
+  const std::string reason = device::ReasonLine(r);
+  if (r.ending == Ending::ReadChecksumFailed) {
+    o.message = reason;
+  } else if (r.ending == Ending::FileNotLoaded) {
+    o.message = reason;  // the loader's words name the file and the line
+  } else {
+    o.message = device::EndingLine(ctx, r) + (reason.empty() ? "" : ": " + reason);
   }
   return o;
 }
 
-using Operation = void (*)(device::DeviceContext&);
-
-Outcome Run(Session& s, Operation op, bool progress = false) {
+Outcome Run(Session& s, device::Operation op, bool progress = false) {
   if (s.host.Interrupted()) return {kExitCancelled, s.state.MessageTable[device::MsgCancelled]};
   s.host.BeginOperation(progress);
-  Outcome o;
-  try {
-    op(s.ctx);
-    o = Classify(s);
-  } catch (const serial::ERuntimeIOError& e) {
-    o = {kExitUsage, e.what()};
-  } catch (const std::exception& e) {
-    // A serial error after the port opened (the device gone): the operation closed the port.
-    o = {kExitTransfer, e.what()};
-  }
-  // A cancelled read leaves the module in its bootloader with the port open: restart it.
-  if (o.code == kExitCancelled && o.reached && s.port.Open()) {
-    try {
-      s.host.RestartAfterCancel();
-      device::SendResetAndDrain(s.ctx);
-    } catch (const std::exception&) {
-    }
-  }
-  s.DrainAndClose();
-  return o;
+  return OutcomeOf(s.ctx, device::RunToEnd(s.ctx, op));
 }
 
 struct Global {
@@ -228,7 +177,7 @@ int Finish(const Global& g, int code, const std::string& message, json extra = j
   std::string error;
   if (!tools::WriteStdout(result.dump() + "\n", error)) {
     tools::Complain(kProgram, error);
-    return code == kExitOk ? kExitUsage : code;
+    return code == kExitOk ? kExitFile : code;
   }
   return code;
 }
@@ -243,7 +192,7 @@ int Print(const Global& g, const std::string& text) {
   std::string error;
   if (!tools::WriteStdout(text, error)) {
     tools::Complain(kProgram, error);
-    return kExitUsage;
+    return kExitFile;
   }
   return kExitOk;
 }
@@ -295,7 +244,7 @@ int CmdUpload(const Global& g, const UploadArgs& a) {
   if (!loaded.ok) {
     // Open and read failures name the file already; a refused line does not.
     const bool namesLine = loaded.failure == firmware::LoadFailure::BadLine;
-    return Finish(g, kExitUsage, namesLine ? a.file + ": " + loaded.message : loaded.message);
+    return Finish(g, kExitFile, namesLine ? a.file + ": " + loaded.message : loaded.message);
   }
 
   Session s(g.comNumber);
@@ -397,7 +346,7 @@ int CmdEepromBackup(const Global& g, const std::string& file) {
   std::string error;
   if (!tools::WriteOutput(file, ImageBytes(image), error)) {
     if (!s.host.lastCopy.empty()) error += "; the copy kept in " + s.host.lastCopy + " has it";
-    return Finish(g, kExitUsage, error);
+    return Finish(g, kExitFile, error);
   }
   return Finish(g, kExitOk, "",
                 {{"file", file}, {"copy", s.host.lastCopy}, {"version", device::VersionTextOf(image)}});
@@ -407,17 +356,17 @@ int CmdEepromRestore(const Global& g, const std::string& file) {
   device::EepromBytes wanted{};
   std::string error;
   if (!device::ReadEepromImageFile(firmware::PathFromUtf8(file), wanted, error)) {
-    return Finish(g, kExitUsage, error);
+    return Finish(g, kExitFile, error);
   }
   Session s(g.comNumber);
   // Read first: what the module holds now is kept by the safety net before it is overwritten.
   Outcome o = Run(s, device::ReadConfiguration);
   if (o.code != kExitOk) return FinishOutcome(g, o);
   if (!device::RestoreEepromImage(firmware::PathFromUtf8(file), s.state, error)) {
-    return Finish(g, kExitUsage, error);
+    return Finish(g, kExitFile, error);
   }
   if (s.state.images.EepromImage != wanted) {
-    return Finish(g, kExitUsage, file + " changed while it was being restored");
+    return Finish(g, kExitFile, file + " changed while it was being restored");
   }
   o = Run(s, device::WriteEepromImage);
   if (o.code != kExitOk) return FinishOutcome(g, o);
@@ -446,16 +395,6 @@ int CmdEepromRestore(const Global& g, const std::string& file) {
   return Finish(g, kExitOk, "", {{"file", file}, {"version", device::VersionTextOf(read)}});
 }
 
-constexpr const char* kExitCodesHelp =
-    "Exit codes:\n"
-    "  0    done\n"
-    "  1    usage or file error (nothing sent)\n"
-    "  2    the port could not be opened\n"
-    "  3    no bootloader answered\n"
-    "  4    the module refused a block, or the line failed during a transfer\n"
-    "  5    what was read back differs from what was written\n"
-    "  130  cancelled by Ctrl-C (the port closed, the module restarted when it was reached)\n";
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -472,7 +411,7 @@ int main(int argc, char** argv) {
   Global g;
   CLI::App app{"Reads and programs the module over its serial bootloader.", kProgram};
   app.set_version_flag("--version", std::string(kProgram) + " " + LL_PROGRAM_VERSION);
-  app.footer(kExitCodesHelp);
+  app.footer(tools::ExitCodesHelp());
   app.require_subcommand(1);
   app.fallthrough();
   app.add_option("-p,--port", g.port, "COM<n> (as in the window) or a device path")

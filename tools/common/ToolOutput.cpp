@@ -8,14 +8,27 @@ namespace ll::tools {
 const char* ErrorWord(int exitCode) {
   switch (exitCode) {
     case kExitOk: return "";
+    case kExitFile: return "file";
     case kExitUsage: return "usage";
     case kExitPort: return "port";
     case kExitNoBootloader: return "no_bootloader";
     case kExitTransfer: return "transfer";
     case kExitVerify: return "verify";
-    case kExitCancelled: return "cancelled";
-    default: return "failed";
+    default: return exitCode > kExitSignalBase ? "cancelled" : "failed";
   }
+}
+
+const char* ExitCodesHelp() {
+  return "Exit codes:\n"
+         "  0      done\n"
+         "  1      a file could not be read, converted or written (nothing is sent or written)\n"
+         "  2      usage: unknown command or option, missing or wrong argument\n"
+         "  3      the port could not be opened\n"
+         "  4      no bootloader answered\n"
+         "  5      the module refused a block, or the line failed\n"
+         "  6      what was read back differs from what was written\n"
+         "  128+N  ended by signal N: 130 Ctrl-C (SIGINT), 143 SIGTERM, 129 SIGHUP (the port\n"
+         "         closed, the module told to restart when it was reached)\n";
 }
 
 std::string Escaped(std::string_view text) {

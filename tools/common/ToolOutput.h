@@ -10,21 +10,27 @@
 
 namespace ll::tools {
 
-// linkloader-cli's exit codes; each failure also has a stable word for --json ("error").
+// The exit codes of every LinkLoader command-line program, as scripts expect them (usage is 2,
+// as getopt and argparse have it; a signal N is 128 + N, as shells report it). Each failure also
+// has a stable word for --json ("error").
 enum ExitCode : int {
   kExitOk = 0,
-  kExitUsage = 1,         // usage or file error; nothing was sent
-  kExitPort = 2,          // the port could not be opened
-  kExitNoBootloader = 3,  // no bootloader answered
-  kExitTransfer = 4,      // a block refused, or the line failed during a transfer
-  kExitVerify = 5,        // what was read back differs from what was written
-  kExitCancelled = 130,   // Ctrl-C
+  kExitFile = 1,          // a file could not be read, converted or written; nothing was sent
+  kExitUsage = 2,         // unknown command or option, missing or wrong argument
+  kExitPort = 3,          // the port could not be opened
+  kExitNoBootloader = 4,  // no bootloader answered
+  kExitTransfer = 5,      // the module refused a block, or the line failed
+  kExitVerify = 6,        // what was read back differs from what was written
+  kExitSignalBase = 128,  // ended by signal N: 128 + N
 };
-// linkloader-hexfw predates the device codes: 1 a file it could not read or write, 2 usage.
-inline constexpr int kHexfwExitFailed = 1;
-inline constexpr int kHexfwExitUsage = 2;
+inline constexpr int kSigInt = 2;  // the same number on every system the programs run on
+constexpr int ExitForSignal(int signal) { return kExitSignalBase + signal; }
+inline constexpr int kExitCancelled = ExitForSignal(kSigInt);  // Ctrl-C: 130
 
-const char* ErrorWord(int exitCode);  // "usage", "port", "no_bootloader", ...
+const char* ErrorWord(int exitCode);  // "file", "usage", "port", "no_bootloader", ...
+
+// The table above as both programs' --help shows it (README and manual pages say the same).
+const char* ExitCodesHelp();
 
 // Bytes of a file or device shown in a message: control bytes and DEL become \xHH, so a
 // message can never move the cursor, clear the screen or split a log line.

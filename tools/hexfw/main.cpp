@@ -28,8 +28,8 @@
 
 using namespace ll::firmware;
 using ll::tools::kExitOk;
-using ll::tools::kHexfwExitFailed;
-using ll::tools::kHexfwExitUsage;
+using ll::tools::kExitFile;
+using ll::tools::kExitUsage;
 
 namespace {
 
@@ -42,19 +42,13 @@ constexpr char kCr = '\r';
 constexpr char kLf = '\n';
 constexpr char kEndOfFileMarker = 0x1A;
 
-constexpr const char* kExitCodes =
-    "Exit codes:\n"
-    "  0  done\n"
-    "  1  a file that cannot be read, converted or written (nothing is written then)\n"
-    "  2  usage: unknown command or option, missing argument\n";
+// The command-line programs share one table; this one uses 0, 1 and 2 of it.
+const std::string kExitCodes = ll::tools::ExitCodesHelp();
 
 // --json: the result goes to standard output as one object at the end; messages stay on
 // standard error for people.
 bool jsonResult = false;
 
-const char* HexfwErrorWord(int exitCode) {
-  return exitCode == kHexfwExitUsage ? "usage" : "file";
-}
 
 void PrintJson(const nlohmann::ordered_json& result) {
   std::string error;
@@ -67,20 +61,20 @@ void PrintJson(const nlohmann::ordered_json& result) {
 int FailWith(int exitCode, const std::string& text) {
   ll::tools::Complain(kProgram, text);
   if (jsonResult) {
-    PrintJson({{"ok", false}, {"error", HexfwErrorWord(exitCode)}, {"message", text}});
+    PrintJson({{"ok", false}, {"error", ll::tools::ErrorWord(exitCode)}, {"message", text}});
   }
   return exitCode;
 }
 
 int Fail(const std::string& message) {
-  return FailWith(kHexfwExitFailed, ll::tools::Escaped(message));
+  return FailWith(kExitFile, ll::tools::Escaped(message));
 }
 
 // Prints a multi-line report: the first line as the message, the others indented as they are.
 int FailWithList(const std::string& first, const std::vector<std::string>& lines) {
   std::string text = ll::tools::Escaped(first);
   for (const std::string& line : lines) text += "\n  " + ll::tools::Escaped(line);
-  return FailWith(kHexfwExitFailed, text);
+  return FailWith(kExitFile, text);
 }
 
 // An input named "-" is standard input, read once into a private file so that it can be
@@ -320,7 +314,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Converts LinkLoader firmware files and shows what an upload would load.",
                kProgram};
   app.set_version_flag("--version", std::string(kProgram) + " " + LL_PROGRAM_VERSION);
-  app.footer(std::string("FILE, IN and OUT may be '-' for standard input or output.\n") + kExitCodes);
+  app.footer("FILE, IN and OUT may be '-' for standard input or output.\n" + kExitCodes);
   app.require_subcommand(1);
 
   std::string in, out, outDir;
@@ -368,13 +362,13 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);
-    return FailWith(kHexfwExitUsage, std::string(e.what()) + " (see --help)");
+    return FailWith(kExitUsage, std::string(e.what()) + " (see --help)");
   }
   if (*encode) return Encode(in, out);
   if (*decode) return Decode(in, out);
   if (*dump) {
     if (outDir.empty()) {
-      return FailWith(kHexfwExitUsage, "--out needs a folder (see --help)");
+      return FailWith(kExitUsage, "--out needs a folder (see --help)");
     }
     return Dump(in, plain, outDir);
   }

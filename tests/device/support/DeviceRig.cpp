@@ -1,5 +1,7 @@
 #include "support/DeviceRig.h"
 
+#include "device/EnglishMessages.h"
+
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -16,27 +18,7 @@ constexpr std::chrono::seconds kGenerous(20);
 constexpr std::size_t kRecordBytes = 16;
 }  // namespace
 
-void FillEnglishMessages(device::ProgramState& state) {
-  state.MessageTable = {"Cancel",
-                        "Bootloader no response",
-                        "Error loading file",
-                        "OK",
-                        "Error opening port",
-                        "Error data transmission",
-                        "Waiting for bootloader...",
-                        "FLASH writing...",
-                        "FLASH writing error",
-                        "No code to program",
-                        "EEPROM writing...",
-                        "EEPROM writing error",
-                        "No data EEPROM to program",
-                        "Finished",
-                        "No file selected",
-                        "Program version",
-                        "Reading EEPROM...",
-                        ""};
-  state.LanguageCode = '1';
-}
+void FillEnglishMessages(device::ProgramState& state) { device::UseEnglishMessages(state); }
 
 std::string IntelHex(const std::map<std::uint32_t, std::vector<std::uint8_t>>& chunks) {
   std::string text;
