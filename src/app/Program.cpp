@@ -1,6 +1,7 @@
 #include "app/Program.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "app/Application.h"
 
@@ -13,6 +14,13 @@ ProgramWindows StartProgram() {
   windows.frmMain->CreateProgramListWindow();
   windows.frmMain->show();
   return windows;
+}
+
+void OpenGivenFile(TfrmMain& window, const QString& path) {
+  auto dialog = std::move(window.odOpen.hook);
+  window.odOpen.hook = [&path](const QString&, const QString&) { return path; };
+  window.bbOpenClick();
+  window.odOpen.hook = std::move(dialog);
 }
 
 void ApplyScreenshotSettings(TfrmMain& window) {

@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Ports as device files: a number leads to a character device under /dev.
+#include <sys/stat.h>
+
+#include "app/PortPrompt.h"
+
+namespace ll::app {
+
+bool PortDeviceExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+const char* PortNumberHelp() {
+  return "COM port n is the device named by the environment variable LINKLOADER_COM<n> when it\n"
+         "is set, otherwise /dev/ttyS<n-1>. Opening a serial device needs membership of its group\n"
+         "(usually dialout).";
+}
+
+}  // namespace ll::app
