@@ -130,8 +130,12 @@ tries=0
 until pty=$(head -n1 "$work/sim.out" 2>/dev/null) && [ -n "$pty" ]; do
   tries=$((tries + 1)); [ "$tries" -lt 100 ] || die "linkloader-sim printed no device"; sleep 0.1
 done
-ln -sfn "$(readlink -f "$pty")" "$WINEPREFIX/dosdevices/com1"
-pass "COM1 is $(readlink "$WINEPREFIX/dosdevices/com1")"
+# Wine maps the COM ports it finds (/dev/ttyS*) afresh at each start, COM1 included; a port
+# named in its Ports key wins over that.
+pty=$(readlink -f "$pty")
+wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$pty" /f >/dev/null 2>&1
+wineserver --wait
+ln -sfn "$pty" "$WINEPREFIX/dosdevices/com1"
 
 resets() { grep -c '^cmd=4 ' "$work/frames.txt" 2>/dev/null || echo 0; }
 wait_resets() {
@@ -149,6 +153,8 @@ click_page() { click_window $((page_x + $1)) $((page_y + $2)); }
 
 cp "$src/examples/demo.hexfw" "$user_dir/demo.hexfw"
 start_window
+[ "$(readlink "$WINEPREFIX/dosdevices/com1")" = "$pty" ] && pass "COM1 is $pty" ||
+  fail "COM1 is $(readlink "$WINEPREFIX/dosdevices/com1"), not the simulator's $pty"
 # "Open file" (GroupBox3 at 204,3; bbOpen at 10,22, 85x25), then the system's file dialog.
 click_page $((204 + 10 + 42)) $((3 + 22 + 12))
 sleep 3
