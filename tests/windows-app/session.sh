@@ -100,7 +100,7 @@ wait_window() {
     [ "$tries" -lt 600 ] || return 1
     sleep 0.1
   done
-  sleep 1  # the first paint
+  sleep 2  # the first paint
 }
 start_window() {
   (cd "$user_dir" && LD_PRELOAD=$preload wine "$instdir/linkloader.exe" "$@" >"$work/window.log" 2>&1 &)
@@ -113,7 +113,9 @@ stop_window() {
 shot() { import -window "$window" "$1" 2>/dev/null || fail "no screenshot $1"; }
 
 for lang in 1:en 0:pl; do
-  LINKLOADER_SHOT_LANG=${lang%%:*} start_window
+  export LINKLOADER_SHOT_LANG=${lang%%:*}
+  start_window
+  unset LINKLOADER_SHOT_LANG
   shot "$shots/windows-${lang#*:}.png"
   geometry=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
   [ "$geometry" = "457x344" ] && pass "window ${lang#*:}: client area $geometry" ||
@@ -141,7 +143,7 @@ resets() { grep -c '^cmd=4 ' "$work/frames.txt" 2>/dev/null || echo 0; }
 wait_resets() {
   local n=$1 tries=0
   until [ "$(resets)" -ge "$n" ]; do
-    tries=$((tries + 1)); [ "$tries" -lt 1200 ] || return 1; sleep 0.1
+    tries=$((tries + 1)); [ "$tries" -lt 3000 ] || return 1; sleep 0.1
   done
   sleep 0.3  # the dumps follow the frame log
 }
@@ -191,17 +193,16 @@ if (( option_byte & 2 )); then click_page $((0 + 8 + 8)) $((48 + 16 + 8)); else 
 click_page $((352 + 16 + 32)) $((0 + 72 + 14))
 wait_resets 4 && pass "Saving ran to its reset" || fail "Saving: no reset"
 shot "$shots/windows-saved.png"
-mapfile -t changed < <(cmp -l "$work/eeprom-before.bin" "$work/eeprom.bin" | awk '{printf "%d %d %d\n", $1 - 1, strtonum("0" $2), strtonum("0" $3)}')
 expected_after=$(( option_byte ^ 2 ))
 ok=1
 saw_option=0
-for line in "${changed[@]}"; do
-  read -r offset old new <<<"$line"
+while read -r position old new; do  # cmp -l: 1-based position, the two bytes in octal
+  offset=$((position - 1)); old=$((8#$old)); new=$((8#$new))
   if [ "$offset" -eq $((0x21)) ] && [ "$new" -eq "$expected_after" ]; then saw_option=1
   elif [ "$offset" -eq $((0x61)) ]; then :  # the second options byte's unused bits, which Saving clears
   else ok=0; fail "Saving changed EEPROM byte $offset: $old -> $new"
   fi
-done
+done < <(cmp -l "$work/eeprom-before.bin" "$work/eeprom.bin")
 [ "$saw_option" -eq 1 ] && [ "$ok" -eq 1 ] && pass "Saving changed exactly bit 1 of byte 0x21" ||
   fail "Saving: byte 0x21 is not $expected_after"
 stop_window
