@@ -60,6 +60,10 @@ if [ "${1:-}" = "--prefix" ]; then
   echo "$prefix"
   exit 0
 fi
+# One build at a time: a second run waits for the first and then finds its result.
+mkdir -p "$cache"
+exec 9>"$cache/.qt-windows.lock"
+flock 9
 if [ -f "$stamp" ]; then
   echo "Qt for Windows is already built: $prefix"
   echo "$prefix"

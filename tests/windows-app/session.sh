@@ -95,7 +95,7 @@ window=
 wait_window() {
   local tries=0
   window=
-  until window=$(xdotool search --onlyvisible --name '^Velmaro - Bootloader$' 2>/dev/null | head -n1) && [ -n "$window" ]; do
+  until window=$(xdotool search --onlyvisible --name '^LINK LOADER$' 2>/dev/null | head -n1) && [ -n "$window" ]; do
     tries=$((tries + 1))
     [ "$tries" -lt 600 ] || return 1
     sleep 0.1
