@@ -230,5 +230,29 @@ if [ "$had_data" -eq 1 ]; then
   [ -d "$data_dir" ] && pass "the user's EEPROM copies stay in $(basename "$data_dir")" || fail "uninstaller removed the user's data"
 fi
 
+# ---- For this user only ---------------------------------------------------------------------
+list_files >"$work/files-before-user"
+wine "$installer" /S /CurrentUser
+wineserver --wait
+userdir="$user_dir/AppData/Local/Programs/LinkLoader"
+[ -f "$userdir/linkloader.exe" ] && pass "per-user install into $(basename "$(dirname "$userdir")")/LinkLoader" ||
+  fail "per-user install: no $userdir/linkloader.exe"
+[ -f "$user_dir/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/LinkLoader/LinkLoader.lnk" ] ||
+  fail "per-user install: no Start-menu entry of the user"
+[ ! -e "$instdir" ] || fail "per-user install wrote into Program Files"
+wine reg query 'HKCU\Environment' /v Path 2>/dev/null | tr -d '\r' | grep -qF 'Programs\LinkLoader' ||
+  fail "per-user install: the user's PATH lacks the program folder"
+out=$(wine cmd /c "linkloader-cli --help" 2>&1 | tr -d '\r')
+grep -q "Usage: linkloader-cli" <<<"$out" || fail "per-user install: linkloader-cli not found from a console"
+wine "$userdir/uninstall.exe" /S
+wineserver --wait
+wine wineboot --restart >/dev/null 2>&1
+wineserver --wait
+list_files | grep -v '^\./users/[^/]*/AppData/Local/LinkLoader/' >"$work/files-after-user"
+left=$(comm -13 "$work/files-before-user" "$work/files-after-user" | grep -vE '^\./windows/(temp|Installer|system32/config|inf)/|\.log$' || true)
+[ -z "$left" ] && pass "per-user uninstall left no file of the program" || fail "files left after the per-user uninstall: $left"
+wine reg query 'HKCU\Environment' /v Path 2>/dev/null | tr -d '\r' | grep -qi 'LinkLoader' && fail "the user's PATH still names LinkLoader"
+wine reg query 'HKCU\Software\LinkLoader' >/dev/null 2>&1 && fail "per-user uninstall left its registry key"
+
 [ "$failures" -eq 0 ] && echo "Windows program under Wine: all checks passed"
 [ "$failures" -eq 0 ]
