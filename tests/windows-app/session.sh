@@ -147,9 +147,15 @@ wait_resets() {
   done
   sleep 0.3  # the dumps follow the frame log
 }
-# Window coordinates of a point given on a page: the page control's pages start below its tabs.
-page_x=${LL_PAGE_X:-4}
-page_y=${LL_PAGE_Y:-24}
+# Window coordinates of a point given on a page: the page control's pages start below its tabs,
+# as high as the style makes them; the English screenshot shows where.
+if [ -n "${LL_PAGE_X:-}" ] && [ -n "${LL_PAGE_Y:-}" ]; then
+  page_x=$LL_PAGE_X; page_y=$LL_PAGE_Y
+else
+  read -r page_x page_y < <(python3 "$(dirname "$0")/page_origin.py" "$shots/windows-en.png") ||
+    die "no page origin in the English screenshot"
+fi
+pass "the first page begins at $page_x,$page_y of the window"
 click_window() { xdotool mousemove --window "$window" "$1" "$2" click 1; sleep 0.5; }
 click_page() { click_window $((page_x + $1)) $((page_y + $2)); }
 
