@@ -5,6 +5,9 @@
 #   tsan     - the threaded tests (serial, simulator, device link) under ThreadSanitizer
 #   windows-cross - the Windows build below the window (mingw-w64); its tests run under Wine, and
 #              linkloader-hexfw.exe's dumps are compared with the Linux build's
+#   windows-app - the window for Windows against Qt for Windows (scripts/qt-windows.sh builds it
+#              from Debian's source into a cache folder when it is missing: 35-60 min), the
+#              installer, and a session through the installed window under Wine
 #   fuzz     - every libFuzzer target for LL_FUZZ_SECONDS (30) each, via scripts/fuzz.sh
 # and, with release, builds the Debian package and checks it (tests/package/check_package.sh).
 set -euo pipefail
@@ -12,12 +15,20 @@ cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
-presets=(release asan tsan windows-cross fuzz)
+presets=(release asan tsan windows-cross windows-app fuzz)
 [ $# -gt 0 ] && presets=("$@")
+declare -A seconds
 for p in "${presets[@]}"; do
   echo "=== build: $p"
+  started=$SECONDS
+  if [ "$p" = windows-app ]; then
+    QT_WINDOWS_JOBS=$jobs ./scripts/qt-windows.sh
+    LINKLOADER_QT_WINDOWS=$(./scripts/qt-windows.sh --prefix)
+    export LINKLOADER_QT_WINDOWS
+  fi
   cmake --preset "$p" >/dev/null
   cmake --build --preset "$p" -j "$jobs"
+  seconds[$p]=$((SECONDS - started))
 done
 status=0
 for p in "${presets[@]}"; do
@@ -26,6 +37,7 @@ for p in "${presets[@]}"; do
     ./scripts/fuzz.sh "${LL_FUZZ_SECONDS:-30}" || status=1
     continue
   fi
+  started=$SECONDS
   run=()
   # ThreadSanitizer's runtime in g++ 12 cannot map its shadow memory on kernels with more address
   # randomisation bits than it expects; running without randomisation avoids that everywhere.
@@ -39,6 +51,10 @@ for p in "${presets[@]}"; do
     tests/firmware/compare_hexfw_dumps.sh build/release/tools/hexfw/linkloader-hexfw \
       build/windows-cross/tools/hexfw/linkloader-hexfw.exe . || status=1
   fi
+  seconds[$p]=$((${seconds[$p]:-0} + SECONDS - started))
+done
+for p in "${!seconds[@]}"; do
+  printf '=== time: %s %d min %d s (build and tests)\n' "$p" $((seconds[$p] / 60)) $((seconds[$p] % 60))
 done
 # The Debian package, made from the release folder built above, unpacked and checked.
 if [[ " ${presets[*]} " == *" release "* ]]; then

@@ -3,15 +3,17 @@
 #include <QCommandLineParser>
 
 #include "app/Application.h"
+#include "app/PortPrompt.h"
 #include "app/Program.h"
 #include "serial/PortNames.h"
 
 namespace {
 
-// The window takes no arguments; --help and --version exist so that a user (and a package check)
-// can ask the installed program what it is without opening the window. An unknown option ends
-// the program with a message instead of being ignored.
-void ParseCommandLine(const QApplication& app) {
+// --help and --version exist so that a user (and a package check) can ask the installed program
+// what it is without opening the window. An unknown option ends the program with a message
+// instead of being ignored. The one argument is a firmware file to open: how the system passes a
+// double-clicked .hexfw file.
+QString ParseCommandLine(const QApplication& app) {
   QCommandLineParser parser;
   // The numbering comes from the serial layer that applies it, so the two cannot drift apart.
   parser.setApplicationDescription(
@@ -22,7 +24,12 @@ void ParseCommandLine(const QApplication& app) {
       "\nOpening a serial device needs membership of its group (usually dialout).");
   parser.addHelpOption();
   parser.addVersionOption();
+  parser.addPositionalArgument("file", "A firmware file to open, as if chosen with \"Open file\".",
+                               "[file]");
   parser.process(app);
+  const QStringList files = parser.positionalArguments();
+  if (files.size() > 1) parser.showHelp(2);
+  return files.isEmpty() ? QString() : files.first();
 }
 
 }  // namespace
@@ -30,8 +37,9 @@ void ParseCommandLine(const QApplication& app) {
 int main(int argc, char** argv) {
   ll::app::Application app(argc, argv);
   QCoreApplication::setApplicationVersion(LL_VERSION);
-  ParseCommandLine(app);
+  const QString file = ParseCommandLine(app);
   ll::app::ProgramWindows windows = ll::app::StartProgram();
   ll::app::ApplyScreenshotSettings(*windows.frmMain);
+  if (!file.isEmpty()) ll::app::OpenGivenFile(*windows.frmMain, file);
   return app.exec();
 }

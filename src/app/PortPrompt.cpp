@@ -7,7 +7,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <string>
-#include <sys/stat.h>
 
 #include "serial/PortNames.h"
 
@@ -16,8 +15,7 @@ namespace ll::app {
 std::vector<std::uint16_t> PresentPorts() {
   std::vector<std::uint16_t> ports;
   for (int n = 1; n <= kHighestPromptPort; ++n) {
-    struct stat st {};
-    if (::stat(ll::serial::PortPath(static_cast<std::uint16_t>(n)).c_str(), &st) == 0 && S_ISCHR(st.st_mode))
+    if (PortDeviceExists(ll::serial::PortPath(static_cast<std::uint16_t>(n))))
       ports.push_back(static_cast<std::uint16_t>(n));
   }
   return ports;

@@ -16,6 +16,9 @@ inline constexpr int kHighestPromptPort = 50;
 // A device that exists but refuses us still counts: a port in use is present.
 std::vector<std::uint16_t> PresentPorts();
 
+// Whether the device a port number leads to exists on this system (one file per system).
+bool PortDeviceExists(const std::string& path);
+
 // Shows the dialog modally; returns the chosen number or 0 for Cancel (or no port to offer).
 std::uint16_t PromptForPortNumber(QWidget* parent);
 

@@ -1,6 +1,7 @@
 #include "app/Program.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "app/Accessibility.h"
 #include "app/Application.h"
@@ -17,6 +18,13 @@ ProgramWindows StartProgram() {
   windows.frmMain->show();
   DescribeHiddenControlsAsHidden(*windows.frmMain);
   return windows;
+}
+
+void OpenGivenFile(TfrmMain& window, const QString& path) {
+  auto dialog = std::move(window.odOpen.hook);
+  window.odOpen.hook = [&path](const QString&, const QString&) { return path; };
+  window.bbOpenClick();
+  window.odOpen.hook = std::move(dialog);
 }
 
 void ApplyScreenshotSettings(TfrmMain& window) {

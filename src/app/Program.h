@@ -17,6 +17,10 @@ struct ProgramWindows {
 // and the hidden program-list window, and shows the main window. The caller runs the loop.
 ProgramWindows StartProgram();
 
+// A firmware file named on the command line (the system opens .hexfw files this way when the
+// user let the installer associate them): chosen as if picked in the "Open file" dialog.
+void OpenGivenFile(TfrmMain& window, const QString& path);
+
 // For screenshots only: LINKLOADER_SHOT_LANG=<code '0'..'6'> checks that language's button and
 // LINKLOADER_SHOT_PAGE=<0|1> selects the page, as if the user had clicked them after start-up.
 // Unset or invalid values change nothing.

@@ -169,7 +169,9 @@ PortInfo DescribePort(uint16_t comNumber) {
 }
 
 std::string PortNumberingText() {
-  return "COM port n is the device \\\\.\\COM<n>, unless LINKLOADER_COM<n> names another.";
+  return "COM port n is the system's port COM<n> (Device Manager, \"Ports (COM & LPT)\", shows\n"
+         "which adapter has which number), or the device named by the environment variable\n"
+         "LINKLOADER_COM<n> when it is set. Each port's tooltip in the window names its device.";
 }
 
 std::string ExplainOpenFailure(uint16_t comNumber, const TOpenFailure& failure) {

@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Builds Qt for 64-bit Windows (mingw-w64) from Debian's own qt6-base source, with only what the
+# window needs, statically, into a cache folder outside the clone. The folder's name carries the
+# Qt version and a hash of the build options, so a change of options builds a new one; a second
+# run with the cache present does nothing.
+#
+#   scripts/qt-windows.sh            build when missing, print the prefix on the last line
+#   scripts/qt-windows.sh --prefix   only print the prefix the options lead to (built or not)
+#
+# Environment: QT_WINDOWS_JOBS (default 2), XDG_CACHE_HOME.
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+qt_version=6.4.2
+debian_version="6.4.2+dfsg"
+cache="${XDG_CACHE_HOME:-$HOME/.cache}/linkloader"
+jobs="${QT_WINDOWS_JOBS:-2}"
+
+# Everything the window does not use is off: fewer sources to compile, a smaller program.
+# OpenGL stays on because 6.4.2's Windows platform plugin does not compile without it.
+# Optimised for size: the window does not need speed, and -Os compiles faster than Release's -O3.
+options=(
+  -DCMAKE_BUILD_TYPE=MinSizeRel
+  -DBUILD_SHARED_LIBS=OFF
+  -DQT_BUILD_EXAMPLES=OFF
+  -DQT_BUILD_TESTS=OFF
+  -DQT_HOST_PATH=/usr
+  -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
+  -DQt6HostInfo_DIR=/usr/lib/x86_64-linux-gnu/cmake/Qt6HostInfo
+  -DFEATURE_system_zlib=OFF
+  -DFEATURE_system_pcre2=OFF
+  -DFEATURE_system_freetype=OFF
+  -DFEATURE_system_harfbuzz=OFF
+  -DFEATURE_system_png=OFF
+  -DFEATURE_system_jpeg=OFF
+  -DFEATURE_system_doubleconversion=OFF
+  -DFEATURE_zstd=OFF
+  -DFEATURE_icu=OFF
+  -DFEATURE_glib=OFF
+  -DFEATURE_sql=OFF
+  -DFEATURE_network=OFF
+  -DFEATURE_dbus=OFF
+  -DFEATURE_printsupport=OFF
+  -DFEATURE_concurrent=OFF
+  -DFEATURE_xml=OFF
+  -DFEATURE_testlib=OFF
+  -DFEATURE_tabletevent=OFF
+  -DFEATURE_vulkan=OFF
+  -DFEATURE_direct2d=OFF
+  -DFEATURE_opengl=ON
+)
+toolchain="$root/cmake/mingw-w64-x86_64.cmake"
+# The key: Qt's version, these options and the compiler (not the toolchain file's wording).
+options_hash="$( { printf '%s\n' "$qt_version" "${options[@]}"; x86_64-w64-mingw32-g++-posix -dumpfullversion; } | sha256sum | cut -c1-10)"
+prefix="$cache/qt-$qt_version-mingw64-$options_hash"
+stamp="$prefix/.linkloader-built"
+
+if [ "${1:-}" = "--prefix" ]; then
+  echo "$prefix"
+  exit 0
+fi
+# One build at a time: a second run waits for the first and then finds its result.
+mkdir -p "$cache"
+exec 9>"$cache/.qt-windows.lock"
+flock 9
+if [ -f "$stamp" ]; then
+  echo "Qt for Windows is already built: $prefix"
+  echo "$prefix"
+  exit 0
+fi
+
+SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+
+# Debian's source packages come from the same archive as its binaries: a deb-src twin of the
+# bookworm entry, signed by the same key.
+if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src ' /etc/apt/sources.list; then
+  echo "Adding Debian's bookworm source index (/etc/apt/sources.list.d/linkloader-debian-src.sources)"
+  $SUDO tee /etc/apt/sources.list.d/linkloader-debian-src.sources >/dev/null <<'EOF'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb-src
+URIs: http://deb.debian.org/debian-security
+Suites: bookworm-security
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+  $SUDO apt-get update -qq
+fi
+
+download="$cache/download"
+mkdir -p "$download"
+dsc="$(ls "$download"/qt6-base_"$debian_version"-*.dsc 2>/dev/null | sort -V | tail -n1 || true)"
+if [ -z "$dsc" ]; then
+  # apt checks every file against the hashes of the signed Sources index while downloading.
+  (cd "$download" && { apt-get source --download-only qt6-base 2>/dev/null \
+     || { $SUDO apt-get update -qq && apt-get source --download-only qt6-base; }; })
+  dsc="$(ls "$download"/qt6-base_"$debian_version"-*.dsc | sort -V | tail -n1)"
+fi
+
+# The .dsc names every tarball with its SHA-256; check them again here, so a file damaged or
+# replaced in the download folder since then is caught.
+echo "Checking $(basename "$dsc") against its Checksums-Sha256"
+checked=0
+while read -r sum size name; do
+  [ -n "$name" ] || continue
+  actual="$(sha256sum "$download/$name" | cut -d' ' -f1)"
+  if [ "$actual" != "$sum" ] || [ "$(stat -c %s "$download/$name")" != "$size" ]; then
+    echo "error: $name does not match the archive's checksum" >&2
+    exit 1
+  fi
+  checked=$((checked + 1))
+done < <(sed -n '/^Checksums-Sha256:/,/^[^ ]/{/^ /p}' "$dsc")
+[ "$checked" -ge 2 ] || { echo "error: no checksums found in $dsc" >&2; exit 1; }
+echo "  $checked files match"
+
+work="$cache/work-$qt_version-$options_hash"
+source_dir="$work/qtbase"
+build_dir="$work/build"
+if [ ! -f "$source_dir/.unpacked" ]; then
+  rm -rf "$source_dir"
+  mkdir -p "$work"
+  dpkg-source --no-check -x "$dsc" "$source_dir" >/dev/null
+  touch "$source_dir/.unpacked"
+fi
+
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_SLOPPINESS="${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}"
+  # Paths relative to the cache folder: a build with other options reuses what did not change.
+  export CCACHE_BASEDIR="$cache"
+fi
+
+started=$(date +%s)
+cmake -S "$source_dir" -B "$build_dir" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DCMAKE_INSTALL_PREFIX="$prefix" \
+  "${launcher[@]}" "${options[@]}"
+# The libraries and plugins the window links first, then the rest of what the install expects.
+cmake --build "$build_dir" -j"$jobs" --target Core Gui Widgets QWindowsIntegrationPlugin QWindowsVistaStylePlugin
+cmake --build "$build_dir" -j"$jobs"
+rm -rf "$prefix"
+cmake --install "$build_dir"
+finished=$(date +%s)
+printf 'qt %s\noptions %s\nbuild_seconds %s\n' "$qt_version" "$options_hash" "$((finished - started))" > "$stamp"
+echo "Qt for Windows built in $(( (finished - started) / 60 )) min $(( (finished - started) % 60 )) s: $prefix"
+echo "$prefix"

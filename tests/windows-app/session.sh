@@ -1,0 +1,264 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# The Windows program as a user gets it, under Wine in a private prefix: the installer runs
+# silently, the installed window starts (screenshots in English and Polish), a whole service
+# session runs through the window against linkloader-sim on a COM port that Wine maps to the
+# simulator's pseudo-terminal, the command-line programs answer from a console, and the silent
+# uninstaller leaves no file of the program behind (but the user's EEPROM copies).
+#
+#   session.sh SOURCE_DIR WINDOWS_BUILD_DIR
+#
+# Runs on an X display with a window manager (tests/app/desktop/under-openbox.sh provides one).
+# LL_HOST_SIM names a Linux linkloader-sim (default: build/release's, built when missing);
+# LL_WINDOWS_SHOTS names a folder for the screenshots (default: inside the work folder).
+# Exits 77 (skipped) when a tool it needs is missing.
+set -uo pipefail
+src=$(cd "$1" && pwd)
+build=$(cd "$2" && pwd)
+
+for tool in wine wineserver makensis xdotool import gcc cmp; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed" >&2; exit 77; }
+done
+[ -n "${DISPLAY:-}" ] || { echo "skipped: no X display" >&2; exit 77; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/ll-windows-app.XXXXXX")
+shots=${LL_WINDOWS_SHOTS:-$work/shots}
+mkdir -p "$shots"
+sim_pid=
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  WINEPREFIX=$work/prefix wineserver -k 2>/dev/null
+  [ -n "${LL_KEEP_WORK:-}" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+die() { echo "FAIL: $*"; exit 1; }
+
+# ---- What the session needs on the Linux side ------------------------------------------------
+sim=${LL_HOST_SIM:-$src/build/release/tools/sim/linkloader-sim}
+if [ ! -x "$sim" ]; then
+  echo "building the Linux simulator (release preset)"
+  (cd "$src" && cmake --preset release >/dev/null && cmake --build --preset release --target linkloader-sim linkloader-hexfw >/dev/null) ||
+    die "could not build linkloader-sim"
+fi
+hexfw=$(dirname "$(dirname "$sim")")/hexfw/linkloader-hexfw
+[ -x "$hexfw" ] || (cd "$(dirname "$(dirname "$(dirname "$sim")")")" && cmake --build . --target linkloader-hexfw >/dev/null) ||
+  die "no Linux linkloader-hexfw beside $sim"
+
+# Wine's serial layer asks a pty for modem lines it does not have; the helper answers for it.
+preload=$work/modem_lines_preload.so
+gcc -shared -fPIC -O2 -o "$preload" "$(dirname "$0")/modem_lines_preload.c" -ldl || die "could not build the preload helper"
+
+installer=$("$src/scripts/package-windows.sh" "$build" "$work/package" | tail -n1)
+version=$(sed -n 's/^project(LinkLoader VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+[ "$(basename "$installer")" = "LinkLoader-$version-setup.exe" ] && [ -f "$installer" ] ||
+  die "package-windows.sh made '$installer', expected LinkLoader-$version-setup.exe"
+pass "installer $(basename "$installer") ($(( $(stat -c %s "$installer") / 1024 )) KiB)"
+
+# ---- A private Wine prefix --------------------------------------------------------------------
+export WINEPREFIX=$work/prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+wine wineboot --init >/dev/null 2>&1
+wineserver --wait
+drive_c=$WINEPREFIX/drive_c
+user_dir=$(find "$drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n1)
+list_files() { (cd "$drive_c" && find . -type f -o -type l | sort); }
+list_files >"$work/files-before"
+wine reg export 'HKLM\Software' "$work/hklm-before.reg" /y >/dev/null 2>&1
+
+# ---- Install --------------------------------------------------------------------------------
+wine "$installer" /S
+wineserver --wait
+instdir="$drive_c/Program Files/LinkLoader"
+for f in linkloader.exe linkloader-cli.exe linkloader-hexfw.exe uninstall.exe LICENSE.txt linkloader.ico; do
+  [ -f "$instdir/$f" ] || fail "installed $f missing in $instdir"
+done
+startmenu="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/LinkLoader"
+[ -f "$startmenu/LinkLoader.lnk" ] && pass "Start-menu entry" || fail "no Start-menu entry in $startmenu"
+wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\LinkLoader' /v DisplayVersion 2>/dev/null |
+  tr -d '\r' | grep -q "$version" && pass "uninstall entry names version $version" || fail "no uninstall entry with version $version"
+wine reg query 'HKLM\Software\Classes\LinkLoader.hexfw\shell\open\command' 2>/dev/null | tr -d '\r' |
+  grep -qF 'linkloader.exe" "%1"' && pass ".hexfw opens in LinkLoader" || fail "no .hexfw association"
+# A new console finds the command-line programs by name.
+out=$(wine cmd /c "linkloader-cli --help" 2>&1 | tr -d '\r')
+grep -q "Usage: linkloader-cli" <<<"$out" && pass "linkloader-cli answers from a console (PATH)" ||
+  fail "linkloader-cli not found from a console: $out"
+out=$(wine cmd /c "linkloader-hexfw --help" 2>&1 | tr -d '\r')
+grep -qi "usage" <<<"$out" && pass "linkloader-hexfw answers from a console" || fail "linkloader-hexfw from a console: $out"
+
+# ---- The window -----------------------------------------------------------------------------
+window=
+wait_window() {
+  local tries=0
+  window=
+  until window=$(xdotool search --onlyvisible --name '^LINK LOADER$' 2>/dev/null | head -n1) && [ -n "$window" ]; do
+    tries=$((tries + 1))
+    [ "$tries" -lt 600 ] || return 1
+    sleep 0.1
+  done
+  sleep 2  # the first paint
+}
+start_window() {
+  (cd "$user_dir" && LD_PRELOAD=$preload wine "$instdir/linkloader.exe" "$@" >"$work/window.log" 2>&1 &)
+  wait_window || die "the window did not appear; its output: $(cat "$work/window.log")"
+}
+stop_window() {
+  wineserver -k 2>/dev/null
+  wineserver --wait 2>/dev/null
+}
+shot() { import -window "$window" "$1" 2>/dev/null || fail "no screenshot $1"; }
+
+for lang in 1:en 0:pl; do
+  export LINKLOADER_SHOT_LANG=${lang%%:*}
+  start_window
+  unset LINKLOADER_SHOT_LANG
+  shot "$shots/windows-${lang#*:}.png"
+  geometry=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
+  [ "$geometry" = "457x344" ] && pass "window ${lang#*:}: client area $geometry" ||
+    fail "window ${lang#*:}: client area $geometry, expected 457x344"
+  stop_window
+done
+
+# ---- A session against the simulator --------------------------------------------------------
+"$hexfw" dump "$src/examples/demo.hexfw" --out "$work/images" >/dev/null || die "linkloader-hexfw dump failed"
+stdbuf -oL "$sim" --dump-flash "$work/flash.bin" --dump-eeprom "$work/eeprom.bin" --frames "$work/frames.txt" \
+  >"$work/sim.out" 2>"$work/sim.err" &
+sim_pid=$!
+tries=0
+until pty=$(head -n1 "$work/sim.out" 2>/dev/null) && [ -n "$pty" ]; do
+  tries=$((tries + 1)); [ "$tries" -lt 100 ] || die "linkloader-sim printed no device"; sleep 0.1
+done
+# Wine maps the COM ports it finds (/dev/ttyS*) afresh at each start, COM1 included; a port
+# named in its Ports key wins over that.
+pty=$(readlink -f "$pty")
+wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$pty" /f >/dev/null 2>&1
+wineserver --wait
+ln -sfn "$pty" "$WINEPREFIX/dosdevices/com1"
+
+resets() { grep -c '^cmd=4 ' "$work/frames.txt" 2>/dev/null || echo 0; }
+wait_resets() {
+  local n=$1 tries=0
+  until [ "$(resets)" -ge "$n" ]; do
+    tries=$((tries + 1)); [ "$tries" -lt 3000 ] || return 1; sleep 0.1
+  done
+  sleep 0.3  # the dumps follow the frame log
+}
+# Window coordinates of a point given on a page: the page control's pages start below its tabs,
+# as high as the style makes them; the English screenshot shows where.
+if [ -n "${LL_PAGE_X:-}" ] && [ -n "${LL_PAGE_Y:-}" ]; then
+  page_x=$LL_PAGE_X; page_y=$LL_PAGE_Y
+else
+  read -r page_x page_y < <(python3 "$(dirname "$0")/page_origin.py" "$shots/windows-en.png") ||
+    die "no page origin in the English screenshot"
+fi
+pass "the first page begins at $page_x,$page_y of the window"
+click_window() { xdotool mousemove --window "$window" "$1" "$2" click 1; sleep 0.5; }
+click_page() { click_window $((page_x + $1)) $((page_y + $2)); }
+
+cp "$src/examples/demo.hexfw" "$user_dir/demo.hexfw"
+start_window
+[ "$(readlink "$WINEPREFIX/dosdevices/com1")" = "$pty" ] && pass "COM1 is $pty" ||
+  fail "COM1 is $(readlink "$WINEPREFIX/dosdevices/com1"), not the simulator's $pty"
+# "Open file" (GroupBox3 at 204,3; bbOpen at 10,22, 85x25), then the system's file dialog.
+click_page $((204 + 10 + 42)) $((3 + 22 + 12))
+sleep 3
+xdotool type --delay 50 'C:\users\'"$(basename "$user_dir")"'\demo.hexfw'
+xdotool key Return
+sleep 2
+shot "$work/opened.png"
+# "Write" (bbUpload at 10,76 in GroupBox3).
+click_page $((204 + 10 + 42)) $((3 + 76 + 12))
+wait_resets 1 || die "Write: the module was never reset (frames: $(wc -l <"$work/frames.txt" 2>/dev/null))"
+if cmp -s <(tail -c +$((0x200 + 1)) "$work/flash.bin") <(tail -c +$((0x200 + 1)) "$work/images/flash.bin") &&
+   cmp -s "$work/eeprom.bin" "$work/images/eeprom.bin"; then
+  pass "Write: the module's FLASH from 0x200 and its EEPROM are the file's images"
+else
+  fail "Write: the module's memory is not the file's images"
+fi
+# "Read" (Button2 at 12,22 in GroupBox2 at 88,100).
+click_page $((88 + 12 + 42)) $((100 + 22 + 12))
+wait_resets 2 && pass "Read ran to its reset" || fail "Read: no reset"
+sleep 1
+shot "$shots/windows-session.png"
+cmp -s "$work/eeprom.bin" "$work/images/eeprom.bin" || fail "Read changed the EEPROM"
+# The second page ("Parametry pracy" tab, right of the first), "Reading" (BitBtn2 at 16,20 in
+# GroupBox4 at 352,0).
+click_window $((226 + 113)) 10
+click_page $((352 + 16 + 32)) $((0 + 20 + 14))
+wait_resets 3 && pass "Reading ran to its reset" || fail "Reading: no reset"
+cp "$work/eeprom.bin" "$work/eeprom-before.bin"
+# One option: the pair in GroupBox6 (0,48): RadioButton6 at 8,16, RadioButton7 at 72,16; the
+# one not showing the module's setting of bit 1 of byte 0x21.
+option_byte=$(od -An -tu1 -j $((0x21)) -N1 "$work/eeprom-before.bin" | tr -d ' ')
+if (( option_byte & 2 )); then click_page $((0 + 8 + 8)) $((48 + 16 + 8)); else click_page $((0 + 72 + 8)) $((48 + 16 + 8)); fi
+# "Saving" (BitBtn1 at 16,72 in GroupBox4).
+click_page $((352 + 16 + 32)) $((0 + 72 + 14))
+wait_resets 4 && pass "Saving ran to its reset" || fail "Saving: no reset"
+shot "$shots/windows-saved.png"
+expected_after=$(( option_byte ^ 2 ))
+ok=1
+saw_option=0
+while read -r position old new; do  # cmp -l: 1-based position, the two bytes in octal
+  offset=$((position - 1)); old=$((8#$old)); new=$((8#$new))
+  if [ "$offset" -eq $((0x21)) ] && [ "$new" -eq "$expected_after" ]; then saw_option=1
+  elif [ "$offset" -eq $((0x61)) ]; then :  # the second options byte's unused bits, which Saving clears
+  else ok=0; fail "Saving changed EEPROM byte $offset: $old -> $new"
+  fi
+done < <(cmp -l "$work/eeprom-before.bin" "$work/eeprom.bin")
+[ "$saw_option" -eq 1 ] && [ "$ok" -eq 1 ] && pass "Saving changed exactly bit 1 of byte 0x21" ||
+  fail "Saving: byte 0x21 is not $expected_after"
+stop_window
+kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; sim_pid=
+
+# ---- Uninstall ------------------------------------------------------------------------------
+data_dir="$user_dir/AppData/Local/LinkLoader"
+had_data=0; [ -d "$data_dir" ] && had_data=1
+wine "$instdir/uninstall.exe" /S
+wineserver --wait
+# The uninstaller runs from a copy in the temporary folder, which the system removes at the next
+# start; Wine's restart does that.
+wine wineboot --restart >/dev/null 2>&1
+wineserver --wait
+list_files | grep -v '^\./users/[^/]*/AppData/Local/LinkLoader/' >"$work/files-after"
+left=$(comm -13 "$work/files-before" "$work/files-after" | grep -vE '^\./windows/(temp|Installer|system32/config|inf)/|\.log$' || true)
+[ -z "$left" ] && pass "uninstaller left no file of the program" || fail "files left after uninstalling: $left"
+[ ! -e "$instdir" ] || fail "$instdir still exists"
+[ ! -e "$startmenu" ] || fail "Start-menu folder still exists"
+wine reg query 'HKLM\Software\Classes\LinkLoader.hexfw' >/dev/null 2>&1 && fail ".hexfw association left behind"
+wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\LinkLoader' >/dev/null 2>&1 && fail "uninstall entry left behind"
+wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' /v Path 2>/dev/null | tr -d '\r' |
+  grep -qi 'LinkLoader' && fail "PATH still names LinkLoader"
+if [ "$had_data" -eq 1 ]; then
+  [ -d "$data_dir" ] && pass "the user's EEPROM copies stay in $(basename "$data_dir")" || fail "uninstaller removed the user's data"
+fi
+
+# ---- For this user only ---------------------------------------------------------------------
+list_files >"$work/files-before-user"
+wine "$installer" /S /CurrentUser
+wineserver --wait
+userdir="$user_dir/AppData/Local/Programs/LinkLoader"
+[ -f "$userdir/linkloader.exe" ] && pass "per-user install into $(basename "$(dirname "$userdir")")/LinkLoader" ||
+  fail "per-user install: no $userdir/linkloader.exe"
+[ -f "$user_dir/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/LinkLoader/LinkLoader.lnk" ] ||
+  fail "per-user install: no Start-menu entry of the user"
+[ ! -e "$instdir" ] || fail "per-user install wrote into Program Files"
+wine reg query 'HKCU\Environment' /v Path 2>/dev/null | tr -d '\r' | grep -qF 'Programs\LinkLoader' ||
+  fail "per-user install: the user's PATH lacks the program folder"
+out=$(wine cmd /c "linkloader-cli --help" 2>&1 | tr -d '\r')
+grep -q "Usage: linkloader-cli" <<<"$out" || fail "per-user install: linkloader-cli not found from a console"
+wine "$userdir/uninstall.exe" /S
+wineserver --wait
+wine wineboot --restart >/dev/null 2>&1
+wineserver --wait
+list_files | grep -v '^\./users/[^/]*/AppData/Local/LinkLoader/' >"$work/files-after-user"
+left=$(comm -13 "$work/files-before-user" "$work/files-after-user" | grep -vE '^\./windows/(temp|Installer|system32/config|inf)/|\.log$' || true)
+[ -z "$left" ] && pass "per-user uninstall left no file of the program" || fail "files left after the per-user uninstall: $left"
+wine reg query 'HKCU\Environment' /v Path 2>/dev/null | tr -d '\r' | grep -qi 'LinkLoader' && fail "the user's PATH still names LinkLoader"
+wine reg query 'HKCU\Software\LinkLoader' >/dev/null 2>&1 && fail "per-user uninstall left its registry key"
+
+[ "$failures" -eq 0 ] && echo "Windows program under Wine: all checks passed"
+[ "$failures" -eq 0 ]
