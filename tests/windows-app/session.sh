@@ -50,7 +50,7 @@ hexfw=$(dirname "$(dirname "$sim")")/hexfw/linkloader-hexfw
 
 # Wine's serial layer asks a pty for modem lines it does not have; the helper answers for it.
 preload=$work/modem_lines_preload.so
-gcc -shared -fPIC -O2 -o "$preload" "$(dirname "$0")/modem_lines_preload.c" -ldl || die "could not build the preload helper"
+gcc -shared -fPIC -O2 -o "$preload" "$(dirname "$0")/../wine/modem_lines_preload.c" -ldl || die "could not build the preload helper"
 
 installer=$("$src/scripts/package-windows.sh" "$build" "$work/package" | tail -n1)
 version=$(sed -n 's/^project(LinkLoader VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
