@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Serial port latency and idle cost, on a pseudo-terminal.
 //
 //  1. 1,000 single bytes written at the far side of the line, one at a time: the time from the

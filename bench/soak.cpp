@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Soak: a service tool stays open all day. One process runs consecutive unpaced uploads, version
 // reads and port open/close cycles against the module simulator over the real serial component
 // and the plain test host, and measures resident memory, heap in use, open descriptors and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Upload benchmark, at device level with the plain test host (the same operation code the window
 // runs), against the module simulator on a pseudo-terminal.
 //   (a) paced at 9600 baud, 4 ms per block write: time from the Write click to MsgDone for a full

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Upload benchmark with the real main window (offscreen), a real click on "Write" and the module
 // simulator on a pseudo-terminal paced at 9600 baud with 4 ms per block write.
 //   - time the click on bbUpload takes (its handler runs the whole upload and returns after

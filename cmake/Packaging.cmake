@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What `cmake --install` puts under the prefix besides the programs (their install() rules live in
 # their own folders), and the Debian package built from it with CPack (scripts/package.sh).
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Cross build for 64-bit Windows with Debian's mingw-w64. The -posix variant of the compiler is
 # the one with std::thread and std::mutex.
 set(CMAKE_SYSTEM_NAME Windows)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a cross-built Windows program under Wine, in a private prefix in the build folder and
 # without Wine's debug chatter. The prefix is set up once, under a lock, so that tests started
 # side by side do not set it up twice.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the fuzz targets share: a scratch file for the readers that take a path, and a check that
 // stops the run with a message (libFuzzer then keeps the input that broke it).

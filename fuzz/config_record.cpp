@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The configuration record: any EEPROM image decodes; what the page encodes decodes back; neither
 // mapping touches a byte outside the record.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plain Intel HEX files from anywhere, through the same loader the upload runs.
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Line-encoded firmware files from anywhere: the per-line decoder and the loader on top of it.
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program-list reader on any file; the first byte chooses the line-encoded or the plain form.
 
 #include <cstdint>

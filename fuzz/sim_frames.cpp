@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulator's receive side (handshake and frame parser) on any byte stream. The first byte
 // chooses a few faults and whether the line goes quiet between bytes.
 

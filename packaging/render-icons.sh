@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the program's icon (linkloader.svg) into the PNG sizes of the hicolor theme under
 # icons/NxN/. The PNGs are kept in the repository so that a build needs no SVG renderer; run this
 # after changing the drawing (needs rsvg-convert, Debian package librsvg2-bin).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what the build, the tests and the demo need from Debian's archive, once.
 set -euo pipefail
 packages=(

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the fuzz preset and runs every libFuzzer target for the given number of seconds each
 # (default 30), under AddressSanitizer and UndefinedBehaviorSanitizer. Fails on any crash, leak,
 # sanitizer report or broken property. Usage: ./scripts/fuzz.sh [seconds] [target...]

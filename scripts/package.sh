@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds LinkLoader's Debian package from the release build folder (only what is installed; a
 # folder that ./scripts/test.sh has built is reused as it is) and prints the package's path.
 # Build messages go to stderr, so that the one line on stdout is the path.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds (Release) and starts LinkLoader.
 #   ./scripts/run.sh          the window, talking to the real COM ports
 #   ./scripts/run.sh --demo   the window, with the module simulator on a pseudo-terminal as COM1

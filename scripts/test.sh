@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds each preset and runs its tests:
 #   release  - every test through ctest, benchmarks built (the soak's short mode runs)
 #   asan     - every test under AddressSanitizer and UndefinedBehaviorSanitizer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Test programs must never write into the user's own folders: the configuration operations keep
 // copies of the module's EEPROM in the data folder, the port look-up keeps the COM numbers of USB

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Texts of the seven interface languages. Each language is one table: the captions of the main
 // window's translated controls (in the order of kCaptionControls) and the status/error texts of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // English texts of the main window: the captions in kCaptionControls order, then the
 // status and error texts of message slots 0..16. UTF-8; leading and trailing blanks belong to
 // the texts.

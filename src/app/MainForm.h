@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window: the programming page, the working-parameters page and the developer strip of
 // fixed switches. It owns the serial port component, the reply ticker, the file-open dialog and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // LinkLoader: service tool for the module's bootloader.
 
 #include <QCommandLineParser>

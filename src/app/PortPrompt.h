@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The "Select Port" dialog the serial component asks for when no port number is set.
 

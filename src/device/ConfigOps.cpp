@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Odczyt" and "Zapis": the whole 256-byte EEPROM is read into EepromImage block by block and
 // decoded onto the configuration page, and written back with the page's record encoded into it.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The module's working parameters as they lie in its 256-byte data EEPROM, and the two mappings
 // between that image and the configuration page. Every byte outside the seven record bytes is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a device operation needs from the window it runs under. The operations run inside a click
 // handler on the user-interface thread; the window (or a test, or a tool) implements this.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The safety net for the module's data: every configuration read that completes and every
 // configuration write, just before it sends, leaves a copy of the 256 EEPROM bytes in the user's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The part of the EEPROM safety net that differs between operating systems: one file each.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the EEPROM copies live and how a copy file is made, on POSIX systems.
 #include <fcntl.h>
 #include <sys/stat.h>

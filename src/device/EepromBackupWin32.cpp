@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the EEPROM copies live and how a copy file is made, on Windows. The user's local
 // application data folder is private to the user by the system's defaults.
 #ifndef NOMINMAX

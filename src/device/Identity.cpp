@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Odczytaj": finds the bootloader, optionally reads the module's device identity, reads the
 // program version text from the top of its EEPROM and restarts the module.
 

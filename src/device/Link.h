@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The steps every device operation builds on: open the port, find the bootloader and settle the
 // scrambling key, frame and send packets, wait for a status byte or a reply within a budget of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The device operations, one per button, each run to its end inside the click handler that
 // started it. They share the program state and the window's port component.

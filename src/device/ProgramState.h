@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The program-wide state that the device operations share with the window. One instance lives for
 // the whole run, owned by the main window's unit; everything else receives it by reference.

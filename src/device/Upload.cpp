@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Zapisz": loads the chosen firmware file and writes its FLASH and EEPROM images into the
 // module block by block, each block acknowledged by the bootloader, then restarts the module.
 

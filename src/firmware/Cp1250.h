@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Windows-1250 (Central European) bytes to UTF-8, for showing texts read from files or modules.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Loading an Intel HEX firmware file (plain or line-encoded) into the FLASH, EEPROM and
 // configuration-word images.

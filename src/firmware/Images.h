@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The memory images that a firmware file is loaded into and that the upload and the
 // configuration operations send to the module.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Per-line scrambling of line-encoded firmware files (.hexfw) and the two-digit hex helper that
 // the file readers and the configuration write share. Everything here works on byte strings: one

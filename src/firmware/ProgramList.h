@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The vehicle-program list a firmware file carries in its comment lines (lines starting ';').
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Line reading with the text-file rules firmware files were written for: LF or CR LF ends a
 // line, a CR not followed by LF is dropped, the byte 0x1A ends the file, and lines of any length

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The queue that carries received blocks and status events from the read and status threads to
 // the dispatcher thread, and log entries from the dispatcher to its log dump.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TPortDispatcher: the buffers between the port component and the operating system. It owns
 // the InputRing (received bytes, read by CharReady/GetChar) and the OutputRing (filled by

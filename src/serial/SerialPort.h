@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TSerialPort: the serial port component. It keeps the port settings, opens and closes the port
 // on demand and offers non-blocking character input and output. The buffering is the

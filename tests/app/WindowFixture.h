@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Drives the program's real main window in a test (QT_QPA_PLATFORM=offscreen, real mouse clicks).
 //

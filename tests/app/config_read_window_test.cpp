@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Odczyt" as a user runs it: the real window offscreen, real clicks, the simulator on COM1.
 
 #include "config_window_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A window test with the module simulator on COM1, for the configuration buttons.
 

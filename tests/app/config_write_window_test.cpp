@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Zapis" as a user runs it: read, change the page with real clicks and keys, write.
 
 #include "config_window_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The upload as a user runs it: real window offscreen, real clicks, the simulator on COM1.
 
 #include <QFile>

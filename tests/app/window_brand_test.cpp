@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Brand variants: title, the one visible logo, its pointer, tooltip and web address.
 
 #include "WindowFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The working-parameters page: FI/FA captions, FS1/FS3, the program-number spin, the PIN field,
 // and the page as the configuration operations set and read it.
 

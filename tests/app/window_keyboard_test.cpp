@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The keyboard alone: Tab and the arrow keys must stay among the controls the user can see.
 
 #include <QApplication>

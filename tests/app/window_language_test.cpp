@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The language switch: all captions and message slots of every language, nothing else touched,
 // the order of the language buttons' tests, and whether every text fits its control.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window while an operation waits: closing it, the file dialog, the keyboard. Real window
 // offscreen, real clicks and keys, the simulator paced at 9600 baud on COM1.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program-list window: comment lines of a firmware file, sized to its content.
 
 #include <QFile>

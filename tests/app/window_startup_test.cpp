@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window right after start-up, its fixed frame, the hidden developer strip, the file
 // choice and the error report.
 

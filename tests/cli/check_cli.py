@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """linkloader-cli end to end: the real program against linkloader-sim on a pseudo-terminal.
 
 Usage: check_cli.py PATH/TO/linkloader-cli PATH/TO/linkloader-sim REPO_ROOT

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The configuration write sends all 256 bytes of the EEPROM image, so it must only ever send an
 // image that holds what the module holds outside the record. (A write right after a complete read,
 // which sends back exactly what was read apart from the record, is in config_write_test.)

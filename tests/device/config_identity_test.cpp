@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The identity and version read against the module simulator over the real serial component.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shared pieces of the configuration tests: a module EEPROM with a known record, the frames the
 // operations leave at the simulator, and cancels that fire at a chosen point of an operation.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The safety net: copies of the module's EEPROM kept by the configuration read and write, the
 // folder kept to the newest copies, and the only way a file becomes a write's source.
 

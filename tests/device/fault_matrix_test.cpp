@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every fault the simulator can inject against every device operation. Each cell checks the
 // message the operation ends with, whether the port is open afterwards, that the operation ends
 // within its budget, that the next operation succeeds against a healthy module at the same port

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A search that nobody answers spends its budget at about one unit per probe cycle (slow: ~9 s).
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The link steps against the real serial component and the simulated bootloader.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Anuluj" during an upload, and clicks on other device buttons while it waits.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Uploads that the module refuses or stops answering: each ends with its message, the port
 // closed, and no restart command.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Complete uploads: what reaches the module's memory, what goes over the line, what the user sees.
 
 #include <gtest/gtest.h>

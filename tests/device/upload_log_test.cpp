@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the upload leaves in the log before it touches the line: an empty log at every load, the
 // file-read message for files that cannot be used, and a read fault that escapes the operation.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Checks linkloader-hexfw from the outside, against independent readers.
 
 Usage: check_hexfw_tool.py PATH/TO/linkloader-hexfw REPO_ROOT

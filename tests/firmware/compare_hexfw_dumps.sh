@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs `dump` of the Linux and the Windows build of linkloader-hexfw (the latter under Wine) on
 # every sample, the demo and a few broken files, and fails on any difference: exit status,
 # printed text (line ends aside: the Windows console writes CR LF) and the three image files.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Generates the sample firmware files used by the firmware tests and the demo.
 
 Each sample is an Intel HEX file for a PIC18 part with 32 KiB of FLASH: extended linear address

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks a built LinkLoader .deb from the outside: unpacks it into a temporary root and runs what
 # a user would get, against the build tree and Debian's own validators.
 #   tests/package/check_package.sh PATH/TO/linkloader_VERSION_ARCH.deb BUILD_DIR

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A pseudo-terminal pair standing in for a serial cable: the component opens the slave through
 // LINKLOADER_COM<n>, the test talks on the master.

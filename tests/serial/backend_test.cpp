@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux dispatcher's worker threads on a pseudo-terminal. A pty has no modem lines and no
 // transmit queue of its own, so a subclass answers the modem-line calls and records the output
 // purges; the threads, the rings, the queue and the device are the real ones.

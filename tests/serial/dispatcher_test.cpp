@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dispatcher's rings, the unplug of the device, reopening, sustained traffic both ways and
 // open/close cycles without leaks.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The error texts and the conversion of codes into exceptions.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port component on a pseudo-terminal: open and close, character I/O, the buffer operations
 // with AutoOpen, line control and reconfiguration while open.
 

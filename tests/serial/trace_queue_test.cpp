@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tracing and logging with their dump formats, the queue between the threads, the registry of
 // dispatchers and the trigger-handler bookkeeping.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulator seen from a plain pseudo-terminal client: what a host sends, what comes back,
 // what ends up in the simulator's memory and frame log.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // linkloader-cli as a host of the device operations: the headless host (events, ticker, waits)
 // with a terminal's output and Ctrl-C as "Anuluj".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The names under which linkloader-cli shows and changes the module's working parameters, and
 // what each owns in the EEPROM image. A change touches only the bits of the parameter named;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Everything linkloader-cli needs from the terminal and the signals, in one place, so that
 // another operating system needs one small file of its own.

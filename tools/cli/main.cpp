@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // linkloader-cli: the module from a terminal, a script or a production line. It runs the same
 // device operations as the window, with itself as their host, and turns how each ended into an
 // exit code and, with --json, one JSON object on standard output.

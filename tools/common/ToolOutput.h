@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Conventions shared by LinkLoader's command-line programs: exit codes, how messages look, the
 // --json result object, and writing output files without harming what is already there.

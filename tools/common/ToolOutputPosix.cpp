@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Output files and standard output on POSIX systems: staged beside the target with mkstemp,
 // put in place with rename, links followed, devices and FIFOs written directly.
 #include <fcntl.h>

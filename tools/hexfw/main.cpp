@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // linkloader-hexfw: converts firmware files between plain Intel HEX and the line-encoded .hexfw
 // form, and shows what the upload would load from a file. It refuses what would not come back
 // the same, or is plainly the wrong kind of file, and writes its outputs whole or not at all.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The module's bootloader end of the serial line, on a pseudo-terminal: the probe handshake,
 // scrambled frames and the five commands, over 32 KiB of FLASH and 256 bytes of EEPROM. It runs on

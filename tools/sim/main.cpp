@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // linkloader-sim: the module's bootloader on a pseudo-terminal, for trying LinkLoader without a
 // module. Prints the device path; --link makes a stable symlink to it. Runs until SIGINT/SIGTERM,
 // then writes the memory dumps and the frame log it was asked for.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program under a real window manager (openbox on a private Xvfb, see under-openbox.sh):
 // what the offscreen platform cannot show.
 //

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a test program on a private X server with a real window manager (openbox), for what the
 # offscreen platform cannot show: window-manager close commands, minimised windows, activation.
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program-list window's outer size under a real window manager: a private Xvfb with openbox,
 // the real window on the xcb platform. (The offscreen platform draws no frames.)
 

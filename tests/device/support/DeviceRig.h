@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Everything a device-level test needs: the module simulator on a pseudo-terminal mapped to COM1,
 // the real serial component, the program state with the English message table, the test host

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The headless host with a record of what the operation showed, for device-level tests: the
 // operations run on the test thread exactly as they run on the window's thread, with the events,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Windows back end where the system behaves the same with or without a serial line: system
 // errors become the component's codes with the system's own words, the driver record follows
 // the line settings, and opens the system refuses reach the component as its exceptions.

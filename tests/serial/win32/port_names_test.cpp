@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a user is told about a port that would not open, and what the lists show, on Windows:
 // the reason comes from the system's answer to the same open the back end makes.
 
