@@ -61,12 +61,15 @@ void BothBarsToMin(DeviceContext& ctx) {
   ctx.host.SetPosition(Bar::Programming, ctx.host.Min(Bar::Programming));
 }
 
-// The safety net: a copy of the image that was read, or of the one about to be sent.
-void KeepCopy(DeviceContext& ctx, BackupReason reason) {
-  const std::uint16_t number = ctx.port.ComNumber();
+// The safety net: a copy of `image`; false when none could be kept and the host will not write
+// without one.
+bool KeepCopy(DeviceContext& ctx, const EepromBytes& image, BackupKind kind) {
+  // Taken before the port opens for a write, so the port is named from the host's choice.
+  const auto number = static_cast<std::uint16_t>(ctx.host.PortIndex() + 1);
   const std::string port = "COM" + std::to_string(number) + " (" + serial::PortPath(number) + ")";
-  const BackupResult kept = KeepEepromBackup(ctx.state.images.EepromImage, port, reason);
-  ctx.host.EepromCopyKept(kept.path.string(), kept.error);
+  const BackupResult kept = KeepEepromBackup(image, port, kind);
+  ctx.host.EepromCopyKept(PathText(kept.path), kept.error, kind == BackupKind::BeforeWrite);
+  return kept.ok || ctx.host.WriteWithoutCopy(kept.error);
 }
 
 void ReadAfterOpen(DeviceContext& ctx) {
@@ -106,7 +109,9 @@ void ReadAfterOpen(DeviceContext& ctx) {
     return;
   }
 
-  KeepCopy(ctx, BackupReason::Read);
+  KeepCopy(ctx, image, BackupKind::AfterRead);
+  state.moduleEeprom = image;
+  state.moduleEepromKnown = true;
   const DecodedRecord record = DecodeConfigRecord(image);
   host.ApplyConfigPage(record.page);
   state.CanProgramNumber = record.canProgramNumber;
@@ -127,7 +132,6 @@ void WriteAfterOpen(DeviceContext& ctx, bool fromPage) {
   // module.
   if (fromPage) EncodeConfigRecord(host.ReadConfigPage(), image);
   if (!FindBootloader(ctx, kConfigWriteLink)) return;
-  KeepCopy(ctx, BackupReason::Write);
   Report(ctx, MsgEepromWriting);
   BothBarsForBlocks(ctx);
 
@@ -176,6 +180,7 @@ void WriteAfterOpen(DeviceContext& ctx, bool fromPage) {
   }
   BothBarsEmpty(ctx);
   // The image still holds exactly what the module now holds.
+  state.moduleEeprom = image;
 }
 
 }  // namespace
@@ -211,6 +216,12 @@ void Write(DeviceContext& ctx, bool fromPage) {
     host.SetConfigWriteEnabled(false);
     return;
   }
+
+  // What the write replaces is kept before anything goes to the module: the page's image is the
+  // module's own until the page is encoded into it; an edited or restored image is not.
+  const EepromBytes& replaced =
+      fromPage || !state.moduleEepromKnown ? state.images.EepromImage : state.moduleEeprom;
+  if (!KeepCopy(ctx, replaced, BackupKind::BeforeWrite)) return;
 
   if (!OpenLink(ctx, kConfigWriteLink)) return;
   ClosingPortOnError(ctx, [&] { WriteAfterOpen(ctx, fromPage); });
