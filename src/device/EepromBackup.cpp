@@ -60,25 +60,21 @@ Civil CivilOf(std::int64_t utcMillis) {
   const hh_mm_ss<milliseconds> hms(t - day);
   return {static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
           static_cast<unsigned>(ymd.day()), static_cast<unsigned>(hms.hours().count()),
-          static_cast<unsigned>(hms.minutes().count()), static_cast<unsigned>(hms.seconds().count()),
+          static_cast<unsigned>(hms.minutes().count()),
+          static_cast<unsigned>(hms.seconds().count()),
           static_cast<unsigned>(hms.subseconds().count())};
 }
 
-// "20261209T101500.123Z": the copy's name starts with it.
-std::string NameStamp(std::int64_t utcMillis) {
-  const Civil c = CivilOf(utcMillis);
-  char text[40];
-  std::snprintf(text, sizeof text, "%04d%02u%02uT%02u%02u%02u.%03uZ", c.year, c.month, c.day,
-                c.hour, c.minute, c.second, c.millis);
-  return text;
-}
+// The copy's name starts with the compact form, "20261209T101500.123Z"; the sidecar and the
+// listing show the ISO 8601 form, "2026-12-09T10:15:00.123Z".
+constexpr const char* kNameStampForm = "%04d%02u%02uT%02u%02u%02u.%03uZ";
+constexpr const char* kIsoStampForm = "%04d-%02u-%02uT%02u:%02u:%02u.%03uZ";
 
-// "2026-12-09T10:15:00.123Z": the sidecar's and the listing's form.
-std::string IsoStamp(std::int64_t utcMillis) {
+std::string Stamp(std::int64_t utcMillis, const char* form) {
   const Civil c = CivilOf(utcMillis);
   char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02u:%02u:%02u.%03uZ", c.year, c.month, c.day,
-                c.hour, c.minute, c.second, c.millis);
+  std::snprintf(text, sizeof text, form, c.year, c.month, c.day, c.hour, c.minute, c.second,
+                c.millis);
   return text;
 }
 
@@ -95,7 +91,8 @@ std::optional<std::int64_t> ParseStamp(std::string text) {
                            day(static_cast<unsigned>(std::stoi(m[3])))};
   const int h = std::stoi(m[4]), min = std::stoi(m[5]), s = std::stoi(m[6]);
   if (!ymd.ok() || h > 23 || min > 59 || s > 60) return std::nullopt;
-  const auto t = sys_days(ymd) + hours(h) + minutes(min) + seconds(s) + milliseconds(std::stoi(m[7]));
+  const auto t =
+      sys_days(ymd) + hours(h) + minutes(min) + seconds(s) + milliseconds(std::stoi(m[7]));
   return duration_cast<milliseconds>(t.time_since_epoch()).count();
 }
 
@@ -152,7 +149,7 @@ std::optional<KeptCopy> RecogniseCopy(const fs::directory_entry& entry) {
   KeptCopy copy;
   copy.path = entry.path();
   copy.utcMillis = *millis;
-  copy.time = IsoStamp(*millis);
+  copy.time = Stamp(*millis, kIsoStampForm);
   copy.kind = *kind;
   copy.port = field("port");
   copy.version = field("version");
@@ -201,8 +198,8 @@ std::optional<fs::path> SameAsNewest(const fs::path& folder, const EepromBytes& 
   for (auto it = copies.rbegin(); it != copies.rend(); ++it) {
     if (it->kind != kind || it->version != version) continue;
     const auto bytes = ReadSmallFile(it->path);
-    if (bytes && bytes->size() == image.size() &&
-        std::equal(image.begin(), image.end(), reinterpret_cast<const std::uint8_t*>(bytes->data()))) {
+    const auto* held = bytes ? reinterpret_cast<const std::uint8_t*>(bytes->data()) : nullptr;
+    if (held && bytes->size() == image.size() && std::equal(image.begin(), image.end(), held)) {
       return it->path;
     }
     return std::nullopt;
@@ -303,7 +300,8 @@ BackupResult KeepEepromBackup(const EepromBytes& image, const std::string& port,
   }
 
   const std::int64_t now = NowUtcMillis();
-  const std::string stem = NameStamp(now) + "_" + VersionNamePart(image) + "_" + KindWord(kind);
+  const std::string stem =
+      Stamp(now, kNameStampForm) + "_" + VersionNamePart(image) + "_" + KindWord(kind);
   const std::string bytes(reinterpret_cast<const char*>(image.data()), image.size());
   for (int attempt = 1; attempt <= kMaxSameNameTries; ++attempt) {
     const std::string name = attempt == 1 ? stem : stem + "-" + std::to_string(attempt);
@@ -316,7 +314,7 @@ BackupResult KeepEepromBackup(const EepromBytes& image, const std::string& port,
       result.error = error;
       return result;
     }
-    const nlohmann::ordered_json about = {{"time", IsoStamp(now)},
+    const nlohmann::ordered_json about = {{"time", Stamp(now, kIsoStampForm)},
                                   {"kind", KindWord(kind)},
                                   {"port", port},
                                   {"version", version},
@@ -335,7 +333,8 @@ BackupResult KeepEepromBackup(const EepromBytes& image, const std::string& port,
     result.path = path;
     return result;
   }
-  result.error = "too many copies named " + PathText(folder / PathFromUtf8(stem)) + " in the same millisecond";
+  result.error = "too many copies named " + PathText(folder / PathFromUtf8(stem)) +
+                 " in the same millisecond";
   return result;
 }
 

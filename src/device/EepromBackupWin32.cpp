@@ -38,7 +38,8 @@ std::string SystemText(DWORD error) {
                    buffer[n - 1] == L'.')) {
     --n;
   }
-  std::string text = n ? Utf8Of(buffer, static_cast<int>(n)) : "system error " + std::to_string(error);
+  std::string text =
+      n ? Utf8Of(buffer, static_cast<int>(n)) : "system error " + std::to_string(error);
   if (buffer) ::LocalFree(buffer);
   return text;
 }
@@ -116,7 +117,9 @@ bool ReadWholeFile(const fs::path& path, std::string& bytes, std::string& error)
 void MakeFolderPrivate(const fs::path&) {}
 
 std::string SystemErrorText(const std::error_code& error) {
-  if (error.category() == std::system_category()) return SystemText(static_cast<DWORD>(error.value()));
+  if (error.category() == std::system_category()) {
+    return SystemText(static_cast<DWORD>(error.value()));
+  }
   return error.message();
 }
 

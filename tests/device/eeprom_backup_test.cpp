@@ -107,7 +107,8 @@ TEST_F(EepromBackupTest, ReadAndWriteEachKeepTheModulesImageWithPortVersionAndKi
     EXPECT_EQ(Bytes(c.path), KnownEeprom());
     EXPECT_NE(c.path.filename().string().find("LL-4.07-Zolw_"), std::string::npos);
     EXPECT_NE(c.path.filename().string().find(c.kind), std::string::npos);
-    EXPECT_EQ(fs::status(c.path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(c.path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
     fs::path sidecar = c.path;
     const auto about = nlohmann::json::parse(Bytes(sidecar.replace_extension(".json")));
     EXPECT_EQ(about["kind"], c.kind);
@@ -242,8 +243,8 @@ TEST_F(EepromBackupTest, ACopyMadeInThisRunIsNeverPrunedByIt) {
   // Each new copy pushed out the oldest of the others by their times, never one of its own run.
   EXPECT_EQ(Copies().size(), device::kKeptEepromBackups);
   for (int i = 0; i < 101; ++i) {
-    EXPECT_EQ(fs::exists(device::EepromBackupFolder() / (Stamp(2999, i) + "_old_after-read.eeprom")),
-              i >= 4)
+    const std::string name = Stamp(2999, i) + "_old_after-read.eeprom";
+    EXPECT_EQ(fs::exists(device::EepromBackupFolder() / name), i >= 4)
         << i;
   }
 }
