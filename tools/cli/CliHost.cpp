@@ -166,13 +166,25 @@ void CliHost::EndProgressLine() {
   barOnScreen_ = false;
 }
 
-void CliHost::EepromCopyKept(const std::string& path, const std::string& error) {
+void CliHost::EepromCopyKept(const std::string& path, const std::string& error,
+                             bool beforeWrite) {
+  copyAttempts.push_back({error.empty() ? path : std::string(), error, beforeWrite});
   if (error.empty()) {
     lastCopy = path;
     Say("EEPROM copy kept: " + path);
-  } else {
+  } else if (!beforeWrite) {
     Say("warning: no copy of the EEPROM kept: " + error);
   }
+}
+
+bool CliHost::WriteWithoutCopy(const std::string& error) {
+  if (writeWithoutCopy) {
+    Say("warning: no copy of the EEPROM kept (" + error + "); writing anyway (--no-backup)");
+    return true;
+  }
+  writeRefused = "nothing written: no copy of the module's EEPROM could be kept (" + error +
+                 "); make the folder writable, or give --no-backup to write without a copy";
+  return false;
 }
 
 bool CliHost::RestartAfterCancel() const {

@@ -59,13 +59,22 @@ class CliHost : public device::DeviceHost {
   void ApplyConfigPage(const device::ConfigPage& p) override { page = p; }
   device::ConfigPage ReadConfigPage() const override { return page; }
   void SetConfigWriteEnabled(bool) override {}
-  void EepromCopyKept(const std::string& path, const std::string& error) override;
+  void EepromCopyKept(const std::string& path, const std::string& error, bool beforeWrite) override;
+  bool WriteWithoutCopy(const std::string& error) override;
   bool RestartAfterCancel() const override;
 
   int portIndex = 0;
   std::map<device::Switch, bool> switches;
   device::ConfigPage page;
   std::string lastCopy;  // the safety net's latest copy of this run
+  // What the safety net did in this run, for "copy" / "copy_error" (see EepromCommands.h).
+  struct CopyAttempt {
+    std::string path, error;
+    bool beforeWrite = false;
+  };
+  std::vector<CopyAttempt> copyAttempts;
+  bool writeWithoutCopy = false;  // --no-backup
+  std::string writeRefused;       // why a write was refused for want of a copy
   // Log lines that start a phase of block writes, with the name the progress shows for it.
   std::map<std::string, std::string> phaseTexts;
 

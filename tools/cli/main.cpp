@@ -17,6 +17,7 @@
 
 #include "CliHost.h"
 #include "ConfigFields.h"
+#include "EepromCommands.h"
 #include "Terminal.h"
 #include "ToolOutput.h"
 #include "device/EepromBackup.h"
@@ -114,6 +115,8 @@ Outcome OutcomeOf(const device::DeviceContext& ctx, const device::OperationResul
     // read before it did not complete, and nothing was sent.
     case Ending::ImageRefused:
     case Ending::Busy: o.code = kExitUsage; break;
+    // Nothing was sent: the host refused to write without a copy (the message says where).
+    case Ending::NoCopyKept: o.code = kExitFile; break;
     case Ending::PortNotOpened: o.code = kExitPort; break;
     case Ending::NoBootloader: o.code = kExitNoBootloader; break;
     case Ending::BlockRefused:
@@ -122,7 +125,7 @@ Outcome OutcomeOf(const device::DeviceContext& ctx, const device::OperationResul
     case Ending::ReadChecksumFailed: o.code = kExitTransfer; break;
   }
   const std::string reason = device::ReasonLine(r);
-  if (r.ending == Ending::ReadChecksumFailed) {
+  if (r.ending == Ending::ReadChecksumFailed || r.ending == Ending::NoCopyKept) {
     o.message = reason;
   } else if (r.ending == Ending::FileNotLoaded) {
     o.message = reason;  // the loader's words name the file and the line
@@ -137,6 +140,20 @@ Outcome Run(Session& s, device::Operation op, bool progress = false) {
   s.host.BeginOperation(progress);
   return OutcomeOf(s.ctx, device::RunToEnd(s.ctx, op));
 }
+
+// The eeprom commands' device steps, on this run's session.
+class SessionSteps : public cli::ModuleSteps {
+ public:
+  explicit SessionSteps(std::uint16_t comNumber) : s_(comNumber) {}
+  Step ReadConfiguration() override { return Of(Run(s_, device::ReadConfiguration)); }
+  Step WriteEepromImage() override { return Of(Run(s_, device::WriteEepromImage)); }
+  device::ProgramState& State() override { return s_.state; }
+  cli::CliHost& Host() override { return s_.host; }
+
+ private:
+  static Step Of(const Outcome& o) { return {o.code, o.message}; }
+  Session s_;
+};
 
 struct Global {
   std::string port;
@@ -182,6 +199,15 @@ int Finish(const Global& g, int code, const std::string& message, json extra = j
 
 int FinishOutcome(const Global& g, const Outcome& o, json extra = json::object()) {
   return Finish(g, o.code, o.message, std::move(extra));
+}
+
+int Print(const Global& g, const std::string& text);
+
+int FinishCommand(const Global& g, const cli::CommandResult& r) {
+  if (r.code == kExitOk && !r.text.empty()) {
+    if (const int printed = Print(g, r.text); printed != kExitOk) return printed;
+  }
+  return Finish(g, r.code, r.message, r.extra);
 }
 
 // Human results on standard output.
@@ -304,14 +330,17 @@ int CmdConfigRead(const Global& g) {
   if (o.code != kExitOk) return FinishOutcome(g, o);
   const auto& image = s.state.images.EepromImage;
   if (const int printed = Print(g, cli::ConfigLines(image)); printed != kExitOk) return printed;
-  return Finish(g, kExitOk, "", ConfigJson(image));
+  json extra = ConfigJson(image);
+  extra.update(cli::CopyFields(s.host));
+  return Finish(g, kExitOk, "", extra);
 }
 
-int CmdConfigSet(const Global& g, const std::vector<std::string>& words) {
+int CmdConfigSet(const Global& g, const std::vector<std::string>& words, bool noBackup) {
   std::vector<cli::Assignment> assignments;
   std::string error;
   if (!cli::ParseAssignments(words, assignments, error)) return Finish(g, kExitUsage, error);
   Session s(g.comNumber);
+  s.host.writeWithoutCopy = noBackup;
   // The write only ever sends what this run read from the module, with the named bits changed.
   Outcome o = Run(s, device::ReadConfiguration);
   if (o.code != kExitOk) return FinishOutcome(g, o);
@@ -326,67 +355,15 @@ int CmdConfigSet(const Global& g, const std::vector<std::string>& words) {
     }
   }
   o = Run(s, device::WriteEepromImage);
-  if (o.code != kExitOk) return FinishOutcome(g, o);
+  if (cli::CommandResult refused; cli::RefusedForWantOfCopy(s.host, refused)) {
+    return FinishCommand(g, refused);
+  }
+  if (o.code != kExitOk) return FinishOutcome(g, o, cli::CopyFields(s.host));
   const auto& image = s.state.images.EepromImage;
   if (const int printed = Print(g, cli::ConfigLines(image)); printed != kExitOk) return printed;
-  return Finish(g, kExitOk, "", ConfigJson(image));
-}
-
-std::string ImageBytes(const device::EepromBytes& image) {
-  return {reinterpret_cast<const char*>(image.data()), image.size()};
-}
-
-int CmdEepromBackup(const Global& g, const std::string& file) {
-  Session s(g.comNumber);
-  const Outcome o = Run(s, device::ReadConfiguration);
-  if (o.code != kExitOk) return FinishOutcome(g, o);
-  const auto& image = s.state.images.EepromImage;
-  std::string error;
-  if (!tools::WriteOutput(file, ImageBytes(image), error)) {
-    if (!s.host.lastCopy.empty()) error += "; the copy kept in " + s.host.lastCopy + " has it";
-    return Finish(g, kExitFile, error);
-  }
-  return Finish(g, kExitOk, "",
-                {{"file", file}, {"copy", s.host.lastCopy}, {"version", device::VersionTextOf(image)}});
-}
-
-int CmdEepromRestore(const Global& g, const std::string& file) {
-  device::EepromBytes wanted{};
-  std::string error;
-  if (!device::ReadEepromImageFile(file, wanted, error)) return Finish(g, kExitFile, error);
-  Session s(g.comNumber);
-  // Read first: what the module holds now is kept by the safety net before it is overwritten.
-  Outcome o = Run(s, device::ReadConfiguration);
-  if (o.code != kExitOk) return FinishOutcome(g, o);
-  if (!device::RestoreEepromImage(file, s.state, error)) return Finish(g, kExitFile, error);
-  if (s.state.images.EepromImage != wanted) {
-    return Finish(g, kExitFile, file + " changed while it was being restored");
-  }
-  o = Run(s, device::WriteEepromImage);
-  if (o.code != kExitOk) return FinishOutcome(g, o);
-  s.host.Say("Verifying...");
-  o = Run(s, device::ReadConfiguration);
-  if (o.code != kExitOk) return FinishOutcome(g, o);
-  const auto& read = s.state.images.EepromImage;
-  std::string differ;
-  int count = 0;
-  for (std::size_t i = 0; i < read.size(); ++i) {
-    if (read[i] == wanted[i]) continue;
-    if (++count <= 8) {
-      char text[40];
-      std::snprintf(text, sizeof text, "%s0x%02zX (%02X, not %02X)", differ.empty() ? "" : ", ",
-                    i, read[i], wanted[i]);
-      differ += text;
-    }
-  }
-  if (count > 0) {
-    return Finish(g, kExitVerify,
-                  "the module's EEPROM differs from " + file + " in " + std::to_string(count) +
-                      " byte(s): " + differ + (count > 8 ? ", ..." : ""),
-                  {{"differences", count}});
-  }
-  s.host.Say("Verified: the module holds " + file);
-  return Finish(g, kExitOk, "", {{"file", file}, {"version", device::VersionTextOf(read)}});
+  json extra = ConfigJson(image);
+  extra.update(cli::CopyFields(s.host));
+  return Finish(g, kExitOk, "", extra);
 }
 
 }  // namespace
@@ -407,8 +384,9 @@ int main(int argc, char** argv) {
   app.footer(tools::ExitCodesHelp());
   app.require_subcommand(1);
   app.fallthrough();
-  app.add_option("-p,--port", g.port, "COM<n> (as in the window) or a device path")
-      ->required();
+  app.add_option("-p,--port", g.port,
+                 "COM<n> (as in the window) or a device path; every command that reaches the "
+                 "module needs it");
   app.add_flag("--json", g.json,
                "print one JSON object on standard output at the end; human text on standard "
                "error");
@@ -437,14 +415,29 @@ int main(int argc, char** argv) {
   auto* set = config->add_subcommand("set", "read the module, change what is named, write it back");
   set->add_option("NAME=VALUE", words, "parameters to change")->required();
   set->footer("Names:\n" + cli::ConfigNamesHelp());
+  bool noBackup = false;
+  set->add_flag("--no-backup", noBackup,
+                "write even when no copy of the EEPROM can be kept first");
+  std::string showFile;
+  config->add_subcommand("show", "decode an EEPROM image file (e.g. a kept copy) like 'read'")
+      ->add_option("FILE", showFile, "a 256-byte image ('-': standard input)")->required();
 
   std::string file;
   auto* eeprom = app.add_subcommand("eeprom", "the module's whole 256-byte EEPROM");
   eeprom->require_subcommand(1);
   eeprom->add_subcommand("backup", "write the EEPROM to FILE ('-': standard output)")
-      ->add_option("FILE", file, "")->required();
-  eeprom->add_subcommand("restore", "write FILE back into the EEPROM and read it again to verify")
-      ->add_option("FILE", file, "a 256-byte image, e.g. one of the kept copies")->required();
+      ->add_option("FILE", file, "a new FILE is readable by its owner only")->required();
+  cli::RestoreOptions restoreOptions;
+  auto* restore = eeprom->add_subcommand(
+      "restore", "write FILE back into the EEPROM and read it again to verify");
+  restore->add_option("FILE", file, "a 256-byte image, e.g. one of the kept copies ('-': standard "
+                                    "input)")->required();
+  restore->add_flag("--force", restoreOptions.force,
+                    "restore even when FILE's version text differs from the module's");
+  restore->add_flag("--no-backup", restoreOptions.noBackup,
+                    "write even when no copy of the EEPROM can be kept first");
+  eeprom->add_subcommand("list", "list the kept copies of the EEPROM (time, kind, port, version "
+                                 "text, path)");
   for (CLI::App* sub : {version, upload, config, eeprom}) sub->fallthrough();
   for (CLI::App* sub : config->get_subcommands({})) sub->fallthrough();
   for (CLI::App* sub : eeprom->get_subcommands({})) sub->fallthrough();
@@ -457,14 +450,26 @@ int main(int argc, char** argv) {
     return Finish(g, kExitUsage, std::string(e.what()) + " (see --help)");
   }
 
+  // The kept copies and image files need no module.
+  if (eeprom->got_subcommand("list")) return FinishCommand(g, cli::EepromList());
+  if (config->got_subcommand("show")) return FinishCommand(g, cli::ConfigShow(showFile));
+  if (g.port.empty()) return Finish(g, kExitUsage, "--port is required (see --help)");
+
   std::string error;
   if (!ResolvePort(g, error)) return Finish(g, kExitUsage, error);
 
   if (*version) return CmdVersion(g, deviceId);
   if (*upload) return CmdUpload(g, up);
   if (config->got_subcommand("read")) return CmdConfigRead(g);
-  if (config->got_subcommand("set")) return CmdConfigSet(g, words);
-  if (eeprom->got_subcommand("backup")) return CmdEepromBackup(g, file);
-  if (eeprom->got_subcommand("restore")) return CmdEepromRestore(g, file);
+  if (config->got_subcommand("set")) return CmdConfigSet(g, words, noBackup);
+  if (eeprom->got_subcommand("backup")) {
+    SessionSteps steps(g.comNumber);
+    return FinishCommand(g, cli::EepromBackup(steps, {file, g.json}));
+  }
+  if (eeprom->got_subcommand("restore")) {
+    restoreOptions.file = file;
+    SessionSteps steps(g.comNumber);
+    return FinishCommand(g, cli::EepromRestore(steps, restoreOptions));
+  }
   return Finish(g, kExitUsage, "no command (see --help)");
 }

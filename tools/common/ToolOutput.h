@@ -46,6 +46,16 @@ nlohmann::ordered_json ResultObject(int exitCode, const std::string& message);
 // the output is gone (a closed pipe, a full disk).
 bool WriteStdout(std::string_view data, std::string& error);
 
+// Reads standard input to its end, byte for byte; false (with the system's text in `error`) when
+// it cannot be read.
+bool ReadStdin(std::string& data, std::string& error);
+
+// Who may read a file that the output creates (an existing file keeps its own permissions).
+enum class NewFileAccess {
+  AsUmask,    // the user's umask decides
+  OwnerOnly,  // private to the user: the data is secret (an EEPROM image holds the PIN)
+};
+
 // An output file written whole or not at all, without changing what the target is:
 // - "-" is standard output;
 // - a regular file (or a new one) is replaced atomically through a file beside it, keeping the
@@ -64,7 +74,8 @@ class OutputSet {
 
   // Checks the target and stages the data; false with `error` set when the target is refused
   // or the staging fails. Nothing visible changes until Commit.
-  bool Stage(const std::string& target, std::string data, std::string& error);
+  bool Stage(const std::string& target, std::string data, std::string& error,
+             NewFileAccess access = NewFileAccess::AsUmask);
   bool Commit(std::string& error);
 
  private:
@@ -74,6 +85,7 @@ class OutputSet {
 };
 
 // One file: Stage + Commit.
-bool WriteOutput(const std::string& target, std::string data, std::string& error);
+bool WriteOutput(const std::string& target, std::string data, std::string& error,
+                 NewFileAccess access = NewFileAccess::AsUmask);
 
 }  // namespace ll::tools
