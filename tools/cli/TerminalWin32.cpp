@@ -23,9 +23,15 @@ DWORD StdHandle(Stream stream) {
 }
 
 std::mutex handlerLock;
-std::function<void()>& Handler() {
-  static std::function<void()> handler;
+std::function<void(int)>& Handler() {
+  static std::function<void(int)> handler;
   return handler;
+}
+
+// The numbers the C runtime gives these events (SIGINT, SIGBREAK; a closed console hangs up).
+constexpr int kSigInt = 2, kSigHup = 1, kSigBreak = 21;
+int SignalOf(DWORD event) {
+  return event == CTRL_C_EVENT ? kSigInt : event == CTRL_BREAK_EVENT ? kSigBreak : kSigHup;
 }
 
 // The system calls this on a thread of its own for every Ctrl-C, Ctrl-Break and console close,
@@ -35,12 +41,12 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT: {
-      std::function<void()> handler;
+      std::function<void(int)> handler;
       {
         std::lock_guard<std::mutex> hold(handlerLock);
         handler = Handler();
       }
-      if (handler) handler();
+      if (handler) handler(SignalOf(event));
       return TRUE;
     }
     default:
@@ -60,7 +66,16 @@ int TerminalColumns(Stream stream) {
   return kDefaultColumns;
 }
 
-void WatchInterrupts(std::function<void()> onInterrupt) {
+std::string SignalName(int signal) {
+  switch (signal) {
+    case kSigInt: return "Ctrl-C";
+    case kSigBreak: return "Ctrl-Break";
+    case kSigHup: return "the console closing";
+    default: return "signal " + std::to_string(signal);
+  }
+}
+
+void WatchInterrupts(std::function<void(int)> onInterrupt) {
   {
     std::lock_guard<std::mutex> hold(handlerLock);
     Handler() = std::move(onInterrupt);

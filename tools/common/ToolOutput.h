@@ -36,6 +36,13 @@ const char* ExitCodesHelp();
 // message can never move the cursor, clear the screen or split a log line.
 std::string Escaped(std::string_view text);
 
+// Bytes that should be UTF-8 text (a file name, a module's version text) as valid UTF-8: every
+// byte of a sequence that is not UTF-8 becomes the four characters \xHH.
+std::string ValidUtf8(std::string_view bytes);
+
+// One JSON object as a line of valid UTF-8 JSON, whatever bytes its strings (and keys) hold.
+std::string JsonLine(const nlohmann::ordered_json& object);
+
 // "PROGRAM: message" on standard error, one line.
 void Complain(std::string_view program, std::string_view message);
 
