@@ -260,6 +260,16 @@ class ScriptOutput(CliTest):
             if code:
                 self.assertEqual(out["error"], "verify")
 
+    def test_time_left_covers_the_eeprom_phase_too(self):
+        # A few FLASH blocks, then sixteen slow EEPROM blocks: when the FLASH is done, the
+        # EEPROM's seconds are still to come.
+        with Sim(self.tmp, "--block-ms", "250") as sim:
+            result = self.cli("upload", check_cli.DEMO, "--file-size", port=sim.link)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        done = re.search(rb"FLASH 100% (\d+):(\d\d) left", result.stderr)
+        self.assertTrue(done, result.stderr)
+        self.assertGreaterEqual(int(done.group(1)) * 60 + int(done.group(2)), 2, result.stderr)
+
     def test_ports_lists_com1_to_com12(self):
         env = dict(self.env, LINKLOADER_COM7=os.path.join(self.tmp, "seven"))
         result = subprocess.run([check_cli.CLI, "ports", "--json"], capture_output=True, env=env,

@@ -128,8 +128,13 @@ void CliHost::DrawProgress() {
   const double fraction =
       b.max > b.min ? static_cast<double>(b.position - b.min) / (b.max - b.min) : 1.0;
   const double elapsed = std::chrono::duration<double>(Clock::now() - phaseStart_).count();
+  // The time left is the whole operation's: this phase's blocks to go and the later phases'.
+  const auto later = blocksAfterPhase.find(phase_);
+  const int blocksLeft =
+      b.max - b.position + (later != blocksAfterPhase.end() ? later->second : 0);
+  const int blocksDone = b.position - b.min;
   const std::string left =
-      fraction > 0.0 ? Duration(elapsed * (1.0 - fraction) / fraction) + " left" : "";
+      blocksDone > 0 ? Duration(elapsed / blocksDone * blocksLeft) + " left" : "";
   const int percent = static_cast<int>(fraction * 100.0);
   if (!terminal_) {
     const int tenth = static_cast<int>(fraction * kTenths);

@@ -77,6 +77,8 @@ class CliHost : public device::DeviceHost {
   std::string writeRefused;       // why a write was refused for want of a copy
   // Log lines that start a phase of block writes, with the name the progress shows for it.
   std::map<std::string, std::string> phaseTexts;
+  // Blocks that later phases will write after each phase, so the time left covers them too.
+  std::map<std::string, int> blocksAfterPhase;
 
  private:
   struct BarState {

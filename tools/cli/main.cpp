@@ -548,6 +548,13 @@ int CmdUpload(const Global& g, const UploadArgs& a) {
   s.host.switches[device::Switch::EEPROM] = !a.noEeprom;
   s.host.switches[device::Switch::All_memory] = !a.fileSize;
   s.state.SelectedFileName = device::PathText(copy.path);
+  // The EEPROM phase follows the FLASH phase: its blocks count in the FLASH phase's time left.
+  constexpr int kEepromBlocks = 16;
+  const int eepromBlocks =
+      a.noEeprom || fw.images.EepromTop < 0 ? 0
+      : a.fileSize                          ? fw.images.EepromTop / 16 + 1
+                                            : kEepromBlocks;
+  s.host.blocksAfterPhase = {{"FLASH", eepromBlocks}};
 
   if (a.repeat) {
     ProductionLine::current_ = &fw.images;
