@@ -5,6 +5,7 @@ Usage: check_cli.py PATH/TO/linkloader-cli PATH/TO/linkloader-sim REPO_ROOT
 """
 
 import json
+import re
 import os
 import signal
 import subprocess

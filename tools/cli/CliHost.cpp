@@ -23,46 +23,14 @@ std::string Duration(double seconds) {
 }
 }  // namespace
 
-CliHost::CliHost() : terminal_(IsTerminal(Stream::Err)) {
-  using device::Switch;
-  switches = {{Switch::DecodeON, true},     {Switch::EEPROM, true},
-              {Switch::All_memory, true},   {Switch::DeviceID, false},
-              {Switch::PICencoding, false}, {Switch::Flash_size, false}};
-  ticker_ = std::thread([this] { TickerLoop(); });
-}
-
-CliHost::~CliHost() {
-  {
-    std::lock_guard lock(m_);
-    quit_ = true;
-  }
-  tickerCv_.notify_all();
-  ticker_.join();
-}
-
-void CliHost::Wake() {
-  {
-    std::lock_guard lock(m_);
-    wakePending_ = true;
-  }
-  cv_.notify_all();
-}
+CliHost::CliHost() : terminal_(IsTerminal(Stream::Err)) {}
 
 void CliHost::Interrupt() {
-  {
-    std::lock_guard lock(m_);
-    interrupted_ = true;
-    events_.push_back([this] {
-      cancelSticks_ = true;
-      if (cancelHandler_) cancelHandler_();
-    });
-  }
-  cv_.notify_all();
-}
-
-bool CliHost::Interrupted() const {
-  std::lock_guard lock(m_);
-  return interrupted_;
+  interrupted_ = true;
+  Post([this] {
+    cancelSticks_ = true;
+    if (cancelHandler_) cancelHandler_();
+  });
 }
 
 void CliHost::BeginOperation(bool showProgress) {
@@ -101,38 +69,24 @@ void CliHost::SetText(device::Field field, const std::string& text) {
   if (field == device::Field::Edit3) Show(text);
 }
 
-void CliHost::SetMin(device::Bar bar, int value) {
-  BarState& b = BarOf(bar);
-  b.min = value;
-  b.max = std::max(b.max, value);
-  b.position = std::clamp(b.position, b.min, b.max);
-}
-
-void CliHost::SetMax(device::Bar bar, int value) {
-  BarState& b = BarOf(bar);
-  b.max = value;
-  b.min = std::min(b.min, value);
-  b.position = std::clamp(b.position, b.min, b.max);
-}
-
 void CliHost::SetPosition(device::Bar bar, int value) {
-  BarState& b = BarOf(bar);
-  b.position = std::clamp(value, b.min, b.max);
+  HeadlessHost::SetPosition(bar, value);
   // Drawn when the operation next lets messages run, after each acknowledged block: the bar's
   // set-up between two blocks (position before minimum) never shows.
   if (bar == device::Bar::Programming && !phase_.empty()) progressDue_ = true;
 }
 
 void CliHost::DrawProgress() {
-  const BarState& b = programming_;
-  const double fraction =
-      b.max > b.min ? static_cast<double>(b.position - b.min) / (b.max - b.min) : 1.0;
+  const int min = Min(device::Bar::Programming);
+  const int max = Max(device::Bar::Programming);
+  const int position = Position(device::Bar::Programming);
+  const double fraction = max > min ? static_cast<double>(position - min) / (max - min) : 1.0;
   const double elapsed = std::chrono::duration<double>(Clock::now() - phaseStart_).count();
   // The time left is the whole operation's: this phase's blocks to go and the later phases'.
   const auto later = blocksAfterPhase.find(phase_);
   const int blocksLeft =
-      b.max - b.position + (later != blocksAfterPhase.end() ? later->second : 0);
-  const int blocksDone = b.position - b.min;
+      max - position + (later != blocksAfterPhase.end() ? later->second : 0);
+  const int blocksDone = position - min;
   const std::string left =
       blocksDone > 0 ? Duration(elapsed / blocksDone * blocksLeft) + " left" : "";
   const int percent = static_cast<int>(fraction * 100.0);
@@ -199,75 +153,14 @@ bool CliHost::RestartAfterCancel() const {
 }
 
 void CliHost::StartTicker() {
-  {
-    std::lock_guard lock(m_);
-    tickerRunning_ = true;
-    nextTick_ = Clock::now() + kTickInterval;
-    if (cancelSticks_) events_.push_back([this] { if (cancelHandler_) cancelHandler_(); });
-  }
-  tickerCv_.notify_all();
-  cv_.notify_all();
+  HeadlessHost::StartTicker();
+  if (cancelSticks_) Post([this] { if (cancelHandler_) cancelHandler_(); });
 }
 
-void CliHost::StopTicker() {
-  std::lock_guard lock(m_);
-  tickerRunning_ = false;
-}
-
-void CliHost::RunPending(std::unique_lock<std::mutex>& lock) {
-  std::deque<std::function<void()>> batch;
-  batch.swap(events_);
-  lock.unlock();
-  for (auto& event : batch) event();
-  lock.lock();
-}
-
-void CliHost::ProcessMessages() {
+void CliHost::BeforeMessages() {
   if (progressDue_) {
     progressDue_ = false;
     DrawProgress();
-  }
-  std::unique_lock lock(m_);
-  wakePending_ = false;
-  RunPending(lock);
-}
-
-void CliHost::WaitForMessages() {
-  std::unique_lock lock(m_);
-  cv_.wait(lock, [this] { return !events_.empty() || wakePending_; });
-  wakePending_ = false;
-  RunPending(lock);
-}
-
-void CliHost::Pause(int milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-void CliHost::TickerLoop() {
-  std::unique_lock lock(m_);
-  while (!quit_) {
-    const Clock::time_point now = Clock::now();
-    if (tickerRunning_ && nextTick_ <= now) {
-      if (!tickPending_) {  // a tick still pending absorbs this one
-        tickPending_ = true;
-        events_.push_back([this] {
-          {
-            std::lock_guard inner(m_);
-            tickPending_ = false;
-            if (!tickerRunning_) return;
-          }
-          if (tickHandler_) tickHandler_();
-        });
-        cv_.notify_all();
-      }
-      nextTick_ += kTickInterval;
-      if (nextTick_ <= now) nextTick_ = now + kTickInterval;
-    }
-    if (tickerRunning_) {
-      tickerCv_.wait_until(lock, nextTick_);
-    } else {
-      tickerCv_.wait(lock);
-    }
   }
 }
 
