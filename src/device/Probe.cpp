@@ -10,11 +10,14 @@ namespace ll::device {
 
 namespace {
 
-// The upload's link, with a search of two probe cycles: a module that the reset pulse put into
-// its bootloader answers the first.
+// The upload's link with the configuration read's short probe cycle (the answer is seen at most
+// 50 ms after it came, and the first block follows at once) and a search of about 0.6 s: a
+// module that the reset pulse put into its bootloader answers within it.
 constexpr LinkProfile ProbeLink() {
   LinkProfile profile = kUploadLink;
   profile.searchBudget = 12;
+  profile.pauseAMs = kConfigReadLink.pauseAMs;
+  profile.pauseBMs = kConfigReadLink.pauseBMs;
   profile.prepareProgrammingBar = false;
   profile.programmingBarFollows = false;
   return profile;

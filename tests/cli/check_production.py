@@ -281,6 +281,16 @@ class ScriptOutput(CliTest):
         self.assertEqual(set(ports[0]), {"port", "device", "stable_name", "description",
                                          "present", "holder"})
 
+    def test_a_port_failure_says_why_in_a_terminal_s_words(self):
+        env = {k: v for k, v in self.env.items() if not k.startswith("LINKLOADER_")}
+        result = subprocess.run([check_cli.CLI, "--port", "COM12", "version", "--json"],
+                                capture_output=True, env=env, timeout=60)
+        self.assertEqual(result.returncode, 3, result.stderr)
+        message = self.strict_json(result)["message"]
+        self.assertIn("COM12: no device has this number", message)
+        self.assertIn("linkloader-cli ports", message)
+        self.assertNotIn("tooltip", message)
+
     def test_linkloader_port_is_the_default_port(self):
         with Sim(self.tmp) as sim:
             env = dict(self.env, LINKLOADER_PORT=sim.link)

@@ -159,7 +159,13 @@ Outcome OutcomeOf(const device::DeviceContext& ctx, const device::OperationResul
     case Ending::LineFailed:
     case Ending::ReadChecksumFailed: o.code = kExitTransfer; break;
   }
-  const std::string reason = device::ReasonLine(r);
+  std::string reason = device::ReasonLine(r);
+  // The window's reason points at its list's tooltips; a terminal has the ports command.
+  if (r.ending == Ending::PortNotOpened && serial::PortPath(r.comNumber).empty()) {
+    reason = "COM" + std::to_string(r.comNumber) +
+             ": no device has this number; plug in the USB serial adapter, or give a port that "
+             "'linkloader-cli ports' lists";
+  }
   if (r.ending == Ending::ReadChecksumFailed || r.ending == Ending::NoCopyKept) {
     o.message = reason;
   } else if (r.ending == Ending::FileNotLoaded) {
