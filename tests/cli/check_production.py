@@ -67,7 +67,8 @@ class Line:
             [check_cli.CLI, "--port", port, "upload", *args, "--repeat", "--json"],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=test.env)
         self.stderr = b""
-        threading.Thread(target=self._drain, daemon=True).start()
+        self.drain = threading.Thread(target=self._drain, daemon=True)
+        self.drain.start()
 
     def _drain(self):
         self.stderr = self.proc.stderr.read()
@@ -87,7 +88,9 @@ class Line:
 
     def end(self, sig=signal.SIGTERM):
         self.proc.send_signal(sig)
-        rest, _ = self.proc.communicate(timeout=30)
+        rest = self.proc.stdout.read()
+        self.proc.wait(timeout=30)
+        self.drain.join(timeout=30)
         return [json.loads(l) for l in rest.decode("utf-8").splitlines()]
 
 
@@ -221,6 +224,15 @@ class ScriptOutput(CliTest):
         self.assertEqual(out["version_hex"], bytes(module[0xF0:0x100]).hex().upper())
         self.assertNotIn(b"\x1b", text)  # control bytes escaped for the terminal
         self.assertIn(b"\\x1B[2J", text)
+
+    def test_a_version_text_of_any_bytes(self):
+        module = bytearray(KNOWN)
+        module[0xF0:0x100] = b"LL\xff\x1b[2J 2.0".ljust(16, b" ")
+        with Sim(self.tmp, eeprom=module) as sim:
+            out = self.strict_json(self.cli("version", "--json", port=sim.link))
+            text = self.cli("version", port=sim.link).stdout
+        self.assertEqual(out["version"], "LL\u02d9\x1b[2J 2.0")  # Windows-1250: 0xFF is U+02D9
+        self.assertEqual(text, "LL\u02d9\\x1B[2J 2.0\n".encode())
 
     def test_an_erased_module(self):
         with Sim(self.tmp, eeprom=bytes([0xFF] * 256)) as sim:

@@ -283,16 +283,8 @@ int CmdVersion(const Global& g, bool deviceId) {
       TrimRight(AfterPrefix(s.host.Reports(), s.state.MessageTable[device::MsgProgramVersion] + ": "));
   const std::string id = AfterPrefix(s.host.Reports(), "Device ID: ");
   json extra = {{"version", version}};
-  // Bytes that are not text: escaped on the terminal, and their raw form for a script.
-  if (tools::ValidUtf8(version) != version || tools::Escaped(version) != version) {
-    std::string hex;
-    char digits[3];
-    for (const char c : version) {
-      std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned char>(c));
-      hex += digits;
-    }
-    extra["version_hex"] = hex;
-  }
+  // The module's text (its Windows-1250 bytes already as UTF-8) reaches a terminal with its
+  // control bytes escaped.
   std::string text = tools::Escaped(tools::ValidUtf8(version)) + "\n";
   if (deviceId) {
     extra["device_id"] = id;
