@@ -61,15 +61,16 @@ void BothBarsToMin(DeviceContext& ctx) {
   ctx.host.SetPosition(Bar::Programming, ctx.host.Min(Bar::Programming));
 }
 
-// The safety net: a copy of `image`; false when none could be kept and the host will not write
-// without one.
+// The safety net: a copy of `image`; false when the copy before a write could not be kept and
+// the host will not write without one.
 bool KeepCopy(DeviceContext& ctx, const EepromBytes& image, BackupKind kind) {
   // Taken before the port opens for a write, so the port is named from the host's choice.
   const auto number = static_cast<std::uint16_t>(ctx.host.PortIndex() + 1);
   const std::string port = "COM" + std::to_string(number) + " (" + serial::PortPath(number) + ")";
   const BackupResult kept = KeepEepromBackup(image, port, kind);
   ctx.host.EepromCopyKept(PathText(kept.path), kept.error, kind == BackupKind::BeforeWrite);
-  return kept.ok || ctx.host.WriteWithoutCopy(kept.error);
+  if (kept.ok || kind != BackupKind::BeforeWrite) return true;
+  return ctx.host.WriteWithoutCopy(kept.error);
 }
 
 void ReadAfterOpen(DeviceContext& ctx) {
