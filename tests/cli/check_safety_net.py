@@ -267,6 +267,18 @@ class SafetyNet(CliTest):
                         out["copy"])
         self.assertEqual(self.listed()[0]["version"], "Škoda Čš 1.0")
 
+    def test_help_names_the_new_commands_and_options(self):
+        cases = [(("eeprom", "restore", "--help"), b"--force"),
+                 (("eeprom", "restore", "--help"), b"--no-backup"),
+                 (("config", "set", "--help"), b"--no-backup"),
+                 (("eeprom", "list", "--help"), b"kept copies"),
+                 (("config", "show", "--help"), b"FILE")]
+        for args, text in cases:
+            with self.subTest(args=args):
+                result = self.cli(*args)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertIn(text, result.stdout)
+
 
 if __name__ == "__main__":
     check_cli.CLI, check_cli.SIM, check_cli.ROOT = (os.path.abspath(p) for p in sys.argv[1:4])
