@@ -61,8 +61,8 @@ void BothBarsToMin(DeviceContext& ctx) {
   ctx.host.SetPosition(Bar::Programming, ctx.host.Min(Bar::Programming));
 }
 
-// The safety net: a copy of `image`; false when none could be kept and the host will not write
-// without one (`why` then says what failed, where and why).
+// The safety net: a copy of `image`; false when the copy before a write could not be kept and
+// the host will not write without one (`why` then says what failed, where and why).
 bool KeepCopy(DeviceContext& ctx, const EepromBytes& image, BackupKind kind,
               std::string* why = nullptr) {
   // Taken before the port opens for a write, so the port is named from the host's choice.
@@ -70,8 +70,9 @@ bool KeepCopy(DeviceContext& ctx, const EepromBytes& image, BackupKind kind,
   const std::string port = "COM" + std::to_string(number) + " (" + serial::PortPath(number) + ")";
   const BackupResult kept = KeepEepromBackup(image, port, kind);
   ctx.host.EepromCopyKept(PathText(kept.path), kept.error, kind == BackupKind::BeforeWrite);
+  if (kept.ok || kind != BackupKind::BeforeWrite) return true;
   if (why) *why = kept.error;
-  return kept.ok || ctx.host.WriteWithoutCopy(kept.error);
+  return ctx.host.WriteWithoutCopy(kept.error);
 }
 
 // The transfer of a configuration operation ended before its end: reported, and the module,

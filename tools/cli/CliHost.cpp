@@ -142,7 +142,8 @@ bool CliHost::WriteWithoutCopy(const std::string& error) {
     return true;
   }
   writeRefused = "nothing written: no copy of the module's EEPROM could be kept (" + error +
-                 "); make the folder writable, or give --no-backup to write without a copy";
+                 "); make the data folder writable with room for it, or give --no-backup to write "
+                 "without a copy";
   return false;
 }
 

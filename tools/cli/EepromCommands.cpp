@@ -145,6 +145,7 @@ CommandResult EepromBackup(ModuleSteps& steps, const BackupOptions& options) {
 
 CommandResult EepromRestore(ModuleSteps& steps, const RestoreOptions& options) {
   const std::string& file = options.file;
+  const std::string shown = file == "-" ? "standard input" : file;
   device::EepromBytes wanted{};
   std::string error;
   // Read once, before the port is touched: what is checked is what is written.
@@ -160,7 +161,7 @@ CommandResult EepromRestore(ModuleSteps& steps, const RestoreOptions& options) {
   const std::string fileVersion = device::VersionTextOf(wanted);
   const std::string moduleVersion = device::VersionTextOf(module);
   if (fileVersion != moduleVersion) {
-    const std::string differ = "the version text in " + file + " (" + Quoted(fileVersion) +
+    const std::string differ = "the version text in " + shown + " (" + Quoted(fileVersion) +
                                ") differs from the module's (" + Quoted(moduleVersion) + ")";
     if (!options.force) {
       json extra = CopyFields(host);
@@ -191,11 +192,11 @@ CommandResult EepromRestore(ModuleSteps& steps, const RestoreOptions& options) {
     json extra = copy;
     extra["differences"] = count;
     return Failed(tools::kExitVerify,
-                  "the module's EEPROM differs from " + file + " in " + std::to_string(count) +
+                  "the module's EEPROM differs from " + shown + " in " + std::to_string(count) +
                       " byte(s): " + differ,
                   extra);
   }
-  host.Say(tools::Escaped("Verified: the module holds " + file));
+  host.Say(tools::Escaped("Verified: the module holds " + shown));
   CommandResult r;
   r.extra["file"] = file;
   r.extra.update(copy);
