@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "UploadLimit.h"
 #include "device/Link.h"
 #include "support/DeviceRig.h"
 
@@ -26,16 +27,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using ll::device::Bar;
 
-constexpr int kBaud = 9600;
-constexpr int kBitsPerByte = 10;
-constexpr int kBlockWriteMs = 4;
-constexpr int kFlashBlocks = 2016;
-constexpr int kEepromBlocks = 16;
-constexpr int kPacketBytes = 22;
-constexpr int kStatusBytes = 1;
-constexpr int kResetBytes = 5;
-// OpenLink's RTS pulse and settle time, and one probe cycle of the upload's search.
-constexpr double kFixedPausesS = (500 + 100 + 150 + 150) / 1000.0;
+using ll::bench::kBaud;
+using ll::bench::kBlockWriteMs;
+using ll::bench::kEepromBlocks;
+using ll::bench::kFlashBlocks;
 
 double ThreadCpuSeconds() {
   timespec ts{};
@@ -105,11 +100,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "upload did not complete (%zu frames)\n", frames.size());
       return 1;
     }
-    const double byteS = static_cast<double>(kBitsPerByte) / kBaud;
-    const double packets = kFlashBlocks + kEepromBlocks;
-    const double limit = kFixedPausesS +
-                         packets * ((kPacketBytes + kStatusBytes) * byteS + kBlockWriteMs / 1000.0) +
-                         kResetBytes * byteS;
+    const double limit = ll::bench::WireTimeLimit();
     std::printf("(a) paced upload: %.3f s to MsgDone, wire-time limit %.3f s, ratio %.4f (target <= 1.02)\n",
                 toDone, limit, toDone / limit);
     std::printf("(c) UI-thread CPU: %.3f s over %.3f s = %.2f %% of one core (target < 5 %%)\n",

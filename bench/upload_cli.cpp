@@ -24,31 +24,19 @@
 #include <string>
 #include <vector>
 
+#include "UploadLimit.h"
+
 extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kBaud = 9600;
-constexpr int kBitsPerByte = 10;
-constexpr int kBlockWriteMs = 4;
-constexpr int kFlashBlocks = 2016;
-constexpr int kEepromBlocks = 16;
-constexpr int kPacketBytes = 22;
-constexpr int kStatusBytes = 1;
-constexpr int kResetBytes = 5;
-// The RTS pulse and settle time, and one probe cycle of the upload's search.
-constexpr double kFixedPausesS = (500 + 100 + 150 + 150) / 1000.0;
+using ll::bench::kBaud;
+using ll::bench::kBlockWriteMs;
+using ll::bench::WireTimeLimit;
 constexpr const char* kFinishedLine = "Finished\n";
 constexpr std::chrono::seconds kRunLimit(180);
-
-double WireTimeLimit() {
-  const double byteS = static_cast<double>(kBitsPerByte) / kBaud;
-  const double packets = kFlashBlocks + kEepromBlocks;
-  return kFixedPausesS + packets * ((kPacketBytes + kStatusBytes) * byteS + kBlockWriteMs / 1000.0) +
-         kResetBytes * byteS;
-}
 
 // A child whose standard output or error comes back through a pipe.
 struct Child {

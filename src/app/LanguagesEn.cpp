@@ -2,6 +2,7 @@
 // status and error texts of message slots 0..16. UTF-8; leading and trailing blanks belong to
 // the texts.
 #include "app/Languages.h"
+#include "device/EnglishMessages.h"
 
 namespace ll::app {
 
@@ -64,25 +65,8 @@ const LanguageTexts kEnglishTexts{
         "CAN program ",  // GroupBox19
         "CAN program list",  // GroupBox18
     }},
-    {{
-        "Cancel",  // MsgCancelled
-        "Bootloader no response",  // MsgNoBootloader
-        "Error loading file",  // MsgFileReadError
-        "OK",  // MsgOk
-        "Error opening port",  // MsgPortOpenError
-        "Error data transmission",  // MsgCommError
-        "Waiting for bootloader...",  // MsgSearching
-        "FLASH writing...",  // MsgFlashWriting
-        "FLASH writing error",  // MsgFlashWriteError
-        "No code to program",  // MsgNoFlashData
-        "EEPROM writing...",  // MsgEepromWriting
-        "EEPROM writing error",  // MsgEepromWriteError
-        "No data EEPROM to program",  // MsgNoEepromData
-        "Finished",  // MsgDone
-        "No file selected",  // MsgNoFileSelected
-        "Program version",  // MsgProgramVersion
-        "Reading EEPROM...",  // MsgEepromReading
-    }},
+    // The same texts the headless hosts use.
+    ll::device::kEnglishMessages,
 };
 
 }  // namespace ll::app
