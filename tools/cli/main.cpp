@@ -359,12 +359,8 @@ int LoadFirmware(const UploadArgs& a, Firmware& fw, PrivateCopy& copy, std::stri
 
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &now);
-#else
-  gmtime_r(&now, &utc);
-#endif
+  // Only the main thread asks, so the C library's shared result is safe here.
+  const std::tm utc = *std::gmtime(&now);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;
