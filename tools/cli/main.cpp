@@ -42,7 +42,6 @@
 namespace {
 
 using namespace ll;
-using tools::kExitCancelled;
 using tools::kExitFile;
 using tools::kExitNoBootloader;
 using tools::kExitOk;
