@@ -62,12 +62,18 @@ void BothBarsToMin(DeviceContext& ctx) {
   ctx.host.SetPosition(Bar::Programming, ctx.host.Min(Bar::Programming));
 }
 
-// The safety net: a copy of the image that was read, or of the one about to be sent.
-void KeepCopy(DeviceContext& ctx, BackupReason reason) {
-  const std::uint16_t number = ctx.port.ComNumber();
+// The safety net: a copy of `image`; false when the copy before a write could not be kept and
+// the host will not write without one (`why` then says what failed, where and why).
+bool KeepCopy(DeviceContext& ctx, const EepromBytes& image, BackupKind kind,
+              std::string* why = nullptr) {
+  // Taken before the port opens for a write, so the port is named from the host's choice.
+  const auto number = static_cast<std::uint16_t>(ctx.host.PortIndex() + 1);
   const std::string port = "COM" + std::to_string(number) + " (" + serial::PortPath(number) + ")";
-  const BackupResult kept = KeepEepromBackup(ctx.state.images.EepromImage, port, reason);
-  ctx.host.EepromCopyKept(kept.path.string(), kept.error);
+  const BackupResult kept = KeepEepromBackup(image, port, kind);
+  ctx.host.EepromCopyKept(PathText(kept.path), kept.error, kind == BackupKind::BeforeWrite);
+  if (kept.ok || kind != BackupKind::BeforeWrite) return true;
+  if (why) *why = kept.error;
+  return ctx.host.WriteWithoutCopy(kept.error);
 }
 
 // The transfer of a configuration operation ended before its end: reported, and the module,
@@ -124,7 +130,9 @@ OperationResult ReadAfterOpen(DeviceContext& ctx) {
     result.ending = Ending::ReadChecksumFailed;
     result.block = badBlock;
   }
-  KeepCopy(ctx, BackupReason::Read);
+  KeepCopy(ctx, image, BackupKind::AfterRead);
+  state.moduleEeprom = image;
+  state.moduleEepromKnown = true;
   const DecodedRecord record = DecodeConfigRecord(image);
   host.ApplyConfigPage(record.page);
   state.CanProgramNumber = record.canProgramNumber;
@@ -146,7 +154,6 @@ OperationResult WriteAfterOpen(DeviceContext& ctx, bool fromPage) {
   // module.
   if (fromPage) EncodeConfigRecord(host.ReadConfigPage(), image);
   if (OperationResult found = FindBootloader(ctx, kConfigWriteLink); !found) return found;
-  KeepCopy(ctx, BackupReason::Write);
   Report(ctx, MsgEepromWriting);
   BothBarsForBlocks(ctx);
 
@@ -202,6 +209,7 @@ OperationResult WriteAfterOpen(DeviceContext& ctx, bool fromPage) {
   }
   BothBarsEmpty(ctx);
   // The image still holds exactly what the module now holds.
+  state.moduleEeprom = image;
   return done;
 }
 
@@ -239,6 +247,17 @@ OperationResult Write(DeviceContext& ctx, bool fromPage) {
     const OperationResult refused = Ended(ctx, Ending::ImageRefused, false);
     ReportEnding(ctx, OperationKind::ConfigWrite, EndingPhase::Link, refused);
     host.SetConfigWriteEnabled(false);
+    return refused;
+  }
+
+  // What the write replaces is kept before anything goes to the module: the page's image is the
+  // module's own until the page is encoded into it; an edited or restored image is not.
+  const EepromBytes& replaced =
+      fromPage || !state.moduleEepromKnown ? state.images.EepromImage : state.moduleEeprom;
+  if (std::string why; !KeepCopy(ctx, replaced, BackupKind::BeforeWrite, &why)) {
+    OperationResult refused = Ended(ctx, Ending::NoCopyKept, false);
+    refused.reason = why;
+    ReportEnding(ctx, OperationKind::ConfigWrite, EndingPhase::Link, refused);
     return refused;
   }
 

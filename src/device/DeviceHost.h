@@ -63,11 +63,19 @@ class DeviceHost {
   virtual ConfigPage ReadConfigPage() const = 0;
   virtual void SetConfigWriteEnabled(bool enabled) = 0;  // both "Zapis" buttons
 
-  // The safety net kept a copy of the module's EEPROM at `path`, or could not (`error` set).
-  // The window keeps quiet about it; a command line reports it.
-  virtual void EepromCopyKept(const std::string& path, const std::string& error) {
+  // The safety net kept a copy of the module's EEPROM at `path`, or could not (`error` says what
+  // failed, where and why); `beforeWrite`: the copy of what a write replaces, else of a read.
+  // The window logs one line when it could not and says nothing else.
+  virtual void EepromCopyKept(const std::string& path, const std::string& error, bool beforeWrite) {
     (void)path;
+    (void)beforeWrite;
+    if (!error.empty()) Log("The EEPROM copy could not be kept: " + error);
+  }
+  // Asked before a configuration write sends anything when no copy of what it replaces could be
+  // kept: true to write anyway (the window), false to leave the module untouched.
+  virtual bool WriteWithoutCopy(const std::string& error) {
     (void)error;
+    return true;
   }
   // A cancelled write leaves the module in its bootloader. A host that ends right after the
   // operation (a command line) wants it restarted before the port closes; the window does not.

@@ -4,15 +4,23 @@
 
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace ll::device {
 
 // A new file at `path` holding `data`, written whole and flushed to the disk before it gets its
-// name, so a copy that exists is a complete copy; false, with `error`, when `path` already
-// exists or the file cannot be written. Only the user can read it where the system allows.
+// name, so a copy that exists is a complete copy; false, with `error` (what failed, where, and
+// the system's reason), when `path` already exists or the file cannot be written. Only the user
+// can read it where the system allows.
 bool WriteNewFile(const std::filesystem::path& path, const std::string& data, std::string& error);
+
+// Files read whole (images, sidecars) are small; anything larger is refused, not read forever.
+inline constexpr std::size_t kMaxWholeFileBytes = 1 << 20;
 
 // Keeps other users out of the copies' folder where the system's defaults do not already.
 void MakeFolderPrivate(const std::filesystem::path& folder);
+
+// The system's own text for a failure that the standard library reported, in UTF-8.
+std::string SystemErrorText(const std::error_code& error);
 
 }  // namespace ll::device

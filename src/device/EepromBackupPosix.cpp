@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Where the EEPROM copies live and how a copy file is made, on POSIX systems.
+// Where the EEPROM copies live and how a copy file is made and read, on POSIX systems.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +16,8 @@ namespace fs = std::filesystem;
 namespace ll::device {
 
 namespace {
+
+std::string ErrnoText(int error) { return std::strerror(error); }
 
 bool WriteAll(int fd, const void* data, std::size_t size) {
   const auto* p = static_cast<const char*>(data);
@@ -36,22 +38,22 @@ bool WriteAll(int fd, const void* data, std::size_t size) {
 // A new private file, written whole and synced before it gets its name: a copy that exists is a
 // complete copy.
 bool WriteNewFile(const fs::path& path, const std::string& data, std::string& error) {
-  const fs::path temp = path.string() + ".part";
+  const std::string temp = path.string() + ".part";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) {
-    error = "cannot create " + temp.string() + ": " + std::strerror(errno);
+    error = "cannot create " + temp + ": " + ErrnoText(errno);
     return false;
   }
   const bool written = WriteAll(fd, data.data(), data.size()) && ::fsync(fd) == 0;
   const int saved = errno;
   if (::close(fd) != 0 || !written) {
-    error = "cannot write " + temp.string() + ": " + std::strerror(written ? errno : saved);
+    error = "cannot write " + temp + ": " + ErrnoText(written ? errno : saved);
     ::unlink(temp.c_str());
     return false;
   }
   // link() fails instead of replacing an existing copy of the same name.
   if (::link(temp.c_str(), path.c_str()) != 0) {
-    error = std::strerror(errno);
+    error = "cannot create " + path.string() + ": " + ErrnoText(errno);
     ::unlink(temp.c_str());
     return false;
   }
@@ -59,7 +61,44 @@ bool WriteNewFile(const fs::path& path, const std::string& data, std::string& er
   return true;
 }
 
+bool ReadWholeFile(const fs::path& path, std::string& bytes, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    error = "cannot open " + path.string() + ": " + ErrnoText(errno);
+    return false;
+  }
+  struct stat st{};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    error = path.string() + " is a folder, not a file";
+    return false;
+  }
+  // Read once, to the end: a pipe or /dev/stdin gives its bytes only once.
+  bytes.clear();
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = "cannot read " + path.string() + ": " + ErrnoText(errno);
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+    if (bytes.size() > kMaxWholeFileBytes) {
+      error = path.string() + " is larger than any file this program reads whole";
+      ::close(fd);
+      return false;
+    }
+  }
+  ::close(fd);
+  return true;
+}
+
 void MakeFolderPrivate(const fs::path& folder) { ::chmod(folder.c_str(), 0700); }
+
+std::string SystemErrorText(const std::error_code& error) { return error.message(); }
 
 fs::path EepromBackupFolder() {
   fs::path base;
@@ -71,6 +110,10 @@ fs::path EepromBackupFolder() {
     return {};
   }
   return base / "LinkLoader" / "eeprom";
+}
+
+std::string EepromBackupFolderError() {
+  return "no data folder for the EEPROM copies: neither XDG_DATA_HOME nor HOME is set";
 }
 
 }  // namespace ll::device

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Where the EEPROM copies live and how a copy file is made, on Windows. The user's local
-// application data folder is private to the user by the system's defaults.
+// Where the EEPROM copies live and how a copy file is made and read, on Windows. The copies go
+// under the user's known Local AppData folder, which the system keeps private to the user. Every
+// path reaches the system through the wide (UTF-16) calls; every system text comes back from
+// FormatMessageW as UTF-8.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -8,8 +10,8 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-
-#include <cstdlib>
+#include <knownfolders.h>
+#include <shlobj.h>
 
 #include "device/EepromBackup.h"
 #include "device/EepromBackupOs.h"
@@ -20,13 +22,36 @@ namespace ll::device {
 
 namespace {
 
-std::string SystemText(DWORD error) {
-  char buf[512];
-  DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             error, 0, buf, sizeof buf, nullptr);
-  while (n > 0 && (buf[n - 1] == '\r' || buf[n - 1] == '\n' || buf[n - 1] == ' ')) --n;
-  return n ? std::string(buf, n) : "system error " + std::to_string(error);
+std::string Utf8Of(const wchar_t* text, int length) {
+  if (length <= 0) return {};
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+  if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), n, nullptr, nullptr);
+  return out;
 }
+
+std::string SystemText(DWORD error) {
+  wchar_t* buffer = nullptr;
+  DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  while (n > 0 && (buffer[n - 1] == L'\r' || buffer[n - 1] == L'\n' || buffer[n - 1] == L' ' ||
+                   buffer[n - 1] == L'.')) {
+    --n;
+  }
+  std::string text =
+      n ? Utf8Of(buffer, static_cast<int>(n)) : "system error " + std::to_string(error);
+  if (buffer) ::LocalFree(buffer);
+  return text;
+}
+
+// Closes a handle on every way out.
+struct Handle {
+  HANDLE h;
+  ~Handle() {
+    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+  }
+};
 
 }  // namespace
 
@@ -35,7 +60,7 @@ bool WriteNewFile(const fs::path& path, const std::string& data, std::string& er
   const HANDLE h = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    error = "cannot create " + temp.string() + ": " + SystemText(::GetLastError());
+    error = "cannot create " + PathText(temp) + ": " + SystemText(::GetLastError());
     return false;
   }
   DWORD written = 0;
@@ -44,25 +69,75 @@ bool WriteNewFile(const fs::path& path, const std::string& data, std::string& er
   const DWORD saved = ::GetLastError();
   if (!::CloseHandle(h)) ok = false;
   if (!ok) {
-    error = "cannot write " + temp.string() + ": " + SystemText(saved);
+    error = "cannot write " + PathText(temp) + ": " + SystemText(saved);
     ::DeleteFileW(temp.c_str());
     return false;
   }
   // Without MOVEFILE_REPLACE_EXISTING the move fails instead of replacing an existing copy.
   if (!::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
-    error = SystemText(::GetLastError());
+    error = "cannot create " + PathText(path) + ": " + SystemText(::GetLastError());
     ::DeleteFileW(temp.c_str());
     return false;
   }
   return true;
 }
 
+bool ReadWholeFile(const fs::path& path, std::string& bytes, std::string& error) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    error = PathText(path) + " is a folder, not a file";
+    return false;
+  }
+  Handle file{::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+  if (file.h == INVALID_HANDLE_VALUE) {
+    error = "cannot open " + PathText(path) + ": " + SystemText(::GetLastError());
+    return false;
+  }
+  // Read once, to the end: a pipe gives its bytes only once.
+  bytes.clear();
+  char buffer[4096];
+  for (;;) {
+    DWORD n = 0;
+    if (!::ReadFile(file.h, buffer, sizeof buffer, &n, nullptr)) {
+      const DWORD failure = ::GetLastError();
+      if (failure == ERROR_BROKEN_PIPE) break;  // the writing end closed: the end of the data
+      error = "cannot read " + PathText(path) + ": " + SystemText(failure);
+      return false;
+    }
+    if (n == 0) break;
+    bytes.append(buffer, n);
+    if (bytes.size() > kMaxWholeFileBytes) {
+      error = PathText(path) + " is larger than any file this program reads whole";
+      return false;
+    }
+  }
+  return true;
+}
+
 void MakeFolderPrivate(const fs::path&) {}
 
+std::string SystemErrorText(const std::error_code& error) {
+  if (error.category() == std::system_category()) {
+    return SystemText(static_cast<DWORD>(error.value()));
+  }
+  return error.message();
+}
+
 fs::path EepromBackupFolder() {
-  const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
-  if (!local || !*local) return {};
-  return fs::path(local) / "LinkLoader" / "eeprom";
+  PWSTR local = nullptr;
+  fs::path folder;
+  if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &local)) &&
+      local && *local) {
+    folder = fs::path(local) / L"LinkLoader" / L"eeprom";
+  }
+  ::CoTaskMemFree(local);
+  return folder;
+}
+
+std::string EepromBackupFolderError() {
+  return "no data folder for the EEPROM copies: Windows names no Local AppData folder for this "
+         "user";
 }
 
 }  // namespace ll::device

@@ -66,7 +66,8 @@ std::string EndingLine(const DeviceContext& ctx, const OperationResult& r) {
   switch (r.ending) {
     case Ending::Done:
     case Ending::ReadChecksumFailed: return Text(ctx, MsgDone);
-    case Ending::Busy: return {};
+    case Ending::Busy:
+    case Ending::NoCopyKept: return {};
     case Ending::NoFileSelected: return Text(ctx, MsgNoFileSelected);
     case Ending::FileNotLoaded: return Text(ctx, MsgFileReadError);
     case Ending::ImageRefused: return Text(ctx, MsgNoEepromData);
@@ -97,6 +98,7 @@ std::string ReasonLine(const OperationResult& r) {
     case Ending::LineFailed:
       if (r.deviceGone) return PortWords(r) + " was unplugged; plug it in and try again";
       return PortWords(r) + ": " + r.reason + "; check the adapter and try again";
+    case Ending::NoCopyKept: return "no copy of the module's EEPROM could be kept: " + r.reason;
     case Ending::ReadChecksumFailed:
       return PortWords(r) + ": EEPROM block " + std::to_string(r.block) +
              " arrived with a wrong checksum; read it again";
@@ -106,7 +108,8 @@ std::string ReasonLine(const OperationResult& r) {
 
 void ReportEnding(DeviceContext& ctx, OperationKind kind, EndingPhase phase,
                   const OperationResult& r) {
-  if (r.ending == Ending::Busy) return;
+  // A host that refused to write without a copy has said so itself (WriteWithoutCopy).
+  if (r.ending == Ending::Busy || r.ending == Ending::NoCopyKept) return;
   DeviceHost& host = ctx.host;
   const std::string line = EndingLine(ctx, r);
   // The configuration write's refusal shows without the status byte, as the window always did.

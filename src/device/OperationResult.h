@@ -16,6 +16,8 @@ enum class Ending {
   NoFileSelected,      // an upload without a chosen file
   FileNotLoaded,       // the firmware file could not be loaded (file, line, reason)
   ImageRefused,        // the write guard: the image is not known to be the module's
+  NoCopyKept,          // no copy of what a write replaces could be kept, and the host would
+                       // not write without one (reason: what failed, where and why)
   PortNotOpened,       // the port could not be opened (reason: the open-failure line)
   NoBootloader,        // the search spent its budget without an answer
   Cancelled,           // "Anuluj", Ctrl-C or the window closing (see bootloaderReached)
@@ -44,7 +46,8 @@ struct OperationResult {
   std::uint8_t status = 0;
 
   // FileNotLoaded: the file, the loader's line number (0 when the file did not open) and its
-  // reason; PortNotOpened: the open-failure line; LineFailed: the system's text.
+  // reason; PortNotOpened: the open-failure line; LineFailed: the system's text; NoCopyKept: why
+  // the copy could not be kept.
   std::string file;
   long line = 0;
   std::string reason;

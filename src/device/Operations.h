@@ -6,6 +6,7 @@
 #include "device/DeviceHost.h"
 #include "device/OperationResult.h"
 #include "device/ProgramState.h"
+#include "firmware/Images.h"
 
 namespace ll::serial {
 class TSerialPort;
@@ -27,6 +28,23 @@ OperationResult WriteConfiguration(DeviceContext& ctx);  // "Zapis"   (BitBtn1Cl
 // The configuration write without the page: EepromImage goes to the module exactly as it is
 // (after a read whose bytes were edited in place, or a restored copy). Same guard, same steps.
 OperationResult WriteEepromImage(DeviceContext& ctx);
+
+// A production line's upload: `images`, loaded once by the caller, written into the module whose
+// bootloader has just answered ProbeBootloader on the open port (no second reset, no second
+// search: the first block follows the answer at once). Ends as UploadFirmware does.
+OperationResult UploadToAnsweredModule(DeviceContext& ctx, const firmware::Images& images);
+
+// A look for a bootloader on the host's port, as quiet as the host makes its log: the port
+// opened with the reset pulse (a module attached enters its bootloader) and a short search.
+enum class ProbeResult {
+  Answered,    // a bootloader answered; the port stays open, its key settled
+  NoAnswer,    // the port opened, nothing answered; closed
+  PortFailed,  // the port could not be opened (no adapter); closed
+  Cancelled,   // a cancel came; a module reached was told to restart; closed
+};
+ProbeResult ProbeBootloader(DeviceContext& ctx);
+// After Answered, for a module that is not to be written: told to restart, the port closed.
+void RestartProbedModule(DeviceContext& ctx);
 
 using Operation = OperationResult (*)(DeviceContext&);
 

@@ -52,6 +52,12 @@ struct ProgramState {
   // configuration read or write, or an upload that wrote every EEPROM block. Whatever refills the
   // image clears it first, so a configuration write can never send a half-filled image.
   bool eepromImageIsModule = false;
+
+  // The module's EEPROM as the last completed configuration read or write left it, while
+  // moduleEepromKnown: what a write of an edited or restored image replaces, which the safety
+  // net keeps before that write sends anything.
+  std::array<std::uint8_t, firmware::kEepromSize> moduleEeprom{};
+  bool moduleEepromKnown = false;
 };
 
 }  // namespace ll::device

@@ -133,6 +133,8 @@ void Finish(DeviceContext& ctx) {
   }
 }
 
+OperationResult Transfer(DeviceContext& ctx);
+
 OperationResult RunUpload(DeviceContext& ctx) {
   ProgramState& state = ctx.state;
   DeviceHost& host = ctx.host;
@@ -167,7 +169,16 @@ OperationResult RunUpload(DeviceContext& ctx) {
   ClosingPortOnError(ctx, [&] {
     PrepareSearch(ctx, kUploadLink);
     result = FindBootloader(ctx, kUploadLink);
-    if (!result) return;
+  });
+  if (!result) return result;
+  return Transfer(ctx);
+}
+
+// From the bootloader's answer on: the images into the module, its restart, the port closed.
+OperationResult Transfer(DeviceContext& ctx) {
+  DeviceHost& host = ctx.host;
+  OperationResult result;
+  ClosingPortOnError(ctx, [&] {
     result = WriteFlash(ctx);
     if (!result) return;
     result = WriteEeprom(ctx);
@@ -194,6 +205,15 @@ OperationResult UploadFirmware(DeviceContext& ctx) {
   OperationGuard guard(ctx.state);
   if (!guard) return Ended(ctx, Ending::Busy, false);  // another operation waits in this click
   return RunUpload(ctx);
+}
+
+OperationResult UploadToAnsweredModule(DeviceContext& ctx, const firmware::Images& images) {
+  OperationGuard guard(ctx.state);
+  if (!guard) return Ended(ctx, Ending::Busy, false);
+  ctx.state.eepromImageIsModule = false;
+  // Written from a copy: the transfer moves the tops to the whole memory where asked.
+  ctx.state.images = images;
+  return Transfer(ctx);
 }
 
 }  // namespace ll::device

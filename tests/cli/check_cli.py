@@ -119,9 +119,10 @@ class Commands(CliTest):
         with open(backup, "rb") as f:
             self.assertEqual(f.read(), eeprom)
         self.assertEqual(eeprom, bytes(KNOWN))
-        # Every completed read left a copy in the data folder, equal to the module's EEPROM.
+        # The completed reads left a copy in the data folder, equal to the module's EEPROM; the
+        # module did not change, so one copy serves all three.
         copies = self.copies()
-        self.assertEqual(len(copies), 3)
+        self.assertEqual(len(copies), 1)
         for copy in copies:
             with open(copy, "rb") as f:
                 self.assertEqual(f.read(), eeprom)
@@ -153,7 +154,9 @@ class Commands(CliTest):
         with open(source, "wb") as f:
             f.write(image)
         with Sim(self.tmp) as sim:
-            out = self.json_of(self.cli("eeprom", "restore", source, "--json", port=sim.link))
+            # The image carries no version text of the module's: --force.
+            out = self.json_of(self.cli("eeprom", "restore", source, "--force", "--json",
+                                        port=sim.link))
             self.assertTrue(out["ok"])
             eeprom, _ = sim.stop()
         self.assertEqual(eeprom, image)
@@ -223,7 +226,7 @@ class ExitCodes(CliTest):
             (("--never-answer",), ("config", "read"), 4, "no_bootloader"),
             (("--refuse", "flash:40"), ("upload", DEMO), 5, "transfer"),
             (("--silent", "eeprom:2"), ("config", "set", "fs2=0"), 5, "transfer"),
-            (("--forget", "eeprom:3"), ("eeprom", "restore", image), 6, "verify"),
+            (("--forget", "eeprom:3"), ("eeprom", "restore", image, "--force"), 6, "verify"),
         ]
         for options, args, code, word in cases:
             with self.subTest(options=options), Sim(self.tmp, *options) as sim:
@@ -233,7 +236,8 @@ class ExitCodes(CliTest):
                 self.assertEqual(self.json_of(result)["error"], word)
 
     def test_reads_whose_checksum_fails_end_as_failed_transfers(self):
-        for args in (("config", "read"), ("eeprom", "backup", "-"), ("config", "set", "fs2=0")):
+        backup = os.path.join(self.tmp, "backup.eeprom")
+        for args in (("config", "read"), ("eeprom", "backup", backup), ("config", "set", "fs2=0")):
             with self.subTest(args=args), Sim(self.tmp, "--bad-checksum") as sim:
                 result = self.cli(*args, "--json", port=sim.link)
                 self.assertEqual(result.returncode, 5, result.stderr)
@@ -253,37 +257,6 @@ class ExitCodes(CliTest):
         self.assertEqual(out["error"], "transfer")
         self.assertIn("was unplugged; plug it in and try again", out["message"])
         self.assertIn(b"Error data transmission\n", result.stderr)
-
-    def test_ctrl_c_during_upload_restarts_the_module_and_ends_with_130(self):
-        with Sim(self.tmp, "--baud", "9600") as sim:
-            proc = subprocess.Popen([CLI, "--port", sim.link, "upload", DEMO, "--json"],
-                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env)
-            # Interrupt once the first progress line shows FLASH blocks written.
-            while not re.match(rb"^FLASH [1-9][0-9]*%", proc.stderr.readline()):
-                pass
-            proc.send_signal(signal.SIGINT)
-            out, _ = proc.communicate(timeout=10)
-            self.assertEqual(proc.returncode, 130)
-            self.assertEqual(json.loads(out)["error"], "cancelled")
-            # The port was closed: the next command opens it and finds the module.
-            self.assertEqual(self.cli("version", port=sim.link).returncode, 0)
-            _, frames = sim.stop()
-        writes = [i for i, l in enumerate(frames) if l.startswith("cmd=0 ")]
-        self.assertTrue(writes and len(writes) < 2016)
-        self.assertTrue(frames[writes[-1] + 1].startswith("cmd=4 "), frames[writes[-1] + 1])
-
-    def test_repeat_programs_module_after_module_until_ctrl_c(self):
-        with Sim(self.tmp) as sim:
-            proc = subprocess.Popen([CLI, "--port", sim.link, "upload", DEMO, "--repeat"],
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                    env=self.env)
-            lines = [proc.stdout.readline(), proc.stdout.readline()]
-            proc.send_signal(signal.SIGINT)
-            rest, _ = proc.communicate(timeout=15)
-        self.assertRegex(lines[0], rb"^module 1: ok [0-9.]+ s\n$")
-        self.assertRegex(lines[1], rb"^module 2: ok [0-9.]+ s\n$")
-        # Ctrl-C lands between modules (0) or in the third one's transfer (130).
-        self.assertIn(proc.returncode, (0, 130), rest)
 
 
 if __name__ == "__main__":

@@ -201,6 +201,8 @@ class Json(unittest.TestCase):
                  {"ok": False, "error": "file"}),
                 (["dump", demo + ".hexfw", "--json", "--bogus"], 2,
                  {"ok": False, "error": "usage"}),
+                # A file that is not firmware names no programs: an error, not an empty list.
+                (["programs", bad, "--plain", "--json"], 1, {"ok": False, "error": "file"}),
             ]
             for args, code, fields in rows:
                 with self.subTest(args=args):
@@ -216,6 +218,12 @@ class Json(unittest.TestCase):
             self.assertEqual(len(obj["files"]), 3)
             listed = json.loads(run("programs", demo + ".hexfw", "--json").stdout)["programs"]
             self.assertEqual(listed, run("programs", demo + ".hexfw").stdout.decode().splitlines())
+            # A result that cannot be written is a failure, whatever the command did.
+            for args in (["programs", demo + ".hexfw", "--json"],
+                         ["dump", demo + ".hexfw", "--out", tmp, "--json"]):
+                with self.subTest(closed_output=args[0]), open("/dev/full", "wb") as full:
+                    result = subprocess.run([TOOL, *args], stdout=full, stderr=subprocess.PIPE)
+                    self.assertEqual(result.returncode, 1, result.stderr)
 
 
 class Outputs(unittest.TestCase):
@@ -373,7 +381,7 @@ class Refusals(unittest.TestCase):
                         self.assertEqual(result.returncode, 1, result.stderr)
                         self.assertFalse(os.path.exists(out))
                         result = run("programs", path, *mode, check=False)
-                        self.assertIn(result.returncode, (0, 1))
+                        self.assertEqual(result.returncode, 1, result.stderr)
                 for command in ("encode", "decode"):
                     result = run(command, path, os.path.join(tmp, "conv"), check=False)
                     self.assertIn(result.returncode, (0, 1), result.stderr)

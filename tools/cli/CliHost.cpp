@@ -83,8 +83,13 @@ void CliHost::DrawProgress() {
   const int position = Position(device::Bar::Programming);
   const double fraction = max > min ? static_cast<double>(position - min) / (max - min) : 1.0;
   const double elapsed = std::chrono::duration<double>(Clock::now() - phaseStart_).count();
+  // The time left is the whole operation's: this phase's blocks to go and the later phases'.
+  const auto later = blocksAfterPhase.find(phase_);
+  const int blocksLeft =
+      max - position + (later != blocksAfterPhase.end() ? later->second : 0);
+  const int blocksDone = position - min;
   const std::string left =
-      fraction > 0.0 ? Duration(elapsed * (1.0 - fraction) / fraction) + " left" : "";
+      blocksDone > 0 ? Duration(elapsed / blocksDone * blocksLeft) + " left" : "";
   const int percent = static_cast<int>(fraction * 100.0);
   if (!terminal_) {
     const int tenth = static_cast<int>(fraction * kTenths);
@@ -121,13 +126,26 @@ void CliHost::EndProgressLine() {
   barOnScreen_ = false;
 }
 
-void CliHost::EepromCopyKept(const std::string& path, const std::string& error) {
+void CliHost::EepromCopyKept(const std::string& path, const std::string& error,
+                             bool beforeWrite) {
+  copyAttempts.push_back({error.empty() ? path : std::string(), error, beforeWrite});
   if (error.empty()) {
     lastCopy = path;
     Say("EEPROM copy kept: " + path);
-  } else {
+  } else if (!beforeWrite) {
     Say("warning: no copy of the EEPROM kept: " + error);
   }
+}
+
+bool CliHost::WriteWithoutCopy(const std::string& error) {
+  if (writeWithoutCopy) {
+    Say("warning: no copy of the EEPROM kept (" + error + "); writing anyway (--no-backup)");
+    return true;
+  }
+  writeRefused = "nothing written: no copy of the module's EEPROM could be kept (" + error +
+                 "); make the data folder writable with room for it, or give --no-backup to write "
+                 "without a copy";
+  return false;
 }
 
 bool CliHost::RestartAfterCancel() const {

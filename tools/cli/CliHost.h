@@ -37,12 +37,23 @@ class CliHost : public headless::HeadlessHost {
   void SetText(device::Field field, const std::string& text) override;
   void SetPosition(device::Bar bar, int value) override;
   void StartTicker() override;
-  void EepromCopyKept(const std::string& path, const std::string& error) override;
+  void EepromCopyKept(const std::string& path, const std::string& error, bool beforeWrite) override;
+  bool WriteWithoutCopy(const std::string& error) override;
   bool RestartAfterCancel() const override;
 
   std::string lastCopy;  // the safety net's latest copy of this run
+  // What the safety net did in this run, for "copy" / "copy_error" (see EepromCommands.h).
+  struct CopyAttempt {
+    std::string path, error;
+    bool beforeWrite = false;
+  };
+  std::vector<CopyAttempt> copyAttempts;
+  bool writeWithoutCopy = false;  // --no-backup
+  std::string writeRefused;       // why a write was refused for want of a copy
   // Log lines that start a phase of block writes, with the name the progress shows for it.
   std::map<std::string, std::string> phaseTexts;
+  // Blocks that later phases will write after each phase, so the time left covers them too.
+  std::map<std::string, int> blocksAfterPhase;
 
  protected:
   void BeforeMessages() override;

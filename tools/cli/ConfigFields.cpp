@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 
+#include "ToolOutput.h"
 #include "device/EepromBackup.h"
 
 namespace ll::cli {
@@ -145,11 +147,26 @@ void ApplyAssignments(const std::vector<Assignment>& assignments, EepromBytes& i
 
 nlohmann::ordered_json ConfigObject(const EepromBytes& image) {
   nlohmann::ordered_json object;
-  object[kPin] = device::PinTextOf(image);
-  object[kCan] = device::CanProgramNumberOf(image[device::kCanProgramBcdOffset]);
+  // An erased module (or one written by other firmware) holds bytes that are no PIN digit or
+  // CAN program number: those fields are null rather than a number the module never meant.
+  const bool pinDigits = std::all_of(device::kPinDigitOffsets.begin(), device::kPinDigitOffsets.end(),
+                                     [&](std::size_t offset) { return image[offset] <= 9; });
+  const std::uint8_t can = image[device::kCanProgramBcdOffset];
+  const bool canDigits = (can >> 4) >= 1 && (can >> 4) <= 9 && (can & 0x0F) >= 1 && (can & 0x0F) <= 9;
+  object[kPin] = pinDigits ? nlohmann::ordered_json(device::PinTextOf(image)) : nullptr;
+  object[kCan] = canDigits ? nlohmann::ordered_json(device::CanProgramNumberOf(can)) : nullptr;
   object[kMode] = (image[device::kOptions2Offset] & device::kOpt2ModeFA) ? "FA" : "FI";
   for (const FlagField& f : kFlags) object[f.name] = (image[f.offset] & f.mask) != 0;
   object["version"] = device::VersionTextOf(image);
+  // The raw bytes, for version texts that are not plain characters.
+  std::string hex;
+  char digits[3];
+  for (std::size_t i = device::kVersionTextOffset; i < image.size(); ++i) {
+    std::snprintf(digits, sizeof digits, "%02X", image[i]);
+    hex += digits;
+  }
+  object["version_hex"] = hex;
+  object["erased"] = std::all_of(image.begin(), image.end(), [](std::uint8_t b) { return b == 0xFF; });
   return object;
 }
 
@@ -163,7 +180,10 @@ std::string ConfigLines(const EepromBytes& image) {
     if (value.is_boolean()) {
       text += value.get<bool>() ? "1" : "0";
     } else if (value.is_string()) {
-      text += value.get<std::string>();
+      // A module's bytes reach the terminal with their control characters escaped.
+      text += tools::Escaped(value.get<std::string>());
+    } else if (value.is_null()) {
+      text += "-";
     } else {
       text += value.dump();
     }

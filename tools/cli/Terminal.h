@@ -4,6 +4,7 @@
 // another operating system needs one small file of its own.
 
 #include <functional>
+#include <string>
 
 namespace ll::cli {
 
@@ -12,9 +13,13 @@ enum class Stream { Out, Err };
 bool IsTerminal(Stream stream);
 int TerminalColumns(Stream stream);  // 80 when unknown
 
-// From now on every Ctrl-C (and a termination request) calls onInterrupt on a thread of its own
-// instead of ending the program, and writes to a closed pipe fail with an error instead of a
-// signal. Call it before any other thread starts, so that none of them receives the signals.
-void WatchInterrupts(std::function<void()> onInterrupt);
+// From now on every Ctrl-C, termination request, hang-up and quit calls onInterrupt with the
+// signal's number on a thread of its own instead of ending the program, and writes to a closed
+// pipe fail with an error instead of a signal. Call it before any other thread starts, so that
+// none of them receives the signals.
+void WatchInterrupts(std::function<void(int signal)> onInterrupt);
+
+// The signal's name as a user knows it ("SIGINT (Ctrl-C)", "SIGTERM").
+std::string SignalName(int signal);
 
 }  // namespace ll::cli

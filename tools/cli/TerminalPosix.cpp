@@ -23,21 +23,32 @@ int TerminalColumns(Stream stream) {
   return kDefaultColumns;
 }
 
-void WatchInterrupts(std::function<void()> onInterrupt) {
+void WatchInterrupts(std::function<void(int signal)> onInterrupt) {
   ::signal(SIGPIPE, SIG_IGN);
   sigset_t stops;
   sigemptyset(&stops);
-  sigaddset(&stops, SIGINT);
-  sigaddset(&stops, SIGTERM);
+  // A closed terminal (SIGHUP) and Ctrl-\ (SIGQUIT) end the operation as Ctrl-C does: the
+  // module is left restarted, not in its bootloader.
+  for (int stop : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stops, stop);
   // Blocked here, the signals stay blocked in every thread started later; only sigwait below
   // takes them, so no handler runs in the middle of the operation's code.
   pthread_sigmask(SIG_BLOCK, &stops, nullptr);
   std::thread([stops, onInterrupt = std::move(onInterrupt)] {
     for (;;) {
       int signal = 0;
-      if (sigwait(&stops, &signal) == 0) onInterrupt();
+      if (sigwait(&stops, &signal) == 0) onInterrupt(signal);
     }
   }).detach();
+}
+
+std::string SignalName(int signal) {
+  switch (signal) {
+    case SIGINT: return "SIGINT (Ctrl-C)";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    case SIGQUIT: return "SIGQUIT";
+    default: return "signal " + std::to_string(signal);
+  }
 }
 
 }  // namespace ll::cli

@@ -34,8 +34,8 @@ DWORD StdHandle(Stream stream) {
 }
 
 std::mutex handlerLock;
-std::function<void()>& Handler() {
-  static std::function<void()> handler;
+std::function<void(int)>& Handler() {
+  static std::function<void(int)> handler;
   return handler;
 }
 
@@ -43,8 +43,15 @@ bool EndsTheProcessOnReturn(DWORD event) {
   return event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
 }
 
-// The system calls this on a thread of its own, so the operation's code is never interrupted
-// in the middle.
+// The numbers the C runtime gives these events (SIGINT, SIGBREAK; a closed console, a logoff or
+// a shutdown hangs up).
+constexpr int kSigInt = 2, kSigHup = 1, kSigBreak = 21;
+int SignalOf(DWORD event) {
+  return event == CTRL_C_EVENT ? kSigInt : event == CTRL_BREAK_EVENT ? kSigBreak : kSigHup;
+}
+
+// The system calls this on a thread of its own for every Ctrl-C, Ctrl-Break, console close,
+// logoff and shutdown, so the operation's code is never interrupted in the middle.
 BOOL WINAPI OnConsoleControl(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
@@ -52,12 +59,12 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT: {
-      std::function<void()> handler;
+      std::function<void(int)> handler;
       {
         std::lock_guard<std::mutex> hold(handlerLock);
         handler = Handler();
       }
-      if (handler) handler();
+      if (handler) handler(SignalOf(event));
       // Returning would let the system end the process in the middle of the clean-up. The
       // main thread's exit ends this wait (and the process) as soon as it is done; the
       // budget only keeps the system from ending it less gently.
@@ -103,7 +110,16 @@ int TerminalColumns(Stream stream) {
   return kDefaultColumns;
 }
 
-void WatchInterrupts(std::function<void()> onInterrupt) {
+std::string SignalName(int signal) {
+  switch (signal) {
+    case kSigInt: return "Ctrl-C";
+    case kSigBreak: return "Ctrl-Break";
+    case kSigHup: return "the console closing";
+    default: return "signal " + std::to_string(signal);
+  }
+}
+
+void WatchInterrupts(std::function<void(int)> onInterrupt) {
   {
     std::lock_guard<std::mutex> hold(handlerLock);
     Handler() = std::move(onInterrupt);

@@ -6,7 +6,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <ctime>
+#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <regex>
@@ -19,6 +24,8 @@
 #include "Arguments.h"
 #include "CliHost.h"
 #include "ConfigFields.h"
+#include "EepromCommands.h"
+#include "Sha256.h"
 #include "Terminal.h"
 #include "ToolOutput.h"
 #include "device/EepromBackup.h"
@@ -38,7 +45,6 @@
 namespace {
 
 using namespace ll;
-using tools::kExitCancelled;
 using tools::kExitFile;
 using tools::kExitNoBootloader;
 using tools::kExitOk;
@@ -47,6 +53,7 @@ using tools::kExitTransfer;
 using tools::kExitUsage;
 using tools::kExitVerify;
 using json = nlohmann::ordered_json;
+using Clock = std::chrono::steady_clock;
 
 constexpr const char* kProgram = "linkloader-cli";
 // A device path given instead of COM<n> is reached under this number.
@@ -56,6 +63,34 @@ constexpr std::uint16_t kPathPortNumber = 1;
 std::mutex g_hostLock;
 cli::CliHost* g_host = nullptr;
 bool g_interruptedEarly = false;
+// The first signal that ended the run (0: none); a production line's pauses wake on it.
+std::atomic<int> g_signal{0};
+std::condition_variable g_signalled;
+
+int SignalNumber() {
+  const int signal = g_signal.load();
+  return signal != 0 ? signal : tools::kSigInt;
+}
+int SignalExit() { return tools::ExitForSignal(SignalNumber()); }
+std::string SignalWords() { return "cancelled by " + cli::SignalName(SignalNumber()); }
+
+// A production line's log lines that only say it is still looking (the probes' search, an absent
+// port) stay off the terminal; the first block's time is taken for the module's record.
+class LineHost : public cli::CliHost {
+ public:
+  void Log(const std::string& line) override {
+    if (firstBlockAt == Clock::time_point{} && phaseTexts.count(line) != 0) {
+      firstBlockAt = Clock::now();
+    }
+    if (!quiet) CliHost::Log(line);
+  }
+  void SetText(device::Field field, const std::string& text) override {
+    if (!quiet) CliHost::SetText(field, text);
+  }
+  using Clock = std::chrono::steady_clock;
+  bool quiet = false;
+  Clock::time_point firstBlockAt{};
+};
 
 struct Outcome {
   int code = kExitOk;
@@ -91,7 +126,7 @@ class Session {
 
   serial::TSerialPort port;
   device::ProgramState state;
-  cli::CliHost host;
+  LineHost host;
   device::DeviceContext ctx{port, state, host};
 };
 
@@ -107,9 +142,9 @@ Outcome OutcomeOf(const device::DeviceContext& ctx, const device::OperationResul
   switch (r.ending) {
     case Ending::Done: return o;
     case Ending::Cancelled:
-      o.code = kExitCancelled;
-      o.message = o.reached ? "cancelled by Ctrl-C; the module was told to restart"
-                            : "cancelled by Ctrl-C before a bootloader answered";
+      o.code = SignalExit();
+      o.message = SignalWords() + (o.reached ? "; the module was told to restart"
+                                             : " before a bootloader answered");
       return o;
     case Ending::NoFileSelected:
     case Ending::FileNotLoaded: o.code = kExitFile; break;
@@ -117,6 +152,8 @@ Outcome OutcomeOf(const device::DeviceContext& ctx, const device::OperationResul
     // read before it did not complete, and nothing was sent.
     case Ending::ImageRefused:
     case Ending::Busy: o.code = kExitUsage; break;
+    // Nothing was sent: the host refused to write without a copy (the message says where).
+    case Ending::NoCopyKept: o.code = kExitFile; break;
     case Ending::PortNotOpened: o.code = kExitPort; break;
     case Ending::NoBootloader: o.code = kExitNoBootloader; break;
     case Ending::BlockRefused:
@@ -124,8 +161,14 @@ Outcome OutcomeOf(const device::DeviceContext& ctx, const device::OperationResul
     case Ending::LineFailed:
     case Ending::ReadChecksumFailed: o.code = kExitTransfer; break;
   }
-  const std::string reason = device::ReasonLine(r);
-  if (r.ending == Ending::ReadChecksumFailed) {
+  std::string reason = device::ReasonLine(r);
+  // The window's reason points at its list's tooltips; a terminal has the ports command.
+  if (r.ending == Ending::PortNotOpened && serial::PortPath(r.comNumber).empty()) {
+    reason = "COM" + std::to_string(r.comNumber) +
+             ": no device has this number; plug in the USB serial adapter, or give a port that "
+             "'linkloader-cli ports' lists";
+  }
+  if (r.ending == Ending::ReadChecksumFailed || r.ending == Ending::NoCopyKept) {
     o.message = reason;
   } else if (r.ending == Ending::FileNotLoaded) {
     o.message = reason;  // the loader's words name the file and the line
@@ -136,10 +179,24 @@ Outcome OutcomeOf(const device::DeviceContext& ctx, const device::OperationResul
 }
 
 Outcome Run(Session& s, device::Operation op, bool progress = false) {
-  if (s.host.Interrupted()) return {kExitCancelled, s.state.MessageTable[device::MsgCancelled]};
+  if (s.host.Interrupted()) return {SignalExit(), SignalWords()};
   s.host.BeginOperation(progress);
   return OutcomeOf(s.ctx, device::RunToEnd(s.ctx, op));
 }
+
+// The eeprom commands' device steps, on this run's session.
+class SessionSteps : public cli::ModuleSteps {
+ public:
+  explicit SessionSteps(std::uint16_t comNumber) : s_(comNumber) {}
+  Step ReadConfiguration() override { return Of(Run(s_, device::ReadConfiguration)); }
+  Step WriteEepromImage() override { return Of(Run(s_, device::WriteEepromImage)); }
+  device::ProgramState& State() override { return s_.state; }
+  cli::CliHost& Host() override { return s_.host; }
+
+ private:
+  static Step Of(const Outcome& o) { return {o.code, o.message}; }
+  Session s_;
+};
 
 struct Global {
   std::string port;
@@ -176,7 +233,7 @@ int Finish(const Global& g, int code, const std::string& message, json extra = j
   json result = tools::ResultObject(code, message);
   for (auto& [key, value] : extra.items()) result[key] = value;
   std::string error;
-  if (!tools::WriteStdout(result.dump() + "\n", error)) {
+  if (!tools::WriteStdout(tools::JsonLine(result), error)) {
     tools::Complain(kProgram, error);
     return code == kExitOk ? kExitFile : code;
   }
@@ -185,6 +242,15 @@ int Finish(const Global& g, int code, const std::string& message, json extra = j
 
 int FinishOutcome(const Global& g, const Outcome& o, json extra = json::object()) {
   return Finish(g, o.code, o.message, std::move(extra));
+}
+
+int Print(const Global& g, const std::string& text);
+
+int FinishCommand(const Global& g, const cli::CommandResult& r) {
+  if (r.code == kExitOk && !r.text.empty()) {
+    if (const int printed = Print(g, r.text); printed != kExitOk) return printed;
+  }
+  return Finish(g, r.code, r.message, r.extra);
 }
 
 // Human results on standard output.
@@ -219,7 +285,9 @@ int CmdVersion(const Global& g, bool deviceId) {
       TrimRight(AfterPrefix(s.host.Reports(), s.state.MessageTable[device::MsgProgramVersion] + ": "));
   const std::string id = AfterPrefix(s.host.Reports(), "Device ID: ");
   json extra = {{"version", version}};
-  std::string text = version + "\n";
+  // The module's text (its Windows-1250 bytes already as UTF-8) reaches a terminal with its
+  // control bytes escaped.
+  std::string text = tools::Escaped(tools::ValidUtf8(version)) + "\n";
   if (deviceId) {
     extra["device_id"] = id;
     text += id + "\n";
@@ -235,66 +303,303 @@ struct UploadArgs {
   bool allMemory = false;
   bool fileSize = false;
   bool repeat = false;
+  bool verify = false;
+  int count = 0;        // --repeat: stop after this many modules (0: until a signal)
+  std::string logFile;  // --repeat: every record appended here too
 };
 
-int CmdUpload(const Global& g, const UploadArgs& a) {
-  // The file is checked before the port is touched, with the loader's own words for what is
-  // wrong with it.
+// The firmware as the run writes it: read once, so that a file replaced during a production run
+// changes nothing, and named by its SHA-256 in every module's record.
+struct Firmware {
   firmware::Images images;
-  const firmware::LoadResult loaded = firmware::LoadFirmwareFile(a.file, !a.plain, images);
+  std::string sha256;
+  std::string version;  // the version text its EEPROM image carries
+};
+
+// The private copy of the firmware file that the run loads from; removed when the run ends,
+// signals included (they end the operation, not the program).
+struct PrivateCopy {
+  std::filesystem::path path;
+  ~PrivateCopy() {
+    std::error_code ec;
+    if (!path.empty()) std::filesystem::remove(path, ec);
+  }
+};
+
+// Loads FILE from one read of its bytes, through a private copy that the loader (and a single
+// upload) reads. 0, or the exit code with `error` set.
+int LoadFirmware(const UploadArgs& a, Firmware& fw, PrivateCopy& copy, std::string& error) {
+  std::string bytes;
+  if (!device::ReadWholeFile(device::PathFromUtf8(a.file), bytes, error)) return kExitFile;
+  fw.sha256 = tools::Sha256Hex(bytes);
+  std::error_code ec;
+  const auto folder = std::filesystem::temp_directory_path(ec);
+  if (ec) {
+    error = "no folder for temporary files: " + ec.message();
+    return kExitFile;
+  }
+  const auto path = folder / ("linkloader-cli-" + fw.sha256.substr(0, 16) + "-" +
+                              std::to_string(Clock::now().time_since_epoch().count()));
+  if (!tools::WriteOutput(device::PathText(path), bytes, error, tools::NewFileAccess::OwnerOnly)) {
+    return kExitFile;
+  }
+  copy.path = path;
+  const std::string copyName = device::PathText(path);
+  const firmware::LoadResult loaded = firmware::LoadFirmwareFile(copyName, !a.plain, fw.images);
   if (!loaded.ok) {
-    // Open and read failures name the file already; a refused line does not.
-    const bool namesLine = loaded.failure == firmware::LoadFailure::BadLine;
-    return Finish(g, kExitFile, namesLine ? a.file + ": " + loaded.message : loaded.message);
+    // The loader names its copy; the user knows the file by the name given.
+    std::string message = loaded.message;
+    for (std::size_t at; (at = message.find(copyName)) != std::string::npos;) {
+      message.replace(at, copyName.size(), a.file);
+    }
+    error = loaded.failure == firmware::LoadFailure::BadLine ? a.file + ": " + message : message;
+    return kExitFile;
+  }
+  fw.version = fw.images.EepromTop >= 0 ? device::VersionTextOf(fw.images.EepromImage) : "";
+  return kExitOk;
+}
+
+std::string UtcNow() {
+  const std::time_t now = std::time(nullptr);
+  // Only the main thread asks, so the C library's shared result is safe here.
+  const std::tm utc = *std::gmtime(&now);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+// A production line: each module programmed once, then left to be taken away.
+class ProductionLine {
+ public:
+  ProductionLine(const Global& g, const UploadArgs& a, Firmware& fw, Session& s)
+      : g_(g), a_(a), fw_(fw), s_(s), started_(Clock::now()) {}
+
+  int Run() {
+    s_.host.Say("waiting for a module on " + g_.port + " (Ctrl-C ends)");
+    for (;;) {
+      if (!WaitFor(/*answer=*/true)) break;
+      Program();
+      if (a_.count > 0 && done_ + failed_ >= a_.count) break;
+      s_.host.Say("take the module away; waiting for the next one");
+      if (!WaitFor(/*answer=*/false)) break;
+    }
+    return Summary();
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  // Between probes: a steady pace, whatever the last probe found.
+  static constexpr auto kProbePause = std::chrono::milliseconds(500);
+
+  bool Stopped() const { return s_.host.Interrupted(); }
+
+  // Sleeps the pace unless a signal comes first.
+  bool Pace() {
+    std::mutex m;
+    std::unique_lock lock(m);
+    g_signalled.wait_for(lock, kProbePause, [this] { return Stopped(); });
+    return !Stopped();
+  }
+
+  // Probes until a bootloader answers (answer) or until none does (the module was taken away).
+  // A module that answers while the line waits for its removal is told to restart, so a module
+  // left attached runs its new firmware and is never written again.
+  bool WaitFor(bool answer) {
+    for (;;) {
+      if (Stopped()) return false;
+      s_.host.quiet = true;
+      const device::ProbeResult probe = device::ProbeBootloader(s_.ctx);
+      s_.host.quiet = false;
+      if (probe == device::ProbeResult::Cancelled) return false;
+      if (probe == device::ProbeResult::Answered) {
+        if (answer) {
+          answeredAt_ = Clock::now();
+          return true;
+        }
+        device::RestartProbedModule(s_.ctx);
+      } else if (!answer) {
+        return true;
+      }
+      if (!Pace()) return false;
+    }
+  }
+
+  void Program() {
+    const int number = done_ + failed_ + 1;
+    s_.host.BeginOperation(/*showProgress=*/true);
+    s_.host.firstBlockAt = {};
+    const Outcome o = OutcomeOf(s_.ctx, device::RunToEnd(s_.ctx, [](device::DeviceContext& ctx) {
+      return device::UploadToAnsweredModule(ctx, *current_);
+    }));
+    const double seconds = Seconds(Clock::now() - answeredAt_);
+    json record = {{"module", number}, {"time", UtcNow()}, {"port", g_.port},
+                   {"file", a_.file}, {"firmware_sha256", fw_.sha256}};
+    if (o.code == kExitOk && !a_.noEeprom && !fw_.version.empty()) {
+      record["version_after"] = fw_.version;
+    }
+    record["seconds"] = seconds;
+    if (s_.host.firstBlockAt != Clock::time_point{}) {
+      const double firstBlock = Seconds(s_.host.firstBlockAt - answeredAt_);
+      record["answer_to_first_block_s"] = firstBlock;
+      worstFirstBlock_ = std::max(worstFirstBlock_, firstBlock);
+    }
+    record["ok"] = o.code == kExitOk;
+    if (o.code != kExitOk) {
+      record["error"] = tools::ErrorWord(o.code);
+      record["message"] = o.message;
+    }
+    (o.code == kExitOk ? done_ : failed_) += 1;
+    uploadSeconds_ += seconds;
+    if (o.code != kExitOk && firstFailure_ == kExitOk && o.code < tools::kExitSignalBase) {
+      firstFailure_ = o.code;
+    }
+    char line[96];
+    std::snprintf(line, sizeof line, "module %d: %s %.1f s", number,
+                  o.code == kExitOk ? "ok" : "failed", seconds);
+    std::string text = line;
+    if (o.code != kExitOk) text += std::string(" (") + tools::ErrorWord(o.code) + "): " + o.message;
+    Emit(tools::Escaped(text), record);
+  }
+
+  int Summary() {
+    const int modules = done_ + failed_;
+    const double wall = Seconds(Clock::now() - started_);
+    json summary = {{"summary", true}, {"done", done_}, {"failed", failed_},
+                    {"seconds_per_module", modules > 0 ? uploadSeconds_ / modules : 0.0},
+                    {"wall_seconds_per_module", modules > 0 ? wall / modules : 0.0},
+                    {"worst_answer_to_first_block_s", worstFirstBlock_}};
+    int code = firstFailure_;
+    if (Stopped()) code = SignalExit();
+    summary["ok"] = code == kExitOk;
+    if (code != kExitOk) summary["error"] = tools::ErrorWord(code);
+    if (Stopped()) summary["message"] = SignalWords();
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "modules done: %d, failed: %d, %.1f s per module (%.1f s with handling)",
+                  done_, failed_, modules > 0 ? uploadSeconds_ / modules : 0.0,
+                  modules > 0 ? wall / modules : 0.0);
+    std::string text = line;
+    if (Stopped()) text += "; " + SignalWords();
+    if (!Emit(text, summary)) return kExitFile;
+    return code;
+  }
+
+  // A record: a human line on standard error, a JSON line on standard output with --json, and
+  // a JSON line appended to --log.
+  bool Emit(const std::string& text, const json& record) {
+    const std::string jsonLine = tools::JsonLine(record);
+    bool ok = true;
+    std::string error;
+    if (g_.json) {
+      s_.host.Say(text);
+      if (!tools::WriteStdout(jsonLine, error)) {
+        tools::Complain(kProgram, error);
+        ok = false;
+      }
+    } else if (Print(g_, text + "\n") != kExitOk) {
+      ok = false;
+    }
+    if (!a_.logFile.empty()) {
+      std::ofstream log(device::PathFromUtf8(a_.logFile), std::ios::app | std::ios::binary);
+      log << jsonLine;
+      log.flush();
+      if (!log) {
+        tools::Complain(kProgram, tools::Escaped(a_.logFile) + ": the record could not be appended");
+        ok = false;
+      }
+    }
+    return ok;
+  }
+
+  static double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+ public:
+  static inline const firmware::Images* current_ = nullptr;
+
+ private:
+  const Global& g_;
+  const UploadArgs& a_;
+  Firmware& fw_;
+  Session& s_;
+  Clock::time_point started_, answeredAt_{};
+  int done_ = 0, failed_ = 0;
+  int firstFailure_ = kExitOk;
+  double uploadSeconds_ = 0, worstFirstBlock_ = 0;
+};
+
+int VerifyEeprom(const Global& g, Session& s, const Firmware& fw, const UploadArgs& a);
+
+int CmdUpload(const Global& g, const UploadArgs& a) {
+  // The file is read and checked before the port is touched, with the loader's own words for
+  // what is wrong with it.
+  Firmware fw;
+  PrivateCopy copy;
+  std::string error;
+  if (const int code = LoadFirmware(a, fw, copy, error); code != kExitOk) {
+    return Finish(g, code, error);
   }
 
   Session s(g.comNumber);
   s.host.switches[device::Switch::DecodeON] = !a.plain;
   s.host.switches[device::Switch::EEPROM] = !a.noEeprom;
   s.host.switches[device::Switch::All_memory] = !a.fileSize;
-  s.state.SelectedFileName = a.file;
+  s.state.SelectedFileName = device::PathText(copy.path);
+  // The EEPROM phase follows the FLASH phase: its blocks count in the FLASH phase's time left.
+  constexpr int kEepromBlocks = 16;
+  const int eepromBlocks =
+      a.noEeprom || fw.images.EepromTop < 0 ? 0
+      : a.fileSize                          ? fw.images.EepromTop / 16 + 1
+                                            : kEepromBlocks;
+  s.host.blocksAfterPhase = {{"FLASH", eepromBlocks}};
 
-  if (!a.repeat) {
-    const Outcome o = Run(s, device::UploadFirmware, /*progress=*/true);
-    return FinishOutcome(g, o, {{"file", a.file}});
+  if (a.repeat) {
+    ProductionLine::current_ = &fw.images;
+    ProductionLine line(g, a, fw, s);
+    return line.Run();
   }
+  const Outcome o = Run(s, device::UploadFirmware, /*progress=*/true);
+  if (o.code != kExitOk) return FinishOutcome(g, o, {{"file", a.file}, {"firmware_sha256", fw.sha256}});
+  if (a.verify) return VerifyEeprom(g, s, fw, a);
+  return Finish(g, kExitOk, "", {{"file", a.file}, {"firmware_sha256", fw.sha256}});
+}
 
-  // A production line: one module after another until Ctrl-C between modules.
-  json modules = json::array();
-  int firstFailure = kExitOk;
-  std::string firstMessage;
-  for (int number = 1;;) {
-    if (s.host.Interrupted()) break;
-    const auto start = std::chrono::steady_clock::now();
-    const Outcome o = Run(s, device::UploadFirmware, /*progress=*/true);
-    if (o.code == kExitNoBootloader) continue;  // no module yet: keep searching
-    if (o.code == kExitCancelled && !o.reached) break;  // Ctrl-C while waiting for a module
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    char line[64];
-    std::snprintf(line, sizeof line, "module %d: ", number);
-    std::string text = line;
-    if (o.code == kExitOk) {
-      std::snprintf(line, sizeof line, "ok %.1f s\n", seconds);
-      text += line;
-    } else {
-      text += std::string("failed (") + tools::ErrorWord(o.code) + "): " +
-              tools::Escaped(o.message) + "\n";
-    }
-    if (const int printed = Print(g, text); printed != kExitOk) return printed;
-    modules.push_back({{"module", number}, {"ok", o.code == kExitOk}, {"seconds", seconds}});
-    if (o.code != kExitOk) {
-      modules.back()["error"] = tools::ErrorWord(o.code);
-      modules.back()["message"] = o.message;
-      if (firstFailure == kExitOk) {
-        firstFailure = o.code;
-        firstMessage = "module " + std::to_string(number) + ": " + o.message;
-      }
-    }
-    if (o.code == kExitCancelled) return Finish(g, kExitCancelled, o.message, {{"modules", modules}});
-    ++number;
+// The protocol reads EEPROM but not FLASH: what an upload wrote into the EEPROM is read back
+// and compared with the file's image.
+int VerifyEeprom(const Global& g, Session& s, const Firmware& fw, const UploadArgs& a) {
+  json extra = {{"file", a.file}, {"firmware_sha256", fw.sha256}};
+  if (a.noEeprom || fw.images.EepromTop < 0) {
+    s.host.Say("nothing to verify: the upload wrote no EEPROM (FLASH cannot be read back)");
+    extra["verified"] = false;
+    return Finish(g, kExitOk, "", extra);
   }
-  return Finish(g, firstFailure, firstMessage, {{"file", a.file}, {"modules", modules}});
+  s.host.Say("Verifying the EEPROM...");
+  const Outcome o = Run(s, device::ReadConfiguration);
+  if (o.code != kExitOk) return FinishOutcome(g, o, extra);
+  const auto& read = s.state.images.EepromImage;
+  // --file-size writes only up to the file's highest EEPROM address.
+  const std::size_t written =
+      a.fileSize ? static_cast<std::size_t>(fw.images.EepromTop / 16 * 16 + 16) : read.size();
+  int count = 0;
+  std::string first;
+  for (std::size_t i = 0; i < written; ++i) {
+    if (read[i] == fw.images.EepromImage[i]) continue;
+    if (++count == 1) {
+      char text[48];
+      std::snprintf(text, sizeof text, "first at 0x%02zX (%02X, not %02X)", i, read[i],
+                    fw.images.EepromImage[i]);
+      first = text;
+    }
+  }
+  extra["verified"] = count == 0;
+  if (count > 0) {
+    extra["differences"] = count;
+    return Finish(g, kExitVerify,
+                  "the module's EEPROM differs from " + a.file + " in " + std::to_string(count) +
+                      " byte(s), " + first,
+                  extra);
+  }
+  s.host.Say("Verified: the module's EEPROM holds the file's image");
+  return Finish(g, kExitOk, "", extra);
 }
 
 json ConfigJson(const device::EepromBytes& image) {
@@ -307,14 +612,25 @@ int CmdConfigRead(const Global& g) {
   if (o.code != kExitOk) return FinishOutcome(g, o);
   const auto& image = s.state.images.EepromImage;
   if (const int printed = Print(g, cli::ConfigLines(image)); printed != kExitOk) return printed;
-  return Finish(g, kExitOk, "", ConfigJson(image));
+  json extra = ConfigJson(image);
+  extra.update(cli::CopyFields(s.host));
+  return Finish(g, kExitOk, "", extra);
 }
 
-int CmdConfigSet(const Global& g, const std::vector<std::string>& words) {
+// A value as its JSON text, valid UTF-8.
+std::string Shown(const json& value) {
+  std::string text = tools::JsonLine(value);
+  text.pop_back();
+  return text;
+}
+
+int CmdConfigSet(const Global& g, const std::vector<std::string>& words, bool noBackup,
+                 bool dryRun) {
   std::vector<cli::Assignment> assignments;
   std::string error;
   if (!cli::ParseAssignments(words, assignments, error)) return Finish(g, kExitUsage, error);
   Session s(g.comNumber);
+  s.host.writeWithoutCopy = noBackup;
   // The write only ever sends what this run read from the module, with the named bits changed.
   Outcome o = Run(s, device::ReadConfiguration);
   if (o.code != kExitOk) return FinishOutcome(g, o);
@@ -322,85 +638,81 @@ int CmdConfigSet(const Global& g, const std::vector<std::string>& words) {
   cli::ApplyAssignments(assignments, s.state.images.EepromImage);
   const json oldValues = cli::ConfigObject(before);
   const json newValues = cli::ConfigObject(s.state.images.EepromImage);
+  json changes = json::array();
+  std::string changeLines;
   for (auto it = newValues.cbegin(); it != newValues.cend(); ++it) {
-    if (oldValues[it.key()] != it.value()) {
-      s.host.Say("changing " + it.key() + ": " + oldValues[it.key()].dump() + " -> " +
-                 it.value().dump());
+    if (oldValues[it.key()] == it.value()) continue;
+    changes.push_back({{"name", it.key()}, {"old", oldValues[it.key()]}, {"new", it.value()}});
+    changeLines += tools::Escaped(it.key() + ": " + Shown(oldValues[it.key()]) + " -> " +
+                                  Shown(it.value())) + "\n";
+  }
+  // Named bits outside the decoded fields still count: the bytes decide.
+  const bool changed = before != s.state.images.EepromImage;
+  if (!changed || dryRun) {
+    json extra = {{"changes", changes}, {"written", false}};
+    extra.update(cli::CopyFields(s.host));
+    if (!changed) {
+      s.host.Say("nothing to change: the module already holds these values; nothing written");
+    } else if (const int printed = Print(g, changeLines); printed != kExitOk) {
+      return printed;
+    } else {
+      s.host.Say("--dry-run: nothing written");
     }
+    return Finish(g, kExitOk, "", extra);
+  }
+  for (std::size_t at = 0, end; (end = changeLines.find('\n', at)) != std::string::npos;
+       at = end + 1) {
+    s.host.Say("changing " + changeLines.substr(at, end - at));
   }
   o = Run(s, device::WriteEepromImage);
-  if (o.code != kExitOk) return FinishOutcome(g, o);
+  if (cli::CommandResult refused; cli::RefusedForWantOfCopy(s.host, refused)) {
+    return FinishCommand(g, refused);
+  }
+  if (o.code != kExitOk) return FinishOutcome(g, o, cli::CopyFields(s.host));
   const auto& image = s.state.images.EepromImage;
   if (const int printed = Print(g, cli::ConfigLines(image)); printed != kExitOk) return printed;
-  return Finish(g, kExitOk, "", ConfigJson(image));
+  json extra = ConfigJson(image);
+  extra.update(cli::CopyFields(s.host));
+  extra["changes"] = changes;
+  extra["written"] = true;
+  return Finish(g, kExitOk, "", extra);
 }
 
-std::string ImageBytes(const device::EepromBytes& image) {
-  return {reinterpret_cast<const char*>(image.data()), image.size()};
-}
-
-int CmdEepromBackup(const Global& g, const std::string& file) {
-  Session s(g.comNumber);
-  const Outcome o = Run(s, device::ReadConfiguration);
-  if (o.code != kExitOk) return FinishOutcome(g, o);
-  const auto& image = s.state.images.EepromImage;
-  std::string error;
-  if (!tools::WriteOutput(file, ImageBytes(image), error)) {
-    if (!s.host.lastCopy.empty()) error += "; the copy kept in " + s.host.lastCopy + " has it";
-    return Finish(g, kExitFile, error);
-  }
-  return Finish(g, kExitOk, "",
-                {{"file", file}, {"copy", s.host.lastCopy}, {"version", device::VersionTextOf(image)}});
-}
-
-int CmdEepromRestore(const Global& g, const std::string& file) {
-  device::EepromBytes wanted{};
-  std::string error;
-  if (!device::ReadEepromImageFile(firmware::PathFromUtf8(file), wanted, error)) {
-    return Finish(g, kExitFile, error);
-  }
-  Session s(g.comNumber);
-  // Read first: what the module holds now is kept by the safety net before it is overwritten.
-  Outcome o = Run(s, device::ReadConfiguration);
-  if (o.code != kExitOk) return FinishOutcome(g, o);
-  if (!device::RestoreEepromImage(firmware::PathFromUtf8(file), s.state, error)) {
-    return Finish(g, kExitFile, error);
-  }
-  if (s.state.images.EepromImage != wanted) {
-    return Finish(g, kExitFile, file + " changed while it was being restored");
-  }
-  o = Run(s, device::WriteEepromImage);
-  if (o.code != kExitOk) return FinishOutcome(g, o);
-  s.host.Say("Verifying...");
-  o = Run(s, device::ReadConfiguration);
-  if (o.code != kExitOk) return FinishOutcome(g, o);
-  const auto& read = s.state.images.EepromImage;
-  std::string differ;
-  int count = 0;
-  for (std::size_t i = 0; i < read.size(); ++i) {
-    if (read[i] == wanted[i]) continue;
-    if (++count <= 8) {
-      char text[40];
-      std::snprintf(text, sizeof text, "%s0x%02zX (%02X, not %02X)", differ.empty() ? "" : ", ",
-                    i, read[i], wanted[i]);
-      differ += text;
+// COM1 to COM12 as the window numbers them, with what each stands for on this machine.
+int CmdPorts(const Global& g) {
+  constexpr std::uint16_t kListedPorts = 12;
+  json ports = json::array();
+  std::string text;
+  for (std::uint16_t n = 1; n <= kListedPorts; ++n) {
+    const serial::PortInfo p = serial::DescribePort(n);
+    ports.push_back({{"port", "COM" + std::to_string(n)},
+                     {"device", p.path.empty() ? json(nullptr) : json(p.path)},
+                     {"stable_name", p.stableName.empty() ? json(nullptr) : json(p.stableName)},
+                     {"description", p.description},
+                     {"present", p.present},
+                     {"holder", p.holder.empty() ? json(nullptr) : json(p.holder)}});
+    std::string line = "COM" + std::to_string(n) + "\t";
+    if (p.path.empty()) {
+      line += "-";
+    } else {
+      line += p.path;
+      if (!p.stableName.empty()) line += " = " + p.stableName;
+      if (!p.description.empty()) line += " (" + p.description + ")";
+      if (!p.present) line += ", not present";
+      if (!p.holder.empty()) line += ", in use by " + p.holder;
     }
+    text += tools::Escaped(tools::ValidUtf8(line)) + "\n";
   }
-  if (count > 0) {
-    return Finish(g, kExitVerify,
-                  "the module's EEPROM differs from " + file + " in " + std::to_string(count) +
-                      " byte(s): " + differ + (count > 8 ? ", ..." : ""),
-                  {{"differences", count}});
-  }
-  s.host.Say("Verified: the module holds " + file);
-  return Finish(g, kExitOk, "", {{"file", file}, {"version", device::VersionTextOf(read)}});
+  if (const int printed = Print(g, text); printed != kExitOk) return printed;
+  return Finish(g, kExitOk, "", {{"ports", ports}});
 }
 
-}  // namespace
 
-int main(int argc, char** argv) {
-  tools::UseUtf8CommandLine(argc, argv);
-  cli::WatchInterrupts([] {
+int Main(int argc, char** argv, Global& g) {
+  cli::WatchInterrupts([](int signal) {
+    int none = 0;
+    g_signal.compare_exchange_strong(none, signal);
+    g_signalled.notify_all();
     std::lock_guard hold(g_hostLock);
     if (g_host) {
       g_host->Interrupt();
@@ -409,14 +721,18 @@ int main(int argc, char** argv) {
     }
   });
 
-  Global g;
   CLI::App app{"Reads and programs the module over its serial bootloader.", kProgram};
   app.set_version_flag("--version", std::string(kProgram) + " " + LL_PROGRAM_VERSION);
   app.footer(tools::ExitCodesHelp());
   app.require_subcommand(1);
   app.fallthrough();
-  app.add_option("-p,--port", g.port, "COM<n> (as in the window) or a device path")
-      ->required();
+  if (const char* chosen = std::getenv("LINKLOADER_PORT")) g.port = chosen;
+  app.add_option("-p,--port", g.port,
+                 "COM<n> as the window numbers them, or a device path; every command that "
+                 "reaches the module needs it (default: $LINKLOADER_PORT). COM numbers: COM1 is "
+                 "ttyS0 and COM(n+1) ttyS<n> for the machine's own UARTs; USB adapters get COM3 "
+                 "and up, in the order first seen, and keep their number; LINKLOADER_COM<n>=PATH "
+                 "makes COM<n> any device");
   app.add_flag("--json", g.json,
                "print one JSON object on standard output at the end; human text on standard "
                "error");
@@ -436,7 +752,15 @@ int main(int argc, char** argv) {
                                 "write only up to the highest address the file sets");
   all->excludes(size);
   upload->add_flag("--repeat", up.repeat,
-                   "after each module wait for the next one; Ctrl-C ends between modules");
+                   "a production line: program each module once, wait until it is taken away, "
+                   "then for the next; a summary at the end (Ctrl-C or a signal ends it)");
+  upload->add_option("--count", up.count, "with --repeat: stop after N modules")
+      ->check(CLI::PositiveNumber);
+  upload->add_option("--log", up.logFile, "with --repeat: append each module's JSON record to FILE");
+  upload->add_flag("--verify", up.verify,
+                   "read the EEPROM back after the upload and compare it with the file's image "
+                   "(the bootloader cannot read FLASH back, so FLASH is not verified); exit 6 on "
+                   "a difference");
 
   auto* config = app.add_subcommand("config", "the module's working parameters");
   config->require_subcommand(1);
@@ -445,15 +769,36 @@ int main(int argc, char** argv) {
   auto* set = config->add_subcommand("set", "read the module, change what is named, write it back");
   set->add_option("NAME=VALUE", words, "parameters to change")->required();
   set->footer("Names:\n" + cli::ConfigNamesHelp());
+  bool noBackup = false;
+  set->add_flag("--no-backup", noBackup,
+                "write even when no copy of the EEPROM can be kept first");
+  bool dryRun = false;
+  set->add_flag("--dry-run", dryRun,
+                "read the module and print what would change (name: old -> new); send nothing");
+  std::string showFile;
+  config->add_subcommand("show", "decode an EEPROM image file (e.g. a kept copy) like 'read'")
+      ->add_option("FILE", showFile, "a 256-byte image ('-': standard input)")->required();
 
   std::string file;
   auto* eeprom = app.add_subcommand("eeprom", "the module's whole 256-byte EEPROM");
   eeprom->require_subcommand(1);
   eeprom->add_subcommand("backup", "write the EEPROM to FILE ('-': standard output)")
-      ->add_option("FILE", file, "")->required();
-  eeprom->add_subcommand("restore", "write FILE back into the EEPROM and read it again to verify")
-      ->add_option("FILE", file, "a 256-byte image, e.g. one of the kept copies")->required();
-  for (CLI::App* sub : {version, upload, config, eeprom}) sub->fallthrough();
+      ->add_option("FILE", file, "a new FILE is readable by its owner only")->required();
+  cli::RestoreOptions restoreOptions;
+  auto* restore = eeprom->add_subcommand(
+      "restore", "write FILE back into the EEPROM and read it again to verify");
+  restore->add_option("FILE", file, "a 256-byte image, e.g. one of the kept copies ('-': standard "
+                                    "input)")->required();
+  restore->add_flag("--force", restoreOptions.force,
+                    "restore even when FILE's version text differs from the module's");
+  restore->add_flag("--no-backup", restoreOptions.noBackup,
+                    "write even when no copy of the EEPROM can be kept first");
+  eeprom->add_subcommand("list", "list the kept copies of the EEPROM (time, kind, port, version "
+                                 "text, path)");
+  auto* ports = app.add_subcommand(
+      "ports", "list COM1 to COM12 as the window numbers them: the device, its stable name, the "
+               "adapter's product text, whether it is present and who holds it");
+  for (CLI::App* sub : {version, upload, config, eeprom, ports}) sub->fallthrough();
   for (CLI::App* sub : config->get_subcommands({})) sub->fallthrough();
   for (CLI::App* sub : eeprom->get_subcommands({})) sub->fallthrough();
 
@@ -465,14 +810,42 @@ int main(int argc, char** argv) {
     return Finish(g, kExitUsage, std::string(e.what()) + " (see --help)");
   }
 
+  // The kept copies and image files need no module.
+  if (eeprom->got_subcommand("list")) return FinishCommand(g, cli::EepromList());
+  if (config->got_subcommand("show")) return FinishCommand(g, cli::ConfigShow(showFile));
+  if (*ports) return CmdPorts(g);
+  if (g.port.empty()) return Finish(g, kExitUsage, "--port is required (see --help)");
+
   std::string error;
   if (!ResolvePort(g, error)) return Finish(g, kExitUsage, error);
 
   if (*version) return CmdVersion(g, deviceId);
   if (*upload) return CmdUpload(g, up);
   if (config->got_subcommand("read")) return CmdConfigRead(g);
-  if (config->got_subcommand("set")) return CmdConfigSet(g, words);
-  if (eeprom->got_subcommand("backup")) return CmdEepromBackup(g, file);
-  if (eeprom->got_subcommand("restore")) return CmdEepromRestore(g, file);
+  if (config->got_subcommand("set")) return CmdConfigSet(g, words, noBackup, dryRun);
+  if (eeprom->got_subcommand("backup")) {
+    SessionSteps steps(g.comNumber);
+    return FinishCommand(g, cli::EepromBackup(steps, {file, g.json}));
+  }
+  if (eeprom->got_subcommand("restore")) {
+    restoreOptions.file = file;
+    SessionSteps steps(g.comNumber);
+    return FinishCommand(g, cli::EepromRestore(steps, restoreOptions));
+  }
   return Finish(g, kExitUsage, "no command (see --help)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  tools::UseUtf8CommandLine(argc, argv);
+  Global g;
+  // Whatever fails unexpectedly ends as a file-class failure with its words, never an abort.
+  try {
+    return Main(argc, argv, g);
+  } catch (const std::exception& e) {
+    return Finish(g, kExitFile, std::string("unexpected failure: ") + e.what());
+  } catch (...) {
+    return Finish(g, kExitFile, "unexpected failure");
+  }
 }

@@ -37,6 +37,13 @@ const char* ExitCodesHelp();
 // message can never move the cursor, clear the screen or split a log line.
 std::string Escaped(std::string_view text);
 
+// Bytes that should be UTF-8 text (a file name, a module's version text) as valid UTF-8: every
+// byte of a sequence that is not UTF-8 becomes the four characters \xHH.
+std::string ValidUtf8(std::string_view bytes);
+
+// One JSON object as a line of valid UTF-8 JSON, whatever bytes its strings (and keys) hold.
+std::string JsonLine(const nlohmann::ordered_json& object);
+
 // "PROGRAM: message" on standard error, one line.
 void Complain(std::string_view program, std::string_view message);
 
@@ -46,6 +53,16 @@ nlohmann::ordered_json ResultObject(int exitCode, const std::string& message);
 // Writes everything to standard output and flushes; false (with errno's text in `error`) when
 // the output is gone (a closed pipe, a full disk).
 bool WriteStdout(std::string_view data, std::string& error);
+
+// Reads standard input to its end, byte for byte; false (with the system's text in `error`) when
+// it cannot be read.
+bool ReadStdin(std::string& data, std::string& error);
+
+// Who may read a file that the output creates (an existing file keeps its own permissions).
+enum class NewFileAccess {
+  AsUmask,    // the user's umask decides
+  OwnerOnly,  // private to the user: the data is secret (an EEPROM image holds the PIN)
+};
 
 // An output file written whole or not at all, without changing what the target is:
 // - "-" is standard output;
@@ -65,7 +82,8 @@ class OutputSet {
 
   // Checks the target and stages the data; false with `error` set when the target is refused
   // or the staging fails. Nothing visible changes until Commit.
-  bool Stage(const std::string& target, std::string data, std::string& error);
+  bool Stage(const std::string& target, std::string data, std::string& error,
+             NewFileAccess access = NewFileAccess::AsUmask);
   bool Commit(std::string& error);
 
  private:
@@ -75,6 +93,7 @@ class OutputSet {
 };
 
 // One file: Stage + Commit.
-bool WriteOutput(const std::string& target, std::string data, std::string& error);
+bool WriteOutput(const std::string& target, std::string data, std::string& error,
+                 NewFileAccess access = NewFileAccess::AsUmask);
 
 }  // namespace ll::tools

@@ -88,7 +88,23 @@ void OutputSet::Discard() {
   entries_.clear();
 }
 
-bool OutputSet::Stage(const std::string& target, std::string data, std::string& error) {
+bool ReadStdin(std::string& data, std::string& error) {
+  data.clear();
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = "cannot read standard input: " + ErrnoText(errno);
+      return false;
+    }
+    if (n == 0) return true;
+    data.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+bool OutputSet::Stage(const std::string& target, std::string data, std::string& error,
+                      NewFileAccess access) {
   auto entry = std::make_unique<Entry>();
   entry->shown = target;
   entry->path = target;
@@ -149,7 +165,7 @@ bool OutputSet::Stage(const std::string& target, std::string data, std::string& 
   } else {
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    mode = 0666 & ~mask;
+    mode = access == NewFileAccess::OwnerOnly ? 0600 : 0666 & ~mask;
   }
   bool ok = WriteFd(fd, entry->data) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
   const int saved = errno;

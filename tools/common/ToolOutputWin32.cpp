@@ -17,7 +17,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <memory>
 
@@ -218,7 +220,29 @@ void OutputSet::Discard() {
   entries_.clear();
 }
 
-bool OutputSet::Stage(const std::string& target, std::string data, std::string& error) {
+bool ReadStdin(std::string& data, std::string& error) {
+  // Byte for byte: text mode would end the data at the first Ctrl-Z and drop every CR.
+  const int mode = ::_setmode(0, _O_BINARY);
+  data.clear();
+  char buffer[4096];
+  bool ok = true;
+  for (;;) {
+    const int n = ::_read(0, buffer, sizeof buffer);
+    if (n < 0) {
+      error = std::string("cannot read standard input: ") + std::strerror(errno);
+      ok = false;
+      break;
+    }
+    if (n == 0) break;
+    data.append(buffer, static_cast<std::size_t>(n));
+  }
+  if (mode != -1) ::_setmode(0, mode);
+  return ok;
+}
+
+// The user's profile folders are private to the user already; `access` changes nothing here.
+bool OutputSet::Stage(const std::string& target, std::string data, std::string& error,
+                      NewFileAccess) {
   auto entry = std::make_unique<Entry>();
   entry->shown = target;
   entry->path = IsDriveRelative(target) ? FullPath(target) : target;

@@ -51,12 +51,16 @@ const std::string kExitCodes = ll::tools::ExitCodesHelp();
 bool jsonResult = false;
 
 
-void PrintJson(const nlohmann::ordered_json& result) {
+// The result object; kExitFile when standard output cannot take it (a script would otherwise
+// read nothing and see success).
+int PrintJson(const nlohmann::ordered_json& result) {
   std::string error;
-  // A file's bytes may not be UTF-8: replace what is not, rather than refuse to report.
-  ll::tools::WriteStdout(result.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
-                             "\n",
-                         error);
+  // A file's bytes may not be UTF-8: they are escaped, never refused or dropped.
+  if (!ll::tools::WriteStdout(ll::tools::JsonLine(result), error)) {
+    ll::tools::Complain(kProgram, error);
+    return kExitFile;
+  }
+  return kExitOk;
 }
 
 int FailWith(int exitCode, const std::string& text) {
@@ -276,13 +280,12 @@ int Dump(const std::string& fileArg, bool plain, const std::string& outDir) {
     return Fail(error);
   }
   if (jsonResult) {
-    PrintJson({{"ok", true},
+    return PrintJson({{"ok", true},
                {"flash_top", images.FlashTop},
                {"eeprom_top", images.EepromTop},
                {"result", LineResultName(loaded.result)},
                {"line", loaded.lineNumber},
                {"files", {dir + "flash.bin", dir + "eeprom.bin", dir + "config.bin"}}});
-    return kExitOk;
   }
   return PrintOut(summary);
 }
@@ -291,13 +294,17 @@ int Programs(const std::string& fileArg, bool plain, bool raw) {
   Input in;
   std::string error;
   if (!in.Open(fileArg, error)) return Fail(error);
+  // Only a firmware file names vehicle programs: any other file is an error, not an empty list.
+  Images images;
+  if (const LoadResult loaded = LoadFirmwareFile(in.Path(), !plain, images); !loaded.ok) {
+    return Fail(LoadMessage(in, loaded));
+  }
   const ProgramListResult list = ReadProgramList(in.Path(), !plain);
   if (!list.ok) return Fail(in.Path() == in.Shown() ? list.message : kStdinName + (": " + list.message));
   if (jsonResult) {
     nlohmann::ordered_json names = nlohmann::ordered_json::array();
     for (const auto& line : list.lines) names.push_back(raw ? line : Cp1250ToUtf8(line));
-    PrintJson({{"ok", true}, {"programs", names}});
-    return kExitOk;
+    return PrintJson({{"ok", true}, {"programs", names}});
   }
   std::string out;
   for (const auto& line : list.lines) {

@@ -1,0 +1,317 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
+"""linkloader-cli as a production line and as scripts see it, end to end against linkloader-sim:
+one upload per module (left attached, taken away, a new one attached), a failed module not
+retried, a missing port probed at a steady pace, every signal, JSON that stays UTF-8 whatever
+bytes a file name or a module holds, an erased module, config set --dry-run and upload --verify.
+
+A module is a simulator; taking it away stops the simulator and removes the stable link the
+program was given; attaching one points the link at a new simulator.
+
+Usage: check_production.py PATH/TO/linkloader-cli PATH/TO/linkloader-sim REPO_ROOT
+"""
+
+import hashlib
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import threading
+import time
+import unittest
+
+import check_cli
+from check_cli import KNOWN, CliTest, Sim
+
+FLASH_BLOCKS = 2016  # a whole FLASH from 0x0200 to 0x7FFF
+
+
+def writes(frames, command=0):
+    return [l for l in frames if l.startswith("cmd=%d " % command)]
+
+
+class Bench:
+    """The stable port a production line is given, and the modules attached to it in turn."""
+
+    def __init__(self, tmp):
+        self.tmp = tmp
+        self.port = os.path.join(tmp, "bench")
+        self.count = 0
+        self.sim = None
+
+    def attach(self, *options, eeprom=KNOWN):
+        self.count += 1
+        folder = os.path.join(self.tmp, "module%d" % self.count)
+        os.makedirs(folder)
+        self.sim = Sim(folder, *options, eeprom=eeprom)
+        staged = self.port + ".new"
+        os.symlink(self.sim.link, staged)
+        os.replace(staged, self.port)
+
+    def remove(self):
+        """Takes the module away; its memory and frame log."""
+        os.unlink(self.port)
+        result = self.sim.stop()
+        self.sim = None
+        return result
+
+
+class Line:
+    """linkloader-cli upload --repeat, with its standard output read line by line as it comes."""
+
+    def __init__(self, test, port, *args):
+        self.proc = subprocess.Popen(
+            [check_cli.CLI, "--port", port, "upload", *args, "--repeat", "--json"],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=test.env)
+        self.stderr = b""
+        self.drain = threading.Thread(target=self._drain, daemon=True)
+        self.drain.start()
+
+    def _drain(self):
+        self.stderr = self.proc.stderr.read()
+
+    def record(self, timeout=60):
+        result = {}
+
+        def read():
+            result["line"] = self.proc.stdout.readline()
+        reader = threading.Thread(target=read, daemon=True)
+        reader.start()
+        reader.join(timeout)
+        line = result.get("line")
+        if not line:
+            raise AssertionError("no record within %d s: %r" % (timeout, self.stderr))
+        return json.loads(line.decode("utf-8"))  # strict: the JSON is valid UTF-8
+
+    def end(self, sig=signal.SIGTERM):
+        self.proc.send_signal(sig)
+        rest = self.proc.stdout.read()
+        self.proc.wait(timeout=30)
+        self.drain.join(timeout=30)
+        return [json.loads(l) for l in rest.decode("utf-8").splitlines()]
+
+
+class ProductionLine(CliTest):
+    def test_one_module_one_upload_attached_removed_and_a_new_one(self):
+        firmware = os.path.join(self.tmp, "line.hexfw")
+        shutil.copy(check_cli.DEMO, firmware)
+        with open(firmware, "rb") as f:
+            sha = hashlib.sha256(f.read()).hexdigest()
+        log = os.path.join(self.tmp, "line.log")
+        bench = Bench(self.tmp)
+        bench.attach()
+        line = Line(self, bench.port, firmware, "--log", log)
+        first = line.record()
+        # The file replaced mid-run changes nothing: it was read once.
+        with open(firmware, "wb") as f:
+            f.write(b":00000001FF\n")
+        time.sleep(5)  # the module stays attached: probed and restarted, never written again
+        _, frames_a = bench.remove()
+        time.sleep(2)
+        bench.attach()
+        second = line.record()
+        time.sleep(1)
+        records = line.end(signal.SIGTERM)
+        _, frames_b = bench.remove()
+
+        self.assertEqual(line.proc.returncode, 143, line.stderr)
+        self.assertEqual(len(writes(frames_a)), FLASH_BLOCKS)
+        self.assertGreaterEqual(len(writes(frames_a, 4)), 3)  # the upload's restart + probes'
+        self.assertEqual(len(writes(frames_b)), FLASH_BLOCKS)
+        for number, record in ((1, first), (2, second)):
+            self.assertTrue(record["ok"], record)
+            self.assertEqual(record["module"], number)
+            self.assertEqual(record["firmware_sha256"], sha)
+            self.assertEqual(record["version_after"], "CANLINK DEMO 1.0")
+            self.assertEqual(record["port"], bench.port)
+            self.assertGreaterEqual(record["answer_to_first_block_s"], 0)  # bench: its pace
+            self.assertRegex(record["time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+        summary = records[-1]
+        self.assertEqual((summary["done"], summary["failed"], summary["error"]),
+                         (2, 0, "cancelled"), summary)
+        self.assertIn("SIGTERM", summary["message"])
+        self.assertIn(b"modules done: 2, failed: 0", line.stderr)
+        with open(log) as f:
+            logged = [json.loads(l) for l in f]
+        self.assertEqual(logged, [first, second] + records)
+
+    def test_a_failed_module_waits_for_its_removal(self):
+        bench = Bench(self.tmp)
+        bench.attach("--refuse", "flash:40")
+        line = Line(self, bench.port, check_cli.DEMO)
+        record = line.record()
+        time.sleep(4)
+        records = line.end(signal.SIGINT)
+        _, frames = bench.remove()
+        self.assertEqual(line.proc.returncode, 130)
+        self.assertEqual(record["error"], "transfer")
+        addresses = [l.split()[1] for l in writes(frames)]
+        self.assertEqual(len(addresses), len(set(addresses)), "a block was written twice")
+        self.assertEqual((records[-1]["done"], records[-1]["failed"]), (0, 1))
+
+    def test_count_ends_the_line(self):
+        bench = Bench(self.tmp)
+        bench.attach()
+        result = subprocess.run(
+            [check_cli.CLI, "--port", bench.port, "upload", check_cli.DEMO, "--repeat",
+             "--count", "1"], capture_output=True, env=self.env, timeout=120)
+        bench.remove()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertRegex(result.stdout, rb"^module 1: ok [0-9.]+ s\nmodules done: 1, failed: 0")
+
+    def test_a_missing_port_is_probed_at_a_steady_pace(self):
+        line = Line(self, os.path.join(self.tmp, "no-adapter"), check_cli.DEMO)
+        time.sleep(3)
+        started = time.monotonic()
+        records = line.end(signal.SIGHUP)
+        self.assertLess(time.monotonic() - started, 3)
+        self.assertEqual(line.proc.returncode, 129)
+        self.assertEqual(len(records), 1, records)  # the summary alone
+        self.assertEqual(records[0]["done"], 0)
+        self.assertLess(line.stderr.count(b"\n"), 5, line.stderr)  # no line per probe
+
+
+class Signals(CliTest):
+    def test_every_signal_ends_an_upload_like_ctrl_c(self):
+        for sig, code, name in ((signal.SIGINT, 130, "SIGINT"), (signal.SIGTERM, 143, "SIGTERM"),
+                                (signal.SIGHUP, 129, "SIGHUP"), (signal.SIGQUIT, 131, "SIGQUIT")):
+            with self.subTest(signal=name), Sim(self.tmp, "--baud", "9600") as sim:
+                proc = subprocess.Popen([check_cli.CLI, "--port", sim.link, "upload",
+                                         check_cli.DEMO, "--json"],
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                        env=self.env)
+                # Once a tenth of the FLASH is written.
+                seen = b""
+                while not re.search(rb"FLASH +[1-9][0-9]*%", seen):
+                    chunk = proc.stderr.read1(256)
+                    self.assertTrue(chunk, seen)
+                    seen += chunk
+                proc.send_signal(sig)
+                out, _ = proc.communicate(timeout=15)
+                self.assertEqual(proc.returncode, code)
+                result = json.loads(out)
+                self.assertEqual(result["error"], "cancelled")
+                self.assertIn(name, result["message"])
+                # The port was closed: the next command opens it and finds the module.
+                self.assertEqual(self.cli("version", port=sim.link).returncode, 0)
+                _, frames = sim.stop()
+            written = [i for i, l in enumerate(frames) if l.startswith("cmd=0 ")]
+            self.assertTrue(0 < len(written) < FLASH_BLOCKS)
+            self.assertTrue(frames[written[-1] + 1].startswith("cmd=4 "), frames[written[-1] + 1])
+
+
+class ScriptOutput(CliTest):
+    def strict_json(self, result):
+        lines = result.stdout.decode("utf-8").splitlines()  # strict UTF-8
+        self.assertEqual(len(lines), 1, result)
+        return json.loads(lines[0])
+
+    def test_json_is_utf8_whatever_bytes_names_and_modules_hold(self):
+        bad_name = os.path.join(self.tmp.encode(), b"fw-\xff\xfe.hexfw")
+        result = subprocess.run([check_cli.CLI.encode(), b"--port", b"COM1", b"upload", bad_name,
+                                 b"--json"], capture_output=True, env=self.env, timeout=60)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("fw-\\xFF\\xFE.hexfw", self.strict_json(result)["message"])
+
+        module = bytearray(KNOWN)
+        module[0xF0:0x100] = b"LL\x1b[2J\x81\x98 1.0".ljust(16, b" ")
+        with Sim(self.tmp, eeprom=module) as sim:
+            out = self.strict_json(self.cli("config", "read", "--json", port=sim.link))
+            text = self.cli("config", "read", port=sim.link).stdout
+        self.assertEqual(out["version_hex"], bytes(module[0xF0:0x100]).hex().upper())
+        self.assertNotIn(b"\x1b", text)  # control bytes escaped for the terminal
+        self.assertIn(b"\\x1B[2J", text)
+
+    def test_a_version_text_of_any_bytes(self):
+        module = bytearray(KNOWN)
+        module[0xF0:0x100] = b"LL\xff\x1b[2J 2.0".ljust(16, b" ")
+        with Sim(self.tmp, eeprom=module) as sim:
+            out = self.strict_json(self.cli("version", "--json", port=sim.link))
+            text = self.cli("version", port=sim.link).stdout
+        self.assertEqual(out["version"], "LL\u02d9\x1b[2J 2.0")  # Windows-1250: 0xFF is U+02D9
+        self.assertEqual(text, "LL\u02d9\\x1B[2J 2.0\n".encode())
+
+    def test_an_erased_module(self):
+        with Sim(self.tmp, eeprom=bytes([0xFF] * 256)) as sim:
+            out = self.strict_json(self.cli("config", "read", "--json", port=sim.link))
+        self.assertEqual((out["pin"], out["can_program"], out["erased"]), (None, None, True))
+        with Sim(self.tmp) as sim:
+            out = self.strict_json(self.cli("config", "read", "--json", port=sim.link))
+        self.assertEqual((out["pin"], out["can_program"], out["erased"]), ("1905", 37, False))
+
+    def test_config_set_dry_run_and_no_change_send_nothing(self):
+        cases = [  # arguments, the changes printed
+            (("pin=2468", "--dry-run"), [{"name": "pin", "old": "1905", "new": "2468"}]),
+            (("pin=1905",), []),
+        ]
+        for args, changes in cases:
+            with self.subTest(args=args), Sim(self.tmp) as sim:
+                result = self.cli("config", "set", *args, "--json", port=sim.link)
+                eeprom, frames = sim.stop()
+            self.assertEqual(result.returncode, 0, result.stderr)
+            out = self.strict_json(result)
+            self.assertEqual((out["changes"], out["written"]), (changes, False))
+            self.assertEqual(writes(frames, 1), [])
+            self.assertEqual(eeprom, bytes(KNOWN))
+        with Sim(self.tmp) as sim:
+            human = self.cli("config", "set", "pin=2468", "--dry-run", port=sim.link)
+        self.assertEqual(human.stdout, b'pin: "1905" -> "2468"\n')
+
+    def test_upload_verify_reads_the_eeprom_back(self):
+        cases = [((), 0, True), (("--forget", "eeprom:3"), 6, False)]
+        for options, code, verified in cases:
+            with self.subTest(options=options), Sim(self.tmp, *options) as sim:
+                result = self.cli("upload", check_cli.DEMO, "--verify", "--json", port=sim.link)
+                sim.stop()
+            self.assertEqual(result.returncode, code, result.stderr)
+            out = self.strict_json(result)
+            self.assertEqual(out["verified"], verified)
+            if code:
+                self.assertEqual(out["error"], "verify")
+
+    def test_time_left_covers_the_eeprom_phase_too(self):
+        # A few FLASH blocks, then sixteen slow EEPROM blocks: when the FLASH is done, the
+        # EEPROM's seconds are still to come.
+        with Sim(self.tmp, "--block-ms", "250") as sim:
+            result = self.cli("upload", check_cli.DEMO, "--file-size", port=sim.link)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        done = re.search(rb"FLASH 100% (\d+):(\d\d) left", result.stderr)
+        self.assertTrue(done, result.stderr)
+        self.assertGreaterEqual(int(done.group(1)) * 60 + int(done.group(2)), 2, result.stderr)
+
+    def test_ports_lists_com1_to_com12(self):
+        env = dict(self.env, LINKLOADER_COM7=os.path.join(self.tmp, "seven"))
+        result = subprocess.run([check_cli.CLI, "ports", "--json"], capture_output=True, env=env,
+                                timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        ports = self.strict_json(result)["ports"]
+        self.assertEqual([p["port"] for p in ports], ["COM%d" % n for n in range(1, 13)])
+        self.assertEqual(ports[6]["device"], os.path.join(self.tmp, "seven"))
+        self.assertEqual(set(ports[0]), {"port", "device", "stable_name", "description",
+                                         "present", "holder"})
+
+    def test_a_port_failure_says_why_in_a_terminal_s_words(self):
+        env = {k: v for k, v in self.env.items() if not k.startswith("LINKLOADER_")}
+        result = subprocess.run([check_cli.CLI, "--port", "COM12", "version", "--json"],
+                                capture_output=True, env=env, timeout=60)
+        self.assertEqual(result.returncode, 3, result.stderr)
+        message = self.strict_json(result)["message"]
+        self.assertIn("COM12: no device has this number", message)
+        self.assertIn("linkloader-cli ports", message)
+        self.assertNotIn("tooltip", message)
+
+    def test_linkloader_port_is_the_default_port(self):
+        with Sim(self.tmp) as sim:
+            env = dict(self.env, LINKLOADER_PORT=sim.link)
+            result = subprocess.run([check_cli.CLI, "version"], capture_output=True, env=env,
+                                    timeout=60)
+        self.assertEqual(result.stdout, b"LL 4.07 TEST\n", result.stderr)
+
+
+if __name__ == "__main__":
+    check_cli.CLI, check_cli.SIM, check_cli.ROOT = (os.path.abspath(p) for p in sys.argv[1:4])
+    check_cli.DEMO = os.path.join(check_cli.ROOT, "examples", "demo.hexfw")
+    unittest.main(argv=[sys.argv[0], "-v"])

@@ -1,0 +1,126 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The EEPROM safety net on Windows, without a serial line: the copies' folder is the user's known
+// Local AppData folder whatever the environment says, copies are written and read back through
+// the wide calls under names that are not ASCII, and failures are told in the system's words, in
+// UTF-8. The test removes exactly the copies it made and nothing else of the folder.
+
+#include <gtest/gtest.h>
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "device/EepromBackup.h"
+
+namespace ll::device {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path KnownLocalAppData() {
+  PWSTR local = nullptr;
+  fs::path path;
+  if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &local))) {
+    path = local;
+  }
+  ::CoTaskMemFree(local);
+  return path;
+}
+
+bool ValidUtf8(const std::string& text) {
+  return ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                               static_cast<int>(text.size()), nullptr, 0) > 0 ||
+         text.empty();
+}
+
+TEST(EepromCopiesWin32, TheFolderIsTheKnownLocalAppDataFolderNotTheVariable) {
+  ::_wputenv(L"LOCALAPPDATA=C:\\nowhere-at-all");
+  const fs::path folder = EepromBackupFolder();
+  ASSERT_FALSE(folder.empty()) << EepromBackupFolderError();
+  EXPECT_EQ(folder, KnownLocalAppData() / L"LinkLoader" / L"eeprom");
+  EXPECT_EQ(EepromBackupFolderError().find("XDG"), std::string::npos);
+}
+
+TEST(EepromCopiesWin32, ACopyIsKeptListedAndReadBackAndAnUnchangedOneIsNotStoredTwice) {
+  EepromBytes image{};
+  image.fill(0x5A);
+  const std::string version = "\x8Akoda \xAF\xF3\xB3w";  // Windows-1250 "Škoda Żółw"
+  for (std::size_t i = 0; i < 16; ++i) {
+    image[0xF0 + i] = i < version.size() ? static_cast<std::uint8_t>(version[i]) : ' ';
+  }
+  const auto kept = KeepEepromBackup(image, "COM3 (\\\\.\\COM3)", BackupKind::BeforeWrite);
+  ASSERT_TRUE(kept.ok) << kept.error;
+  const auto again = KeepEepromBackup(image, "COM3 (\\\\.\\COM3)", BackupKind::BeforeWrite);
+  ASSERT_TRUE(again.ok) << again.error;
+  EXPECT_TRUE(again.reused);
+  EXPECT_EQ(again.path, kept.path);
+  EXPECT_NE(PathText(kept.path.filename()).find("_Skoda-Zolw_before-write.eeprom"),
+            std::string::npos);
+
+  std::vector<KeptCopy> copies;
+  std::string error;
+  ASSERT_TRUE(ListEepromBackups(EepromBackupFolder(), copies, error)) << error;
+  const KeptCopy* mine = nullptr;
+  for (const auto& c : copies) {
+    if (c.path == kept.path) mine = &c;
+  }
+  ASSERT_NE(mine, nullptr);
+  EXPECT_EQ(mine->version, "Škoda Żółw");
+  EXPECT_EQ(mine->kind, BackupKind::BeforeWrite);
+  EXPECT_EQ(mine->port, "COM3 (\\\\.\\COM3)");
+
+  EepromBytes read{};
+  EXPECT_TRUE(ReadEepromImageFile(kept.path, read, error)) << error;
+  EXPECT_EQ(read, image);
+  fs::path sidecar = kept.path;
+  fs::remove(kept.path);
+  fs::remove(sidecar.replace_extension(L".json"));
+}
+
+TEST(EepromCopiesWin32, FilesWithNamesBeyondAsciiAndFailuresInTheSystemsWords) {
+  const std::string name = "linkloader-Žółw-" + std::to_string(::GetCurrentProcessId());
+  const fs::path dir = fs::temp_directory_path() / PathFromUtf8(name);
+  fs::create_directories(dir);
+  const fs::path image = dir / PathFromUtf8("Čeština ñ.eeprom");
+  {
+    const HANDLE h = ::CreateFileW(image.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    const std::string bytes(256, '\x42');
+    ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    ::CloseHandle(h);
+  }
+  EepromBytes read{};
+  std::string error;
+  EXPECT_TRUE(ReadEepromImageFile(PathFromUtf8(PathText(image)), read, error)) << error;
+  EXPECT_EQ(read[0], 0x42);
+
+  const struct {
+    fs::path path;
+    std::string says;
+  } failures[] = {
+      {dir / L"missing.eeprom", "cannot open "},
+      {dir, "is a folder"},
+  };
+  for (const auto& f : failures) {
+    EXPECT_FALSE(ReadEepromImageFile(f.path, read, error));
+    EXPECT_NE(error.find(f.says), std::string::npos) << error;
+    EXPECT_NE(error.find(PathText(dir)), std::string::npos) << error;  // where, in UTF-8
+    EXPECT_TRUE(ValidUtf8(error)) << error;
+  }
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace ll::device
