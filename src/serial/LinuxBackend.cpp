@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/LinuxBackend.h"
-#include "serial/PortHoldersLinux.h"
+#include "serial/LinuxPortHolders.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>

@@ -9,7 +9,7 @@
 
 #include "serial/PortErrors.h"
 #include "serial/RequestErrors.h"
-#include "serial/Utf16Win32.h"
+#include "serial/Win32Utf16.h"
 
 namespace ll::serial {
 

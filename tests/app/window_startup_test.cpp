@@ -16,7 +16,7 @@
 #include <stdexcept>
 
 #include "app/PortPrompt.h"
-#include "serial/PortNumberingLinux.h"
+#include "serial/LinuxPortNumbering.h"
 
 #include "WindowFixture.h"
 

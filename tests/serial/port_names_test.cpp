@@ -19,10 +19,10 @@
 
 #include "serial/PortDispatcher.h"
 #include "serial/PortErrors.h"
-#include "serial/PortHoldersLinux.h"
+#include "serial/LinuxPortHolders.h"
 #include "serial/SerialPort.h"
 
-#include "serial/PortNumberingLinux.h"
+#include "serial/LinuxPortNumbering.h"
 
 namespace ll::serial {
 namespace {

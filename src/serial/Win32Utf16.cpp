@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "serial/Utf16Win32.h"
+#include "serial/Win32Utf16.h"
 
 #include <windows.h>  // MultiByteToWideChar, WideCharToMultiByte
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "serial/PortDispatcher.h"
-#include "serial/PortHoldersLinux.h"
+#include "serial/LinuxPortHolders.h"
 #include "serial/PortNames.h"
 
 namespace ll::serial {

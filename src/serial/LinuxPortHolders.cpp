@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "serial/PortHoldersLinux.h"
+#include "serial/LinuxPortHolders.h"
 
 #include <unistd.h>
 

@@ -15,7 +15,7 @@
 #include <sstream>
 
 #include "serial/PortNames.h"
-#include "serial/PortNumberingLinux.h"
+#include "serial/LinuxPortNumbering.h"
 
 namespace ll::serial {
 namespace fs = std::filesystem;

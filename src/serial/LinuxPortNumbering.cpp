@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "serial/PortNumberingLinux.h"
+#include "serial/LinuxPortNumbering.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,7 +11,7 @@
 #include <set>
 #include <vector>
 
-#include "serial/PortHoldersLinux.h"
+#include "serial/LinuxPortHolders.h"
 
 namespace ll::serial {
 namespace fs = std::filesystem;
