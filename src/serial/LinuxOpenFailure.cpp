@@ -75,8 +75,8 @@ std::string ExplainOpenFailure(uint16_t comNumber, const TOpenFailure& error) {
   const std::string com = "COM" + std::to_string(comNumber);
   const std::string path = error.path.empty() ? PortPath(comNumber) : error.path;
   if (path.empty()) {
-    return com + ": no device has this number; plug in the USB serial adapter or choose the "
-                 "port its tooltip names";
+    return com + ": no device has this number; plug in the USB serial adapter or choose another "
+                 "port (the window's port list and linkloader-cli ports show each one's device)";
   }
   const std::string port = com + ": " + path;
   int e = error.osError;

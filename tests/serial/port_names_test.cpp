@@ -471,8 +471,9 @@ TEST(OpenFailureReason, ANumberWithoutADeviceSaysSo) {
   SetPortSystemRoot(system.Root());
   ::unsetenv("LINKLOADER_COM6");
   EXPECT_EQ(ExplainOpenFailure(6, TOpenFailure{ENOENT, "open", ""}),
-            "COM6: no device has this number; plug in the USB serial adapter or choose the port "
-            "its tooltip names");
+            "COM6: no device has this number; plug in the USB serial adapter or choose another "
+            "port (the window's port list and linkloader-cli ports show each one's "
+            "device)");
   SetPortSystemRoot("");
 }
 
