@@ -128,6 +128,12 @@ if [ ! -f "$source_dir/.unpacked" ]; then
   touch "$source_dir/.unpacked"
 fi
 
+# 6.4.2 builds the DirectWrite font database into Gui only with Direct2D, while the Windows
+# platform plugin refers to it whenever DirectWrite 3 is there: without Direct2D the window would
+# not link. The plugin asks for it on the same condition as Gui builds it.
+sed -i 's/^#if QT_CONFIG(directwrite3)$/#if QT_CONFIG(directwrite3) \&\& QT_CONFIG(direct2d)/' \
+  "$source_dir/src/plugins/platforms/windows/qwindowsintegration.cpp"
+
 launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
