@@ -215,6 +215,8 @@ stop_window
 kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; sim_pid=
 
 # ---- Uninstall ------------------------------------------------------------------------------
+# The session's firmware file is the test's, not the program's.
+rm -f "$user_dir/demo.hexfw"
 data_dir="$user_dir/AppData/Local/LinkLoader"
 had_data=0; [ -d "$data_dir" ] && had_data=1
 wine "$instdir/uninstall.exe" /S

@@ -236,8 +236,9 @@ class Operations(WineTest):
             self.assertEqual(f.read(), bytes(KNOWN))
         other = bytes(255 - b for b in KNOWN)
         with Sim(eeprom=other) as sim:
-            self.assertOutcome(cli("eeprom", "restore", windows_path(backup)), EXIT_OK,
-                               "Verified")
+            # Another version's copy: --force says restoring it is meant.
+            self.assertOutcome(cli("eeprom", "restore", "--force", windows_path(backup)),
+                               EXIT_OK, "Verified")
             _, eeprom, _ = sim.stop()
         self.assertEqual(eeprom, bytes(KNOWN))
 
@@ -332,7 +333,7 @@ class UnicodeNames(WineTest):
         with open(backup, "rb") as f:
             self.assertEqual(f.read(), bytes(KNOWN))
         with Sim(eeprom=bytes(256)) as sim:
-            self.assertOutcome(cli("eeprom", "restore", windows_path(backup)), EXIT_OK)
+            self.assertOutcome(cli("eeprom", "restore", "--force", windows_path(backup)), EXIT_OK)
             _, eeprom, _ = sim.stop()
         self.assertEqual(eeprom, bytes(KNOWN))
 
