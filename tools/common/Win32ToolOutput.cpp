@@ -102,11 +102,26 @@ bool MakeSibling(const std::string& path, const char* tag, std::string& name, HA
   return false;
 }
 
+// A name relative to a drive's current folder ("C:name") is made whole: put together with a
+// folder name as it stands, it would name a stream of a file instead ("folder\.C:name...").
+std::string FullPath(const std::string& path) {
+  const std::wstring wide = Widen(path);
+  const DWORD n = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return path;
+  std::wstring full(n, L'\0');
+  const DWORD got = ::GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+  if (got == 0 || got >= n) return path;
+  full.resize(got);
+  return Narrow(full);
+}
+
 // Puts `from` in the place of `to`. An existing `to` is replaced with ReplaceFileW, which gives
 // the new contents the old file's attributes, access rights, owner and streams; a new one is a
 // plain rename.
 bool Replace(const std::string& from, const std::string& to) {
-  const std::wstring source = Widen(from), target = Widen(to);
+  // Whole names with the system's separators: Wine's ReplaceFileW refuses a relative name with
+  // forward slashes ("Directory name invalid") that every other call takes.
+  const std::wstring source = Widen(FullPath(from)), target = Widen(FullPath(to));
   return RetryWhileHeld([&] {
     if (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES &&
         ::GetLastError() == ERROR_FILE_NOT_FOUND) {
@@ -137,19 +152,6 @@ void KeepAttributes(const std::string& path, DWORD old) {
   if (now == INVALID_FILE_ATTRIBUTES || (now & kUsers) == (old & kUsers)) return;
   const DWORD wanted = (now & kSettable & ~kUsers) | (old & kUsers);
   ::SetFileAttributesW(name.c_str(), wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL);
-}
-
-// A name relative to a drive's current folder ("C:name") is made whole: put together with a
-// folder name as it stands, it would name a stream of a file instead ("folder\.C:name...").
-std::string FullPath(const std::string& path) {
-  const std::wstring wide = Widen(path);
-  const DWORD n = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (n == 0) return path;
-  std::wstring full(n, L'\0');
-  const DWORD got = ::GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
-  if (got == 0 || got >= n) return path;
-  full.resize(got);
-  return Narrow(full);
 }
 
 bool IsDriveRelative(const std::string& path) {
