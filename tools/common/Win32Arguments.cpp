@@ -17,18 +17,11 @@
 #include <vector>
 
 #include "Arguments.h"
+#include "Win32Text.h"
 
 namespace ll::tools {
 
 namespace {
-
-std::string Utf8Of(const wchar_t* text) {
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return {};
-  std::string out(static_cast<std::size_t>(n - 1), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
-  return out;
-}
 
 std::vector<std::string>& Storage() {
   static std::vector<std::string> arguments;
@@ -54,7 +47,7 @@ void UseUtf8CommandLine(int& argc, char**& argv) {
   if (wide != nullptr) {
     std::vector<std::string>& arguments = Storage();
     arguments.clear();
-    for (int i = 0; i < count; ++i) arguments.push_back(Utf8Of(wide[i]));
+    for (int i = 0; i < count; ++i) arguments.push_back(win32::Narrow(wide[i]));
     ::LocalFree(wide);
     static std::vector<char*> pointers;
     pointers.clear();
