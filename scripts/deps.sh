@@ -3,7 +3,7 @@
 # Installs what the build, the tests and the demo need from Debian's archive, once.
 set -euo pipefail
 packages=(
-  g++ cmake ninja-build pkg-config
+  g++ cmake ninja-build pkg-config ccache
   qt6-base-dev libgl-dev
   libgtest-dev
   python3 python3-intelhex

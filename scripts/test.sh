@@ -15,6 +15,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 export QT_QPA_PLATFORM=offscreen
+# A compiler cache outside the clone, keyed on paths relative to it: a fresh clone on a machine
+# that has built the project before compiles only what changed.
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  export CCACHE_DIR="${CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/linkloader/ccache}"
+  export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-10G}"
+fi
 jobs=$(nproc)
 presets=(release asan tsan windows-cross windows-app fuzz)
 [ $# -gt 0 ] && presets=("$@")
