@@ -16,10 +16,13 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <string>
 
 #include "Terminal.h"
+#include "Win32Terminal.h"
 
 namespace ll::cli {
 namespace {
@@ -77,6 +80,46 @@ TEST(Terminal, OnlyAConsoleIsATerminal) {
   ::CloseHandle(readEnd);
   ::CloseHandle(writeEnd);
   ::CloseHandle(disk);
+}
+
+// Wine raises only Ctrl-C, so the routine is handed each event as the system would, on a thread
+// of its own. A close, logoff or shutdown ends the process the moment the routine returns: it
+// must not return while the program may still be sending the module its restart.
+TEST(Terminal, EveryConsoleEventCancelsAndTheEndingOnesHoldOnForTheCleanUp) {
+  struct Row {
+    DWORD event;
+    int signal;
+    const char* name;
+    bool endsTheProcess;
+  };
+  const Row rows[] = {
+      {CTRL_C_EVENT, 2, "Ctrl-C", false},
+      {CTRL_BREAK_EVENT, 21, "Ctrl-Break", false},
+      {CTRL_CLOSE_EVENT, 1, "the console closing", true},
+      {CTRL_LOGOFF_EVENT, 1, "the console closing", true},
+      {CTRL_SHUTDOWN_EVENT, 1, "the console closing", true},
+  };
+  using Clock = std::chrono::steady_clock;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::promise<int> delivered;
+    WatchInterrupts([&](int signal) { delivered.set_value(signal); });
+    const Clock::time_point start = Clock::now();
+    std::future<BOOL> handled =
+        std::async(std::launch::async, [&] { return OnConsoleControl(r.event); });
+    std::future<int> signal = delivered.get_future();
+    ASSERT_EQ(signal.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    EXPECT_EQ(signal.get(), r.signal);
+    EXPECT_EQ(SignalName(r.signal), r.name);
+    if (r.endsTheProcess) {
+      EXPECT_EQ(handled.wait_for(std::chrono::seconds(3)), std::future_status::timeout);
+    }
+    EXPECT_TRUE(handled.get());
+    if (!r.endsTheProcess) {
+      EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+    }
+  }
+  WatchInterrupts([](int) {});
 }
 
 }  // namespace

@@ -5,10 +5,19 @@
 // characters. Here those four requests succeed on a terminal that refused them: the status
 // shows CTS, DSR and CD (a module that is plugged in and powered), and RTS/DTR are remembered
 // per descriptor so that what was set reads back. Every other request passes through unchanged.
+//
+// A driver that never gives a call back, on demand: with LL_WINE_HOLD_EVENT_WAITS naming a file,
+// once that file exists every interrupt-counter request (TIOCGICOUNT, which Wine's comm-event
+// wait makes on each wake-up, and nothing else does) is held for good, and the file's name with
+// ".held" appended is created, so the test knows a request is now stuck.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,6 +28,16 @@ static int outputLines[TRACKED_DESCRIPTORS];  // TIOCM_RTS | TIOCM_DTR as last s
 
 typedef int (*IoctlFunction)(int, unsigned long, ...);
 
+static void HoldWhenAsked(void) {
+  const char* trigger = getenv("LL_WINE_HOLD_EVENT_WAITS");
+  if (trigger == NULL || access(trigger, F_OK) != 0) return;
+  char held[PATH_MAX];
+  snprintf(held, sizeof held, "%s.held", trigger);
+  const int fd = open(held, O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd >= 0) close(fd);
+  for (;;) pause();  // signals (Wine's own thread ending among them) still reach the thread
+}
+
 int ioctl(int fd, unsigned long request, ...) {
   static IoctlFunction real;
   if (!real) real = (IoctlFunction)dlsym(RTLD_NEXT, "ioctl");
@@ -26,6 +45,7 @@ int ioctl(int fd, unsigned long request, ...) {
   va_start(args, request);
   void* argument = va_arg(args, void*);
   va_end(args);
+  if (request == TIOCGICOUNT) HoldWhenAsked();
 
   const int result = real(fd, request, argument);
   const int isModemRequest = request == TIOCMGET || request == TIOCMSET ||

@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "Terminal.h"
+#include "Win32Terminal.h"
 
 namespace ll::cli {
 
@@ -50,6 +51,11 @@ int SignalOf(DWORD event) {
   return event == CTRL_C_EVENT ? kSigInt : event == CTRL_BREAK_EVENT ? kSigBreak : kSigHup;
 }
 
+bool IsConsole(Stream stream, DWORD& mode) {
+  return ::GetConsoleMode(::GetStdHandle(StdHandle(stream)), &mode) != 0;
+}
+}  // namespace
+
 // The system calls this on a thread of its own for every Ctrl-C, Ctrl-Break, console close,
 // logoff and shutdown, so the operation's code is never interrupted in the middle.
 BOOL WINAPI OnConsoleControl(DWORD event) {
@@ -75,11 +81,6 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
       return FALSE;
   }
 }
-
-bool IsConsole(Stream stream, DWORD& mode) {
-  return ::GetConsoleMode(::GetStdHandle(StdHandle(stream)), &mode) != 0;
-}
-}  // namespace
 
 bool IsTerminal(Stream stream) {
   DWORD mode = 0;
