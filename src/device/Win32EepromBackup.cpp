@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Where the EEPROM copies live and how a copy file is made and read, on Windows. The copies go
 // under the user's known Local AppData folder, which the system keeps private to the user. Every
-// path reaches the system through the wide (UTF-16) calls; every system text comes back from
-// FormatMessageW as UTF-8.
+// path reaches the system through the wide (UTF-16) calls; every system text comes back as UTF-8.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -15,35 +14,13 @@
 
 #include "device/EepromBackup.h"
 #include "device/EepromBackupOs.h"
+#include "text/Win32Text.h"
 
 namespace fs = std::filesystem;
 
 namespace ll::device {
 
 namespace {
-
-std::string Utf8Of(const wchar_t* text, int length) {
-  if (length <= 0) return {};
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-std::string SystemText(DWORD error) {
-  wchar_t* buffer = nullptr;
-  DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  while (n > 0 && (buffer[n - 1] == L'\r' || buffer[n - 1] == L'\n' || buffer[n - 1] == L' ' ||
-                   buffer[n - 1] == L'.')) {
-    --n;
-  }
-  std::string text =
-      n ? Utf8Of(buffer, static_cast<int>(n)) : "system error " + std::to_string(error);
-  if (buffer) ::LocalFree(buffer);
-  return text;
-}
 
 // Closes a handle on every way out.
 struct Handle {
@@ -60,7 +37,7 @@ bool WriteNewFile(const fs::path& path, const std::string& data, std::string& er
   const HANDLE h = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    error = "cannot create " + PathText(temp) + ": " + SystemText(::GetLastError());
+    error = "cannot create " + PathText(temp) + ": " + SystemPhrase(::GetLastError());
     return false;
   }
   DWORD written = 0;
@@ -69,13 +46,13 @@ bool WriteNewFile(const fs::path& path, const std::string& data, std::string& er
   const DWORD saved = ::GetLastError();
   if (!::CloseHandle(h)) ok = false;
   if (!ok) {
-    error = "cannot write " + PathText(temp) + ": " + SystemText(saved);
+    error = "cannot write " + PathText(temp) + ": " + SystemPhrase(saved);
     ::DeleteFileW(temp.c_str());
     return false;
   }
   // Without MOVEFILE_REPLACE_EXISTING the move fails instead of replacing an existing copy.
   if (!::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
-    error = "cannot create " + PathText(path) + ": " + SystemText(::GetLastError());
+    error = "cannot create " + PathText(path) + ": " + SystemPhrase(::GetLastError());
     ::DeleteFileW(temp.c_str());
     return false;
   }
@@ -91,7 +68,7 @@ bool ReadWholeFile(const fs::path& path, std::string& bytes, std::string& error)
   Handle file{::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
   if (file.h == INVALID_HANDLE_VALUE) {
-    error = "cannot open " + PathText(path) + ": " + SystemText(::GetLastError());
+    error = "cannot open " + PathText(path) + ": " + SystemPhrase(::GetLastError());
     return false;
   }
   // Read once, to the end: a pipe gives its bytes only once.
@@ -102,7 +79,7 @@ bool ReadWholeFile(const fs::path& path, std::string& bytes, std::string& error)
     if (!::ReadFile(file.h, buffer, sizeof buffer, &n, nullptr)) {
       const DWORD failure = ::GetLastError();
       if (failure == ERROR_BROKEN_PIPE) break;  // the writing end closed: the end of the data
-      error = "cannot read " + PathText(path) + ": " + SystemText(failure);
+      error = "cannot read " + PathText(path) + ": " + SystemPhrase(failure);
       return false;
     }
     if (n == 0) break;
@@ -119,7 +96,7 @@ void MakeFolderPrivate(const fs::path&) {}
 
 std::string SystemErrorText(const std::error_code& error) {
   if (error.category() == std::system_category()) {
-    return SystemText(static_cast<DWORD>(error.value()));
+    return SystemPhrase(static_cast<DWORD>(error.value()));
   }
   return error.message();
 }

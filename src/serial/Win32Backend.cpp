@@ -9,7 +9,7 @@
 
 #include "serial/PortErrors.h"
 #include "serial/RequestErrors.h"
-#include "serial/Win32Utf16.h"
+#include "text/Win32Text.h"
 
 namespace ll::serial {
 
@@ -59,12 +59,9 @@ class TTimerPeriod {
 
 // ---- Errors ---------------------------------------------------------------------------------
 std::string OsErrorText(int error) {
-  wchar_t buf[512];
-  const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, static_cast<DWORD>(error), 0, buf,
-                                   static_cast<DWORD>(std::size(buf)), nullptr);
-  if (n == 0) return "System error " + std::to_string(static_cast<DWORD>(error));
-  return CleanOsText(ll::Utf8FromUtf16(std::wstring_view(buf, n)));
+  const std::string text = ll::SystemMessage(static_cast<DWORD>(error));
+  if (text.empty()) return "System error " + std::to_string(static_cast<DWORD>(error));
+  return CleanOsText(text);
 }
 
 TOsError MapOsError(DWORD error) {

@@ -28,7 +28,7 @@
 #include "serial/PortDispatcher.h"
 #include "serial/PortErrors.h"
 #include "serial/PortNames.h"
-#include "serial/Win32Utf16.h"
+#include "text/Win32Text.h"
 
 namespace ll::serial {
 namespace {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "Arguments.h"
-#include "Win32Text.h"
+#include "text/Win32Text.h"
 
 namespace ll::tools {
 
@@ -47,7 +47,7 @@ void UseUtf8CommandLine(int& argc, char**& argv) {
   if (wide != nullptr) {
     std::vector<std::string>& arguments = Storage();
     arguments.clear();
-    for (int i = 0; i < count; ++i) arguments.push_back(win32::Narrow(wide[i]));
+    for (int i = 0; i < count; ++i) arguments.push_back(Utf8FromUtf16(wide[i]));
     ::LocalFree(wide);
     static std::vector<char*> pointers;
     pointers.clear();

@@ -14,13 +14,10 @@
 #include <atomic>
 
 #include "ToolInput.h"
-#include "Win32Text.h"
+#include "text/Win32Text.h"
 
 namespace ll::tools {
 
-using win32::Narrow;
-using win32::SystemText;
-using win32::Widen;
 
 namespace {
 
@@ -51,7 +48,7 @@ HANDLE CreateStagingFile(std::wstring& name, DWORD& error) {
 }
 
 bool SameFileInformation(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-  const HANDLE h = ::CreateFileW(Widen(path).c_str(), 0,
+  const HANDLE h = ::CreateFileW(Utf16FromUtf8(path).c_str(), 0,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
@@ -63,7 +60,7 @@ bool SameFileInformation(const std::string& path, BY_HANDLE_FILE_INFORMATION& in
 }  // namespace
 
 StandardInputCopy::~StandardInputCopy() {
-  if (!path_.empty()) ::DeleteFileW(Widen(path_).c_str());
+  if (!path_.empty()) ::DeleteFileW(Utf16FromUtf8(path_).c_str());
 }
 
 bool StandardInputCopy::Make(std::string& error) {
@@ -71,10 +68,10 @@ bool StandardInputCopy::Make(std::string& error) {
   DWORD systemError = 0;
   const HANDLE file = CreateStagingFile(name, systemError);
   if (file == INVALID_HANDLE_VALUE) {
-    error = "cannot keep standard input in a temporary file: " + SystemText(systemError);
+    error = "cannot keep standard input in a temporary file: " + SystemPhrase(systemError);
     return false;
   }
-  path_ = Narrow(name);
+  path_ = Utf8FromUtf16(name);
   const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
   char buffer[kChunkBytes];
   bool ok = true;
@@ -83,20 +80,20 @@ bool StandardInputCopy::Make(std::string& error) {
     if (!::ReadFile(input, buffer, sizeof buffer, &got, nullptr)) {
       // The writing end of a pipe closed: that is the end of the input.
       if (::GetLastError() == ERROR_BROKEN_PIPE) break;
-      error = "cannot read standard input: " + SystemText(::GetLastError());
+      error = "cannot read standard input: " + SystemPhrase(::GetLastError());
       ok = false;
       break;
     }
     if (got == 0) break;
     DWORD put = 0;
     if (!::WriteFile(file, buffer, got, &put, nullptr) || put != got) {
-      error = "cannot keep standard input in " + path_ + ": " + SystemText(::GetLastError());
+      error = "cannot keep standard input in " + path_ + ": " + SystemPhrase(::GetLastError());
       ok = false;
       break;
     }
   }
   if (!::CloseHandle(file) && ok) {
-    error = "cannot keep standard input in " + path_ + ": " + SystemText(::GetLastError());
+    error = "cannot keep standard input in " + path_ + ": " + SystemPhrase(::GetLastError());
     ok = false;
   }
   return ok;

@@ -24,16 +24,12 @@
 #include <memory>
 
 #include "ToolOutput.h"
-#include "Win32Text.h"
+#include "text/Win32Text.h"
 
 namespace ll::tools {
 
 namespace {
 
-using win32::IsUtf8;
-using win32::Narrow;
-using win32::SystemText;
-using win32::Widen;
 
 // A target another program holds for a moment (a virus scanner or an indexer that opened the
 // new file) is tried again for this long before the replacement is given up.
@@ -91,7 +87,7 @@ bool MakeSibling(const std::string& path, const char* tag, std::string& name, HA
     const std::string candidate = folder + "." + NameOf(path) + tag + "." +
                                   std::to_string(::GetCurrentProcessId()) + "." +
                                   std::to_string(counter++);
-    h = ::CreateFileW(Widen(candidate).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    h = ::CreateFileW(Utf16FromUtf8(candidate).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       name = candidate;
@@ -105,14 +101,14 @@ bool MakeSibling(const std::string& path, const char* tag, std::string& name, HA
 // A name relative to a drive's current folder ("C:name") is made whole: put together with a
 // folder name as it stands, it would name a stream of a file instead ("folder\.C:name...").
 std::string FullPath(const std::string& path) {
-  const std::wstring wide = Widen(path);
+  const std::wstring wide = Utf16FromUtf8(path);
   const DWORD n = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
   if (n == 0) return path;
   std::wstring full(n, L'\0');
   const DWORD got = ::GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
   if (got == 0 || got >= n) return path;
   full.resize(got);
-  return Narrow(full);
+  return Utf8FromUtf16(full);
 }
 
 // Puts `from` in the place of `to`. An existing `to` is replaced with ReplaceFileW, which gives
@@ -121,7 +117,7 @@ std::string FullPath(const std::string& path) {
 bool Replace(const std::string& from, const std::string& to) {
   // Whole names with the system's separators: Wine's ReplaceFileW refuses a relative name with
   // forward slashes ("Directory name invalid") that every other call takes.
-  const std::wstring source = Widen(FullPath(from)), target = Widen(FullPath(to));
+  const std::wstring source = Utf16FromUtf8(FullPath(from)), target = Utf16FromUtf8(FullPath(to));
   return RetryWhileHeld([&] {
     if (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES &&
         ::GetLastError() == ERROR_FILE_NOT_FOUND) {
@@ -147,7 +143,7 @@ void KeepAttributes(const std::string& path, DWORD old) {
                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   constexpr DWORD kSettable = kUsers | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_OFFLINE |
                               FILE_ATTRIBUTE_TEMPORARY;
-  const std::wstring name = Widen(path);
+  const std::wstring name = Utf16FromUtf8(path);
   const DWORD now = ::GetFileAttributesW(name.c_str());
   if (now == INVALID_FILE_ATTRIBUTES || (now & kUsers) == (old & kUsers)) return;
   const DWORD wanted = (now & kSettable & ~kUsers) | (old & kUsers);
@@ -160,7 +156,7 @@ bool IsDriveRelative(const std::string& path) {
          (path.size() == 2 || (path[2] != '\\' && path[2] != '/'));
 }
 
-void Remove(const std::string& path) { ::DeleteFileW(Widen(path).c_str()); }
+void Remove(const std::string& path) { ::DeleteFileW(Utf16FromUtf8(path).c_str()); }
 
 // The final path of an open handle, without the "\\?\" the system puts in front.
 std::string FinalPath(HANDLE h) {
@@ -172,9 +168,9 @@ std::string FinalPath(HANDLE h) {
   }
   if (n == 0 || n >= buf.size()) return {};
   buf.resize(n);
-  if (buf.rfind(L"\\\\?\\UNC\\", 0) == 0) return "\\\\" + Narrow(buf.substr(8));
-  if (buf.rfind(L"\\\\?\\", 0) == 0) return Narrow(buf.substr(4));
-  return Narrow(buf);
+  if (buf.rfind(L"\\\\?\\UNC\\", 0) == 0) return "\\\\" + Utf8FromUtf16(buf.substr(8));
+  if (buf.rfind(L"\\\\?\\", 0) == 0) return Utf8FromUtf16(buf.substr(4));
+  return Utf8FromUtf16(buf);
 }
 
 }  // namespace
@@ -192,7 +188,7 @@ bool WriteStdout(std::string_view data, std::string& error) {
   }
   if (mode != -1) ::_setmode(1, mode);
   if (!ok) {
-    error = "cannot write to standard output: " + SystemText(::GetLastError());
+    error = "cannot write to standard output: " + SystemPhrase(::GetLastError());
     return false;
   }
   return true;
@@ -267,13 +263,13 @@ bool OutputSet::Stage(const std::string& target, std::string data, std::string& 
   // Looked at through a handle that asks for no access, so a file held open elsewhere (or a
   // busy device) can still be told apart from a missing one.
   const HANDLE probe = ::CreateFileW(
-      Widen(entry->path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      Utf16FromUtf8(entry->path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (probe == INVALID_HANDLE_VALUE) {
     const DWORD e = ::GetLastError();
     // A missing folder is told when the staged file cannot be made in it.
     if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND) {
-      error = "cannot write " + target + ": " + SystemText(e);
+      error = "cannot write " + target + ": " + SystemPhrase(e);
       return false;
     }
     entry->existed = false;
@@ -281,7 +277,7 @@ bool OutputSet::Stage(const std::string& target, std::string data, std::string& 
     const DWORD type = ::GetFileType(probe);
     BY_HANDLE_FILE_INFORMATION info{};
     const bool isDisk = type == FILE_TYPE_DISK && ::GetFileInformationByHandle(probe, &info);
-    const DWORD attributes = ::GetFileAttributesW(Widen(entry->path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(Utf16FromUtf8(entry->path).c_str());
     std::string resolved;
     if (isDisk && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
@@ -309,14 +305,14 @@ bool OutputSet::Stage(const std::string& target, std::string data, std::string& 
   HANDLE h = INVALID_HANDLE_VALUE;
   if (!MakeSibling(entry->path, "", entry->temp, h)) {
     error = "cannot create a file in " + FolderOf(entry->path) + ": " +
-            SystemText(::GetLastError());
+            SystemPhrase(::GetLastError());
     return false;
   }
   bool ok = WriteHandle(h, entry->data) && ::FlushFileBuffers(h);
   const DWORD saved = ::GetLastError();
   if (!::CloseHandle(h) && ok) ok = false;
   if (!ok) {
-    error = "cannot write " + target + ": " + SystemText(saved);
+    error = "cannot write " + target + ": " + SystemPhrase(saved);
     Remove(entry->temp);
     return false;
   }
@@ -329,7 +325,7 @@ bool OutputSet::Commit(std::string& error) {
   // Files that can be put back go first; devices, pipes and standard output cannot be undone
   // and are written only once every file is in place.
   auto putBack = [&](const Entry* failed, DWORD systemError) {
-    error = "cannot write " + failed->shown + ": " + SystemText(systemError);
+    error = "cannot write " + failed->shown + ": " + SystemPhrase(systemError);
     for (Entry* done : entries_) {
       if (!done->placed) continue;
       if (!done->backup.empty()) {
@@ -349,7 +345,7 @@ bool OutputSet::Commit(std::string& error) {
       // it could not be removed again while it is held: find that out before making one.
       HANDLE probe = INVALID_HANDLE_VALUE;
       const bool free = RetryWhileHeld([&] {
-        probe = ::CreateFileW(Widen(e->path).c_str(), DELETE,
+        probe = ::CreateFileW(Utf16FromUtf8(e->path).c_str(), DELETE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         return probe != INVALID_HANDLE_VALUE;
@@ -362,7 +358,7 @@ bool OutputSet::Commit(std::string& error) {
         Remove(e->backup);
         // A second name for the old contents; without one (a file system without hard links)
         // this file alone cannot be put back.
-        if (!::CreateHardLinkW(Widen(e->backup).c_str(), Widen(e->path).c_str(), nullptr))
+        if (!::CreateHardLinkW(Utf16FromUtf8(e->backup).c_str(), Utf16FromUtf8(e->path).c_str(), nullptr))
           e->backup.clear();
       }
     }
@@ -378,14 +374,14 @@ bool OutputSet::Commit(std::string& error) {
         return false;
       }
     } else if (e->kind == Entry::Kind::Direct) {
-      const HANDLE h = ::CreateFileW(Widen(e->path).c_str(), GENERIC_WRITE,
+      const HANDLE h = ::CreateFileW(Utf16FromUtf8(e->path).c_str(), GENERIC_WRITE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
       const bool ok = h != INVALID_HANDLE_VALUE && WriteHandle(h, e->data);
       const DWORD saved = ::GetLastError();
       if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
       if (!ok) {
-        error = "cannot write " + e->shown + ": " + SystemText(saved);
+        error = "cannot write " + e->shown + ": " + SystemPhrase(saved);
         Discard();
         return false;
       }
