@@ -7,6 +7,7 @@
 #
 #   scripts/qt-windows.sh            build when missing, print the prefix on the last line
 #   scripts/qt-windows.sh --prefix   only print the prefix the options lead to (built or not)
+#   scripts/qt-windows.sh --built    exit 0 when that prefix is built, 1 when it is not
 #
 # Environment: QT_WINDOWS_JOBS (default 2), XDG_CACHE_HOME.
 set -euo pipefail
@@ -59,6 +60,10 @@ stamp="$prefix/.linkloader-built"
 if [ "${1:-}" = "--prefix" ]; then
   echo "$prefix"
   exit 0
+fi
+if [ "${1:-}" = "--built" ]; then
+  [ -f "$stamp" ]
+  exit
 fi
 # One build at a time: a second run waits for the first and then finds its result.
 mkdir -p "$cache"
