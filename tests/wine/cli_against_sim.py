@@ -273,43 +273,13 @@ class Faults(WineTest):
 
 
 class Interrupts(WineTest):
-    def test_ctrl_c_during_an_upload_restarts_the_module_and_ends_with_130(self):
-        # Wine turns SIGINT into the console's Ctrl-C event, which reaches the program's console
-        # control handler on a thread of its own, as on Windows.
+    def interrupted_upload(self, env=None, before_interrupt=lambda: None):
+        """An upload stopped by SIGINT at 10 % of FLASH: (exit code, seconds from the signal to
+        the exit, standard error, the simulator's frames)."""
         with Sim("--slow-ack", "5") as sim, tempfile.TemporaryFile(dir=WORK) as err:
             proc = subprocess.Popen(["wine", CLI, "--port", "COM%d" % COM, "upload",
                                      windows_path(DEMO)], stdout=subprocess.DEVNULL, stderr=err,
-                                    stdin=subprocess.DEVNULL, env=ENV)
-            deadline = time.monotonic() + 120
-            while time.monotonic() < deadline and proc.poll() is None:
-                err.seek(0)
-                if b"FLASH 10%" in err.read():
-                    break
-                time.sleep(0.2)
-            proc.send_signal(signal.SIGINT)
-            start = time.monotonic()
-            code = proc.wait(timeout=60)
-            seconds = time.monotonic() - start
-            err.seek(0)
-            text = err.read().replace(b"\r\n", b"\n")
-            _, _, frames = sim.stop()
-        self.assertEqual(code, 130, text)
-        self.assertIn(b"cancelled by Ctrl-C; the module was told to restart", text)
-        self.assertLess(seconds, 20)
-        writes = [i for i, line in enumerate(frames) if line.startswith("cmd=0 ")]
-        self.assertTrue(writes and len(writes) < 2016, len(writes))
-        self.assertTrue(frames[writes[-1] + 1].startswith("cmd=4 "), frames[writes[-1] + 1:])
-
-    def test_closing_while_a_driver_call_never_comes_back_is_bounded(self):
-        # Mid-upload the preload starts holding Wine's comm-event wait for good, as a driver that
-        # never completes a request does; Ctrl-C must still end the program, restart sent, in
-        # about the close's bound, not hang on the stuck thread.
-        trigger = os.path.join(WORK, "hold-event-waits")
-        env = dict(ENV, LL_WINE_HOLD_EVENT_WAITS=trigger)
-        with Sim("--slow-ack", "5") as sim, tempfile.TemporaryFile(dir=WORK) as err:
-            proc = subprocess.Popen(["wine", CLI, "--port", "COM%d" % COM, "upload",
-                                     windows_path(DEMO)], stdout=subprocess.DEVNULL, stderr=err,
-                                    stdin=subprocess.DEVNULL, env=env)
+                                    stdin=subprocess.DEVNULL, env=env or ENV)
             try:
                 deadline = time.monotonic() + 120
                 while time.monotonic() < deadline and proc.poll() is None:
@@ -317,11 +287,7 @@ class Interrupts(WineTest):
                     if b"FLASH 10%" in err.read():
                         break
                     time.sleep(0.2)
-                open(trigger, "w").close()
-                deadline = time.monotonic() + 30
-                while time.monotonic() < deadline and not os.path.exists(trigger + ".held"):
-                    time.sleep(0.1)
-                self.assertTrue(os.path.exists(trigger + ".held"), "no request was held")
+                before_interrupt()
                 proc.send_signal(signal.SIGINT)
                 start = time.monotonic()
                 code = proc.wait(timeout=60)
@@ -330,17 +296,44 @@ class Interrupts(WineTest):
                 if proc.poll() is None:
                     proc.kill()
                     proc.wait()
-                os.unlink(trigger)
             err.seek(0)
             text = err.read().replace(b"\r\n", b"\n")
             _, _, frames = sim.stop()
         self.assertEqual(code, 130, text)
         self.assertIn(b"cancelled by Ctrl-C; the module was told to restart", text)
+        writes = [i for i, line in enumerate(frames) if line.startswith("cmd=0 ")]
+        self.assertTrue(writes and len(writes) < 2016, len(writes))
+        self.assertTrue(frames[writes[-1] + 1].startswith("cmd=4 "), frames[writes[-1] + 1:])
+        return seconds
+
+    def test_ctrl_c_during_an_upload_restarts_the_module_and_ends_with_130(self):
+        # Wine turns SIGINT into the console's Ctrl-C event, which reaches the program's console
+        # control handler on a thread of its own, as on Windows.
+        self.assertLess(self.interrupted_upload(), 20)
+
+    def test_closing_while_a_driver_call_never_comes_back_is_bounded(self):
+        # Mid-upload the preload starts holding Wine's comm-event wait for good, as a driver that
+        # never completes a request does; Ctrl-C must still end the program, restart sent, in
+        # about the close's bound, not hang on the stuck thread.
+        trigger = os.path.join(WORK, "hold-event-waits")
+
+        def hold_and_wait_until_held():
+            open(trigger, "w").close()
+            deadline = time.monotonic() + 30
+            while time.monotonic() < deadline and not os.path.exists(trigger + ".held"):
+                time.sleep(0.1)
+            self.assertTrue(os.path.exists(trigger + ".held"), "no request was held")
+
+        try:
+            seconds = self.interrupted_upload(dict(ENV, LL_WINE_HOLD_EVENT_WAITS=trigger),
+                                              hold_and_wait_until_held)
+        finally:
+            for name in (trigger, trigger + ".held"):
+                if os.path.exists(name):
+                    os.unlink(name)
         # At least the close's bound: the stuck call was really met, and waited for no longer.
         self.assertGreater(seconds, 2.5)
         self.assertLess(seconds, 30)
-        writes = [i for i, line in enumerate(frames) if line.startswith("cmd=0 ")]
-        self.assertTrue(frames[writes[-1] + 1].startswith("cmd=4 "), frames[writes[-1] + 1:])
 
 
 class UnicodeNames(WineTest):
