@@ -2,12 +2,6 @@
 // Where the EEPROM copies live and how a copy file is made and read, on Windows. The copies go
 // under the user's known Local AppData folder, which the system keeps private to the user. Every
 // path reaches the system through the wide (UTF-16) calls; every system text comes back as UTF-8.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 #include <knownfolders.h>
 #include <shlobj.h>

@@ -12,12 +12,6 @@
 // kCloseWaitMs at most: a request the driver does not give back by then keeps its buffer and
 // record for good (KeepForDriver), and the port closes anyway.
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <atomic>

@@ -6,12 +6,6 @@
 // across replugs. A port is present while a driver lists it under HARDWARE\DEVICEMAP\SERIALCOMM
 // or the device manager has its device plugged in; a remembered adapter that is unplugged is
 // still described, as not present.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 #include <setupapi.h>
 

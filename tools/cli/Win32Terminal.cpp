@@ -7,12 +7,6 @@
 // running operation the same way. For the last three the system ends the process as soon as
 // the handler returns, so the handler waits there until the program has cleaned up (the port
 // closed, the module restarted) and ended, but not past the few seconds the system allows.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <cstdlib>

@@ -3,12 +3,6 @@
 // The console control routine that WatchInterrupts registers, named so that its test can hand
 // it the events Wine cannot raise (a console window closed, a logoff, a shutdown).
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 namespace ll::cli {

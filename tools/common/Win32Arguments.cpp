@@ -3,12 +3,6 @@
 // converted to UTF-8 once. The console's output code page becomes UTF-8 while the program runs,
 // so that file names and the system's texts in other alphabets come out as they are; the old
 // one is put back at the end, since it belongs to the console and outlives the program.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 #include <shellapi.h>
 

@@ -3,12 +3,6 @@
 // profile; Windows has no TMPDIR or /tmp). The input is read through its handle, which knows no
 // text mode, so CR LF and 0x1A reach the file as they came. The same file is the same volume
 // and file index.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <atomic>

@@ -4,12 +4,6 @@
 // one had besides its contents (a new target is a plain rename). Character devices and
 // pipes ("NUL", "CON", a named pipe) are written directly; a symbolic link is followed to its
 // target, so the link stays.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <fcntl.h>
