@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Output files and standard output on POSIX systems: staged beside the target with mkstemp,
-// put in place with rename, links followed, devices and FIFOs written directly.
+// Output files and standard streams on POSIX systems: staged beside the target with mkstemp,
+// put in place with rename, kept aside under a second (hard) link, links followed with realpath.
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -8,14 +8,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <iostream>
-#include <memory>
 
-#include "ToolOutput.h"
+#include "OutputFileSystem.h"
 
-namespace ll::tools {
+namespace ll::tools::output {
 
 namespace {
 
@@ -31,13 +28,6 @@ bool WriteFd(int fd, std::string_view data) {
     data.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
-}
-
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
 }
 
 std::string NameOf(const std::string& path) {
@@ -56,46 +46,114 @@ bool MakeSibling(const std::string& path, const char* tag, std::string& name, in
 
 }  // namespace
 
-bool WriteStdout(std::string_view data, std::string& error) {
-  std::cout.flush();
-  if (!WriteFd(STDOUT_FILENO, data)) {
-    error = "cannot write to standard output: " + ErrnoText(errno);
-    return false;
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+Target LookAt(const std::string& name) {
+  Target target;
+  target.path = name;
+  struct stat st{};
+  if (::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    char resolved[PATH_MAX];
+    if (!::realpath(name.c_str(), resolved)) {
+      target.kind = TargetKind::BrokenLink;
+      target.reason = ErrnoText(errno);
+      return target;
+    }
+    target.path = resolved;
+  }
+  if (::stat(target.path.c_str(), &st) != 0) {
+    target.kind = errno == ENOENT ? TargetKind::Missing : TargetKind::Unknown;
+    target.reason = ErrnoText(errno);
+  } else if (S_ISREG(st.st_mode)) {
+    target.kind = TargetKind::File;
+    target.kept = {static_cast<std::uint32_t>(st.st_mode & 07777), st.st_uid, st.st_gid};
+  } else if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode)) {
+    target.kind = TargetKind::Device;
+  } else {
+    target.kind = S_ISDIR(st.st_mode) ? TargetKind::Folder : TargetKind::Other;
+  }
+  return target;
+}
+
+Staged StageBeside(const std::string& path, std::string_view data, const KeptTraits* kept,
+                   NewFileAccess access, std::string& staged, std::string& reason) {
+  int fd = -1;
+  if (!MakeSibling(path, "", staged, fd)) {
+    reason = ErrnoText(errno);
+    return Staged::NoFileBeside;
+  }
+  mode_t mode;
+  if (kept) {
+    mode = kept->bits;
+    // Only root may give a file away; anyone else keeps owning what they write.
+    if (::fchown(fd, kept->owner, kept->group) != 0) { /* not permitted: the writer owns it */ }
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = access == NewFileAccess::OwnerOnly ? 0600 : 0666 & ~mask;
+  }
+  bool ok = WriteFd(fd, data) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+  int saved = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    saved = errno;
+  }
+  if (ok) return Staged::Done;
+  reason = ErrnoText(saved);
+  Remove(staged);
+  staged.clear();
+  return Staged::NotWritten;
+}
+
+bool KeepAside(const std::string& path, std::string& aside, std::string&) {
+  int fd = -1;
+  if (MakeSibling(path, ".old", aside, fd)) {
+    ::close(fd);
+    ::unlink(aside.c_str());
+    if (::link(path.c_str(), aside.c_str()) != 0) aside.clear();
   }
   return true;
 }
 
-struct OutputSet::Entry {
-  enum class Kind { Stdout, Replace, Direct };
-  Kind kind = Kind::Replace;
-  std::string shown;  // the target as the user named it
-  std::string path;   // what is written: the link's target for a symbolic link
-  std::string data;
-  std::string temp;    // Replace: the staged file beside path
-  std::string backup;  // Replace of an existing file: its old contents, while committing
-  bool existed = false;
-  bool placed = false;
-};
-
-OutputSet::~OutputSet() { Discard(); }
-
-void OutputSet::Discard() {
-  for (Entry* e : entries_) {
-    if (!e->temp.empty()) ::unlink(e->temp.c_str());
-    if (!e->backup.empty()) ::unlink(e->backup.c_str());
-    delete e;
-  }
-  entries_.clear();
+bool PutInPlace(const std::string& from, const std::string& to, const KeptTraits*,
+                std::string& reason) {
+  if (::rename(from.c_str(), to.c_str()) == 0) return true;
+  reason = ErrnoText(errno);
+  return false;
 }
 
-bool ReadStdin(std::string& data, std::string& error) {
-  data.clear();
+void Remove(const std::string& path) { ::unlink(path.c_str()); }
+
+bool WriteDirect(const std::string& path, std::string_view data, std::string& reason) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  bool ok = fd >= 0 && WriteFd(fd, data);
+  int saved = errno;
+  if (fd >= 0 && ::close(fd) != 0 && ok) {
+    ok = false;
+    saved = errno;
+  }
+  if (!ok) reason = ErrnoText(saved);
+  return ok;
+}
+
+bool WriteStandardOutput(std::string_view data, std::string& reason) {
+  if (WriteFd(STDOUT_FILENO, data)) return true;
+  reason = ErrnoText(errno);
+  return false;
+}
+
+bool ReadStandardInput(std::string& data, std::string& reason) {
   char buffer[4096];
   for (;;) {
     const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      error = "cannot read standard input: " + ErrnoText(errno);
+      reason = ErrnoText(errno);
       return false;
     }
     if (n == 0) return true;
@@ -103,137 +161,4 @@ bool ReadStdin(std::string& data, std::string& error) {
   }
 }
 
-bool OutputSet::Stage(const std::string& target, std::string data, std::string& error,
-                      NewFileAccess access) {
-  auto entry = std::make_unique<Entry>();
-  entry->shown = target;
-  entry->path = target;
-  entry->data = std::move(data);
-  if (target == "-") {
-    entry->kind = Entry::Kind::Stdout;
-    entries_.push_back(entry.release());
-    return true;
-  }
-  if (target.empty()) {
-    error = "an empty output name";
-    return false;
-  }
-
-  struct stat st{};
-  if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    // Followed on purpose: the link keeps pointing where it did, at the new contents. A link to
-    // nothing is refused rather than creating a file wherever it happens to point.
-    char resolved[PATH_MAX];
-    if (!::realpath(target.c_str(), resolved)) {
-      error = target + " is a symbolic link to a file that cannot be reached: " +
-              ErrnoText(errno);
-      return false;
-    }
-    entry->path = resolved;
-  }
-
-  if (::stat(entry->path.c_str(), &st) != 0) {
-    if (errno != ENOENT) {
-      error = "cannot write " + target + ": " + ErrnoText(errno);
-      return false;
-    }
-    entry->existed = false;
-  } else if (S_ISREG(st.st_mode)) {
-    entry->existed = true;
-  } else if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode)) {
-    entry->kind = Entry::Kind::Direct;
-    entries_.push_back(entry.release());
-    return true;
-  } else if (S_ISDIR(st.st_mode)) {
-    error = target + " is a folder";
-    return false;
-  } else {
-    error = target + " is neither a file nor a device";
-    return false;
-  }
-
-  int fd = -1;
-  if (!MakeSibling(entry->path, "", entry->temp, fd)) {
-    error = "cannot create a file in " + FolderOf(entry->path) + ": " + ErrnoText(errno);
-    return false;
-  }
-  mode_t mode;
-  if (entry->existed) {
-    mode = st.st_mode & 07777;
-    // Only root may give a file away; anyone else keeps owning what they write.
-    if (::fchown(fd, st.st_uid, st.st_gid) != 0) { /* not permitted: the writer owns it */ }
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = access == NewFileAccess::OwnerOnly ? 0600 : 0666 & ~mask;
-  }
-  bool ok = WriteFd(fd, entry->data) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-  const int saved = errno;
-  if (::close(fd) != 0 && ok) ok = false;
-  if (!ok) {
-    error = "cannot write " + target + ": " + ErrnoText(saved ? saved : errno);
-    ::unlink(entry->temp.c_str());
-    return false;
-  }
-  entries_.push_back(entry.release());
-  return true;
-}
-
-bool OutputSet::Commit(std::string& error) {
-  const bool several = entries_.size() > 1;
-  // Files that can be put back go first; devices, FIFOs and standard output cannot be undone
-  // and are written only once every file is in place.
-  for (Entry* e : entries_) {
-    if (e->kind != Entry::Kind::Replace) continue;
-    if (several && e->existed) {
-      int fd = -1;
-      if (MakeSibling(e->path, ".old", e->backup, fd)) {
-        ::close(fd);
-        ::unlink(e->backup.c_str());
-        if (::link(e->path.c_str(), e->backup.c_str()) != 0) e->backup.clear();
-      }
-    }
-    if (::rename(e->temp.c_str(), e->path.c_str()) != 0) {
-      error = "cannot write " + e->shown + ": " + ErrnoText(errno);
-      for (Entry* done : entries_) {
-        if (!done->placed) continue;
-        if (!done->backup.empty()) {
-          ::rename(done->backup.c_str(), done->path.c_str());
-          done->backup.clear();
-        } else if (!done->existed) {
-          ::unlink(done->path.c_str());
-        }
-      }
-      Discard();
-      return false;
-    }
-    e->temp.clear();
-    e->placed = true;
-  }
-  for (Entry* e : entries_) {
-    if (e->kind == Entry::Kind::Stdout) {
-      if (!WriteStdout(e->data, error)) {
-        Discard();
-        return false;
-      }
-    } else if (e->kind == Entry::Kind::Direct) {
-      const int fd = ::open(e->path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-      const bool ok = fd >= 0 && WriteFd(fd, e->data);
-      const int saved = errno;
-      if (fd >= 0 && ::close(fd) != 0 && ok) {
-        error = "cannot write " + e->shown + ": " + ErrnoText(errno);
-        Discard();
-        return false;
-      }
-      if (!ok) {
-        error = "cannot write " + e->shown + ": " + ErrnoText(saved);
-        Discard();
-        return false;
-      }
-    }
-  }
-  Discard();
-  return true;
-}
-
-}  // namespace ll::tools
+}  // namespace ll::tools::output

@@ -129,10 +129,4 @@ nlohmann::ordered_json ResultObject(int exitCode, const std::string& message) {
   return result;
 }
 
-bool WriteOutput(const std::string& target, std::string data, std::string& error,
-                 NewFileAccess access) {
-  OutputSet set;
-  return set.Stage(target, std::move(data), error, access) && set.Commit(error);
-}
-
 }  // namespace ll::tools

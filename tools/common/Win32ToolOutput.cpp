@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Output files and standard output on Windows: staged in a file beside the target and put in
+// Output files and standard streams on Windows: staged in a file beside the target and put in
 // place with ReplaceFileW, which replaces an existing file in one step and keeps what the old
 // one had besides its contents (a new target is a plain rename). Character devices and
 // pipes ("NUL", "CON", a named pipe) are written directly; a symbolic link is followed to its
@@ -12,18 +12,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <iostream>
-#include <memory>
 
-#include "ToolOutput.h"
+#include "OutputFileSystem.h"
 #include "text/Win32Text.h"
 
-namespace ll::tools {
+namespace ll::tools::output {
 
 namespace {
-
 
 // A target another program holds for a moment (a virus scanner or an indexer that opened the
 // new file) is tried again for this long before the replacement is given up.
@@ -59,12 +55,6 @@ bool WriteHandle(HANDLE h, std::string_view data) {
     data.remove_prefix(written);
   }
   return true;
-}
-
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.find_last_of("/\\");
-  if (slash == std::string::npos) return ".";
-  return path.substr(0, slash + 1);
 }
 
 std::string NameOf(const std::string& path) {
@@ -105,30 +95,6 @@ std::string FullPath(const std::string& path) {
   return Utf8FromUtf16(full);
 }
 
-// Puts `from` in the place of `to`. An existing `to` is replaced with ReplaceFileW, which gives
-// the new contents the old file's attributes, access rights, owner and streams; a new one is a
-// plain rename.
-bool Replace(const std::string& from, const std::string& to) {
-  // Whole names with the system's separators: Wine's ReplaceFileW refuses a relative name with
-  // forward slashes ("Directory name invalid") that every other call takes.
-  const std::wstring source = Utf16FromUtf8(FullPath(from)), target = Utf16FromUtf8(FullPath(to));
-  return RetryWhileHeld([&] {
-    if (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES &&
-        ::GetLastError() == ERROR_FILE_NOT_FOUND) {
-      return ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
-    }
-    // Asked first, so that a held target is waited for before ReplaceFileW is tried at all:
-    // a failed attempt may leave a temporary file of its own behind (Wine's does).
-    const HANDLE probe = ::CreateFileW(target.c_str(), DELETE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) return false;
-    ::CloseHandle(probe);
-    return ::ReplaceFileW(target.c_str(), source.c_str(), nullptr,
-                          REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
-  });
-}
-
 // The attributes a user gives a file (hidden, system, archive, not indexed) stay with it.
 // ReplaceFileW carries them over on Windows; not every implementation of it does (Wine's
 // does not), so they are put back where they went missing.
@@ -150,8 +116,6 @@ bool IsDriveRelative(const std::string& path) {
          (path.size() == 2 || (path[2] != '\\' && path[2] != '/'));
 }
 
-void Remove(const std::string& path) { ::DeleteFileW(Utf16FromUtf8(path).c_str()); }
-
 // The final path of an open handle, without the "\\?\" the system puts in front.
 std::string FinalPath(HANDLE h) {
   std::wstring buf(MAX_PATH, L'\0');
@@ -169,8 +133,147 @@ std::string FinalPath(HANDLE h) {
 
 }  // namespace
 
-bool WriteStdout(std::string_view data, std::string& error) {
-  std::cout.flush();
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return ".";
+  return path.substr(0, slash + 1);
+}
+
+Target LookAt(const std::string& name) {
+  Target target;
+  if (!IsUtf8(name)) {
+    target.kind = TargetKind::NotUtf8;
+    return target;
+  }
+  target.path = IsDriveRelative(name) ? FullPath(name) : name;
+  // Looked at through a handle that asks for no access, so a file held open elsewhere (or a
+  // busy device) can still be told apart from a missing one.
+  const HANDLE probe = ::CreateFileW(
+      Utf16FromUtf8(target.path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) {
+    const DWORD e = ::GetLastError();
+    // A missing folder is told when the staged file cannot be made in it.
+    const bool missing = e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
+    target.kind = missing ? TargetKind::Missing : TargetKind::Unknown;
+    target.reason = SystemPhrase(e);
+    return target;
+  }
+  const DWORD type = ::GetFileType(probe);
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool isDisk = type == FILE_TYPE_DISK && ::GetFileInformationByHandle(probe, &info);
+  const DWORD attributes = ::GetFileAttributesW(Utf16FromUtf8(target.path).c_str());
+  std::string resolved;
+  if (isDisk && attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    resolved = FinalPath(probe);
+  }
+  ::CloseHandle(probe);
+  if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) {
+    target.kind = TargetKind::Device;
+  } else if (!isDisk) {
+    target.kind = TargetKind::Other;
+  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    target.kind = TargetKind::Folder;
+  } else {
+    if (!resolved.empty()) target.path = resolved;
+    target.kind = TargetKind::File;
+    target.kept.bits = info.dwFileAttributes;
+  }
+  return target;
+}
+
+// The user's profile folders are private to the user already; `access` changes nothing here,
+// and what a replaced file keeps is given to it once it is in place.
+Staged StageBeside(const std::string& path, std::string_view data, const KeptTraits*,
+                   NewFileAccess, std::string& staged, std::string& reason) {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  if (!MakeSibling(path, "", staged, h)) {
+    reason = SystemPhrase(::GetLastError());
+    return Staged::NoFileBeside;
+  }
+  bool ok = WriteHandle(h, data) && ::FlushFileBuffers(h);
+  DWORD saved = ::GetLastError();
+  if (!::CloseHandle(h) && ok) {
+    ok = false;
+    saved = ::GetLastError();
+  }
+  if (ok) return Staged::Done;
+  reason = SystemPhrase(saved);
+  Remove(staged);
+  staged.clear();
+  return Staged::NotWritten;
+}
+
+bool KeepAside(const std::string& path, std::string& aside, std::string& reason) {
+  // A file another program holds without sharing cannot be replaced, and a second name for it
+  // could not be removed again while it is held: find that out before making one.
+  HANDLE probe = INVALID_HANDLE_VALUE;
+  const bool free = RetryWhileHeld([&] {
+    probe = ::CreateFileW(Utf16FromUtf8(path).c_str(), DELETE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return probe != INVALID_HANDLE_VALUE;
+  });
+  if (!free) {
+    reason = SystemPhrase(::GetLastError());
+    return false;
+  }
+  ::CloseHandle(probe);
+  HANDLE h = INVALID_HANDLE_VALUE;
+  if (MakeSibling(path, ".old", aside, h)) {
+    ::CloseHandle(h);
+    Remove(aside);
+    if (!::CreateHardLinkW(Utf16FromUtf8(aside).c_str(), Utf16FromUtf8(path).c_str(), nullptr))
+      aside.clear();
+  }
+  return true;
+}
+
+// An existing `to` is replaced with ReplaceFileW, which gives the new contents the old file's
+// attributes, access rights, owner and streams; a new one is a plain rename.
+bool PutInPlace(const std::string& from, const std::string& to, const KeptTraits* kept,
+                std::string& reason) {
+  // Whole names with the system's separators: Wine's ReplaceFileW refuses a relative name with
+  // forward slashes ("Directory name invalid") that every other call takes.
+  const std::wstring source = Utf16FromUtf8(FullPath(from)), target = Utf16FromUtf8(FullPath(to));
+  const bool placed = RetryWhileHeld([&] {
+    if (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+      return ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    }
+    // Asked first, so that a held target is waited for before ReplaceFileW is tried at all:
+    // a failed attempt may leave a temporary file of its own behind (Wine's does).
+    const HANDLE probe = ::CreateFileW(target.c_str(), DELETE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(probe);
+    return ::ReplaceFileW(target.c_str(), source.c_str(), nullptr,
+                          REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
+  });
+  if (!placed) {
+    reason = SystemPhrase(::GetLastError());
+    return false;
+  }
+  if (kept) KeepAttributes(to, kept->bits);
+  return true;
+}
+
+void Remove(const std::string& path) { ::DeleteFileW(Utf16FromUtf8(path).c_str()); }
+
+bool WriteDirect(const std::string& path, std::string_view data, std::string& reason) {
+  const HANDLE h = ::CreateFileW(Utf16FromUtf8(path).c_str(), GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  const bool ok = h != INVALID_HANDLE_VALUE && WriteHandle(h, data);
+  const DWORD saved = ::GetLastError();
+  if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+  if (!ok) reason = SystemPhrase(saved);
+  return ok;
+}
+
+bool WriteStandardOutput(std::string_view data, std::string& reason) {
   // Byte for byte, as on other systems: text mode would turn every LF of a file into CR LF.
   const int mode = ::_setmode(1, _O_BINARY);
   bool ok = true;
@@ -181,47 +284,19 @@ bool WriteStdout(std::string_view data, std::string& error) {
     if (ok) data.remove_prefix(static_cast<std::size_t>(n));
   }
   if (mode != -1) ::_setmode(1, mode);
-  if (!ok) {
-    error = "cannot write to standard output: " + SystemPhrase(::GetLastError());
-    return false;
-  }
-  return true;
+  if (!ok) reason = SystemPhrase(::GetLastError());
+  return ok;
 }
 
-struct OutputSet::Entry {
-  enum class Kind { Stdout, Replace, Direct };
-  Kind kind = Kind::Replace;
-  std::string shown;  // the target as the user named it
-  std::string path;   // what is written: the link's target for a symbolic link
-  std::string data;
-  std::string temp;    // Replace: the staged file beside path
-  std::string backup;  // Replace of an existing file: its old contents, while committing
-  bool existed = false;
-  DWORD attributes = 0;  // the existing file's, kept by the replacement
-  bool placed = false;
-};
-
-OutputSet::~OutputSet() { Discard(); }
-
-void OutputSet::Discard() {
-  for (Entry* e : entries_) {
-    if (!e->temp.empty()) Remove(e->temp);
-    if (!e->backup.empty()) Remove(e->backup);
-    delete e;
-  }
-  entries_.clear();
-}
-
-bool ReadStdin(std::string& data, std::string& error) {
+bool ReadStandardInput(std::string& data, std::string& reason) {
   // Byte for byte: text mode would end the data at the first Ctrl-Z and drop every CR.
   const int mode = ::_setmode(0, _O_BINARY);
-  data.clear();
   char buffer[4096];
   bool ok = true;
   for (;;) {
     const int n = ::_read(0, buffer, sizeof buffer);
     if (n < 0) {
-      error = std::string("cannot read standard input: ") + std::strerror(errno);
+      reason = std::strerror(errno);
       ok = false;
       break;
     }
@@ -232,157 +307,4 @@ bool ReadStdin(std::string& data, std::string& error) {
   return ok;
 }
 
-// The user's profile folders are private to the user already; `access` changes nothing here.
-bool OutputSet::Stage(const std::string& target, std::string data, std::string& error,
-                      NewFileAccess) {
-  auto entry = std::make_unique<Entry>();
-  entry->shown = target;
-  entry->path = IsDriveRelative(target) ? FullPath(target) : target;
-  entry->data = std::move(data);
-  if (target == "-") {
-    entry->kind = Entry::Kind::Stdout;
-    entries_.push_back(entry.release());
-    return true;
-  }
-  if (target.empty()) {
-    error = "an empty output name";
-    return false;
-  }
-  if (!IsUtf8(target)) {
-    // Converted anyway, its broken bytes would become other letters: another file's name.
-    error = Escaped(target) + " is not a file name in UTF-8";
-    return false;
-  }
-
-  // Looked at through a handle that asks for no access, so a file held open elsewhere (or a
-  // busy device) can still be told apart from a missing one.
-  const HANDLE probe = ::CreateFileW(
-      Utf16FromUtf8(entry->path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (probe == INVALID_HANDLE_VALUE) {
-    const DWORD e = ::GetLastError();
-    // A missing folder is told when the staged file cannot be made in it.
-    if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND) {
-      error = "cannot write " + target + ": " + SystemPhrase(e);
-      return false;
-    }
-    entry->existed = false;
-  } else {
-    const DWORD type = ::GetFileType(probe);
-    BY_HANDLE_FILE_INFORMATION info{};
-    const bool isDisk = type == FILE_TYPE_DISK && ::GetFileInformationByHandle(probe, &info);
-    const DWORD attributes = ::GetFileAttributesW(Utf16FromUtf8(entry->path).c_str());
-    std::string resolved;
-    if (isDisk && attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      resolved = FinalPath(probe);
-    }
-    ::CloseHandle(probe);
-    if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) {
-      entry->kind = Entry::Kind::Direct;
-      entries_.push_back(entry.release());
-      return true;
-    }
-    if (!isDisk) {
-      error = target + " is neither a file nor a device";
-      return false;
-    }
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      error = target + " is a folder";
-      return false;
-    }
-    if (!resolved.empty()) entry->path = resolved;  // followed: the link keeps pointing there
-    entry->existed = true;
-    entry->attributes = info.dwFileAttributes;
-  }
-
-  HANDLE h = INVALID_HANDLE_VALUE;
-  if (!MakeSibling(entry->path, "", entry->temp, h)) {
-    error = "cannot create a file in " + FolderOf(entry->path) + ": " +
-            SystemPhrase(::GetLastError());
-    return false;
-  }
-  bool ok = WriteHandle(h, entry->data) && ::FlushFileBuffers(h);
-  const DWORD saved = ::GetLastError();
-  if (!::CloseHandle(h) && ok) ok = false;
-  if (!ok) {
-    error = "cannot write " + target + ": " + SystemPhrase(saved);
-    Remove(entry->temp);
-    return false;
-  }
-  entries_.push_back(entry.release());
-  return true;
-}
-
-bool OutputSet::Commit(std::string& error) {
-  const bool several = entries_.size() > 1;
-  // Files that can be put back go first; devices, pipes and standard output cannot be undone
-  // and are written only once every file is in place.
-  auto putBack = [&](const Entry* failed, DWORD systemError) {
-    error = "cannot write " + failed->shown + ": " + SystemPhrase(systemError);
-    for (Entry* done : entries_) {
-      if (!done->placed) continue;
-      if (!done->backup.empty()) {
-        Replace(done->backup, done->path);
-        done->backup.clear();
-      } else if (!done->existed) {
-        Remove(done->path);
-      }
-    }
-    Discard();
-    return false;
-  };
-  for (Entry* e : entries_) {
-    if (e->kind != Entry::Kind::Replace) continue;
-    if (several && e->existed) {
-      // A file another program holds without sharing cannot be replaced, and a second name for
-      // it could not be removed again while it is held: find that out before making one.
-      HANDLE probe = INVALID_HANDLE_VALUE;
-      const bool free = RetryWhileHeld([&] {
-        probe = ::CreateFileW(Utf16FromUtf8(e->path).c_str(), DELETE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        return probe != INVALID_HANDLE_VALUE;
-      });
-      if (!free) return putBack(e, ::GetLastError());
-      ::CloseHandle(probe);
-      HANDLE h = INVALID_HANDLE_VALUE;
-      if (MakeSibling(e->path, ".old", e->backup, h)) {
-        ::CloseHandle(h);
-        Remove(e->backup);
-        // A second name for the old contents; without one (a file system without hard links)
-        // this file alone cannot be put back.
-        if (!::CreateHardLinkW(Utf16FromUtf8(e->backup).c_str(), Utf16FromUtf8(e->path).c_str(), nullptr))
-          e->backup.clear();
-      }
-    }
-    if (!Replace(e->temp, e->path)) return putBack(e, ::GetLastError());
-    if (e->existed) KeepAttributes(e->path, e->attributes);
-    e->temp.clear();
-    e->placed = true;
-  }
-  for (Entry* e : entries_) {
-    if (e->kind == Entry::Kind::Stdout) {
-      if (!WriteStdout(e->data, error)) {
-        Discard();
-        return false;
-      }
-    } else if (e->kind == Entry::Kind::Direct) {
-      const HANDLE h = ::CreateFileW(Utf16FromUtf8(e->path).c_str(), GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-      const bool ok = h != INVALID_HANDLE_VALUE && WriteHandle(h, e->data);
-      const DWORD saved = ::GetLastError();
-      if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
-      if (!ok) {
-        error = "cannot write " + e->shown + ": " + SystemPhrase(saved);
-        Discard();
-        return false;
-      }
-    }
-  }
-  Discard();
-  return true;
-}
-
-}  // namespace ll::tools
+}  // namespace ll::tools::output
