@@ -25,7 +25,8 @@ std::string Read(const fs::path& p) {
 }
 
 TEST(OutputSet, AllArePutBackWhenOneCannotBePlaced) {
-  const fs::path dir = fs::temp_directory_path() / ("linkloader-output-" + std::to_string(::getpid()));
+  const fs::path dir =
+      fs::temp_directory_path() / ("linkloader-output-" + std::to_string(::getpid()));
   // The targets in the order they are staged: two existing files around a new one.
   const std::string names[] = {"old.bin", "fresh.bin", "other.bin"};
   for (std::size_t failing = 0; failing < std::size(names); ++failing) {
