@@ -95,33 +95,26 @@ TEST(CheckErrorCode, RowsWithoutClassRaiseTheGenericException) {
 }
 
 TEST(CheckErrorCode, RuntimeRangeRaisesIOErrorAndOutOfMemory) {
-  try {
-    CheckErrorCode(-161);
-    FAIL();
-  } catch (const ERuntimeIOError& e) {
-    EXPECT_STREQ(e.what(), "Device read error");
-    EXPECT_EQ(e.ErrorCode(), 161);
-  }
-  try {
-    CheckErrorCode(-2);
-    FAIL();
-  } catch (const ERuntimeIOError& e) {
-    EXPECT_STREQ(e.what(), "File not found");
-  }
-  // No row: the system's text for the number.
-  try {
-    CheckErrorCode(-EISDIR);
-    FAIL();
-  } catch (const ERuntimeIOError& e) {
-    EXPECT_EQ(std::string(e.what()), OsErrorText(EISDIR));
-    EXPECT_EQ(e.ErrorCode(), EISDIR);
-  }
-  // The caller's system text wins over the table's generic row.
-  try {
-    CheckErrorCode(-162, "Input/output error");
-    FAIL();
-  } catch (const ERuntimeIOError& e) {
-    EXPECT_STREQ(e.what(), "Input/output error");
+  const struct {
+    int32_t code;
+    const char* osText;
+    std::string what;
+  } rows[] = {
+      {-161, "", "Device read error"},
+      {-2, "", "File not found"},
+      {-EISDIR, "", OsErrorText(EISDIR)},  // no row: the system's text for the number
+      // The caller's system text wins over the table's generic row.
+      {-162, "Input/output error", "Input/output error"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.code);
+    try {
+      CheckErrorCode(row.code, row.osText);
+      ADD_FAILURE() << "no exception";
+    } catch (const ERuntimeIOError& e) {
+      EXPECT_EQ(std::string(e.what()), row.what);
+      EXPECT_EQ(e.ErrorCode(), -row.code);
+    }
   }
   EXPECT_THROW(CheckErrorCode(-8), ERuntimeOutOfMemory);
   EXPECT_THROW(CheckErrorCode(-8), std::bad_alloc);
@@ -184,12 +177,9 @@ TEST(MapOsError, WorkerTransfersFailAsDeviceReadOrWrite) {
 }
 
 TEST(PortNames, DeviceNameAndPath) {
-  EXPECT_EQ(PortNumberOfName("\\\\.\\COM1"), 1);
-  EXPECT_EQ(PortNumberOfName("\\\\.\\COM12"), 12);
-  EXPECT_EQ(PortNumberOfName("\\\\.\\COM"), 0);
-  EXPECT_EQ(PortNumberOfName("COM3"), 0);
-  EXPECT_EQ(PortNumberOfName("\\\\.\\COM3x"), 0);
-  ::unsetenv("LINKLOADER_COM3");
+  const std::pair<const char*, uint16_t> rows[] = {
+      {"\\\\.\\COM1", 1}, {"\\\\.\\COM12", 12}, {"\\\\.\\COM", 0}, {"COM3", 0}, {"\\\\.\\COM3x", 0}};
+  for (const auto& [name, number] : rows) EXPECT_EQ(PortNumberOfName(name), number) << name;
   ::setenv("LINKLOADER_COM3", "/tmp/some-tty", 1);
   EXPECT_EQ(PortPath(3), "/tmp/some-tty");
   ::unsetenv("LINKLOADER_COM3");
