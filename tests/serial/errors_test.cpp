@@ -6,11 +6,14 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "Raises.h"
 #include "serial/PortErrors.h"
 #include "serial/LinuxBackend.h"
 
 namespace ll::serial {
 namespace {
+
+using test::ExpectRaises;
 
 TEST(ErrorTextTable, SortedByAbsoluteValueAndFoundBothWays) {
   for (std::size_t i = 1; i < ErrorTextRowCount(); ++i) {
@@ -63,15 +66,11 @@ TEST(CheckErrorCode, ListedCodesRaiseTheirClassWithTheTableText) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.code);
-    try {
-      CheckErrorCode(row.code);
-      ADD_FAILURE() << "no exception";
-    } catch (const EPortError& e) {
-      EXPECT_STREQ(e.what(), row.text);
-      EXPECT_EQ(e.ErrorCode(), row.code);
-      EXPECT_TRUE(row.isClass(e));
-      EXPECT_TRUE(row.isFamily(e));
-    }
+    ExpectRaises<EPortError>([&] { CheckErrorCode(row.code); }, row.code, row.text,
+                             [&](const EPortError& e) {
+                               EXPECT_TRUE(row.isClass(e));
+                               EXPECT_TRUE(row.isFamily(e));
+                             });
   }
 }
 
@@ -83,14 +82,8 @@ TEST(CheckErrorCode, SuccessCodesPassThrough) {
 TEST(CheckErrorCode, RowsWithoutClassRaiseTheGenericException) {
   for (int32_t code : {-1001, -3002, -9999, -200000}) {
     SCOPED_TRACE(code);
-    try {
-      CheckErrorCode(code);
-      ADD_FAILURE() << "no exception";
-    } catch (const EPortError& e) {
-      EXPECT_EQ(typeid(e), typeid(EPortError));
-      EXPECT_EQ(e.ErrorCode(), 0);
-      EXPECT_EQ(std::string(e.what()), kGenericErrorMessage);
-    }
+    ExpectRaises<EPortError>([&] { CheckErrorCode(code); }, 0, std::string(kGenericErrorMessage),
+                             [](const EPortError& e) { EXPECT_EQ(typeid(e), typeid(EPortError)); });
   }
 }
 
@@ -108,13 +101,8 @@ TEST(CheckErrorCode, RuntimeRangeRaisesIOErrorAndOutOfMemory) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.code);
-    try {
-      CheckErrorCode(row.code, row.osText);
-      ADD_FAILURE() << "no exception";
-    } catch (const ERuntimeIOError& e) {
-      EXPECT_EQ(std::string(e.what()), row.what);
-      EXPECT_EQ(e.ErrorCode(), -row.code);
-    }
+    ExpectRaises<ERuntimeIOError>([&] { CheckErrorCode(row.code, row.osText); }, -row.code,
+                                  row.what);
   }
   EXPECT_THROW(CheckErrorCode(-8), ERuntimeOutOfMemory);
   EXPECT_THROW(CheckErrorCode(-8), std::bad_alloc);
@@ -146,12 +134,8 @@ TEST(MapOsError, MapsToTheCodesTheComponentKnows) {
   for (int error : {EPERM, EIO, EACCES}) {
     SCOPED_TRACE(error);
     const TOsError e = MapOsError(error);
-    try {
-      CheckErrorCode(e.code, e.text);
-      ADD_FAILURE() << "no exception";
-    } catch (const ERuntimeIOError& x) {
-      EXPECT_EQ(std::string(x.what()), OsErrorText(error));
-    }
+    ExpectRaises<ERuntimeIOError>([&] { CheckErrorCode(e.code, e.text); }, -e.code,
+                                  OsErrorText(error));
   }
 }
 
@@ -178,7 +162,8 @@ TEST(MapOsError, WorkerTransfersFailAsDeviceReadOrWrite) {
 
 TEST(PortNames, DeviceNameAndPath) {
   const std::pair<const char*, uint16_t> rows[] = {
-      {"\\\\.\\COM1", 1}, {"\\\\.\\COM12", 12}, {"\\\\.\\COM", 0}, {"COM3", 0}, {"\\\\.\\COM3x", 0}};
+      {"\\\\.\\COM1", 1}, {"\\\\.\\COM12", 12}, {"\\\\.\\COM", 0}, {"COM3", 0},
+      {"\\\\.\\COM3x", 0}};
   for (const auto& [name, number] : rows) EXPECT_EQ(PortNumberOfName(name), number) << name;
   ::setenv("LINKLOADER_COM3", "/tmp/some-tty", 1);
   EXPECT_EQ(PortPath(3), "/tmp/some-tty");

@@ -481,6 +481,7 @@ class OtherProgram {
  public:
   // holdMaster: the child keeps the master (and the slave) open, as a device emulator does.
   OtherProgram(int master, const std::string& slaveName, bool holdMaster) {
+    const char* program = holdMaster ? "sleep" : "cat";
     pid_ = ::fork();
     if (pid_ == 0) {
       const int slave = ::open(slaveName.c_str(), O_RDWR | O_NOCTTY);
@@ -490,17 +491,15 @@ class OtherProgram {
       } else {
         ::close(master);
       }
-      ::execlp(holdMaster ? "sleep" : "cat", holdMaster ? "sleep" : "cat",
-               holdMaster ? "60" : nullptr, nullptr);
+      ::execlp(program, program, holdMaster ? "60" : nullptr, nullptr);
       _exit(4);
     }
     // Until the program runs with the device open (its name changes at exec).
     const std::string comm = "/proc/" + std::to_string(pid_) + "/comm";
-    const std::string name = holdMaster ? "sleep" : "cat";
     for (int i = 0; i < 2000; ++i) {
       std::ifstream in(comm);
       std::string line;
-      if (std::getline(in, line) && line == name) break;
+      if (std::getline(in, line) && line == program) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }

@@ -15,12 +15,14 @@
 #include <stdexcept>
 
 #include "PtyPair.h"
+#include "Raises.h"
 #include "serial/PortDispatcher.h"
 #include "serial/LinuxBackend.h"
 
 namespace ll::serial {
 namespace {
 
+using test::ExpectRaises;
 using test::PtyPair;
 
 constexpr uint16_t kCom = 7;
@@ -29,18 +31,6 @@ class PortTest : public test::PortOnPty {
  protected:
   PortTest() : PortOnPty(kCom) { port_.SetBaud(9600); }
 };
-
-// Runs `call`, which must raise E with `code` and the text `what`.
-template <class E, class Call>
-void ExpectRaises(Call call, int32_t code, const std::string& what) {
-  try {
-    call();
-    ADD_FAILURE() << "no exception";
-  } catch (const E& e) {
-    EXPECT_EQ(e.ErrorCode(), code);
-    EXPECT_EQ(std::string(e.what()), what);
-  }
-}
 
 TEST_F(PortTest, DefaultsOfTheComponent) {
   TSerialPort p;

@@ -11,12 +11,15 @@
 #include <random>
 #include <string>
 
+#include "Raises.h"
 #include "serial/PortErrors.h"
 #include "serial/SerialPort.h"
 #include "serial/Win32Backend.h"
 
 namespace ll::serial {
 namespace {
+
+using test::ExpectRaises;
 
 // The system's message in the language it speaks, through the wide-character interface and
 // converted to UTF-8 here, so that no comparison depends on the system's language.
@@ -69,14 +72,9 @@ TEST(MapOsError, GivesTheComponentsCodesAndKeepsTheSystemsText) {
 
 TEST(MapOsError, ConfigurationFailuresRaiseTheRuntimesIoErrorWithTheSystemsText) {
   for (const DWORD error : {DWORD{ERROR_INVALID_PARAMETER}, DWORD{ERROR_DEVICE_REMOVED}}) {
+    SCOPED_TRACE(error);
     const TOsError e = MapOsError(error);
-    try {
-      CheckErrorCode(e.code, e.text);
-      ADD_FAILURE() << "no exception for " << error;
-    } catch (const ERuntimeIOError& x) {
-      EXPECT_EQ(std::string(x.what()), e.text);
-      EXPECT_EQ(x.ErrorCode(), -e.code);
-    }
+    ExpectRaises<ERuntimeIOError>([&] { CheckErrorCode(e.code, e.text); }, -e.code, e.text);
   }
 }
 
