@@ -5,9 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 namespace ll::serial::test {
+
+template <class T>
+bool Is(const std::exception& e) {
+  return dynamic_cast<const T*>(&e) != nullptr;
+}
 
 // Runs `call`, which must raise E with `code` and the text `what`; `more` checks the rest of it.
 template <class E, class Call, class More = void (*)(const E&)>

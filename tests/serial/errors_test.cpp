@@ -14,6 +14,7 @@ namespace ll::serial {
 namespace {
 
 using test::ExpectRaises;
+using test::Is;
 
 TEST(ErrorTextTable, SortedByAbsoluteValueAndFoundBothWays) {
   for (std::size_t i = 1; i < ErrorTextRowCount(); ++i) {
@@ -39,11 +40,6 @@ struct ClassRow {
   bool (*isClass)(const std::exception&);
   bool (*isFamily)(const std::exception&);
 };
-
-template <class T>
-bool Is(const std::exception& e) {
-  return dynamic_cast<const T*>(&e) != nullptr;
-}
 
 TEST(CheckErrorCode, ListedCodesRaiseTheirClassWithTheTableText) {
   const ClassRow rows[] = {

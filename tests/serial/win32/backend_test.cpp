@@ -20,6 +20,7 @@ namespace ll::serial {
 namespace {
 
 using test::ExpectRaises;
+using test::Is;
 
 // The system's message in the language it speaks, through the wide-character interface and
 // converted to UTF-8 here, so that no comparison depends on the system's language.
@@ -194,22 +195,15 @@ TEST(Win32Open, RefusedOpensReachTheComponentAsItsExceptions) {
   struct Row {
     const char* what;
     std::string path;  // empty: the port's own device name
-    std::function<bool(const std::exception&)> is;
+    bool (*is)(const std::exception&);
     std::string message;
   };
   const Row rows[] = {
-      {"no such port", "",
-       [](const std::exception& e) { return dynamic_cast<const EBadId*>(&e) != nullptr; },
+      {"no such port", "", Is<EBadId>, "ie_BadId - Specified comport doesn't exist"},
+      {"no such device behind an override", "\\\\.\\COM250", Is<EBadId>,
        "ie_BadId - Specified comport doesn't exist"},
-      {"no such device behind an override", "\\\\.\\COM250",
-       [](const std::exception& e) { return dynamic_cast<const EBadId*>(&e) != nullptr; },
-       "ie_BadId - Specified comport doesn't exist"},
-      {"held by another program", held.string(),
-       [](const std::exception& e) { return dynamic_cast<const EAlreadyOpen*>(&e) != nullptr; },
-       "ie_Open - device already open"},
-      {"not a serial device", plain.string(),
-       [](const std::exception& e) { return dynamic_cast<const ERuntimeIOError*>(&e) != nullptr; },
-       ""},
+      {"held by another program", held.string(), Is<EAlreadyOpen>, "ie_Open - device already open"},
+      {"not a serial device", plain.string(), Is<ERuntimeIOError>, ""},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
