@@ -479,7 +479,6 @@ TEST(OpenFailureReason, ANumberWithoutADeviceSaysSo) {
 // as a terminal program is) or that holds the master (the line's far end, as a simulator does).
 class OtherProgram {
  public:
-  // holdMaster: the child keeps the master (and the slave) open, as a device emulator does.
   OtherProgram(int master, const std::string& slaveName, bool holdMaster) {
     const char* program = holdMaster ? "sleep" : "cat";
     pid_ = ::fork();
