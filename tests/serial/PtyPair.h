@@ -3,6 +3,7 @@
 // A pseudo-terminal pair standing in for a serial cable: the component opens the slave through
 // LINKLOADER_COM<n>, the test talks on the master.
 
+#include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -10,20 +11,18 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "WakeCounter.h"
+#include "serial/SerialPort.h"
 
 namespace ll::serial::test {
-
 
 class PtyPair {
  public:
@@ -139,6 +138,33 @@ class PtyPair {
   int master_ = -1;
   int slave_ = -1;
   std::string slaveName_;
+};
+
+// A component on COM<com> with a fresh pair behind it, whose wake-ups wake the test.
+class PortOnPty : public ::testing::Test {
+ protected:
+  explicit PortOnPty(uint16_t com) {
+    pty_.Bind(com);
+    port_.SetComNumber(com);
+    port_.SetWakeHook([this] { wake_.Notify(); });
+  }
+  TPortDispatcher* OpenPort() {
+    port_.SetOpen(true);
+    return port_.Dispatcher();
+  }
+  // Takes received bytes until there are at least n of them.
+  std::vector<uint8_t> ReceiveAll(std::size_t n) {
+    std::vector<uint8_t> got;
+    EXPECT_TRUE(wake_.WaitFor([&] {
+      while (port_.CharReady()) got.push_back(port_.GetChar());
+      return got.size() >= n;
+    })) << got.size() << " of " << n << " bytes";
+    return got;
+  }
+
+  PtyPair pty_;
+  WakeCounter wake_;
+  TSerialPort port_;
 };
 
 inline std::size_t CountDir(const char* path) {

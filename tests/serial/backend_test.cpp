@@ -280,12 +280,6 @@ TEST(ThreadCount, ThreadsActiveWheneverAThreadIsCounted) {
   EXPECT_FALSE(d.ThreadsActive());
 }
 
-}  // namespace
-}  // namespace ll::serial
-
-namespace ll::serial {
-namespace {
-
 // Low latency is asked for where the driver has it (a UART, a USB adapter) and the open carries
 // on where it has not (a pseudo-terminal); the close leaves the driver as the open found it.
 TEST(LowLatency, AskedForAtOpenWhereTheDriverHasItAndPutBackAtClose) {

@@ -7,10 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <numeric>
 
 #include "PtyPair.h"
-#include "serial/SerialPort.h"
 #include "serial/PortDispatcher.h"
 #include "serial/LinuxBackend.h"
 
@@ -32,22 +30,13 @@ std::vector<uint8_t> Pattern(std::size_t n, uint32_t seed) {
   return v;
 }
 
-class DispatcherTest : public ::testing::Test {
+class DispatcherTest : public test::PortOnPty {
  protected:
-  void SetUp() override {
-    pty_.Bind(kCom);
-    port_.SetComNumber(kCom);
-    port_.SetBaud(9600);
-    port_.SetWakeHook([this] { wake_.Notify(); });
-  }
-  PtyPair pty_;
-  WakeCounter wake_;
-  TSerialPort port_;
+  DispatcherTest() : PortOnPty(kCom) { port_.SetBaud(9600); }
 };
 
 TEST_F(DispatcherTest, FullInputRingHoldsFurtherBytesInTheReceiveQueue) {
-  port_.SetOpen(true);
-  auto* d = port_.Dispatcher();
+  auto* d = OpenPort();
   const auto sent = Pattern(kInputRingSize + 300, 1);
   pty_.Write(sent);
   ASSERT_TRUE(wake_.WaitFor([&] { return d->InBuffUsed() == kInputRingSize; }));
@@ -55,17 +44,11 @@ TEST_F(DispatcherTest, FullInputRingHoldsFurtherBytesInTheReceiveQueue) {
   ASSERT_TRUE(wake_.WaitFor([&] { return d->ReceiveQueueBytes() > 0; }));
   EXPECT_TRUE(port_.CharReady());
   EXPECT_EQ(d->InputReadIndex(), d->InputWriteIndex());  // full, not empty
-  std::vector<uint8_t> got;
-  ASSERT_TRUE(wake_.WaitFor([&] {
-    while (port_.CharReady()) got.push_back(port_.GetChar());
-    return got.size() >= sent.size();
-  }));
-  EXPECT_EQ(got, sent);
+  EXPECT_EQ(ReceiveAll(sent.size()), sent);
 }
 
 TEST_F(DispatcherTest, FullInputRingLetsTheDispatcherSleepUntilTheReaderMakesRoom) {
-  port_.SetOpen(true);
-  auto* d = port_.Dispatcher();
+  auto* d = OpenPort();
   constexpr std::size_t kBehind = 3000;  // bytes that wait in the ReceiveQueue
   const auto sent = Pattern(kInputRingSize + kBehind, 7);
   pty_.Write(sent);
@@ -82,17 +65,11 @@ TEST_F(DispatcherTest, FullInputRingLetsTheDispatcherSleepUntilTheReaderMakesRoo
   EXPECT_EQ(d->ReceiveQueueUnread(), kBehind);
 
   // Reading makes room and the held bytes follow, none lost, none out of order.
-  std::vector<uint8_t> got;
-  ASSERT_TRUE(wake_.WaitFor([&] {
-    while (port_.CharReady()) got.push_back(port_.GetChar());
-    return got.size() >= sent.size();
-  }));
-  EXPECT_EQ(got, sent);
+  EXPECT_EQ(ReceiveAll(sent.size()), sent);
 }
 
 TEST_F(DispatcherTest, DiscardAndCloseWakeADispatcherAsleepBehindAFullRing) {
-  port_.SetOpen(true);
-  auto* d = port_.Dispatcher();
+  auto* d = OpenPort();
   pty_.Write(Pattern(kInputRingSize + 500, 8));
   ASSERT_TRUE(wake_.WaitFor([&] {
     return d->InBuffUsed() == kInputRingSize && d->ReceiveQueueUnread() == 500;
@@ -101,12 +78,7 @@ TEST_F(DispatcherTest, DiscardAndCloseWakeADispatcherAsleepBehindAFullRing) {
   EXPECT_EQ(d->InBuffUsed(), 0u);
   const std::vector<uint8_t> fresh{0x51, 0x52, 0x53};
   pty_.Write(fresh);
-  std::vector<uint8_t> got;
-  ASSERT_TRUE(wake_.WaitFor([&] {
-    while (port_.CharReady()) got.push_back(port_.GetChar());
-    return got.size() >= fresh.size();
-  }));
-  EXPECT_EQ(got, fresh);
+  EXPECT_EQ(ReceiveAll(fresh.size()), fresh);
 
   // Full again, then closed: the sleeping thread must end so that the close returns.
   pty_.Write(Pattern(kInputRingSize + 500, 9));
@@ -148,16 +120,10 @@ TEST_F(DispatcherTest, BytesBehindStatusEventsReachTheReaderAfterTheThreadsStopp
 }
 
 TEST_F(DispatcherTest, ReadIndexWrapsAfter8191) {
-  port_.SetOpen(true);
-  auto* d = port_.Dispatcher();
+  auto* d = OpenPort();
   const auto first = Pattern(kInputRingSize - 1, 2);
   pty_.Write(first);
-  std::vector<uint8_t> got;
-  ASSERT_TRUE(wake_.WaitFor([&] {
-    while (port_.CharReady()) got.push_back(port_.GetChar());
-    return got.size() == first.size();
-  }));
-  EXPECT_EQ(got, first);
+  ASSERT_EQ(ReceiveAll(first.size()), first);
   EXPECT_EQ(d->InputReadIndex(), 8191u);
   pty_.Write({0xA1, 0xA2, 0xA3});
   ASSERT_TRUE(wake_.WaitFor([&] { return d->InBuffUsed() == 3; }));
@@ -173,8 +139,7 @@ TEST_F(DispatcherTest, ReadIndexWrapsAfter8191) {
 }
 
 TEST_F(DispatcherTest, WriteOutputExactlyFillingTheRingMarksItFull) {
-  port_.SetOpen(true);
-  auto* d = port_.Dispatcher();
+  auto* d = OpenPort();
   pty_.StallOutput();
   // The write thread takes one byte and then sits on the stalled device.
   port_.PutChar('s');
@@ -208,8 +173,7 @@ TEST_F(DispatcherTest, WriteOutputExactlyFillingTheRingMarksItFull) {
 }
 
 TEST_F(DispatcherTest, DiscardInputRightAfterArrivalLeavesNothing) {
-  port_.SetOpen(true);
-  auto* d = port_.Dispatcher();
+  auto* d = OpenPort();
   pty_.Write(Pattern(3000, 3));
   ASSERT_TRUE(wake_.WaitFor([&] { return d->InBuffUsed() == 3000; }));
   d->DiscardInput();
@@ -221,8 +185,7 @@ TEST_F(DispatcherTest, DiscardInputRightAfterArrivalLeavesNothing) {
 }
 
 TEST_F(DispatcherTest, ApplyLineRules) {
-  port_.SetOpen(true);
-  auto* d = port_.Dispatcher();
+  auto* d = OpenPort();
   // "Keep" values change nothing and do not drain.
   const uint64_t drains = d->DrainCount();
   EXPECT_EQ(d->ApplyLine(0, 5, 3, 9), 0);
@@ -241,8 +204,7 @@ TEST_F(DispatcherTest, ApplyLineRules) {
 }
 
 TEST_F(DispatcherTest, FlowControlThresholdChecks) {
-  port_.SetOpen(true);
-  auto* d = port_.Dispatcher();
+  auto* d = OpenPort();
   EXPECT_EQ(d->SetHardwareFlow(10, 20, hwfUseRTS), ecBadArgument);     // full < resume
   EXPECT_EQ(d->SetHardwareFlow(5000, 20, hwfUseRTS), ecBadArgument);   // full > queue
   EXPECT_EQ(d->SetSoftwareFlow(10, 20, 3), ecBadArgument);
@@ -293,8 +255,7 @@ TEST_F(DispatcherTest, UnplugEndsTheThreadsAndKeepsReceivedBytes) {
   std::filesystem::create_symlink(pty_.SlaveName(), link);
   ::setenv("LINKLOADER_COM12", link.c_str(), 1);
   port_.SetComNumber(12);
-  port_.SetOpen(true);
-  auto* d = port_.Dispatcher();
+  auto* d = OpenPort();
   ASSERT_EQ(d->RunningThreads(), 4);
 
   pty_.Write({1, 2, 3, 4, 5});

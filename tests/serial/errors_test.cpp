@@ -6,11 +6,15 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "Raises.h"
 #include "serial/PortErrors.h"
 #include "serial/LinuxBackend.h"
 
 namespace ll::serial {
 namespace {
+
+using test::ExpectRaises;
+using test::Is;
 
 TEST(ErrorTextTable, SortedByAbsoluteValueAndFoundBothWays) {
   for (std::size_t i = 1; i < ErrorTextRowCount(); ++i) {
@@ -37,11 +41,6 @@ struct ClassRow {
   bool (*isFamily)(const std::exception&);
 };
 
-template <class T>
-bool Is(const std::exception& e) {
-  return dynamic_cast<const T*>(&e) != nullptr;
-}
-
 TEST(CheckErrorCode, ListedCodesRaiseTheirClassWithTheTableText) {
   const ClassRow rows[] = {
       {-1002, "Bad argument passed to function", Is<EBadArgument>, Is<EGeneral>},
@@ -63,15 +62,11 @@ TEST(CheckErrorCode, ListedCodesRaiseTheirClassWithTheTableText) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.code);
-    try {
-      CheckErrorCode(row.code);
-      ADD_FAILURE() << "no exception";
-    } catch (const EPortError& e) {
-      EXPECT_STREQ(e.what(), row.text);
-      EXPECT_EQ(e.ErrorCode(), row.code);
-      EXPECT_TRUE(row.isClass(e));
-      EXPECT_TRUE(row.isFamily(e));
-    }
+    ExpectRaises<EPortError>([&] { CheckErrorCode(row.code); }, row.code, row.text,
+                             [&](const EPortError& e) {
+                               EXPECT_TRUE(row.isClass(e));
+                               EXPECT_TRUE(row.isFamily(e));
+                             });
   }
 }
 
@@ -83,45 +78,27 @@ TEST(CheckErrorCode, SuccessCodesPassThrough) {
 TEST(CheckErrorCode, RowsWithoutClassRaiseTheGenericException) {
   for (int32_t code : {-1001, -3002, -9999, -200000}) {
     SCOPED_TRACE(code);
-    try {
-      CheckErrorCode(code);
-      ADD_FAILURE() << "no exception";
-    } catch (const EPortError& e) {
-      EXPECT_EQ(typeid(e), typeid(EPortError));
-      EXPECT_EQ(e.ErrorCode(), 0);
-      EXPECT_EQ(std::string(e.what()), kGenericErrorMessage);
-    }
+    ExpectRaises<EPortError>([&] { CheckErrorCode(code); }, 0, std::string(kGenericErrorMessage),
+                             [](const EPortError& e) { EXPECT_EQ(typeid(e), typeid(EPortError)); });
   }
 }
 
 TEST(CheckErrorCode, RuntimeRangeRaisesIOErrorAndOutOfMemory) {
-  try {
-    CheckErrorCode(-161);
-    FAIL();
-  } catch (const ERuntimeIOError& e) {
-    EXPECT_STREQ(e.what(), "Device read error");
-    EXPECT_EQ(e.ErrorCode(), 161);
-  }
-  try {
-    CheckErrorCode(-2);
-    FAIL();
-  } catch (const ERuntimeIOError& e) {
-    EXPECT_STREQ(e.what(), "File not found");
-  }
-  // No row: the system's text for the number.
-  try {
-    CheckErrorCode(-EISDIR);
-    FAIL();
-  } catch (const ERuntimeIOError& e) {
-    EXPECT_EQ(std::string(e.what()), OsErrorText(EISDIR));
-    EXPECT_EQ(e.ErrorCode(), EISDIR);
-  }
-  // The caller's system text wins over the table's generic row.
-  try {
-    CheckErrorCode(-162, "Input/output error");
-    FAIL();
-  } catch (const ERuntimeIOError& e) {
-    EXPECT_STREQ(e.what(), "Input/output error");
+  const struct {
+    int32_t code;
+    const char* osText;
+    std::string what;
+  } rows[] = {
+      {-161, "", "Device read error"},
+      {-2, "", "File not found"},
+      {-EISDIR, "", OsErrorText(EISDIR)},  // no row: the system's text for the number
+      // The caller's system text wins over the table's generic row.
+      {-162, "Input/output error", "Input/output error"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.code);
+    ExpectRaises<ERuntimeIOError>([&] { CheckErrorCode(row.code, row.osText); }, -row.code,
+                                  row.what);
   }
   EXPECT_THROW(CheckErrorCode(-8), ERuntimeOutOfMemory);
   EXPECT_THROW(CheckErrorCode(-8), std::bad_alloc);
@@ -153,12 +130,8 @@ TEST(MapOsError, MapsToTheCodesTheComponentKnows) {
   for (int error : {EPERM, EIO, EACCES}) {
     SCOPED_TRACE(error);
     const TOsError e = MapOsError(error);
-    try {
-      CheckErrorCode(e.code, e.text);
-      ADD_FAILURE() << "no exception";
-    } catch (const ERuntimeIOError& x) {
-      EXPECT_EQ(std::string(x.what()), OsErrorText(error));
-    }
+    ExpectRaises<ERuntimeIOError>([&] { CheckErrorCode(e.code, e.text); }, -e.code,
+                                  OsErrorText(error));
   }
 }
 
@@ -184,12 +157,10 @@ TEST(MapOsError, WorkerTransfersFailAsDeviceReadOrWrite) {
 }
 
 TEST(PortNames, DeviceNameAndPath) {
-  EXPECT_EQ(PortNumberOfName("\\\\.\\COM1"), 1);
-  EXPECT_EQ(PortNumberOfName("\\\\.\\COM12"), 12);
-  EXPECT_EQ(PortNumberOfName("\\\\.\\COM"), 0);
-  EXPECT_EQ(PortNumberOfName("COM3"), 0);
-  EXPECT_EQ(PortNumberOfName("\\\\.\\COM3x"), 0);
-  ::unsetenv("LINKLOADER_COM3");
+  const std::pair<const char*, uint16_t> rows[] = {
+      {"\\\\.\\COM1", 1}, {"\\\\.\\COM12", 12}, {"\\\\.\\COM", 0}, {"COM3", 0},
+      {"\\\\.\\COM3x", 0}};
+  for (const auto& [name, number] : rows) EXPECT_EQ(PortNumberOfName(name), number) << name;
   ::setenv("LINKLOADER_COM3", "/tmp/some-tty", 1);
   EXPECT_EQ(PortPath(3), "/tmp/some-tty");
   ::unsetenv("LINKLOADER_COM3");

@@ -28,13 +28,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kSliceMs = 20;
 
 const char* Name(TWorker t) {
-  switch (t) {
-    case TWorker::Read: return "read";
-    case TWorker::Status: return "status";
-    case TWorker::Write: return "write";
-    case TWorker::Dispatch: return "dispatch";
-  }
-  return "?";
+  static const char* const kNames[] = {"read", "dispatch", "write", "status"};  // TWorker's order
+  return kNames[static_cast<int>(t)];
 }
 
 class TFakeDispatcher : public TThreadedDispatcher {
@@ -365,8 +360,7 @@ TEST_F(FakeBackendTest, CloseWhileADriverCallNeverComesBackIsBoundedAndKeepsItsM
   // keeps them.
   auto* owner = new TDispatcherOwner;
   auto* d = new TFakeDispatcher(owner);
-  d->SetDeviceName("\\\\.\\COM3");
-  ASSERT_EQ(d->OpenDevice(9600, 0, 4096, 4096, 1, 8, 0), 0);
+  Open(*d);
   d->Arm(TWorker::Write, TFakeDispatcher::TFault::Hang);
   const std::vector<uint8_t> block(64, 'h');
   ASSERT_EQ(d->WriteOutput(block.data(), 64), 0);

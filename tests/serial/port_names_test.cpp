@@ -6,7 +6,6 @@
 #include <pty.h>
 #include <grp.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,7 +16,7 @@
 #include <functional>
 #include <thread>
 
-#include "serial/PortDispatcher.h"
+#include "PtyPair.h"
 #include "serial/PortErrors.h"
 #include "serial/LinuxPortHolders.h"
 #include "serial/SerialPort.h"
@@ -408,16 +407,15 @@ TEST(OpenFailureReason, PermissionDeniedAdvisesOnlyWhatHelps) {
     bool inClosedFolder;
     std::string expected;  // after "COM4: <path>"
   };
+  const std::string onlyRoot =
+      ": permission denied; only root may use the device; ask the administrator to give it to "
+      "a group of users (a udev rule) or choose another port";
   const Case cases[] = {
       {dialoutGid, 0660, false,
        ": permission denied; the device belongs to group dialout: join it (sudo usermod -aG "
        "dialout $USER), then log out and in again for it to take effect"},
-      {0, 0600, false,
-       ": permission denied; only root may use the device; ask the administrator to give it to "
-       "a group of users (a udev rule) or choose another port"},
-      {dialoutGid, 0640, false,
-       ": permission denied; only root may use the device; ask the administrator to give it to "
-       "a group of users (a udev rule) or choose another port"},
+      {0, 0600, false, onlyRoot},
+      {dialoutGid, 0640, false, onlyRoot},
       {unnamed, 0660, false,
        ": permission denied; the device belongs to group number " + std::to_string(unnamed) +
            ", which has no name on this system; ask the administrator for access"},
@@ -481,8 +479,8 @@ TEST(OpenFailureReason, ANumberWithoutADeviceSaysSo) {
 // as a terminal program is) or that holds the master (the line's far end, as a simulator does).
 class OtherProgram {
  public:
-  // holdMaster: the child keeps the master (and the slave) open, as a device emulator does.
   OtherProgram(int master, const std::string& slaveName, bool holdMaster) {
+    const char* program = holdMaster ? "sleep" : "cat";
     pid_ = ::fork();
     if (pid_ == 0) {
       const int slave = ::open(slaveName.c_str(), O_RDWR | O_NOCTTY);
@@ -492,17 +490,15 @@ class OtherProgram {
       } else {
         ::close(master);
       }
-      ::execlp(holdMaster ? "sleep" : "cat", holdMaster ? "sleep" : "cat",
-               holdMaster ? "60" : nullptr, nullptr);
+      ::execlp(program, program, holdMaster ? "60" : nullptr, nullptr);
       _exit(4);
     }
     // Until the program runs with the device open (its name changes at exec).
     const std::string comm = "/proc/" + std::to_string(pid_) + "/comm";
-    const std::string name = holdMaster ? "sleep" : "cat";
     for (int i = 0; i < 2000; ++i) {
       std::ifstream in(comm);
       std::string line;
-      if (std::getline(in, line) && line == name) break;
+      if (std::getline(in, line) && line == program) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
@@ -517,42 +513,29 @@ class OtherProgram {
   pid_t pid_ = -1;
 };
 
-struct Pty {
-  Pty() {
-    char name[128];
-    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) throw std::runtime_error("pty");
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    ::close(slave);  // only other programs hold it
-    slaveName = name;
-  }
-  ~Pty() { ::close(master); }
-  int master = -1, slave = -1;
-  std::string slaveName;
-};
-
 TEST(PortHolders, AReaderIsNamedTheFarEndIsNot) {
-  Pty pty;
-  EXPECT_TRUE(PortHolders(pty.slaveName).empty());
+  test::PtyPair pty;
+  pty.CloseSlave();  // only other programs hold it
+  EXPECT_TRUE(PortHolders(pty.SlaveName()).empty());
   {
-    OtherProgram cat(pty.master, pty.slaveName, false);
-    EXPECT_EQ(PortHolders(pty.slaveName),
+    OtherProgram cat(pty.Master(), pty.SlaveName(), false);
+    EXPECT_EQ(PortHolders(pty.SlaveName()),
               (std::vector<std::string>{"cat (pid " + std::to_string(cat.Pid()) + ")"}));
   }
   {
-    OtherProgram farEnd(pty.master, pty.slaveName, true);
-    EXPECT_TRUE(PortHolders(pty.slaveName).empty());
+    OtherProgram farEnd(pty.Master(), pty.SlaveName(), true);
+    EXPECT_TRUE(PortHolders(pty.SlaveName()).empty());
   }
 }
 
 // The open refuses a port another program reads, exactly as a locked one, and sends nothing.
 TEST(PortHolders, AnOpenRefusesAPortAnotherProgramReads) {
   constexpr uint16_t kCom = 11;
-  Pty pty;
-  ::setenv("LINKLOADER_COM11", pty.slaveName.c_str(), 1);
+  test::PtyPair pty;
+  pty.CloseSlave();  // only other programs hold it
+  ::setenv("LINKLOADER_COM11", pty.SlaveName().c_str(), 1);
   {
-    OtherProgram cat(pty.master, pty.slaveName, false);
+    OtherProgram cat(pty.Master(), pty.SlaveName(), false);
     TSerialPort port;
     port.SetComNumber(kCom);
     port.SetBaud(9600);
@@ -560,18 +543,18 @@ TEST(PortHolders, AnOpenRefusesAPortAnotherProgramReads) {
     EXPECT_FALSE(port.Open());
     // The reason comes from what the open met, kept by the component.
     EXPECT_EQ(port.LastOpenFailure().osError, EBUSY);
-    EXPECT_EQ(port.LastOpenFailure().path, pty.slaveName);
+    EXPECT_EQ(port.LastOpenFailure().path, pty.SlaveName());
     EXPECT_EQ(ExplainOpenFailure(kCom, port.LastOpenFailure()),
-              "COM11: " + pty.slaveName + " is in use by another program: cat (pid " +
+              "COM11: " + pty.SlaveName() + " is in use by another program: cat (pid " +
                   std::to_string(cat.Pid()) + "); close it and try again");
     // Nothing reached the line: the far end has no byte to read.
     uint8_t byte = 0;
-    EXPECT_EQ(::read(pty.master, &byte, 1), -1);
+    EXPECT_EQ(::read(pty.Master(), &byte, 1), -1);
     EXPECT_EQ(errno, EAGAIN);
   }
   {
     // A simulator holding the master (and the slave) is the far end: the port opens.
-    OtherProgram farEnd(pty.master, pty.slaveName, true);
+    OtherProgram farEnd(pty.Master(), pty.SlaveName(), true);
     TSerialPort port;
     port.SetComNumber(kCom);
     port.SetBaud(9600);

@@ -10,7 +10,6 @@
 #include <sstream>
 
 #include "PtyPair.h"
-#include "serial/SerialPort.h"
 #include "serial/PortDispatcher.h"
 #include "serial/LinuxBackend.h"
 #include "serial/IoQueue.h"
@@ -19,7 +18,6 @@ namespace ll::serial {
 namespace {
 
 using test::PtyPair;
-using test::WakeCounter;
 
 std::string ReadFile(const std::filesystem::path& p) {
   std::ifstream f(p, std::ios::binary);
@@ -77,14 +75,12 @@ TEST(TraceFormat, LinesStayWithin78Columns) {
   EXPECT_EQ(bytes, 300u);  // every "01" piece kept whole
 }
 
-class TracingTest : public ::testing::Test {
+class TracingTest : public test::PortOnPty {
  protected:
+  TracingTest() : PortOnPty(21) {}
   void SetUp() override {
     dir_ = std::filesystem::temp_directory_path() / ("ll-trace-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir_);
-    pty_.Bind(21);
-    port_.SetComNumber(21);
-    port_.SetWakeHook([this] { wake_.Notify(); });
     port_.SetTraceName((dir_ / "PORT.TRC").string());
     port_.SetLogName((dir_ / "PORT.LOG").string());
   }
@@ -93,9 +89,6 @@ class TracingTest : public ::testing::Test {
     std::filesystem::remove_all(dir_);
   }
   std::filesystem::path dir_;
-  PtyPair pty_;
-  WakeCounter wake_;
-  TSerialPort port_;
 };
 
 TEST_F(TracingTest, ClosedPortStoresOnlyOnAndOff) {
@@ -127,9 +120,8 @@ TEST_F(TracingTest, TraceRecordsBothDirectionsAndDumpsAtClose) {
 
 TEST_F(TracingTest, PauseClearAppendAndWrap) {
   port_.SetTraceSize(4);
-  port_.SetOpen(true);
+  auto* d = OpenPort();
   port_.SetTracing(TTraceLogState::tlOn);
-  auto* d = port_.Dispatcher();
   for (char c : std::string("abcdef")) d->AddTraceEntry('T', static_cast<uint8_t>(c));
   port_.SetTracing(TTraceLogState::tlPause);
   EXPECT_EQ(port_.Tracing(), TTraceLogState::tlPause);
@@ -160,9 +152,8 @@ TEST_F(TracingTest, DumpToAnUnwritablePlaceRaisesAndSwitchesOff) {
 }
 
 TEST_F(TracingTest, LogDumpHeaderAndEntries) {
-  port_.SetOpen(true);
+  auto* d = OpenPort();
   port_.SetLogging(TTraceLogState::tlOn);
-  auto* d = port_.Dispatcher();
   port_.PutChar('Q');
   d->AddLogEntry(ltDispatch, lstModemStatus, kMsCts | kMsDeltaCts, nullptr, 0);
   pty_.Write({'o', 'k'});
@@ -186,9 +177,8 @@ TEST_F(TracingTest, LogDumpHeaderAndEntries) {
 
 TEST_F(TracingTest, LogKeepsOnlyLogSizeBytes) {
   port_.SetLogSize(200);
-  port_.SetOpen(true);
+  auto* d = OpenPort();
   port_.SetLogging(TTraceLogState::tlOn);
-  auto* d = port_.Dispatcher();
   const std::vector<uint8_t> bytes(60, 'x');
   for (int i = 0; i < 20; ++i) {
     d->AddLogEntry(ltDispatch, lstWriteCom, static_cast<uint32_t>(i), bytes.data(), 60);

@@ -11,12 +11,16 @@
 #include <random>
 #include <string>
 
+#include "Raises.h"
 #include "serial/PortErrors.h"
 #include "serial/SerialPort.h"
 #include "serial/Win32Backend.h"
 
 namespace ll::serial {
 namespace {
+
+using test::ExpectRaises;
+using test::Is;
 
 // The system's message in the language it speaks, through the wide-character interface and
 // converted to UTF-8 here, so that no comparison depends on the system's language.
@@ -69,14 +73,9 @@ TEST(MapOsError, GivesTheComponentsCodesAndKeepsTheSystemsText) {
 
 TEST(MapOsError, ConfigurationFailuresRaiseTheRuntimesIoErrorWithTheSystemsText) {
   for (const DWORD error : {DWORD{ERROR_INVALID_PARAMETER}, DWORD{ERROR_DEVICE_REMOVED}}) {
+    SCOPED_TRACE(error);
     const TOsError e = MapOsError(error);
-    try {
-      CheckErrorCode(e.code, e.text);
-      ADD_FAILURE() << "no exception for " << error;
-    } catch (const ERuntimeIOError& x) {
-      EXPECT_EQ(std::string(x.what()), e.text);
-      EXPECT_EQ(x.ErrorCode(), -e.code);
-    }
+    ExpectRaises<ERuntimeIOError>([&] { CheckErrorCode(e.code, e.text); }, -e.code, e.text);
   }
 }
 
@@ -196,22 +195,15 @@ TEST(Win32Open, RefusedOpensReachTheComponentAsItsExceptions) {
   struct Row {
     const char* what;
     std::string path;  // empty: the port's own device name
-    std::function<bool(const std::exception&)> is;
+    bool (*is)(const std::exception&);
     std::string message;
   };
   const Row rows[] = {
-      {"no such port", "",
-       [](const std::exception& e) { return dynamic_cast<const EBadId*>(&e) != nullptr; },
+      {"no such port", "", Is<EBadId>, "ie_BadId - Specified comport doesn't exist"},
+      {"no such device behind an override", "\\\\.\\COM250", Is<EBadId>,
        "ie_BadId - Specified comport doesn't exist"},
-      {"no such device behind an override", "\\\\.\\COM250",
-       [](const std::exception& e) { return dynamic_cast<const EBadId*>(&e) != nullptr; },
-       "ie_BadId - Specified comport doesn't exist"},
-      {"held by another program", held.string(),
-       [](const std::exception& e) { return dynamic_cast<const EAlreadyOpen*>(&e) != nullptr; },
-       "ie_Open - device already open"},
-      {"not a serial device", plain.string(),
-       [](const std::exception& e) { return dynamic_cast<const ERuntimeIOError*>(&e) != nullptr; },
-       ""},
+      {"held by another program", held.string(), Is<EAlreadyOpen>, "ie_Open - device already open"},
+      {"not a serial device", plain.string(), Is<ERuntimeIOError>, ""},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
