@@ -31,6 +31,9 @@
 
 namespace ll::test {
 
+// The example firmware that comes with the program.
+inline const QString kDemoFirmware = QStringLiteral(LL_SOURCE_DIR "/examples/demo.hexfw");
+
 class WindowFixture {
  public:
   WindowFixture() {
@@ -140,7 +143,6 @@ class WindowFixture {
   static void PointComAt(int number, const std::string& devicePath) {
     ::setenv(("LINKLOADER_COM" + std::to_string(number)).c_str(), devicePath.c_str(), 1);
   }
-  void SelectPort(int index) { Window().cbPort->setCurrentIndex(index); }
 
   // ---- Waiting ----
   // Lets events run until `condition` holds or the deadline passes; true when it holds. Sleeps

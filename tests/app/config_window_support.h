@@ -3,13 +3,10 @@
 // A window test with the module simulator on COM1, for the configuration buttons.
 
 #include <QRegularExpression>
-#include <QTimer>
-#include <memory>
 #include <vector>
 
-#include "Simulator.h"
-#include "WindowFixture.h"
 #include "device/ProgramState.h"
+#include "simulator_window_support.h"
 
 namespace ll::test::config {
 
@@ -34,42 +31,13 @@ inline Bytes KnownModule() {
   return e;
 }
 
-class ConfigWindowTest : public WindowTest {
+class ConfigWindowTest : public SimulatorWindowTest {
  protected:
-  void StartSimulator(sim::SimOptions options = {}) {
-    sim_ = std::make_unique<sim::Simulator>(options);
-    sim_->Start();
-    WindowFixture::PointComAt(1, sim_->DevicePath());
-  }
-  void TearDown() override {
-    WindowTest::TearDown();
-    sim_.reset();
-  }
-  sim::Simulator& sim() { return *sim_; }
-
   QStringList Messages(std::initializer_list<device::MsgSlot> which) {
     QStringList out;
     for (device::MsgSlot s : which) out << app().Message(s);
     return out;
   }
-  bool WaitForResets(int n) {
-    return sim().WaitUntil([&] { return sim().Resets() >= n; }, std::chrono::seconds(20));
-  }
-  // Clicks "Anuluj" as soon as `when` holds, while an operation waits.
-  void CancelWhen(std::function<bool()> when) {
-    poll_ = std::make_unique<QTimer>();
-    QObject::connect(poll_.get(), &QTimer::timeout, [this, when = std::move(when)] {
-      if (when()) {
-        poll_->stop();
-        app().Click("Button1");
-      }
-    });
-    poll_->start(20);
-  }
-
- private:
-  std::unique_ptr<sim::Simulator> sim_;
-  std::unique_ptr<QTimer> poll_;
 };
 
 }  // namespace ll::test::config

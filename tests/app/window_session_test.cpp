@@ -15,7 +15,6 @@ namespace {
 
 using device::MsgDone;
 
-const QString kDemoFirmware = QStringLiteral(LL_SOURCE_DIR "/examples/demo.hexfw");
 constexpr std::size_t kFirstSentFlash = 0x0200;
 constexpr std::size_t kOptions1Offset = 0x21;
 
