@@ -13,6 +13,8 @@
 
 namespace ll::test {
 
+constexpr std::size_t kLongestFrame = 22;  // header, 16 data bytes, checksum
+
 // How many frames carrying `command` the module has received.
 inline int FramesOf(const sim::Simulator& sim, std::uint8_t command) {
   int n = 0;

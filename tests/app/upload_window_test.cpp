@@ -3,7 +3,6 @@
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <cstdio>
 
 #include "device/ProgramState.h"
 #include "simulator_window_support.h"
@@ -21,29 +20,14 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint8_t kCmdReset = 4;
 
-// One Intel HEX record line, checksum included.
-std::string HexRecord(std::uint16_t address, std::uint8_t type, const Bytes& data) {
-  char text[16];
-  std::snprintf(text, sizeof text, ":%02X%04X%02X", static_cast<unsigned>(data.size()), address,
-                type);
-  std::string line = text;
-  unsigned sum = data.size() + (address >> 8) + (address & 0xFF) + type;
-  for (std::uint8_t b : data) {
-    std::snprintf(text, sizeof text, "%02X", b);
-    line += text;
-    sum += b;
-  }
-  std::snprintf(text, sizeof text, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-  return line + text + "\n";
-}
-
 class UploadWindow : public ll::test::SimulatorWindowTest {
  protected:
   // A short plain HEX file with one FLASH record at 0x0200 and no EEPROM data, chosen with the
   // open button. With the start switches the whole application area still goes out.
   void ChooseSmallFirmware() {
-    const std::string text = HexRecord(0x0000, 0x04, {0x00, 0x00}) +
-                             HexRecord(0x0200, 0x00, Bytes(16, 0x5A)) + ":00000001FF\n";
+    const std::string text = ":020000040000FA\n"
+                             ":100200005A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5A4E\n"
+                             ":00000001FF\n";
     const QString path = dir_.filePath("small.hex");
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));

@@ -18,9 +18,8 @@ using ll::device::MsgCancelled;
 using ll::device::MsgNoBootloader;
 using ll::test::FramesOf;
 using ll::test::kDemoFirmware;
+using ll::test::kLongestFrame;
 using ll::test::WhenThen;
-
-constexpr std::size_t kLongestFrame = 22;  // header, 16 data bytes, checksum
 
 class OperationWindow : public ll::test::SimulatorWindowTest {
  protected:

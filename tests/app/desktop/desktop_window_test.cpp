@@ -27,10 +27,10 @@
 #include <thread>
 #include <vector>
 
-#include "Simulator.h"
 #include "app/Application.h"
 #include "app/MainForm.h"
 #include "app/Program.h"
+#include "app/simulator_window_support.h"
 
 extern char** environ;
 
@@ -38,9 +38,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-const QString kDemoFirmware = QStringLiteral(LL_SOURCE_DIR "/examples/demo.hexfw");
-constexpr std::size_t kLongestFrame = 22;  // header, 16 data bytes, checksum
+using ll::test::FramesOf;
+using ll::test::kDemoFirmware;
+using ll::test::kLongestFrame;
 
 // ---- The program side -------------------------------------------------------------------------
 
@@ -107,12 +107,6 @@ bool HoldsFile(pid_t pid, const std::string& path) {
 
 bool Viewable(const std::string& window) {
   return Shell("xwininfo -id " + window + " 2>/dev/null").find("IsViewable") != std::string::npos;
-}
-
-int FramesOf(const ll::sim::Simulator& sim, std::uint8_t command) {
-  int n = 0;
-  for (const auto& f : sim.Frames()) n += f.command == command;
-  return n;
 }
 
 // ---- Closing the window with the window manager -----------------------------------------------
