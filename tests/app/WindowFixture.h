@@ -73,10 +73,9 @@ class WindowFixture {
   }
 
   // A left click on the named control (its middle; a radio button or check box on its indicator),
-  // as a user would do it. A control on the page
-  // that is not shown is reached by first selecting its page (clicking its tab). Returns when the
-  // click handler has returned, so a device operation has ended by then. Fails the test when the
-  // control does not exist.
+  // as a user would do it. A control on the page that is not shown is reached by first selecting
+  // its page (clicking its tab). Returns when the click handler has returned, so a device
+  // operation has ended by then. Fails the test when the control does not exist.
   void Click(const QString& objectName) {
     QWidget* w = Find(objectName);
     ASSERT_NE(w, nullptr) << "no control named " << objectName.toStdString();

@@ -20,7 +20,8 @@ TEST_F(ConfigWindowTest, ReadSetsEveryControlOfThePage) {
 
   app().Click("BitBtn2");
 
-  EXPECT_EQ(app().LogLines(), Messages({MsgSearching, MsgOk, MsgEepromReading, MsgDone}));
+  EXPECT_EQ(app().LogLines(), (QStringList{app().Message(MsgSearching), app().Message(MsgOk),
+                                           app().Message(MsgEepromReading), app().Message(MsgDone)}));
   EXPECT_EQ(app().Edit3(), app().Message(MsgDone));
   EXPECT_EQ(app().Edit1(), "OK. Restart CPU...");
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// A window test with the module simulator on COM1, for the configuration buttons.
+// The module the configuration buttons read and write, and the window test they run in (the
+// module simulator on COM1).
 
 #include <QRegularExpression>
 #include <vector>
@@ -31,13 +32,6 @@ inline Bytes KnownModule() {
   return e;
 }
 
-class ConfigWindowTest : public SimulatorWindowTest {
- protected:
-  QStringList Messages(std::initializer_list<device::MsgSlot> which) {
-    QStringList out;
-    for (device::MsgSlot s : which) out << app().Message(s);
-    return out;
-  }
-};
+using ConfigWindowTest = SimulatorWindowTest;
 
 }  // namespace ll::test::config
