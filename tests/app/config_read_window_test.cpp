@@ -20,8 +20,9 @@ TEST_F(ConfigWindowTest, ReadSetsEveryControlOfThePage) {
 
   app().Click("BitBtn2");
 
-  EXPECT_EQ(app().LogLines(), (QStringList{app().Message(MsgSearching), app().Message(MsgOk),
-                                           app().Message(MsgEepromReading), app().Message(MsgDone)}));
+  EXPECT_EQ(app().LogLines(),
+            (QStringList{app().Message(MsgSearching), app().Message(MsgOk),
+                         app().Message(MsgEepromReading), app().Message(MsgDone)}));
   EXPECT_EQ(app().Edit3(), app().Message(MsgDone));
   EXPECT_EQ(app().Edit1(), "OK. Restart CPU...");
 

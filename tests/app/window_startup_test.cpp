@@ -4,8 +4,6 @@
 
 #include <QAccessible>
 #include <QScrollBar>
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -403,10 +401,6 @@ TEST_F(WindowTest, HostFieldsAndLogReceiveTheTextsOfTheOperations) {
   EXPECT_FALSE(w.BitBtn1->isEnabled());
   EXPECT_FALSE(w.BitBtn3->isEnabled());
 }
-
-}  // namespace
-
-namespace {
 
 TEST(SelectPortDialog, OffersThePresentPortsAndReturnsTheChosenNumber) {
   ::setenv("LINKLOADER_COM2", "/dev/null", 1);  // a character device that always exists

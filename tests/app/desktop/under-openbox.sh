@@ -40,7 +40,10 @@ wait_for() {  # PID REASON COMMAND...
     sleep 0.1
   done
 }
-display_answers() { [ -s "$home/display" ] && DISPLAY=":$(cat "$home/display")" xdotool getdisplaygeometry >/dev/null 2>&1; }
+display_answers() {
+  [ -s "$home/display" ] || return 1
+  DISPLAY=":$(cat "$home/display")" xdotool getdisplaygeometry >/dev/null 2>&1
+}
 wm_announced() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 
 # Starts the server (it picks a free display itself: a number chosen here could be taken by
