@@ -31,6 +31,9 @@
 
 namespace ll::test {
 
+// The example firmware that comes with the program.
+inline const QString kDemoFirmware = QStringLiteral(LL_SOURCE_DIR "/examples/demo.hexfw");
+
 class WindowFixture {
  public:
   WindowFixture() {
@@ -70,10 +73,9 @@ class WindowFixture {
   }
 
   // A left click on the named control (its middle; a radio button or check box on its indicator),
-  // as a user would do it. A control on the page
-  // that is not shown is reached by first selecting its page (clicking its tab). Returns when the
-  // click handler has returned, so a device operation has ended by then. Fails the test when the
-  // control does not exist.
+  // as a user would do it. A control on the page that is not shown is reached by first selecting
+  // its page (clicking its tab). Returns when the click handler has returned, so a device
+  // operation has ended by then. Fails the test when the control does not exist.
   void Click(const QString& objectName) {
     QWidget* w = Find(objectName);
     ASSERT_NE(w, nullptr) << "no control named " << objectName.toStdString();
@@ -91,17 +93,11 @@ class WindowFixture {
   }
 
   // ---- What the user sees ----
-  QStringList LogLines() const {
-    const QString text = windows_.frmMain->meLog->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split(u'\n');
-  }
+  QStringList LogLines() const { return Lines(windows_.frmMain->meLog); }
   QString Edit1() const { return windows_.frmMain->Edit1->text(); }
   QString Edit2() const { return windows_.frmMain->Edit2->text(); }
   QString Edit3() const { return windows_.frmMain->Edit3->text(); }
-  QStringList Memo1Lines() const {
-    const QString text = windows_.frmMain->Memo1->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split(u'\n');
-  }
+  QStringList Memo1Lines() const { return Lines(windows_.frmMain->Memo1); }
   // The current text of a message slot (language-dependent), as QString.
   QString Message(ll::device::MsgSlot slot) {
     return QString::fromStdString(State().MessageTable[slot]);
@@ -140,7 +136,6 @@ class WindowFixture {
   static void PointComAt(int number, const std::string& devicePath) {
     ::setenv(("LINKLOADER_COM" + std::to_string(number)).c_str(), devicePath.c_str(), 1);
   }
-  void SelectPort(int index) { Window().cbPort->setCurrentIndex(index); }
 
   // ---- Waiting ----
   // Lets events run until `condition` holds or the deadline passes; true when it holds. Sleeps
@@ -161,12 +156,24 @@ class WindowFixture {
     QTest::qWait(static_cast<int>(duration.count()));
   }
 
+  // The controls of the developer strip, which lies outside the client area.
+  QList<QWidget*> StripControls() {
+    auto& w = Window();
+    return {w.DecodeON, w.EEPROM, w.All_memory, w.DeviceID, w.PICencoding, w.Encoding_OFF,
+            w.Flash_size, w.brisca, w.dorvan_EN, w.lang4, w.lang8, w.lang9,
+            w.logo1, w.Clear, w.LOGO, w.Button4, w.Edit1, w.Memo1};
+  }
+
   // Messages that reached the application's error report while this fixture lived.
   const std::vector<std::string>& ErrorReports() const { return errors_; }
   // Web addresses LOGOClick asked to open.
   const std::vector<QString>& OpenedUrls() const { return openedUrls_; }
 
  private:
+  static QStringList Lines(const QPlainTextEdit* memo) {
+    const QString text = memo->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(u'\n');
+  }
   void ShowPageOf(QWidget* w) {
     auto& win = Window();
     for (int i = 0; i < win.PageControl1->count(); ++i) {

@@ -20,22 +20,20 @@ TEST_F(ConfigWindowTest, ReadSetsEveryControlOfThePage) {
 
   app().Click("BitBtn2");
 
-  EXPECT_EQ(app().LogLines(), Messages({MsgSearching, MsgOk, MsgEepromReading, MsgDone}));
+  EXPECT_EQ(app().LogLines(),
+            (QStringList{app().Message(MsgSearching), app().Message(MsgOk),
+                         app().Message(MsgEepromReading), app().Message(MsgDone)}));
   EXPECT_EQ(app().Edit3(), app().Message(MsgDone));
   EXPECT_EQ(app().Edit1(), "OK. Restart CPU...");
 
-  // Options1 = 0x5A: bits 1, 3, 4, 6 set.
-  EXPECT_TRUE(w.RadioButton5->isChecked());   // (1) bit 0 clear
+  // Options (1) to (8) from Options1 = 0x5A (bits 1, 3, 4, 6 set; (1) is bit 0, clear), then
+  // BAG from Options2 = 0xEB (BAG, FS2, FA).
+  for (QRadioButton* r : {w.RadioButton5, w.RadioButton7, w.RadioButton8, w.RadioButton11,
+                          w.RadioButton13, w.RadioButton14, w.RadioButton17, w.RadioButton20,
+                          w.RadioButton19}) {
+    EXPECT_TRUE(r->isChecked()) << r->objectName().toStdString();
+  }
   EXPECT_FALSE(w.RadioButton4->isChecked());
-  EXPECT_TRUE(w.RadioButton7->isChecked());   // (2)
-  EXPECT_TRUE(w.RadioButton8->isChecked());   // (3)
-  EXPECT_TRUE(w.RadioButton11->isChecked());  // (4)
-  EXPECT_TRUE(w.RadioButton13->isChecked());  // (5)
-  EXPECT_TRUE(w.RadioButton14->isChecked());  // (6)
-  EXPECT_TRUE(w.RadioButton17->isChecked());  // (7)
-  EXPECT_TRUE(w.RadioButton20->isChecked());  // (8)
-  // Options2 = 0xEB: BAG, FS2, FA.
-  EXPECT_TRUE(w.RadioButton19->isChecked());
   EXPECT_FALSE(w.CheckBox2->isChecked());
   EXPECT_TRUE(w.CheckBox1->isChecked());
   EXPECT_FALSE(w.CheckBox3->isChecked());

@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// A window test with the module simulator on COM1, for the configuration buttons.
+// The module the configuration buttons read and write, and the window test they run in (the
+// module simulator on COM1).
 
 #include <QRegularExpression>
-#include <QTimer>
-#include <memory>
 #include <vector>
 
-#include "Simulator.h"
-#include "WindowFixture.h"
 #include "device/ProgramState.h"
+#include "simulator_window_support.h"
 
 namespace ll::test::config {
 
@@ -34,42 +32,6 @@ inline Bytes KnownModule() {
   return e;
 }
 
-class ConfigWindowTest : public WindowTest {
- protected:
-  void StartSimulator(sim::SimOptions options = {}) {
-    sim_ = std::make_unique<sim::Simulator>(options);
-    sim_->Start();
-    WindowFixture::PointComAt(1, sim_->DevicePath());
-  }
-  void TearDown() override {
-    WindowTest::TearDown();
-    sim_.reset();
-  }
-  sim::Simulator& sim() { return *sim_; }
-
-  QStringList Messages(std::initializer_list<device::MsgSlot> which) {
-    QStringList out;
-    for (device::MsgSlot s : which) out << app().Message(s);
-    return out;
-  }
-  bool WaitForResets(int n) {
-    return sim().WaitUntil([&] { return sim().Resets() >= n; }, std::chrono::seconds(20));
-  }
-  // Clicks "Anuluj" as soon as `when` holds, while an operation waits.
-  void CancelWhen(std::function<bool()> when) {
-    poll_ = std::make_unique<QTimer>();
-    QObject::connect(poll_.get(), &QTimer::timeout, [this, when = std::move(when)] {
-      if (when()) {
-        poll_->stop();
-        app().Click("Button1");
-      }
-    });
-    poll_->start(20);
-  }
-
- private:
-  std::unique_ptr<sim::Simulator> sim_;
-  std::unique_ptr<QTimer> poll_;
-};
+using ConfigWindowTest = SimulatorWindowTest;
 
 }  // namespace ll::test::config

@@ -3,12 +3,9 @@
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <cstdio>
 
-#include "Simulator.h"
-#include "WindowFixture.h"
 #include "device/ProgramState.h"
+#include "simulator_window_support.h"
 
 namespace {
 
@@ -18,46 +15,19 @@ using ll::device::MsgEepromWriting;
 using ll::device::MsgFlashWriting;
 using ll::device::MsgSearching;
 using ll::sim::Memory;
-using ll::test::WindowTest;
+using ll::test::kDemoFirmware;
 using Bytes = std::vector<std::uint8_t>;
 
-const QString kDemoFirmware = QStringLiteral(LL_SOURCE_DIR "/examples/demo.hexfw");
 constexpr std::uint8_t kCmdReset = 4;
 
-// One Intel HEX record line, checksum included.
-std::string HexRecord(std::uint16_t address, std::uint8_t type, const Bytes& data) {
-  char text[16];
-  std::snprintf(text, sizeof text, ":%02X%04X%02X", static_cast<unsigned>(data.size()), address,
-                type);
-  std::string line = text;
-  unsigned sum = data.size() + (address >> 8) + (address & 0xFF) + type;
-  for (std::uint8_t b : data) {
-    std::snprintf(text, sizeof text, "%02X", b);
-    line += text;
-    sum += b;
-  }
-  std::snprintf(text, sizeof text, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-  return line + text + "\n";
-}
-
-class UploadWindow : public WindowTest {
+class UploadWindow : public ll::test::SimulatorWindowTest {
  protected:
-  void StartSimulator(ll::sim::SimOptions options = {}) {
-    sim_ = std::make_unique<ll::sim::Simulator>(options);
-    sim_->Start();
-    ll::test::WindowFixture::PointComAt(1, sim_->DevicePath());
-  }
-  void TearDown() override {
-    WindowTest::TearDown();
-    sim_.reset();
-  }
-  ll::sim::Simulator& sim() { return *sim_; }
-
   // A short plain HEX file with one FLASH record at 0x0200 and no EEPROM data, chosen with the
   // open button. With the start switches the whole application area still goes out.
   void ChooseSmallFirmware() {
-    const std::string text = HexRecord(0x0000, 0x04, {0x00, 0x00}) +
-                             HexRecord(0x0200, 0x00, Bytes(16, 0x5A)) + ":00000001FF\n";
+    const std::string text = ":020000040000FA\n"
+                             ":100200005A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5A4E\n"
+                             ":00000001FF\n";
     const QString path = dir_.filePath("small.hex");
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -68,7 +38,6 @@ class UploadWindow : public WindowTest {
   }
 
  private:
-  std::unique_ptr<ll::sim::Simulator> sim_;
   QTemporaryDir dir_;
 };
 
@@ -98,14 +67,7 @@ TEST_F(UploadWindow, CancelButtonDuringABlocksWaitEndsTheUpload) {
   StartSimulator(o);
   app().ChooseFile(kDemoFirmware);
   // Clicked by the user while the upload waits for block 64's status.
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (sim().Frames().size() >= 64u - 32u + 1u) {
-      poll.stop();
-      app().Click("Button1");
-    }
-  });
-  poll.start(20);
+  CancelWhen([&] { return sim().Frames().size() >= 64u - 32u + 1u; });
   app().Click("bbUpload");
   ASSERT_FALSE(app().LogLines().isEmpty());
   EXPECT_EQ(app().LogLines().back(), app().Message(MsgCancelled));
@@ -143,10 +105,7 @@ TEST_F(UploadWindow, OtherDeviceButtonsAndASecondWriteAreRefusedWhileTheUploadWa
   bool clicked = false;
   bool runningWhenClicked = false;
   int resetsWhenClicked = -1;
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (sim().Frames().size() < 2u) return;
-    poll.stop();
+  ll::test::WhenThen(&win(), [&] { return sim().Frames().size() >= 2u; }, [&] {
     runningWhenClicked = win().state.operationRunning;
     resetsWhenClicked = sim().Resets();
     app().Click("Button2");   // Read (program version)
@@ -155,7 +114,6 @@ TEST_F(UploadWindow, OtherDeviceButtonsAndASecondWriteAreRefusedWhileTheUploadWa
     app().SelectPage(0);
     clicked = true;
   });
-  poll.start(20);
   app().Click("bbUpload");
   ASSERT_TRUE(clicked) << "the clicks were not made during the upload";
   EXPECT_TRUE(runningWhenClicked);

@@ -33,6 +33,8 @@ class ConfigPageTest : public WindowTest {
   void Up(ll::app::SpinButton* spin) { QTest::mouseClick(spin, Qt::LeftButton, {}, {10, 6}); }
   void Down(ll::app::SpinButton* spin) { QTest::mouseClick(spin, Qt::LeftButton, {}, {10, 26}); }
   void SetNumber(std::uint8_t n) { win().state.CanProgramNumber = n; }
+  // The captions of options (4) and (5), which name the FI/FA mode.
+  QStringList ModeCaptions() { return {win().GroupBox8->title(), win().GroupBox10->title()}; }
   QString Shown() {
     EXPECT_EQ(win().MaskEdit1->text(), win().MaskEdit2->text());
     return win().MaskEdit1->text();
@@ -42,11 +44,9 @@ class ConfigPageTest : public WindowTest {
 TEST_F(ConfigPageTest, ModeFaRenamesOptionsFourAndFiveAndFiRenamesThemBack) {
   auto& w = win();
   app().Click("RadioButton23");
-  EXPECT_EQ(w.GroupBox8->title(), "(4) FA mode ");
-  EXPECT_EQ(w.GroupBox10->title(), "(5) FA delay ");
+  EXPECT_EQ(ModeCaptions(), (QStringList{"(4) FA mode ", "(5) FA delay "}));
   app().Click("RadioButton22");
-  EXPECT_EQ(w.GroupBox8->title(), "(4) FI mode ");
-  EXPECT_EQ(w.GroupBox10->title(), "(5) FI delay ");
+  EXPECT_EQ(ModeCaptions(), (QStringList{"(4) FI mode ", "(5) FI delay "}));
   // Clicking the button already checked raises nothing.
   w.GroupBox8->setTitle("(4) FI mode A");
   app().Click("RadioButton22");
@@ -57,21 +57,18 @@ TEST_F(ConfigPageTest, ALanguageChoiceWritesTheFiFormWhateverTheMode) {
   auto& w = win();
   app().Click("RadioButton23");
   w.lang1->setChecked(true);  // Polish
-  EXPECT_EQ(w.GroupBox8->title(), "(4) Funkcja FI ");
-  EXPECT_EQ(w.GroupBox10->title(), "(5) Opóźnienie FI");
+  EXPECT_EQ(ModeCaptions(), (QStringList{"(4) Funkcja FI ", "(5) Opóźnienie FI"}));
   app().Click("RadioButton22");  // no "A" to replace
-  EXPECT_EQ(w.GroupBox8->title(), "(4) Funkcja FI ");
-  EXPECT_EQ(w.GroupBox10->title(), "(5) Opóźnienie FI");
+  EXPECT_EQ(ModeCaptions(), (QStringList{"(4) Funkcja FI ", "(5) Opóźnienie FI"}));
   app().Click("RadioButton23");
-  EXPECT_EQ(w.GroupBox8->title(), "(4) Funkcja FA ");
-  EXPECT_EQ(w.GroupBox10->title(), "(5) Opóźnienie FA");
+  EXPECT_EQ(ModeCaptions(), (QStringList{"(4) Funkcja FA ", "(5) Opóźnienie FA"}));
   // Every language's captions turn at their FI.
   for (QRadioButton* lang : {w.lang2, w.lang3, w.lang5, w.lang6, w.lang7, w.lang4}) {
     lang->setChecked(true);
     app().Click("RadioButton22");
     app().Click("RadioButton23");
-    EXPECT_TRUE(w.GroupBox8->title().contains("FA")) << w.GroupBox8->title().toStdString();
-    EXPECT_TRUE(w.GroupBox10->title().contains("FA")) << w.GroupBox10->title().toStdString();
+    for (const QString& title : ModeCaptions())
+      EXPECT_TRUE(title.contains("FA")) << title.toStdString();
   }
 }
 
@@ -185,11 +182,10 @@ TEST_F(ConfigPageTest, ApplyingAPageRunsTheHandlersAndReadingGivesItBack) {
   page.pinText = "0917";
   page.canText = "FF";
   w.ApplyConfigPage(page);
-  EXPECT_TRUE(w.RadioButton5->isChecked());  // option (1) first button stands for bit 1
-  EXPECT_TRUE(w.RadioButton7->isChecked());
-  EXPECT_TRUE(w.RadioButton10->isChecked());
-  EXPECT_TRUE(w.RadioButton21->isChecked());
-  EXPECT_TRUE(w.RadioButton19->isChecked());
+  // Option (1)'s first button stands for bit 1.
+  for (QRadioButton* r : {w.RadioButton5, w.RadioButton7, w.RadioButton10, w.RadioButton21,
+                          w.RadioButton19})
+    EXPECT_TRUE(r->isChecked()) << r->objectName().toStdString();
   EXPECT_FALSE(w.CheckBox2->isChecked());
   EXPECT_TRUE(w.CheckBox3->isChecked());
   EXPECT_EQ(w.GroupBox8->title(), "(4) FA mode ");

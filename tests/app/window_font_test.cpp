@@ -37,27 +37,22 @@ Drawn AsDrawn(QWidget* c, const QString& caption) {
   const QFontMetrics fm(c->font());
   QSize text = fm.boundingRect(QRect(0, 0, 4000, 400), Qt::TextShowMnemonic, caption).size();
   QStyle* st = c->style();
-  auto option = [&](QAbstractButton* b) {
+  const std::pair<const char*, QStyle::SubElement> buttons[] = {
+      {"QPushButton", QStyle::SE_PushButtonContents},
+      {"QRadioButton", QStyle::SE_RadioButtonContents},
+      {"QCheckBox", QStyle::SE_CheckBoxContents}};
+  for (const auto& [type, contents] : buttons) {
+    if (!c->inherits(type)) continue;
+    auto* b = static_cast<QAbstractButton*>(c);
     QStyleOptionButton o;
     o.initFrom(b);
     o.text = caption;
     o.icon = b->icon();
     o.iconSize = b->iconSize();
-    return o;
-  };
-  if (auto* b = qobject_cast<QPushButton*>(c)) {
-    const QStyleOptionButton o = option(b);
-    // The style draws the glyph first and the text after it, 4 px on.
-    if (!b->icon().isNull()) text.rwidth() += b->iconSize().width() + 4;
-    return {text, st->subElementRect(QStyle::SE_PushButtonContents, &o, b)};
-  }
-  if (auto* b = qobject_cast<QRadioButton*>(c)) {
-    const QStyleOptionButton o = option(b);
-    return {text, st->subElementRect(QStyle::SE_RadioButtonContents, &o, b)};
-  }
-  if (auto* b = qobject_cast<QCheckBox*>(c)) {
-    const QStyleOptionButton o = option(b);
-    return {text, st->subElementRect(QStyle::SE_CheckBoxContents, &o, b)};
+    // A push button's style draws the glyph first and the text after it, 4 px on.
+    if (contents == QStyle::SE_PushButtonContents && !b->icon().isNull())
+      text.rwidth() += b->iconSize().width() + 4;
+    return {text, st->subElementRect(contents, &o, b)};
   }
   if (auto* g = qobject_cast<QGroupBox*>(c)) {
     QStyleOptionGroupBox o;

@@ -10,8 +10,6 @@
 namespace ll::test {
 namespace {
 
-const QString kDemoFirmware = QStringLiteral(LL_SOURCE_DIR "/examples/demo.hexfw");
-
 TEST(GivenFile, IsChosenAsIfPickedInTheDialogAndTheDialogStaysTheWindows) {
   WindowFixture app;
   auto& w = app.Window();

@@ -10,13 +10,6 @@ namespace {
 
 using ll::test::WindowTest;
 
-// The controls of the developer strip, which lies outside the client area.
-QList<QWidget*> StripControls(ll::app::TfrmMain& w) {
-  return {w.DecodeON, w.EEPROM, w.All_memory, w.DeviceID, w.PICencoding, w.Encoding_OFF,
-          w.Flash_size, w.brisca, w.dorvan_EN, w.lang4, w.lang8, w.lang9,
-          w.logo1, w.Clear, w.LOGO, w.Button4, w.Edit1, w.Memo1};
-}
-
 QString Describe(QWidget* f) {
   if (!f) return "nothing";
   QString name = f->objectName();
@@ -43,7 +36,7 @@ class KeyboardTest : public WindowTest {
     QWidget* f = QApplication::focusWidget();
     ASSERT_NE(f, nullptr) << "after " << after;
     ASSERT_TRUE(f == &w || w.isAncestorOf(f)) << Describe(f).toStdString() << " after " << after;
-    for (QWidget* c : StripControls(w))
+    for (QWidget* c : app().StripControls())
       ASSERT_FALSE(f == c || c->isAncestorOf(f))
           << "strip control " << Describe(f).toStdString() << " has focus after " << after;
     const QRect onWindow(f->mapTo(&w, QPoint(0, 0)), f->size());

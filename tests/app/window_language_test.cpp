@@ -1,15 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The language switch: all captions and message slots of every language, nothing else touched,
-// the order of the language buttons' tests, and whether every text fits its control.
+// and the order of the language buttons' tests. Whether every caption fits its control is checked
+// in window_font_test.cpp, with the declared fonts only.
 
-#include <QFontMetrics>
-#include <QStyle>
-#include <QStyleOption>
-#include <iostream>
 #include <map>
+#include <set>
 
 #include "WindowFixture.h"
-#include "app/CaptionFit.h"
 #include "app/Languages.h"
 
 namespace {
@@ -197,9 +194,6 @@ TEST_F(WindowTest, ACodeOutsideTheSevenLanguagesChangesNothing) {
     EXPECT_EQ(w.state.MessageTable, savedSlots);
   }
 }
-
-// Whether every caption fits its control is checked in window_font_test.cpp, with the
-// declared fonts only.
 
 // Texts written out here letter by letter, not taken from the program's own tables, so that a
 // slip in a table (a lost blank at either end, a wrong letter) is caught. The language is chosen

@@ -8,55 +8,25 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <functional>
 
-#include "Simulator.h"
-#include "WindowFixture.h"
 #include "device/ProgramState.h"
+#include "simulator_window_support.h"
 
 namespace {
 
 using ll::device::MsgCancelled;
 using ll::device::MsgNoBootloader;
-using ll::test::WindowTest;
+using ll::test::FramesOf;
+using ll::test::kDemoFirmware;
+using ll::test::kLongestFrame;
+using ll::test::WhenThen;
 
-const QString kDemoFirmware = QStringLiteral(LL_SOURCE_DIR "/examples/demo.hexfw");
-constexpr std::size_t kLongestFrame = 22;  // header, 16 data bytes, checksum
-
-int FramesOf(const ll::sim::Simulator& sim, std::uint8_t command) {
-  int n = 0;
-  for (const auto& f : sim.Frames()) n += f.command == command;
-  return n;
-}
-
-// Runs `action` once, as soon as `when` holds, from inside whatever wait is running.
-void WhenThen(QObject* context, std::function<bool()> when, std::function<void()> action) {
-  auto* timer = new QTimer(context);
-  timer->setInterval(5);
-  QObject::connect(timer, &QTimer::timeout, context, [timer, when, action] {
-    if (!when()) return;
-    timer->stop();
-    timer->deleteLater();
-    action();
-  });
-  timer->start();
-}
-
-class OperationWindow : public WindowTest {
+class OperationWindow : public ll::test::SimulatorWindowTest {
  protected:
   void StartSimulator(ll::sim::SimOptions options) {
     options.baud = 9600;
-    sim_ = std::make_unique<ll::sim::Simulator>(options);
-    sim_->Start();
-    ll::test::WindowFixture::PointComAt(1, sim_->DevicePath());
+    SimulatorWindowTest::StartSimulator(options);
   }
-  void TearDown() override {
-    WindowTest::TearDown();
-    sim_.reset();
-  }
-  ll::sim::Simulator& sim() { return *sim_; }
-  std::unique_ptr<ll::sim::Simulator> sim_;
 };
 
 // ---- Closing the window -----------------------------------------------------------------------

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A whole service session through the real window, as a technician runs it one after the other:
 // open the demo firmware, write it, read the version it carries, read the working parameters,
-// change one and write them back, and show the vehicle-program list. Built into every window
-// test program, so it runs in the AddressSanitizer build with the others.
+// change one and write them back, and show the vehicle-program list.
 
 #include <QFileInfo>
 
@@ -15,7 +14,6 @@ namespace {
 
 using device::MsgDone;
 
-const QString kDemoFirmware = QStringLiteral(LL_SOURCE_DIR "/examples/demo.hexfw");
 constexpr std::size_t kFirstSentFlash = 0x0200;
 constexpr std::size_t kOptions1Offset = 0x21;
 

@@ -4,8 +4,6 @@
 
 #include <QAccessible>
 #include <QScrollBar>
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -42,16 +40,12 @@ TEST_F(WindowTest, StartsWithEnglishCaptionsBrandFiveAndDesignStates) {
   EXPECT_EQ(w.logo1->currentText(), "NS");
 
   // Buttons that wait for a file or a configuration read.
-  EXPECT_FALSE(w.bbUpload->isEnabled());
-  EXPECT_FALSE(w.Button3->isEnabled());
-  EXPECT_FALSE(w.BitBtn1->isEnabled());
-  EXPECT_FALSE(w.BitBtn3->isEnabled());
-  for (QWidget* on : {static_cast<QWidget*>(w.bbOpen), static_cast<QWidget*>(w.Button1),
-                      static_cast<QWidget*>(w.Button2), static_cast<QWidget*>(w.BitBtn2),
-                      static_cast<QWidget*>(w.BitBtn4)})
-    EXPECT_TRUE(on->isEnabled()) << on->objectName().toStdString();
+  const QWidget* const waiting[] = {w.bbUpload, w.Button3, w.BitBtn1, w.BitBtn3};
+  for (const QWidget* off : waiting)
+    EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
+  const QWidget* const ready[] = {w.bbOpen, w.Button1, w.Button2, w.BitBtn2, w.BitBtn4};
+  for (const QWidget* on : ready) EXPECT_TRUE(on->isEnabled()) << on->objectName().toStdString();
 
-  // Port list.
   ASSERT_EQ(w.cbPort->count(), 12);
   for (int i = 0; i < 12; ++i) EXPECT_EQ(w.cbPort->itemText(i), QString("COM%1").arg(i + 1));
   EXPECT_EQ(w.cbPort->currentText(), "COM1");
@@ -62,9 +56,8 @@ TEST_F(WindowTest, StartsWithEnglishCaptionsBrandFiveAndDesignStates) {
                               w.RadioButton10, w.RadioButton12, w.RadioButton14, w.RadioButton16,
                               w.RadioButton20, w.RadioButton18})
     EXPECT_TRUE(first->isChecked()) << first->objectName().toStdString();
-  EXPECT_FALSE(w.CheckBox1->isChecked());
-  EXPECT_FALSE(w.CheckBox2->isChecked());
-  EXPECT_FALSE(w.CheckBox3->isChecked());
+  for (QCheckBox* fs : {w.CheckBox1, w.CheckBox2, w.CheckBox3})
+    EXPECT_FALSE(fs->isChecked()) << fs->objectName().toStdString();
   EXPECT_EQ(w.MaskEdit1->text(), "11");
   EXPECT_EQ(w.MaskEdit2->text(), "11");
   EXPECT_EQ(w.PIN->DisplayedText(), "2222");
@@ -76,13 +69,11 @@ TEST_F(WindowTest, StartsWithEnglishCaptionsBrandFiveAndDesignStates) {
   EXPECT_EQ(w.ProgressBar->Position(), 0);
   EXPECT_EQ(w.ProgressBar1->Position(), 0);
 
-  // Developer switches.
-  EXPECT_TRUE(w.IsChecked(Switch::DecodeON));
-  EXPECT_TRUE(w.IsChecked(Switch::EEPROM));
-  EXPECT_TRUE(w.IsChecked(Switch::All_memory));
-  EXPECT_FALSE(w.IsChecked(Switch::DeviceID));
-  EXPECT_FALSE(w.IsChecked(Switch::PICencoding));
-  EXPECT_FALSE(w.IsChecked(Switch::Flash_size));
+  // Developer switches: the first three on.
+  for (Switch on : {Switch::DecodeON, Switch::EEPROM, Switch::All_memory})
+    EXPECT_TRUE(w.IsChecked(on)) << static_cast<int>(on);
+  for (Switch off : {Switch::DeviceID, Switch::PICencoding, Switch::Flash_size})
+    EXPECT_FALSE(w.IsChecked(off)) << static_cast<int>(off);
 
   // Non-visual parts.
   EXPECT_FALSE(w.TimeoutTicker.isActive());
@@ -134,9 +125,7 @@ TEST_F(WindowTest, LayoutFollowsTheDesignGeometry) {
     order << b->text();
   }
   EXPECT_EQ(order.join(' '), "EN PL DE CZ SK HU");
-  const QRect tab0 = w.PageControl1->tabBar()->tabRect(0);
-  EXPECT_EQ(tab0.width(), 226);
-  EXPECT_EQ(w.PageControl1->tabBar()->tabRect(1).width(), 226);
+  for (int tab : {0, 1}) EXPECT_EQ(w.PageControl1->tabBar()->tabRect(tab).width(), 226) << tab;
 }
 
 TEST_F(WindowTest, EveryControlOfBothPagesLiesInsideTheClientArea) {
@@ -174,10 +163,7 @@ TEST_F(WindowTest, WindowCannotBeResizedOrMaximised) {
 TEST_F(WindowTest, DeveloperStripIsNeitherVisibleNorReachable) {
   auto& w = win();
   const QRect client = w.rect();
-  const QWidget* strip[] = {w.DecodeON, w.EEPROM,   w.All_memory, w.DeviceID, w.PICencoding,
-                            w.Encoding_OFF, w.Flash_size, w.brisca, w.dorvan_EN, w.lang4,
-                            w.lang8,    w.lang9,    w.logo1,      w.Clear,    w.LOGO,
-                            w.Button4,  w.Edit1,    w.Memo1};
+  const QList<QWidget*> strip = app().StripControls();
   for (const QWidget* c : strip) {
     const QRect onWindow(c->mapTo(&w, QPoint(0, 0)), c->size());
     const bool shown = c->isVisibleTo(&w) && onWindow.intersects(client);
@@ -222,9 +208,8 @@ TEST_F(WindowTest, EveryControlIsNamedForAssistiveTechnology) {
 // visible language buttons are showing and can be pressed.
 TEST_F(WindowTest, AssistiveTechnologyIsNotOfferedTheStrip) {
   auto& w = win();
-  const QWidget* hidden[] = {w.DecodeON, w.EEPROM, w.brisca, w.dorvan_EN, w.lang4, w.lang8,
-                             w.lang9, w.logo1, w.Clear, w.LOGO, w.Button4, w.Edit1, w.Memo1,
-                             w.Memo1->verticalScrollBar()};
+  QList<QWidget*> hidden = app().StripControls();
+  hidden << w.Memo1->verticalScrollBar();
   for (const QWidget* c : hidden) {
     SCOPED_TRACE(c->objectName().toStdString());
     QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(const_cast<QWidget*>(c));
@@ -232,10 +217,12 @@ TEST_F(WindowTest, AssistiveTechnologyIsNotOfferedTheStrip) {
     EXPECT_TRUE(iface->state().invisible);
     EXPECT_TRUE(iface->state().offscreen);
     EXPECT_FALSE(iface->state().focusable);
-    if (QAccessibleActionInterface* actions = iface->actionInterface())
+    if (QAccessibleActionInterface* actions = iface->actionInterface()) {
       EXPECT_TRUE(actions->actionNames().isEmpty());
-    if (!c->accessibleName().isEmpty())
+    }
+    if (!c->accessibleName().isEmpty()) {
       EXPECT_EQ(iface->text(QAccessible::Name), c->accessibleName());
+    }
   }
   // "Toggle" on RU, asked for anyway, leaves the language alone.
   QAccessibleInterface* ru = QAccessible::queryAccessibleInterface(w.lang4);
@@ -414,10 +401,6 @@ TEST_F(WindowTest, HostFieldsAndLogReceiveTheTextsOfTheOperations) {
   EXPECT_FALSE(w.BitBtn1->isEnabled());
   EXPECT_FALSE(w.BitBtn3->isEnabled());
 }
-
-}  // namespace
-
-namespace {
 
 TEST(SelectPortDialog, OffersThePresentPortsAndReturnsTheChosenNumber) {
   ::setenv("LINKLOADER_COM2", "/dev/null", 1);  // a character device that always exists

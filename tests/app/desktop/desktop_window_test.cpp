@@ -27,10 +27,10 @@
 #include <thread>
 #include <vector>
 
-#include "Simulator.h"
 #include "app/Application.h"
 #include "app/MainForm.h"
 #include "app/Program.h"
+#include "app/simulator_window_support.h"
 
 extern char** environ;
 
@@ -38,9 +38,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-const QString kDemoFirmware = QStringLiteral(LL_SOURCE_DIR "/examples/demo.hexfw");
-constexpr std::size_t kLongestFrame = 22;  // header, 16 data bytes, checksum
+using ll::test::FramesOf;
+using ll::test::kDemoFirmware;
+using ll::test::kLongestFrame;
 
 // ---- The program side -------------------------------------------------------------------------
 
@@ -107,12 +107,6 @@ bool HoldsFile(pid_t pid, const std::string& path) {
 
 bool Viewable(const std::string& window) {
   return Shell("xwininfo -id " + window + " 2>/dev/null").find("IsViewable") != std::string::npos;
-}
-
-int FramesOf(const ll::sim::Simulator& sim, std::uint8_t command) {
-  int n = 0;
-  for (const auto& f : sim.Frames()) n += f.command == command;
-  return n;
 }
 
 // ---- Closing the window with the window manager -----------------------------------------------
@@ -207,49 +201,44 @@ TEST(DesktopWindow, ClosingDuringAnOperationEndsItTheProcessAndThePort) {
 
 // ---- The program list comes to the front ------------------------------------------------------
 
-class ProgramListFront : public ::testing::Test {
- public:
+class ProgramListFront : public ll::test::WindowTest {
+ protected:
   void SetUp() override {
-    windows_ = ll::app::StartProgram();
-    win().odOpen.hook = [](const QString&, const QString&) { return kDemoFirmware; };
+    WindowTest::SetUp();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&win()));
-    Click(win().bbOpen);
-    Click(win().Button3);
+    app().ChooseFile(kDemoFirmware);
+    app().Click("Button3");
     ASSERT_TRUE(QTest::qWaitForWindowExposed(list()));
   }
-  void TearDown() override { windows_ = {}; }
-  ll::app::TfrmMain& win() { return *windows_.frmMain; }
   ll::app::TForm1* list() { return win().Form1(); }
-  static void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, w->rect().center()); }
   // The window manager's view of the list: iconic or not.
   bool IconicForWindowManager() {
     const std::string state = Shell("xprop -id " + std::to_string(list()->winId()) + " WM_STATE");
     return state.find("Iconic") != std::string::npos;
   }
-  ll::app::ProgramWindows windows_;
 };
 
 TEST_F(ProgramListFront, OpenBringsItBackFromMinimisedOrFromBehindTheMainWindow) {
   struct Row {
     const char* name;
-    std::function<void(ProgramListFront&)> sendAway;
+    std::function<void()> sendAway;
     bool iconic;  // the window manager shows it as an icon then
   };
   const Row rows[] = {
-      {"minimised", [](ProgramListFront& t) { t.list()->showMinimized(); }, true},
+      {"minimised", [this] { list()->showMinimized(); }, true},
       {"behind the main window",
-       [](ProgramListFront& t) {
-         t.win().raise();
-         t.win().activateWindow();
+       [this] {
+         win().raise();
+         win().activateWindow();
        },
        false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    row.sendAway(*this);
+    row.sendAway();
     ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() != list(); }, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return IconicForWindowManager() == row.iconic; }, 5000));
-    Click(win().Button3);
+    app().Click("Button3");
     EXPECT_TRUE(QTest::qWaitFor([&] { return !IconicForWindowManager() && !list()->isMinimized(); }, 5000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == list(); }, 5000));
   }

@@ -29,6 +29,23 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
+# Polls COMMAND... every 0.1 s until it succeeds; non-zero, with REASON in $why, after 10 s or
+# once process PID has ended.
+wait_for() {  # PID REASON COMMAND...
+  pid=$1 why=$2 tries=0
+  shift 2
+  until "$@"; do
+    tries=$((tries + 1))
+    [ "$tries" -lt 100 ] && kill -0 "$pid" 2>/dev/null || return 1
+    sleep 0.1
+  done
+}
+display_answers() {
+  [ -s "$home/display" ] || return 1
+  DISPLAY=":$(cat "$home/display")" xdotool getdisplaygeometry >/dev/null 2>&1
+}
+wm_announced() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+
 # Starts the server (it picks a free display itself: a number chosen here could be taken by
 # another test's server starting at the same moment) and openbox with its packaged configuration
 # (Alt+F4 closes), not a user's. Returns non-zero with the reason in $why.
@@ -36,27 +53,11 @@ start_desktop() {
   : >"$home/display"
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$home/display" >/dev/null 2>&1 &
   xvfb=$!
-  tries=0
-  until [ -s "$home/display" ] && DISPLAY=":$(cat "$home/display")" xdotool getdisplaygeometry >/dev/null 2>&1; do
-    tries=$((tries + 1))
-    if [ "$tries" -ge 100 ] || ! kill -0 "$xvfb" 2>/dev/null; then
-      why="Xvfb could not start"
-      return 1
-    fi
-    sleep 0.1
-  done
+  wait_for "$xvfb" "Xvfb could not start" display_answers || return 1
   export DISPLAY=":$(cat "$home/display")"
   HOME=$home XDG_CONFIG_HOME=$home/config openbox >/dev/null 2>&1 &
   wm=$!
-  tries=0
-  until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
-    tries=$((tries + 1))
-    if [ "$tries" -ge 100 ] || ! kill -0 "$wm" 2>/dev/null; then
-      why="openbox could not start on $DISPLAY"
-      return 1
-    fi
-    sleep 0.1
-  done
+  wait_for "$wm" "openbox could not start on $DISPLAY" wm_announced
 }
 
 attempt=0
@@ -71,5 +72,4 @@ until start_desktop; do
 done
 
 QT_QPA_PLATFORM=xcb "$@"
-status=$?
-exit $status
+exit $?

@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The program-list window's outer size under a real window manager: a private Xvfb with openbox,
-// the real window on the xcb platform. (The offscreen platform draws no frames.)
+// The program-list window's outer size under a real window manager: a private Xvfb with openbox
+// (started by desktop/under-openbox.sh), the real window on the xcb platform. (The offscreen
+// platform draws no frames.)
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <xcb/xcb.h>
 
@@ -13,30 +11,11 @@
 #include <QGuiApplication>
 #include <QTest>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "app/help.h"
 
 namespace {
-
-pid_t Spawn(std::initializer_list<const char*> argv) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    std::vector<char*> args;
-    for (const char* a : argv) args.push_back(const_cast<char*>(a));
-    args.push_back(nullptr);
-    ::execvp(args[0], args.data());
-    ::_exit(127);
-  }
-  return pid;
-}
-
-void Stop(pid_t pid) {
-  if (pid <= 0) return;
-  ::kill(pid, SIGTERM);
-  ::waitpid(pid, nullptr, 0);
-}
 
 QStringList Lines(int count, int width) {
   QStringList lines;
@@ -72,6 +51,20 @@ bool FramedAt(QWidget& w, QSize outer) {
   return QTest::qWaitFor([&] { return ServerOuterSize(w) == outer; }, 10000);
 }
 
+// The program shows its main window first; the list opens from it. True once the window manager
+// has framed it.
+bool ShowFramedMainWindow(QWidget& mainWindow) {
+  mainWindow.setWindowTitle("LINK LOADER");
+  mainWindow.resize(400, 300);
+  mainWindow.show();
+  return QTest::qWaitFor(
+      [&] {
+        return ServerOuterSize(mainWindow).isValid() &&
+               mainWindow.frameGeometry().size() != mainWindow.size();
+      },
+      10000);
+}
+
 struct ShowRow {
   int widthChars;
   int lineCount;
@@ -84,17 +77,8 @@ TEST(ProgramListUnderAWindowManager, EveryShowHasTheOuterSize) {
       {{50, 10, {250, 150}}, {200, 40, {1000, 600}}, {50, 10, {250, 150}}},
       {{200, 40, {1000, 600}}, {60, 12, {300, 180}}},
   };
-  // The program shows its main window first; the list opens from it.
   QWidget mainWindow;
-  mainWindow.setWindowTitle("LINK LOADER");
-  mainWindow.resize(400, 300);
-  mainWindow.show();
-  ASSERT_TRUE(QTest::qWaitFor(
-      [&] {
-        return ServerOuterSize(mainWindow).isValid() &&
-               mainWindow.frameGeometry().size() != mainWindow.size();
-      },
-      10000))
+  ASSERT_TRUE(ShowFramedMainWindow(mainWindow))
       << "the window manager did not frame the main window";
   for (const auto& sequence : sequences) {
     ll::app::TForm1 form;
@@ -118,10 +102,7 @@ TEST(ProgramListUnderAWindowManager, EveryShowHasTheOuterSize) {
 
 TEST(ProgramListUnderAWindowManager, TheUsersSizeIsKeptUntilTheNextShow) {
   QWidget mainWindow;
-  mainWindow.setWindowTitle("LINK LOADER");
-  mainWindow.resize(400, 300);
-  mainWindow.show();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return ServerOuterSize(mainWindow).isValid(); }, 10000));
+  ASSERT_TRUE(ShowFramedMainWindow(mainWindow));
   ll::app::TForm1 form;
   form.ShowList("CAN program list", Lines(10, 48), 50, 10);
   ASSERT_TRUE(FramedAt(form, QSize(250, 150)));
@@ -144,31 +125,6 @@ TEST(ProgramListUnderAWindowManager, TheUsersSizeIsKeptUntilTheNextShow) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  int display = 91;
-  while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(display)) ||
-         std::filesystem::exists("/tmp/.X" + std::to_string(display) + "-lock")) {
-    ++display;
-  }
-  const std::string name = ":" + std::to_string(display);
-  const pid_t xvfb = Spawn({"Xvfb", name.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
-  const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
-  for (int i = 0; i < 200 && !std::filesystem::exists(socket); ++i) ::usleep(50000);
-  if (!std::filesystem::exists(socket)) {
-    Stop(xvfb);
-    std::fprintf(stderr, "Xvfb did not start\n");
-    return 1;
-  }
-  ::setenv("DISPLAY", name.c_str(), 1);
-  ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-  const pid_t wm = Spawn({"openbox", "--sm-disable"});
-  int result = 1;
-  {
-    QApplication app(argc, argv);
-    // openbox announces itself on the root window; give it the time it needs on a busy machine.
-    QTest::qWait(1500);
-    result = RUN_ALL_TESTS();
-  }
-  Stop(wm);
-  Stop(xvfb);
-  return result;
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
 }
