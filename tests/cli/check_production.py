@@ -24,13 +24,9 @@ import time
 import unittest
 
 import check_cli
-from check_cli import KNOWN, CliTest, Sim
+from check_cli import KNOWN, CliTest, Sim, check_upload_cut_short, frames_of, read_file, write_file
 
 FLASH_BLOCKS = 2016  # a whole FLASH from 0x0200 to 0x7FFF
-
-
-def writes(frames, command=0):
-    return [l for l in frames if l.startswith("cmd=%d " % command)]
 
 
 class Bench:
@@ -98,16 +94,14 @@ class ProductionLine(CliTest):
     def test_one_module_one_upload_attached_removed_and_a_new_one(self):
         firmware = os.path.join(self.tmp, "line.hexfw")
         shutil.copy(check_cli.DEMO, firmware)
-        with open(firmware, "rb") as f:
-            sha = hashlib.sha256(f.read()).hexdigest()
+        sha = hashlib.sha256(read_file(firmware)).hexdigest()
         log = os.path.join(self.tmp, "line.log")
         bench = Bench(self.tmp)
         bench.attach()
         line = Line(self, bench.port, firmware, "--log", log)
         first = line.record()
         # The file replaced mid-run changes nothing: it was read once.
-        with open(firmware, "wb") as f:
-            f.write(b":00000001FF\n")
+        write_file(firmware, b":00000001FF\n")
         time.sleep(5)  # the module stays attached: probed and restarted, never written again
         _, frames_a = bench.remove()
         time.sleep(2)
@@ -118,9 +112,9 @@ class ProductionLine(CliTest):
         _, frames_b = bench.remove()
 
         self.assertEqual(line.proc.returncode, 143, line.stderr)
-        self.assertEqual(len(writes(frames_a)), FLASH_BLOCKS)
-        self.assertGreaterEqual(len(writes(frames_a, 4)), 3)  # the upload's restart + probes'
-        self.assertEqual(len(writes(frames_b)), FLASH_BLOCKS)
+        self.assertEqual(len(frames_of(frames_a, 0)), FLASH_BLOCKS)
+        self.assertGreaterEqual(len(frames_of(frames_a, 4)), 3)  # the upload's restart + probes'
+        self.assertEqual(len(frames_of(frames_b, 0)), FLASH_BLOCKS)
         for number, record in ((1, first), (2, second)):
             self.assertTrue(record["ok"], record)
             self.assertEqual(record["module"], number)
@@ -148,7 +142,7 @@ class ProductionLine(CliTest):
         _, frames = bench.remove()
         self.assertEqual(line.proc.returncode, 130)
         self.assertEqual(record["error"], "transfer")
-        addresses = [l.split()[1] for l in writes(frames)]
+        addresses = [l.split()[1] for l in frames_of(frames, 0)]
         self.assertEqual(len(addresses), len(set(addresses)), "a block was written twice")
         self.assertEqual((records[-1]["done"], records[-1]["failed"]), (0, 1))
 
@@ -198,9 +192,7 @@ class Signals(CliTest):
                 # The port was closed: the next command opens it and finds the module.
                 self.assertEqual(self.cli("version", port=sim.link).returncode, 0)
                 _, frames = sim.stop()
-            written = [i for i, l in enumerate(frames) if l.startswith("cmd=0 ")]
-            self.assertTrue(0 < len(written) < FLASH_BLOCKS)
-            self.assertTrue(frames[written[-1] + 1].startswith("cmd=4 "), frames[written[-1] + 1])
+            check_upload_cut_short(self, frames)
 
 
 class ScriptOutput(CliTest):
@@ -254,7 +246,7 @@ class ScriptOutput(CliTest):
             self.assertEqual(result.returncode, 0, result.stderr)
             out = self.strict_json(result)
             self.assertEqual((out["changes"], out["written"]), (changes, False))
-            self.assertEqual(writes(frames, 1), [])
+            self.assertEqual(frames_of(frames, 1), [])
             self.assertEqual(eeprom, bytes(KNOWN))
         with Sim(self.tmp) as sim:
             human = self.cli("config", "set", "pin=2468", "--dry-run", port=sim.link)
