@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "TestFiles.h"
-#include "firmware/LineDecoder.h"
 
 namespace ll::firmware {
 namespace {
+
+using test::Encoded;
+using test::Plain;
 
 constexpr char kEnd[] = ":00000001FF";
 
@@ -36,22 +38,6 @@ std::string Record(int type, unsigned address, const std::vector<int>& data) {
 
 std::string Upper(unsigned upper) {
   return Record(4, 0, {static_cast<int>(upper >> 8), static_cast<int>(upper & 0xFF)});
-}
-
-std::string Plain(const std::vector<std::string>& lines) {
-  std::string out;
-  for (const auto& line : lines) out += line + "\r\n";
-  return out;
-}
-
-// The stored form: each line encoded with its number and followed by `second`.
-std::string Encoded(const std::vector<std::string>& lines, const std::string& second = "") {
-  std::string out;
-  std::int32_t number = 0;
-  for (const auto& line : lines) {
-    out += DecodeFirmwareLine(line, LineKey(++number), true) + "\r\n" + second + "\r\n";
-  }
-  return out;
 }
 
 class HexLoaderFileTest : public testing::Test {
