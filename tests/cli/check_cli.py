@@ -112,12 +112,13 @@ class CliTest(unittest.TestCase):
     def tearDown(self):
         self._tmp.cleanup()
 
-    def cli(self, *args, port=None):
+    def cli(self, *args, port=None, env=None, timeout=120, **run):
         command = [CLI] + (["--port", port] if port else []) + list(args)
-        return subprocess.run(command, capture_output=True, env=self.env, timeout=120)
+        return subprocess.run(command, capture_output=True, env=env or self.env, timeout=timeout,
+                              **run)
 
     def json_of(self, result):
-        lines = result.stdout.decode().splitlines()
+        lines = result.stdout.decode("utf-8").splitlines()  # strict: the JSON is valid UTF-8
         self.assertEqual(len(lines), 1, result)
         obj = json.loads(lines[0])
         self.assertEqual(list(obj)[0], "ok")

@@ -149,9 +149,7 @@ class ProductionLine(CliTest):
     def test_count_ends_the_line(self):
         bench = Bench(self.tmp)
         bench.attach()
-        result = subprocess.run(
-            [check_cli.CLI, "--port", bench.port, "upload", check_cli.DEMO, "--repeat",
-             "--count", "1"], capture_output=True, env=self.env, timeout=120)
+        result = self.cli("upload", check_cli.DEMO, "--repeat", "--count", "1", port=bench.port)
         bench.remove()
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertRegex(result.stdout, rb"^module 1: ok [0-9.]+ s\nmodules done: 1, failed: 0")
@@ -196,22 +194,16 @@ class Signals(CliTest):
 
 
 class ScriptOutput(CliTest):
-    def strict_json(self, result):
-        lines = result.stdout.decode("utf-8").splitlines()  # strict UTF-8
-        self.assertEqual(len(lines), 1, result)
-        return json.loads(lines[0])
-
     def test_json_is_utf8_whatever_bytes_names_and_modules_hold(self):
         bad_name = os.path.join(self.tmp.encode(), b"fw-\xff\xfe.hexfw")
-        result = subprocess.run([check_cli.CLI.encode(), b"--port", b"COM1", b"upload", bad_name,
-                                 b"--json"], capture_output=True, env=self.env, timeout=60)
+        result = self.cli(b"upload", bad_name, b"--json", port=b"COM1", timeout=60)
         self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertIn("fw-\\xFF\\xFE.hexfw", self.strict_json(result)["message"])
+        self.assertIn("fw-\\xFF\\xFE.hexfw", self.json_of(result)["message"])
 
         module = bytearray(KNOWN)
         module[0xF0:0x100] = b"LL\x1b[2J\x81\x98 1.0".ljust(16, b" ")
         with Sim(self.tmp, eeprom=module) as sim:
-            out = self.strict_json(self.cli("config", "read", "--json", port=sim.link))
+            out = self.json_of(self.cli("config", "read", "--json", port=sim.link))
             text = self.cli("config", "read", port=sim.link).stdout
         self.assertEqual(out["version_hex"], bytes(module[0xF0:0x100]).hex().upper())
         self.assertNotIn(b"\x1b", text)  # control bytes escaped for the terminal
@@ -221,17 +213,17 @@ class ScriptOutput(CliTest):
         module = bytearray(KNOWN)
         module[0xF0:0x100] = b"LL\xff\x1b[2J 2.0".ljust(16, b" ")
         with Sim(self.tmp, eeprom=module) as sim:
-            out = self.strict_json(self.cli("version", "--json", port=sim.link))
+            out = self.json_of(self.cli("version", "--json", port=sim.link))
             text = self.cli("version", port=sim.link).stdout
         self.assertEqual(out["version"], "LL\u02d9\x1b[2J 2.0")  # Windows-1250: 0xFF is U+02D9
         self.assertEqual(text, "LL\u02d9\\x1B[2J 2.0\n".encode())
 
     def test_an_erased_module(self):
         with Sim(self.tmp, eeprom=bytes([0xFF] * 256)) as sim:
-            out = self.strict_json(self.cli("config", "read", "--json", port=sim.link))
+            out = self.json_of(self.cli("config", "read", "--json", port=sim.link))
         self.assertEqual((out["pin"], out["can_program"], out["erased"]), (None, None, True))
         with Sim(self.tmp) as sim:
-            out = self.strict_json(self.cli("config", "read", "--json", port=sim.link))
+            out = self.json_of(self.cli("config", "read", "--json", port=sim.link))
         self.assertEqual((out["pin"], out["can_program"], out["erased"]), ("1905", 37, False))
 
     def test_config_set_dry_run_and_no_change_send_nothing(self):
@@ -244,7 +236,7 @@ class ScriptOutput(CliTest):
                 result = self.cli("config", "set", *args, "--json", port=sim.link)
                 eeprom, frames = sim.stop()
             self.assertEqual(result.returncode, 0, result.stderr)
-            out = self.strict_json(result)
+            out = self.json_of(result)
             self.assertEqual((out["changes"], out["written"]), (changes, False))
             self.assertEqual(frames_of(frames, 1), [])
             self.assertEqual(eeprom, bytes(KNOWN))
@@ -259,7 +251,7 @@ class ScriptOutput(CliTest):
                 result = self.cli("upload", check_cli.DEMO, "--verify", "--json", port=sim.link)
                 sim.stop()
             self.assertEqual(result.returncode, code, result.stderr)
-            out = self.strict_json(result)
+            out = self.json_of(result)
             self.assertEqual(out["verified"], verified)
             if code:
                 self.assertEqual(out["error"], "verify")
@@ -276,10 +268,9 @@ class ScriptOutput(CliTest):
 
     def test_ports_lists_com1_to_com12(self):
         env = dict(self.env, LINKLOADER_COM7=os.path.join(self.tmp, "seven"))
-        result = subprocess.run([check_cli.CLI, "ports", "--json"], capture_output=True, env=env,
-                                timeout=60)
+        result = self.cli("ports", "--json", env=env, timeout=60)
         self.assertEqual(result.returncode, 0, result.stderr)
-        ports = self.strict_json(result)["ports"]
+        ports = self.json_of(result)["ports"]
         self.assertEqual([p["port"] for p in ports], ["COM%d" % n for n in range(1, 13)])
         self.assertEqual(ports[6]["device"], os.path.join(self.tmp, "seven"))
         self.assertEqual(set(ports[0]), {"port", "device", "stable_name", "description",
@@ -287,10 +278,9 @@ class ScriptOutput(CliTest):
 
     def test_a_port_failure_says_why_in_a_terminal_s_words(self):
         env = {k: v for k, v in self.env.items() if not k.startswith("LINKLOADER_")}
-        result = subprocess.run([check_cli.CLI, "--port", "COM12", "version", "--json"],
-                                capture_output=True, env=env, timeout=60)
+        result = self.cli("version", "--json", port="COM12", env=env, timeout=60)
         self.assertEqual(result.returncode, 3, result.stderr)
-        message = self.strict_json(result)["message"]
+        message = self.json_of(result)["message"]
         self.assertIn("COM12: no device has this number", message)
         self.assertIn("linkloader-cli ports", message)
         self.assertNotIn("tooltip", message)
@@ -298,8 +288,7 @@ class ScriptOutput(CliTest):
     def test_linkloader_port_is_the_default_port(self):
         with Sim(self.tmp) as sim:
             env = dict(self.env, LINKLOADER_PORT=sim.link)
-            result = subprocess.run([check_cli.CLI, "version"], capture_output=True, env=env,
-                                    timeout=60)
+            result = self.cli("version", env=env, timeout=60)
         self.assertEqual(result.stdout, b"LL 4.07 TEST\n", result.stderr)
 
 

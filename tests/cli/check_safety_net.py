@@ -192,8 +192,7 @@ class SafetyNet(CliTest):
         self.assertEqual(shown.pop("file"), read.pop("copy"))
         self.assertEqual(shown, read)
         self.assertEqual(self.cli("config", "show", self.copies()[0]).stdout, text)
-        piped = subprocess.run([check_cli.CLI, "config", "show", "-"], input=bytes(KNOWN),
-                               capture_output=True, env=self.env, timeout=60)
+        piped = self.cli("config", "show", "-", input=bytes(KNOWN), timeout=60)
         self.assertEqual(piped.stdout, text)
 
     def test_restore(self):
@@ -209,9 +208,8 @@ class SafetyNet(CliTest):
         ]
         for what, stdin, args, code, word, after in cases:
             with self.subTest(what), Sim(self.tmp) as sim:
-                result = subprocess.run(
-                    [check_cli.CLI, "--port", sim.link, "eeprom", "restore", *args, "--json"],
-                    input=stdin or b"", capture_output=True, env=self.env, timeout=120)
+                result = self.cli("eeprom", "restore", *args, "--json", port=sim.link,
+                                  input=stdin or b"")
                 eeprom, frames = sim.stop()
                 self.assertEqual(eeprom, after)
                 if code != 0:
