@@ -37,11 +37,6 @@ class SafetyNet(CliTest):
         super().setUp()
         self.folder = os.path.join(self.data, "LinkLoader", "eeprom")
 
-    def tearDown(self):
-        for mount in getattr(self, "mounts", []):
-            subprocess.run(["umount", mount], check=False)
-        super().tearDown()
-
     def plant(self, name, time, kind="after-read"):
         os.makedirs(self.folder, exist_ok=True)
         write_file(os.path.join(self.folder, name + ".eeprom"), b"x" * 256)
@@ -118,34 +113,36 @@ class SafetyNet(CliTest):
 
     @contextlib.contextmanager
     def broken_data_folder(self, how):
-        """The data folder made unusable; yields False when this system cannot do it."""
+        """The data folder made unusable while the block runs, mended after it; yields False when
+        this system cannot do it."""
         os.makedirs(self.data, exist_ok=True)
+        # Permissions do not stop root; a read-only file system does.
+        mount = os.geteuid() == 0 and how in ("read-only", "full")
+        if how == "full" and not mount:
+            yield False
+            return
         if how == "a file where the folder should be":
             write_file(os.path.join(self.data, "LinkLoader"), b"in the way")
-            yield True
-        elif how == "read-only":
-            if os.geteuid() == 0:  # permissions do not stop root; a read-only file system does
-                subprocess.run(["mount", "-t", "tmpfs", "-o", "ro,size=64k", "tmpfs", self.data],
-                               check=True)
-                self.mounts = [self.data]
-                yield True
-            else:
-                os.chmod(self.data, 0o555)
-                yield True
-                os.chmod(self.data, 0o755)
-        elif how == "full":
-            if os.geteuid() != 0:
-                yield False
-                return
-            subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", self.data],
-                           check=True)
-            self.mounts = [self.data]
+        elif mount:
+            size = "ro,size=64k" if how == "read-only" else "size=64k"
+            subprocess.run(["mount", "-t", "tmpfs", "-o", size, "tmpfs", self.data], check=True)
+        else:
+            os.chmod(self.data, 0o555)
+        if how == "full":
             os.makedirs(self.folder)
             with open(os.path.join(self.data, "filler"), "wb", buffering=0) as f:
                 with contextlib.suppress(OSError):
                     while True:
                         f.write(b"\0" * 4096)
+        try:
             yield True
+        finally:
+            if how == "a file where the folder should be":
+                os.unlink(os.path.join(self.data, "LinkLoader"))
+            elif mount:
+                subprocess.run(["umount", self.data], check=True)
+            else:
+                os.chmod(self.data, 0o755)
 
     def test_no_copy_no_write_unless_no_backup(self):
         image = image_with_version(b"LL 4.07 TEST", fill=0x42)
@@ -173,11 +170,6 @@ class SafetyNet(CliTest):
                     self.assertEqual(len(frames_of(frames, 1)), 16)
                     # Asked once, for the write; the read's copy is only reported.
                     self.assertEqual(allowed.stderr.count(b"writing anyway (--no-backup)"), 1)
-                for mount in getattr(self, "mounts", []):
-                    subprocess.run(["umount", mount], check=True)
-                self.mounts = []
-                with contextlib.suppress(FileNotFoundError):
-                    os.unlink(os.path.join(self.data, "LinkLoader"))
         # A read needs no copy to be right: it reports why none was kept and succeeds.
         with self.broken_data_folder("a file where the folder should be"), Sim(self.tmp) as sim:
             out = self.json_of(self.cli("config", "read", "--json", port=sim.link))
