@@ -29,6 +29,7 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint8_t kKey = 0xD3;
 constexpr int kGenerousMs = 5000;
 const Bytes kProbe{0x0F, 0x69 ^ kKey};
+const Bytes kConnect{0x0F, 0x69 ^ kKey, 0x73 ^ kKey};  // the probe and the answer keeping the key
 
 class Client {
  public:
@@ -77,6 +78,11 @@ Bytes Frame(std::uint8_t cmd, std::uint16_t addr, const Bytes& data, std::uint8_
   }
   f.push_back(static_cast<std::uint8_t>((0x100 - sum) ^ key));
   return f;
+}
+
+Bytes Join(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
 }
 
 Bytes Block(std::uint8_t first) {
@@ -329,7 +335,6 @@ TEST(Simulator, DumpAndFrameLog) {
 
 // The receive side fed directly, without a pseudo-terminal: what the fuzz target drives.
 TEST(SimulatorFeed, AnswersAsOnTheLine) {
-  const Bytes connect{0x0F, 0x69 ^ kKey, 0x73 ^ kKey};
   struct Case {
     const char* name;
     SimOptions options;
@@ -342,23 +347,19 @@ TEST(SimulatorFeed, AnswersAsOnTheLine) {
   goneAtRead.goneAtReadBlock = 2;
   SimOptions never;
   never.neverAnswer = true;
-  auto join = [](Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-  };
   Bytes readReply{3};
   for (int i = 0; i < 16; ++i) readReply.push_back(0xFF);
   readReply.push_back(static_cast<std::uint8_t>(0x100 - (3 + 16 * 0xFF) % 256));
   const Case cases[] = {
       {"probe answered", healthy, kProbe, {0x4B}, false},
       {"no bootloader", never, {0x0F, 0x69 ^ kKey, 0x0F, 0x69 ^ kKey}, {}, false},
-      {"write acknowledged", healthy, join(connect, Frame(1, 0x10, Block(0), kKey)), {0x4B, 0}, false},
-      {"read block 1", healthy, join(connect, Frame(3, 0x10, Bytes(16, 0xFF), kKey)),
-       join({0x4B}, readReply), false},
+      {"write acknowledged", healthy, Join(kConnect, Frame(1, 0x10, Block(0), kKey)), {0x4B, 0}, false},
+      {"read block 1", healthy, Join(kConnect, Frame(3, 0x10, Bytes(16, 0xFF), kKey)),
+       Join({0x4B}, readReply), false},
       {"gone at read block 2, later bytes ignored", goneAtRead,
-       join(join(connect, Frame(3, 0x20, Bytes(16, 0xFF), kKey)), Frame(3, 0, Bytes(16, 0xFF), kKey)),
+       Join(Join(kConnect, Frame(3, 0x20, Bytes(16, 0xFF), kKey)), Frame(3, 0, Bytes(16, 0xFF), kKey)),
        {}, true},  // what was still queued is lost with the line
-      {"truncated frame", healthy, join(connect, Bytes{1 ^ kKey, kKey, kKey}), {0x4B}, false},
+      {"truncated frame", healthy, Join(kConnect, Bytes{1 ^ kKey, kKey, kKey}), {0x4B}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -377,11 +378,7 @@ TEST(SimulatorFeed, AQuietLineAfterACutFrameBeginsANewConnection) {
   for (std::size_t cut : {std::size_t{1}, std::size_t{4}, std::size_t{12}}) {
     SCOPED_TRACE(cut);
     Simulator sim;
-    Bytes start(3 + cut);
-    start[0] = 0x0F;
-    start[1] = 0x69 ^ kKey;
-    start[2] = 0x73 ^ kKey;
-    std::copy_n(frame.begin(), cut, start.begin() + 3);
+    const Bytes start = Join(kConnect, Bytes(frame.begin(), frame.begin() + cut));
     EXPECT_EQ(sim.Feed(start), Bytes{0x4B ^ kKey});
     EXPECT_EQ(sim.Feed(kProbe, std::chrono::milliseconds(600)), Bytes{0x4B ^ kKey});
     EXPECT_TRUE(sim.Frames().empty());
