@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 #include <random>
@@ -52,21 +53,6 @@ class HexLoaderFileTest : public testing::Test {
   Images images;
 };
 
-TEST_F(HexLoaderFileTest, PlainFileWithExtendedAddressDataAndEndLoads) {
-  const auto result = LoadPlain({":020000040000FA", Record(0, 0x0200, {0x12, 0x34, 0x56}),
-                                 Record(0, 0x0010, {0xAB}), kEnd});
-  ASSERT_TRUE(result.ok) << result.message;
-  EXPECT_EQ(result.result, LineResult::LineEndOfFile);
-  EXPECT_EQ(result.lineNumber, 4);
-  EXPECT_EQ(result.failure, LoadFailure::None);
-  EXPECT_EQ(images.FlashImage[0x200], 0x12);
-  EXPECT_EQ(images.FlashImage[0x202], 0x56);
-  EXPECT_EQ(images.FlashImage[0x203], 0xFF);
-  EXPECT_EQ(images.FlashImage[0x010], 0xAB);
-  EXPECT_EQ(images.FlashTop, 0x202);  // a later, lower record does not lower it
-  EXPECT_EQ(images.EepromTop, -1);
-}
-
 TEST_F(HexLoaderFileTest, FileWithoutEndRecordFails) {
   const auto result = LoadPlain({":020000040000FA", Record(0, 0, {1, 2})});
   EXPECT_FALSE(result.ok);
@@ -74,13 +60,6 @@ TEST_F(HexLoaderFileTest, FileWithoutEndRecordFails) {
   EXPECT_EQ(result.result, LineResult::LineAccepted);
   EXPECT_EQ(result.lineNumber, 2);
   EXPECT_NE(result.message.find("line 2"), std::string::npos) << result.message;
-}
-
-TEST_F(HexLoaderFileTest, LinesAfterTheEndRecordAreNeverRead) {
-  const auto result = LoadPlain({Record(0, 0, {1}), kEnd, Record(0, 0, {2}), "garbage", ""});
-  ASSERT_TRUE(result.ok) << result.message;
-  EXPECT_EQ(images.FlashImage[0], 1);
-  EXPECT_EQ(result.lineNumber, 2);
 }
 
 struct BadLineCase {
@@ -133,7 +112,8 @@ int ByteAt(const Images& images, unsigned address) {
   return images.FlashImage[address];
 }
 
-// Files that load: the bytes expected from an address on, and the tops (-1: nothing written).
+// Files that load up to their end record: the bytes expected from an address on, and the tops
+// (-1: nothing written).
 struct StoresCase {
   std::string name;
   std::vector<std::string> lines;
@@ -149,6 +129,10 @@ TEST_P(HexLoaderStoresTest, LoadsAndStoresWhereTheAddressesSay) {
   const StoresCase& row = GetParam();
   const auto result = LoadPlain(row.lines);
   ASSERT_TRUE(result.ok) << result.message;
+  EXPECT_EQ(result.result, LineResult::LineEndOfFile);
+  EXPECT_EQ(result.failure, LoadFailure::None);
+  const auto end = std::find(row.lines.begin(), row.lines.end(), kEnd);
+  EXPECT_EQ(result.lineNumber, end - row.lines.begin() + 1);
   for (const auto& [from, bytes] : row.stored) {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
       EXPECT_EQ(ByteAt(images, from + i), bytes[i]) << std::hex << from + i;
@@ -161,6 +145,13 @@ TEST_P(HexLoaderStoresTest, LoadsAndStoresWhereTheAddressesSay) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, HexLoaderStoresTest,
     testing::Values(
+        // A later, lower record does not lower the top.
+        StoresCase{"PlainFileWithExtendedAddressDataAndEndLoads",
+                   {":020000040000FA", Record(0, 0x0200, {0x12, 0x34, 0x56}),
+                    Record(0, 0x0010, {0xAB}), kEnd},
+                   {{0x200, {0x12}}, {0x202, {0x56, 0xFF}}, {0x010, {0xAB}}}, 0x202, -1},
+        StoresCase{"LinesAfterTheEndRecordAreNeverRead",
+                   {Record(0, 0, {1}), kEnd, Record(0, 0, {2}), "garbage", ""}, {{0, {1}}}, 0, -1},
         StoresCase{"CharactersAfterTheChecksumAreIgnored",
                    {Record(0, 0x20, {0x5A}) + "  trailing text", kEnd}, {{0x20, {0x5A}}}, 0x20, -1},
         // Its last address 0x8007 lies outside FLASH: no top.
