@@ -332,11 +332,10 @@ class UnicodeNames(WineTest):
         plain = os.path.join(self.folder, NON_ASCII_NAMES[1] + ".hex")
         shutil.copyfile(os.path.join(ROOT, "examples", "demo.hex"), plain)
         encoded = os.path.join(self.folder, NON_ASCII_NAMES[0] + ".hexfw")
-        rc, _, err, _ = wine(HEXFW, "encode", windows_path(plain), windows_path(encoded))
-        self.assertEqual(rc, 0, err)
+        self.assertOutcome(wine(HEXFW, "encode", windows_path(plain), windows_path(encoded)), 0)
         out = os.path.join(self.folder, "obrazy " + NON_ASCII_NAMES[2])
-        rc, _, err, _ = wine(HEXFW, "dump", windows_path(encoded), "--out", windows_path(out))
-        self.assertEqual(rc, 0, err)
+        self.assertOutcome(wine(HEXFW, "dump", windows_path(encoded), "--out", windows_path(out)),
+                           0)
         flash_image, eeprom_image = hexfw_images(DEMO)
         self.assertEqual(read_file(os.path.join(out, "flash.bin")), flash_image)
         self.assertEqual(read_file(os.path.join(out, "eeprom.bin")), eeprom_image)
@@ -344,8 +343,7 @@ class UnicodeNames(WineTest):
     def test_hexfw_dump_of_standard_input(self):
         out = os.path.join(self.folder, "stdin")
         with open(DEMO, "rb") as f:
-            rc, _, err, _ = wine(HEXFW, "dump", "-", "--out", windows_path(out), stdin=f)
-        self.assertEqual(rc, 0, err)
+            self.assertOutcome(wine(HEXFW, "dump", "-", "--out", windows_path(out), stdin=f), 0)
         self.assertEqual(read_file(os.path.join(out, "flash.bin")), hexfw_images(DEMO)[0])
 
 
