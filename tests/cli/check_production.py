@@ -46,6 +46,7 @@ class Bench:
         staged = self.port + ".new"
         os.symlink(self.sim.link, staged)
         os.replace(staged, self.port)
+        return self
 
     def remove(self):
         """Takes the module away; its memory and frame log."""
@@ -96,8 +97,7 @@ class ProductionLine(CliTest):
         shutil.copy(check_cli.DEMO, firmware)
         sha = hashlib.sha256(read_file(firmware)).hexdigest()
         log = os.path.join(self.tmp, "line.log")
-        bench = Bench(self.tmp)
-        bench.attach()
+        bench = Bench(self.tmp).attach()
         line = Line(self, bench.port, firmware, "--log", log)
         first = line.record()
         # The file replaced mid-run changes nothing: it was read once.
@@ -133,8 +133,7 @@ class ProductionLine(CliTest):
         self.assertEqual(logged, [first, second] + records)
 
     def test_a_failed_module_waits_for_its_removal(self):
-        bench = Bench(self.tmp)
-        bench.attach("--refuse", "flash:40")
+        bench = Bench(self.tmp).attach("--refuse", "flash:40")
         line = Line(self, bench.port, check_cli.DEMO)
         record = line.record()
         time.sleep(4)
@@ -147,8 +146,7 @@ class ProductionLine(CliTest):
         self.assertEqual((records[-1]["done"], records[-1]["failed"]), (0, 1))
 
     def test_count_ends_the_line(self):
-        bench = Bench(self.tmp)
-        bench.attach()
+        bench = Bench(self.tmp).attach()
         result = self.cli("upload", check_cli.DEMO, "--repeat", "--count", "1", port=bench.port)
         bench.remove()
         self.assertEqual(result.returncode, 0, result.stderr)
