@@ -104,13 +104,11 @@ class Sim(SimProcess):
 
 class CliTest(unittest.TestCase):
     def setUp(self):
-        self._tmp = tempfile.TemporaryDirectory()
-        self.tmp = self._tmp.name
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.tmp = folder.name
         self.data = os.path.join(self.tmp, "data")
         self.env = dict(os.environ, XDG_DATA_HOME=self.data)
-
-    def tearDown(self):
-        self._tmp.cleanup()
 
     def cli(self, *args, port=None, env=None, timeout=120, **run):
         command = [CLI] + (["--port", port] if port else []) + list(args)
