@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""linkloader-cli end to end: the real program against linkloader-sim on a pseudo-terminal.
+"""linkloader-cli end to end: the real program against linkloader-sim on a pseudo-terminal. Its
+simulator process, known module and helpers serve the other command-line and the Wine checks too.
 
 Usage: check_cli.py PATH/TO/linkloader-cli PATH/TO/linkloader-sim REPO_ROOT
 """
