@@ -1,18 +1,17 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""linkloader-cli end to end: the real program against linkloader-sim on a pseudo-terminal.
+"""linkloader-cli end to end: the real program against linkloader-sim on a pseudo-terminal. Its
+simulator process, known module and helpers serve the other command-line and the Wine checks too.
 
 Usage: check_cli.py PATH/TO/linkloader-cli PATH/TO/linkloader-sim REPO_ROOT
 """
 
 import json
-import re
 import os
 import signal
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 CLI = SIM = ROOT = None
@@ -26,33 +25,63 @@ KNOWN[0x28] = 0x37                             # CAN program 37
 KNOWN[0xF0:0x100] = b"LL 4.07 TEST    "
 
 
-class Sim:
-    """linkloader-sim on a pty, reached through a symlink; the dumps are read after it stops."""
+def write_file(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
 
-    def __init__(self, tmp, *options, eeprom=KNOWN):
-        self.tmp = tmp
-        self.link = os.path.join(tmp, "port")
-        self.eeprom_dump = os.path.join(tmp, "sim-eeprom.bin")
-        self.frames = os.path.join(tmp, "sim-frames.txt")
-        source = os.path.join(tmp, "sim-eeprom-in.bin")
-        with open(source, "wb") as f:
-            f.write(bytes(eeprom))
+
+def read_file(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def frames_of(frames, command):
+    """The frame log's lines of one command: 0 FLASH write, 1 EEPROM write, 3 read, 4 restart."""
+    return [l for l in frames if l.startswith("cmd=%d " % command)]
+
+
+def check_known_config(test, config):
+    """config read --json of the KNOWN module."""
+    test.assertEqual(config["pin"], "1905")
+    test.assertEqual(config["can_program"], 37)
+    test.assertEqual(config["version"], "LL 4.07 TEST")
+    test.assertEqual((config["mode"], config["smart_key"], config["fs2"], config["fs1"]),
+                     ("FA", True, True, False))
+
+
+def check_upload_cut_short(test, frames):
+    """An upload stopped midway: some FLASH blocks written, not all, and the restart right after
+    the last one."""
+    written = [i for i, l in enumerate(frames) if l.startswith("cmd=0 ")]
+    test.assertTrue(0 < len(written) < 2016, len(written))
+    test.assertTrue(frames[written[-1] + 1].startswith("cmd=4 "), frames[written[-1] + 1:])
+
+
+class SimProcess:
+    """linkloader-sim with the module's EEPROM given, its memory and frame log dumped to `folder`
+    when it stops (SIGINT) and killed when a test leaves without stopping it. `device` is the
+    first line it prints: from then on the line exists."""
+
+    def __init__(self, folder, *arguments, eeprom=KNOWN):
+        self.eeprom_dump = os.path.join(folder, "sim-eeprom.bin")
+        self.frames = os.path.join(folder, "sim-frames.txt")
+        source = write_file(os.path.join(folder, "sim-eeprom-in.bin"), bytes(eeprom))
         self.proc = subprocess.Popen(
-            [SIM, "--link", self.link, "--eeprom-in", source, "--dump-eeprom", self.eeprom_dump,
-             "--frames", self.frames, *options],
+            [SIM, "--eeprom-in", source, "--dump-eeprom", self.eeprom_dump,
+             "--frames", self.frames, *arguments],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.proc.stdout.readline()  # the device path: the link exists from here on
+        self.device = self.proc.stdout.readline().decode().strip()
         self.proc.stdout.close()
 
-    def stop(self):
+    def end(self, *dumps):
+        """Stops the simulator; returns the contents of `dumps` and then its frames."""
         if self.proc.poll() is None:
             self.proc.send_signal(signal.SIGINT)
             self.proc.wait(timeout=10)
-        with open(self.eeprom_dump, "rb") as f:
-            eeprom = f.read()
         with open(self.frames) as f:
             frames = f.read().splitlines()
-        return eeprom, frames
+        return (*(read_file(dump) for dump in dumps), frames)
 
     def __enter__(self):
         return self
@@ -63,22 +92,32 @@ class Sim:
             self.proc.wait()
 
 
+class Sim(SimProcess):
+    """linkloader-sim on a pty, reached through a symlink; the dumps are read after it stops."""
+
+    def __init__(self, tmp, *options, eeprom=KNOWN):
+        self.link = os.path.join(tmp, "port")
+        super().__init__(tmp, "--link", self.link, *options, eeprom=eeprom)
+
+    def stop(self):
+        return self.end(self.eeprom_dump)
+
+
 class CliTest(unittest.TestCase):
     def setUp(self):
-        self._tmp = tempfile.TemporaryDirectory()
-        self.tmp = self._tmp.name
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.tmp = folder.name
         self.data = os.path.join(self.tmp, "data")
         self.env = dict(os.environ, XDG_DATA_HOME=self.data)
 
-    def tearDown(self):
-        self._tmp.cleanup()
-
-    def cli(self, *args, port=None):
+    def cli(self, *args, port=None, env=None, timeout=120, **run):
         command = [CLI] + (["--port", port] if port else []) + list(args)
-        return subprocess.run(command, capture_output=True, env=self.env, timeout=120)
+        return subprocess.run(command, capture_output=True, env=env or self.env, timeout=timeout,
+                              **run)
 
     def json_of(self, result):
-        lines = result.stdout.decode().splitlines()
+        lines = result.stdout.decode("utf-8").splitlines()  # strict: the JSON is valid UTF-8
         self.assertEqual(len(lines), 1, result)
         obj = json.loads(lines[0])
         self.assertEqual(list(obj)[0], "ok")
@@ -102,12 +141,8 @@ class Commands(CliTest):
             self.assertEqual(out, {"ok": True, "version": "LL 4.07 TEST", "device_id": "34:12"})
             self.assertEqual(self.cli("version", port=sim.link).stdout, b"LL 4.07 TEST\n")
 
-            config = self.json_of(self.cli("config", "read", "--json", port=sim.link))
-            self.assertEqual(config["pin"], "1905")
-            self.assertEqual(config["can_program"], 37)
-            self.assertEqual(config["version"], "LL 4.07 TEST")
-            self.assertEqual((config["mode"], config["smart_key"], config["fs2"], config["fs1"]),
-                             ("FA", True, True, False))
+            check_known_config(self, self.json_of(self.cli("config", "read", "--json",
+                                                           port=sim.link)))
             text = self.cli("config", "read", port=sim.link).stdout.decode()
             self.assertIn("pin = 1905\n", text)
             self.assertIn("smart_key = 1\n", text)
@@ -116,16 +151,14 @@ class Commands(CliTest):
             result = self.cli("eeprom", "backup", backup, port=sim.link)
             self.assertEqual(result.returncode, 0, result.stderr)
             eeprom, frames = sim.stop()
-        with open(backup, "rb") as f:
-            self.assertEqual(f.read(), eeprom)
+        self.assertEqual(read_file(backup), eeprom)
         self.assertEqual(eeprom, bytes(KNOWN))
         # The completed reads left a copy in the data folder, equal to the module's EEPROM; the
         # module did not change, so one copy serves all three.
         copies = self.copies()
         self.assertEqual(len(copies), 1)
         for copy in copies:
-            with open(copy, "rb") as f:
-                self.assertEqual(f.read(), eeprom)
+            self.assertEqual(read_file(copy), eeprom)
 
     def test_config_set_changes_exactly_the_bits_named(self):
         cases = [  # assignment, {offset: new byte}
@@ -150,9 +183,7 @@ class Commands(CliTest):
 
     def test_restore_writes_and_verifies(self):
         image = bytes((i * 13 + 1) & 0xFF for i in range(256))
-        source = os.path.join(self.tmp, "image.bin")
-        with open(source, "wb") as f:
-            f.write(image)
+        source = write_file(os.path.join(self.tmp, "image.bin"), image)
         with Sim(self.tmp) as sim:
             # The image carries no version text of the module's: --force.
             out = self.json_of(self.cli("eeprom", "restore", source, "--force", "--json",
@@ -161,8 +192,7 @@ class Commands(CliTest):
             eeprom, _ = sim.stop()
         self.assertEqual(eeprom, image)
         # The module's previous contents were kept before they were overwritten.
-        with open(self.copies()[0], "rb") as f:
-            self.assertEqual(f.read(), bytes(KNOWN))
+        self.assertEqual(read_file(self.copies()[0]), bytes(KNOWN))
 
     def test_upload_writes_the_file_like_the_window(self):
         with Sim(self.tmp) as sim:
@@ -170,9 +200,7 @@ class Commands(CliTest):
             self.assertEqual(result.returncode, 0, result.stderr)
             self.assertIn(b"FLASH 100%", result.stderr)  # plain progress lines off a terminal
             _, frames = sim.stop()
-        flash = [l for l in frames if l.startswith("cmd=0 ")]
-        eeprom = [l for l in frames if l.startswith("cmd=1 ")]
-        self.assertEqual((len(flash), len(eeprom)), (2016, 16))
+        self.assertEqual((len(frames_of(frames, 0)), len(frames_of(frames, 1))), (2016, 16))
         self.assertTrue(frames[-1].startswith("cmd=4 "))
 
     def test_help_of_every_command(self):
@@ -189,12 +217,8 @@ class Commands(CliTest):
 
 class ExitCodes(CliTest):
     def test_usage_and_file_errors_send_nothing(self):
-        bad = os.path.join(self.tmp, "bad.hexfw")
-        with open(bad, "wb") as f:
-            f.write(b"not a firmware file\r\n")
-        short = os.path.join(self.tmp, "short.bin")
-        with open(short, "wb") as f:
-            f.write(b"\0" * 255)
+        bad = write_file(os.path.join(self.tmp, "bad.hexfw"), b"not a firmware file\r\n")
+        short = write_file(os.path.join(self.tmp, "short.bin"), b"\0" * 255)
         with Sim(self.tmp) as sim:
             cases = [  # arguments, exit code, error word
                 (("frobnicate",), 2, "usage"),
@@ -218,9 +242,7 @@ class ExitCodes(CliTest):
 
     def test_device_failures(self):
         missing_port = os.path.join(self.tmp, "no-such-tty")
-        image = os.path.join(self.tmp, "image.bin")
-        with open(image, "wb") as f:
-            f.write(bytes(range(256)))
+        image = write_file(os.path.join(self.tmp, "image.bin"), bytes(range(256)))
         cases = [  # simulator options, command, exit code, error word
             ((), ("config", "read"), 3, "port"),
             (("--never-answer",), ("config", "read"), 4, "no_bootloader"),
@@ -246,7 +268,7 @@ class ExitCodes(CliTest):
                 self.assertIn("wrong checksum", out["message"])
                 eeprom, frames = sim.stop()
             # Nothing read with a bad checksum is written back.
-            self.assertEqual([l for l in frames if l.startswith("cmd=1 ")], [])
+            self.assertEqual(frames_of(frames, 1), [])
             self.assertEqual(eeprom, bytes(KNOWN))
 
     def test_a_device_gone_mid_upload_says_so(self):

@@ -24,13 +24,9 @@ import time
 import unittest
 
 import check_cli
-from check_cli import KNOWN, CliTest, Sim
+from check_cli import KNOWN, CliTest, Sim, check_upload_cut_short, frames_of, read_file, write_file
 
 FLASH_BLOCKS = 2016  # a whole FLASH from 0x0200 to 0x7FFF
-
-
-def writes(frames, command=0):
-    return [l for l in frames if l.startswith("cmd=%d " % command)]
 
 
 class Bench:
@@ -50,6 +46,7 @@ class Bench:
         staged = self.port + ".new"
         os.symlink(self.sim.link, staged)
         os.replace(staged, self.port)
+        return self
 
     def remove(self):
         """Takes the module away; its memory and frame log."""
@@ -98,16 +95,13 @@ class ProductionLine(CliTest):
     def test_one_module_one_upload_attached_removed_and_a_new_one(self):
         firmware = os.path.join(self.tmp, "line.hexfw")
         shutil.copy(check_cli.DEMO, firmware)
-        with open(firmware, "rb") as f:
-            sha = hashlib.sha256(f.read()).hexdigest()
+        sha = hashlib.sha256(read_file(firmware)).hexdigest()
         log = os.path.join(self.tmp, "line.log")
-        bench = Bench(self.tmp)
-        bench.attach()
+        bench = Bench(self.tmp).attach()
         line = Line(self, bench.port, firmware, "--log", log)
         first = line.record()
         # The file replaced mid-run changes nothing: it was read once.
-        with open(firmware, "wb") as f:
-            f.write(b":00000001FF\n")
+        write_file(firmware, b":00000001FF\n")
         time.sleep(5)  # the module stays attached: probed and restarted, never written again
         _, frames_a = bench.remove()
         time.sleep(2)
@@ -118,9 +112,9 @@ class ProductionLine(CliTest):
         _, frames_b = bench.remove()
 
         self.assertEqual(line.proc.returncode, 143, line.stderr)
-        self.assertEqual(len(writes(frames_a)), FLASH_BLOCKS)
-        self.assertGreaterEqual(len(writes(frames_a, 4)), 3)  # the upload's restart + probes'
-        self.assertEqual(len(writes(frames_b)), FLASH_BLOCKS)
+        self.assertEqual(len(frames_of(frames_a, 0)), FLASH_BLOCKS)
+        self.assertGreaterEqual(len(frames_of(frames_a, 4)), 3)  # the upload's restart + probes'
+        self.assertEqual(len(frames_of(frames_b, 0)), FLASH_BLOCKS)
         for number, record in ((1, first), (2, second)):
             self.assertTrue(record["ok"], record)
             self.assertEqual(record["module"], number)
@@ -139,8 +133,7 @@ class ProductionLine(CliTest):
         self.assertEqual(logged, [first, second] + records)
 
     def test_a_failed_module_waits_for_its_removal(self):
-        bench = Bench(self.tmp)
-        bench.attach("--refuse", "flash:40")
+        bench = Bench(self.tmp).attach("--refuse", "flash:40")
         line = Line(self, bench.port, check_cli.DEMO)
         record = line.record()
         time.sleep(4)
@@ -148,16 +141,13 @@ class ProductionLine(CliTest):
         _, frames = bench.remove()
         self.assertEqual(line.proc.returncode, 130)
         self.assertEqual(record["error"], "transfer")
-        addresses = [l.split()[1] for l in writes(frames)]
+        addresses = [l.split()[1] for l in frames_of(frames, 0)]
         self.assertEqual(len(addresses), len(set(addresses)), "a block was written twice")
         self.assertEqual((records[-1]["done"], records[-1]["failed"]), (0, 1))
 
     def test_count_ends_the_line(self):
-        bench = Bench(self.tmp)
-        bench.attach()
-        result = subprocess.run(
-            [check_cli.CLI, "--port", bench.port, "upload", check_cli.DEMO, "--repeat",
-             "--count", "1"], capture_output=True, env=self.env, timeout=120)
+        bench = Bench(self.tmp).attach()
+        result = self.cli("upload", check_cli.DEMO, "--repeat", "--count", "1", port=bench.port)
         bench.remove()
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertRegex(result.stdout, rb"^module 1: ok [0-9.]+ s\nmodules done: 1, failed: 0")
@@ -198,28 +188,20 @@ class Signals(CliTest):
                 # The port was closed: the next command opens it and finds the module.
                 self.assertEqual(self.cli("version", port=sim.link).returncode, 0)
                 _, frames = sim.stop()
-            written = [i for i, l in enumerate(frames) if l.startswith("cmd=0 ")]
-            self.assertTrue(0 < len(written) < FLASH_BLOCKS)
-            self.assertTrue(frames[written[-1] + 1].startswith("cmd=4 "), frames[written[-1] + 1])
+            check_upload_cut_short(self, frames)
 
 
 class ScriptOutput(CliTest):
-    def strict_json(self, result):
-        lines = result.stdout.decode("utf-8").splitlines()  # strict UTF-8
-        self.assertEqual(len(lines), 1, result)
-        return json.loads(lines[0])
-
     def test_json_is_utf8_whatever_bytes_names_and_modules_hold(self):
         bad_name = os.path.join(self.tmp.encode(), b"fw-\xff\xfe.hexfw")
-        result = subprocess.run([check_cli.CLI.encode(), b"--port", b"COM1", b"upload", bad_name,
-                                 b"--json"], capture_output=True, env=self.env, timeout=60)
+        result = self.cli(b"upload", bad_name, b"--json", port=b"COM1", timeout=60)
         self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertIn("fw-\\xFF\\xFE.hexfw", self.strict_json(result)["message"])
+        self.assertIn("fw-\\xFF\\xFE.hexfw", self.json_of(result)["message"])
 
         module = bytearray(KNOWN)
         module[0xF0:0x100] = b"LL\x1b[2J\x81\x98 1.0".ljust(16, b" ")
         with Sim(self.tmp, eeprom=module) as sim:
-            out = self.strict_json(self.cli("config", "read", "--json", port=sim.link))
+            out = self.json_of(self.cli("config", "read", "--json", port=sim.link))
             text = self.cli("config", "read", port=sim.link).stdout
         self.assertEqual(out["version_hex"], bytes(module[0xF0:0x100]).hex().upper())
         self.assertNotIn(b"\x1b", text)  # control bytes escaped for the terminal
@@ -229,17 +211,17 @@ class ScriptOutput(CliTest):
         module = bytearray(KNOWN)
         module[0xF0:0x100] = b"LL\xff\x1b[2J 2.0".ljust(16, b" ")
         with Sim(self.tmp, eeprom=module) as sim:
-            out = self.strict_json(self.cli("version", "--json", port=sim.link))
+            out = self.json_of(self.cli("version", "--json", port=sim.link))
             text = self.cli("version", port=sim.link).stdout
         self.assertEqual(out["version"], "LL\u02d9\x1b[2J 2.0")  # Windows-1250: 0xFF is U+02D9
         self.assertEqual(text, "LL\u02d9\\x1B[2J 2.0\n".encode())
 
     def test_an_erased_module(self):
         with Sim(self.tmp, eeprom=bytes([0xFF] * 256)) as sim:
-            out = self.strict_json(self.cli("config", "read", "--json", port=sim.link))
+            out = self.json_of(self.cli("config", "read", "--json", port=sim.link))
         self.assertEqual((out["pin"], out["can_program"], out["erased"]), (None, None, True))
         with Sim(self.tmp) as sim:
-            out = self.strict_json(self.cli("config", "read", "--json", port=sim.link))
+            out = self.json_of(self.cli("config", "read", "--json", port=sim.link))
         self.assertEqual((out["pin"], out["can_program"], out["erased"]), ("1905", 37, False))
 
     def test_config_set_dry_run_and_no_change_send_nothing(self):
@@ -252,9 +234,9 @@ class ScriptOutput(CliTest):
                 result = self.cli("config", "set", *args, "--json", port=sim.link)
                 eeprom, frames = sim.stop()
             self.assertEqual(result.returncode, 0, result.stderr)
-            out = self.strict_json(result)
+            out = self.json_of(result)
             self.assertEqual((out["changes"], out["written"]), (changes, False))
-            self.assertEqual(writes(frames, 1), [])
+            self.assertEqual(frames_of(frames, 1), [])
             self.assertEqual(eeprom, bytes(KNOWN))
         with Sim(self.tmp) as sim:
             human = self.cli("config", "set", "pin=2468", "--dry-run", port=sim.link)
@@ -267,7 +249,7 @@ class ScriptOutput(CliTest):
                 result = self.cli("upload", check_cli.DEMO, "--verify", "--json", port=sim.link)
                 sim.stop()
             self.assertEqual(result.returncode, code, result.stderr)
-            out = self.strict_json(result)
+            out = self.json_of(result)
             self.assertEqual(out["verified"], verified)
             if code:
                 self.assertEqual(out["error"], "verify")
@@ -284,10 +266,9 @@ class ScriptOutput(CliTest):
 
     def test_ports_lists_com1_to_com12(self):
         env = dict(self.env, LINKLOADER_COM7=os.path.join(self.tmp, "seven"))
-        result = subprocess.run([check_cli.CLI, "ports", "--json"], capture_output=True, env=env,
-                                timeout=60)
+        result = self.cli("ports", "--json", env=env, timeout=60)
         self.assertEqual(result.returncode, 0, result.stderr)
-        ports = self.strict_json(result)["ports"]
+        ports = self.json_of(result)["ports"]
         self.assertEqual([p["port"] for p in ports], ["COM%d" % n for n in range(1, 13)])
         self.assertEqual(ports[6]["device"], os.path.join(self.tmp, "seven"))
         self.assertEqual(set(ports[0]), {"port", "device", "stable_name", "description",
@@ -295,10 +276,9 @@ class ScriptOutput(CliTest):
 
     def test_a_port_failure_says_why_in_a_terminal_s_words(self):
         env = {k: v for k, v in self.env.items() if not k.startswith("LINKLOADER_")}
-        result = subprocess.run([check_cli.CLI, "--port", "COM12", "version", "--json"],
-                                capture_output=True, env=env, timeout=60)
+        result = self.cli("version", "--json", port="COM12", env=env, timeout=60)
         self.assertEqual(result.returncode, 3, result.stderr)
-        message = self.strict_json(result)["message"]
+        message = self.json_of(result)["message"]
         self.assertIn("COM12: no device has this number", message)
         self.assertIn("linkloader-cli ports", message)
         self.assertNotIn("tooltip", message)
@@ -306,8 +286,7 @@ class ScriptOutput(CliTest):
     def test_linkloader_port_is_the_default_port(self):
         with Sim(self.tmp) as sim:
             env = dict(self.env, LINKLOADER_PORT=sim.link)
-            result = subprocess.run([check_cli.CLI, "version"], capture_output=True, env=env,
-                                    timeout=60)
+            result = self.cli("version", env=env, timeout=60)
         self.assertEqual(result.stdout, b"LL 4.07 TEST\n", result.stderr)
 
 

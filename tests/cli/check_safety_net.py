@@ -15,7 +15,7 @@ import sys
 import unittest
 
 import check_cli
-from check_cli import KNOWN, CliTest, Sim
+from check_cli import KNOWN, CliTest, Sim, frames_of, read_file, write_file
 
 FOREIGN = ["1_customer_ABC_before_repair.eeprom",       # a technician's own file
            "20000101T000000.000Z_x_after-read.eeprom",  # the program's form, but no sidecar
@@ -37,15 +37,9 @@ class SafetyNet(CliTest):
         super().setUp()
         self.folder = os.path.join(self.data, "LinkLoader", "eeprom")
 
-    def tearDown(self):
-        for mount in getattr(self, "mounts", []):
-            subprocess.run(["umount", mount], check=False)
-        super().tearDown()
-
     def plant(self, name, time, kind="after-read"):
         os.makedirs(self.folder, exist_ok=True)
-        with open(os.path.join(self.folder, name + ".eeprom"), "wb") as f:
-            f.write(b"x" * 256)
+        write_file(os.path.join(self.folder, name + ".eeprom"), b"x" * 256)
         with open(os.path.join(self.folder, name + ".json"), "w") as f:
             json.dump({"time": time, "kind": kind, "program": "LinkLoader 0.1.0",
                        "port": "COM1", "version": "old"}, f)
@@ -54,9 +48,6 @@ class SafetyNet(CliTest):
         result = self.cli("eeprom", "list", "--json")
         self.assertEqual(result.returncode, 0, result.stderr)
         return self.json_of(result)["copies"]
-
-    def frames_of(self, frames, command):
-        return [l for l in frames if l.startswith("cmd=%d " % command)]
 
     def test_pruning_touches_only_the_programs_copies_by_their_recorded_time(self):
         cases = [  # what, seeded copies [(name, time, kind)], names expected gone
@@ -83,8 +74,7 @@ class SafetyNet(CliTest):
                 for seed in seeds:
                     self.plant(*seed)
                 for name in FOREIGN:
-                    with open(os.path.join(self.folder, name), "wb") as f:
-                        f.write(b"f" * 256)
+                    write_file(os.path.join(self.folder, name), b"f" * 256)
                 with Sim(self.tmp) as sim:
                     out = self.json_of(self.cli("config", "read", "--json", port=sim.link))
                 self.assertTrue(os.path.exists(out["copy"]), out)
@@ -111,8 +101,7 @@ class SafetyNet(CliTest):
         self.assertEqual([c["path"] for c in copies],
                          [reads[0]["copy"], written["copy"], again["copy"]])
         # The copy before the write holds what the write replaced: a restore from it undoes it.
-        with open(written["copy"], "rb") as f:
-            self.assertEqual(f.read(), bytes(KNOWN))
+        self.assertEqual(read_file(written["copy"]), bytes(KNOWN))
         for c in copies:
             self.assertEqual(c["version"], "LL 4.07 TEST")
             self.assertTrue(c["port"].startswith("COM1 ("), c)
@@ -124,41 +113,40 @@ class SafetyNet(CliTest):
 
     @contextlib.contextmanager
     def broken_data_folder(self, how):
-        """The data folder made unusable; yields False when this system cannot do it."""
+        """The data folder made unusable while the block runs, mended after it; yields False when
+        this system cannot do it."""
         os.makedirs(self.data, exist_ok=True)
+        # Permissions do not stop root; a read-only file system does.
+        mount = os.geteuid() == 0 and how in ("read-only", "full")
+        if how == "full" and not mount:
+            yield False
+            return
         if how == "a file where the folder should be":
-            with open(os.path.join(self.data, "LinkLoader"), "w") as f:
-                f.write("in the way")
-            yield True
-        elif how == "read-only":
-            if os.geteuid() == 0:  # permissions do not stop root; a read-only file system does
-                subprocess.run(["mount", "-t", "tmpfs", "-o", "ro,size=64k", "tmpfs", self.data],
-                               check=True)
-                self.mounts = [self.data]
-                yield True
-            else:
-                os.chmod(self.data, 0o555)
-                yield True
-                os.chmod(self.data, 0o755)
-        elif how == "full":
-            if os.geteuid() != 0:
-                yield False
-                return
-            subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", self.data],
-                           check=True)
-            self.mounts = [self.data]
+            write_file(os.path.join(self.data, "LinkLoader"), b"in the way")
+        elif mount:
+            size = "ro,size=64k" if how == "read-only" else "size=64k"
+            subprocess.run(["mount", "-t", "tmpfs", "-o", size, "tmpfs", self.data], check=True)
+        else:
+            os.chmod(self.data, 0o555)
+        if how == "full":
             os.makedirs(self.folder)
             with open(os.path.join(self.data, "filler"), "wb", buffering=0) as f:
                 with contextlib.suppress(OSError):
                     while True:
                         f.write(b"\0" * 4096)
+        try:
             yield True
+        finally:
+            if how == "a file where the folder should be":
+                os.unlink(os.path.join(self.data, "LinkLoader"))
+            elif mount:
+                subprocess.run(["umount", self.data], check=True)
+            else:
+                os.chmod(self.data, 0o755)
 
     def test_no_copy_no_write_unless_no_backup(self):
         image = image_with_version(b"LL 4.07 TEST", fill=0x42)
-        source = os.path.join(self.tmp, "image.bin")
-        with open(source, "wb") as f:
-            f.write(image)
+        source = write_file(os.path.join(self.tmp, "image.bin"), image)
         commands = [("config", "set", "pin=2468"), ("eeprom", "restore", source)]
         for how in ("a file where the folder should be", "read-only", "full"):
             for command in commands:
@@ -179,14 +167,9 @@ class SafetyNet(CliTest):
                     self.assertEqual(allowed.returncode, 0, allowed.stderr)
                     self.assertIn("copy_error", self.json_of(allowed))
                     # Only the run with --no-backup wrote: 16 blocks, once.
-                    self.assertEqual(len(self.frames_of(frames, 1)), 16)
+                    self.assertEqual(len(frames_of(frames, 1)), 16)
                     # Asked once, for the write; the read's copy is only reported.
                     self.assertEqual(allowed.stderr.count(b"writing anyway (--no-backup)"), 1)
-                for mount in getattr(self, "mounts", []):
-                    subprocess.run(["umount", mount], check=True)
-                self.mounts = []
-                with contextlib.suppress(FileNotFoundError):
-                    os.unlink(os.path.join(self.data, "LinkLoader"))
         # A read needs no copy to be right: it reports why none was kept and succeeds.
         with self.broken_data_folder("a file where the folder should be"), Sim(self.tmp) as sim:
             out = self.json_of(self.cli("config", "read", "--json", port=sim.link))
@@ -201,8 +184,7 @@ class SafetyNet(CliTest):
         self.assertEqual(shown.pop("file"), read.pop("copy"))
         self.assertEqual(shown, read)
         self.assertEqual(self.cli("config", "show", self.copies()[0]).stdout, text)
-        piped = subprocess.run([check_cli.CLI, "config", "show", "-"], input=bytes(KNOWN),
-                               capture_output=True, env=self.env, timeout=60)
+        piped = self.cli("config", "show", "-", input=bytes(KNOWN), timeout=60)
         self.assertEqual(piped.stdout, text)
 
     def test_restore(self):
@@ -218,14 +200,13 @@ class SafetyNet(CliTest):
         ]
         for what, stdin, args, code, word, after in cases:
             with self.subTest(what), Sim(self.tmp) as sim:
-                result = subprocess.run(
-                    [check_cli.CLI, "--port", sim.link, "eeprom", "restore", *args, "--json"],
-                    input=stdin or b"", capture_output=True, env=self.env, timeout=120)
+                result = self.cli("eeprom", "restore", *args, "--json", port=sim.link,
+                                  input=stdin or b"")
                 eeprom, frames = sim.stop()
                 self.assertEqual(eeprom, after)
                 if code != 0:
                     self.assertEqual(result.returncode, code, result.stderr)  # no abort
-                    self.assertEqual(self.frames_of(frames, 1), [])
+                    self.assertEqual(frames_of(frames, 1), [])
                     out = self.json_of(result)
                     if word:
                         self.assertEqual(out["error"], word)
@@ -236,8 +217,7 @@ class SafetyNet(CliTest):
                     self.assertEqual(result.returncode, 0, result.stderr)
                     out = self.json_of(result)
                     # The copy of what the restore replaced: the module's contents before it.
-                    with open(out["copy"], "rb") as f:
-                        self.assertEqual(f.read(), bytes(KNOWN))
+                    self.assertEqual(read_file(out["copy"]), bytes(KNOWN))
         self.assertIn(b"differs from the module's", result.stderr)
 
     def test_backup_file_is_private_and_json_keeps_standard_output_for_itself(self):
@@ -254,7 +234,7 @@ class SafetyNet(CliTest):
         self.assertNotEqual(both.returncode, 0)
         self.assertEqual(self.json_of(both)["error"], "usage")
         self.assertEqual(raw.stdout, bytes(KNOWN))
-        self.assertEqual(len(self.frames_of(frames, 3)), 32)  # two reads; the refused one none
+        self.assertEqual(len(frames_of(frames, 3)), 32)  # two reads; the refused one none
 
     def test_copy_names_spell_accented_letters_plainly(self):
         module = bytearray(KNOWN)

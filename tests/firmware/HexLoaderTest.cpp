@@ -3,16 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "TestFiles.h"
-#include "firmware/LineDecoder.h"
 
 namespace ll::firmware {
 namespace {
+
+using test::Encoded;
+using test::Plain;
 
 constexpr char kEnd[] = ":00000001FF";
 
@@ -37,22 +41,6 @@ std::string Upper(unsigned upper) {
   return Record(4, 0, {static_cast<int>(upper >> 8), static_cast<int>(upper & 0xFF)});
 }
 
-std::string Plain(const std::vector<std::string>& lines) {
-  std::string out;
-  for (const auto& line : lines) out += line + "\r\n";
-  return out;
-}
-
-// The stored form: each line encoded with its number and followed by `second`.
-std::string Encoded(const std::vector<std::string>& lines, const std::string& second = "") {
-  std::string out;
-  std::int32_t number = 0;
-  for (const auto& line : lines) {
-    out += DecodeFirmwareLine(line, LineKey(++number), true) + "\r\n" + second + "\r\n";
-  }
-  return out;
-}
-
 class HexLoaderFileTest : public testing::Test {
  protected:
   LoadResult LoadPlain(const std::vector<std::string>& lines) {
@@ -65,21 +53,6 @@ class HexLoaderFileTest : public testing::Test {
   Images images;
 };
 
-TEST_F(HexLoaderFileTest, PlainFileWithExtendedAddressDataAndEndLoads) {
-  const auto result = LoadPlain({":020000040000FA", Record(0, 0x0200, {0x12, 0x34, 0x56}),
-                                 Record(0, 0x0010, {0xAB}), kEnd});
-  ASSERT_TRUE(result.ok) << result.message;
-  EXPECT_EQ(result.result, LineResult::LineEndOfFile);
-  EXPECT_EQ(result.lineNumber, 4);
-  EXPECT_EQ(result.failure, LoadFailure::None);
-  EXPECT_EQ(images.FlashImage[0x200], 0x12);
-  EXPECT_EQ(images.FlashImage[0x202], 0x56);
-  EXPECT_EQ(images.FlashImage[0x203], 0xFF);
-  EXPECT_EQ(images.FlashImage[0x010], 0xAB);
-  EXPECT_EQ(images.FlashTop, 0x202);  // a later, lower record does not lower it
-  EXPECT_EQ(images.EepromTop, -1);
-}
-
 TEST_F(HexLoaderFileTest, FileWithoutEndRecordFails) {
   const auto result = LoadPlain({":020000040000FA", Record(0, 0, {1, 2})});
   EXPECT_FALSE(result.ok);
@@ -87,13 +60,6 @@ TEST_F(HexLoaderFileTest, FileWithoutEndRecordFails) {
   EXPECT_EQ(result.result, LineResult::LineAccepted);
   EXPECT_EQ(result.lineNumber, 2);
   EXPECT_NE(result.message.find("line 2"), std::string::npos) << result.message;
-}
-
-TEST_F(HexLoaderFileTest, LinesAfterTheEndRecordAreNeverRead) {
-  const auto result = LoadPlain({Record(0, 0, {1}), kEnd, Record(0, 0, {2}), "garbage", ""});
-  ASSERT_TRUE(result.ok) << result.message;
-  EXPECT_EQ(images.FlashImage[0], 1);
-  EXPECT_EQ(result.lineNumber, 2);
 }
 
 struct BadLineCase {
@@ -138,11 +104,83 @@ INSTANTIATE_TEST_SUITE_P(
         BadLineCase{"WrongExtendedChecksum", ":020000040000FB", LineResult::LineChecksumError}),
     [](const auto& info) { return info.param.name; });
 
-TEST_F(HexLoaderFileTest, CharactersAfterTheChecksumAreIgnored) {
-  const auto result = LoadPlain({Record(0, 0x20, {0x5A}) + "  trailing text", kEnd});
-  ASSERT_TRUE(result.ok) << result.message;
-  EXPECT_EQ(images.FlashImage[0x20], 0x5A);
+// A byte of the images by its address in the file: FLASH from 0, the configuration words from
+// 0x300000, the EEPROM from 0xF00000.
+int ByteAt(const Images& images, unsigned address) {
+  if (address >= 0xF00000) return images.EepromImage[address - 0xF00000];
+  if (address >= 0x300000) return images.ConfigWordImage[address - 0x300000];
+  return images.FlashImage[address];
 }
+
+// Files that load up to their end record: the bytes expected from an address on, and the tops
+// (-1: nothing written).
+struct StoresCase {
+  std::string name;
+  std::vector<std::string> lines;
+  std::vector<std::pair<unsigned, std::vector<int>>> stored;
+  int flashTop;
+  int eepromTop;
+};
+
+class HexLoaderStoresTest : public HexLoaderFileTest,
+                            public testing::WithParamInterface<StoresCase> {};
+
+TEST_P(HexLoaderStoresTest, LoadsAndStoresWhereTheAddressesSay) {
+  const StoresCase& row = GetParam();
+  const auto result = LoadPlain(row.lines);
+  ASSERT_TRUE(result.ok) << result.message;
+  EXPECT_EQ(result.result, LineResult::LineEndOfFile);
+  EXPECT_EQ(result.failure, LoadFailure::None);
+  const auto end = std::find(row.lines.begin(), row.lines.end(), kEnd);
+  EXPECT_EQ(result.lineNumber, end - row.lines.begin() + 1);
+  for (const auto& [from, bytes] : row.stored) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      EXPECT_EQ(ByteAt(images, from + i), bytes[i]) << std::hex << from + i;
+    }
+  }
+  EXPECT_EQ(images.FlashTop, row.flashTop);
+  EXPECT_EQ(images.EepromTop, row.eepromTop);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HexLoaderStoresTest,
+    testing::Values(
+        // A later, lower record does not lower the top.
+        StoresCase{"PlainFileWithExtendedAddressDataAndEndLoads",
+                   {":020000040000FA", Record(0, 0x0200, {0x12, 0x34, 0x56}),
+                    Record(0, 0x0010, {0xAB}), kEnd},
+                   {{0x200, {0x12}}, {0x202, {0x56, 0xFF}}, {0x010, {0xAB}}}, 0x202, -1},
+        StoresCase{"LinesAfterTheEndRecordAreNeverRead",
+                   {Record(0, 0, {1}), kEnd, Record(0, 0, {2}), "garbage", ""}, {{0, {1}}}, 0, -1},
+        StoresCase{"CharactersAfterTheChecksumAreIgnored",
+                   {Record(0, 0x20, {0x5A}) + "  trailing text", kEnd}, {{0x20, {0x5A}}}, 0x20, -1},
+        // Its last address 0x8007 lies outside FLASH: no top.
+        StoresCase{"RecordCrossingTheEndOfFlashKeepsOnlyItsFlashBytes",
+                   {Record(0, 0x7FF8, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}),
+                    kEnd},
+                   {{0x7FF8, {0, 1, 2, 3, 4, 5, 6, 7}}}, -1, -1},
+        StoresCase{"ExtendedAddressF0SelectsTheEeprom",
+                   {":0200000400F00A", Record(0, 0x0000, {0xC1, 0xC2, 0xC3}), kEnd},
+                   {{0xF00000, {0xC1}}, {0xF00002, {0xC3}}, {0, {0xFF}}}, -1, 2},
+        // 0x300010 is outside the 16 words: dropped.
+        StoresCase{"ExtendedAddress30SelectsTheConfigurationWords",
+                   {":020000040030CA", Record(0, 0x000E, {0x0F, 0x40, 0x99}), kEnd},
+                   {{0x30000E, {0x0F, 0x40}}}, -1, -1},
+        // 0xFA0000 is no memory of the part.
+        StoresCase{"ExtendedAddressWhoseBytesSumToZeroIsAccepted",
+                   {":0200000400FA00", Record(0, 0, {1}), kEnd}, {{0, {0xFF}}}, -1, -1},
+        StoresCase{"EepromRecordBeyondItsEndLeavesTheTop",
+                   {Upper(0xF0), Record(0, 0x00FC, {1, 2, 3, 4, 5, 6}), kEnd},
+                   {{0xF000FF, {4}}}, -1, -1},
+        StoresCase{"RecordsAtTheTopOfTheAddressSpaceDoNotWrapIntoFlash",
+                   {Upper(0xFFFF), Record(0, 0xFFF8, std::vector<int>(16, 0x77)), kEnd},
+                   {{0, std::vector<int>(16, 0xFF)}}, -1, -1},
+        StoresCase{"RecordRunningOverASegmentEndContinuesLinearly",
+                   {Upper(0x2F), Record(0, 0xFFF8, std::vector<int>(16, 0x3C)), kEnd},
+                   {{0x300000, std::vector<int>(8, 0x3C)}, {0x300008, {0xFF}}}, -1, -1},
+        StoresCase{"FileWithoutFlashOrEepromDataLeavesBothTopsUnset",
+                   {":020000040030CA", Record(0, 0, {1, 2}), kEnd}, {}, -1, -1}),
+    [](const auto& info) { return info.param.name; });
 
 TEST_F(HexLoaderFileTest, BytesOfTheFailingRecordAreAlreadyStored) {
   const auto result = LoadPlain({":0200100011220B", kEnd});  // checksum should be BB
@@ -158,64 +196,6 @@ TEST_F(HexLoaderFileTest, ShortRecordStoresNothing) {
   EXPECT_EQ(images.FlashTop, -1);
 }
 
-TEST_F(HexLoaderFileTest, RecordCrossingTheEndOfFlashKeepsOnlyItsFlashBytes) {
-  std::vector<int> data(16);
-  for (int i = 0; i < 16; ++i) data[i] = i;
-  const auto result = LoadPlain({Record(0, 0x7FF8, data), kEnd});
-  ASSERT_TRUE(result.ok) << result.message;
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(images.FlashImage[0x7FF8 + i], i);
-  EXPECT_EQ(images.FlashTop, -1);  // its last address 0x8007 lies outside FLASH
-}
-
-TEST_F(HexLoaderFileTest, ExtendedAddressF0SelectsTheEeprom) {
-  const auto result =
-      LoadPlain({":0200000400F00A", Record(0, 0x0000, {0xC1, 0xC2, 0xC3}), kEnd});
-  ASSERT_TRUE(result.ok) << result.message;
-  EXPECT_EQ(images.EepromImage[0], 0xC1);
-  EXPECT_EQ(images.EepromImage[2], 0xC3);
-  EXPECT_EQ(images.EepromTop, 2);
-  EXPECT_EQ(images.FlashImage[0], 0xFF);
-  EXPECT_EQ(images.FlashTop, -1);
-}
-
-TEST_F(HexLoaderFileTest, ExtendedAddress30SelectsTheConfigurationWords) {
-  const auto result = LoadPlain({":020000040030CA", Record(0, 0x000E, {0x0F, 0x40, 0x99}), kEnd});
-  ASSERT_TRUE(result.ok) << result.message;
-  EXPECT_EQ(images.ConfigWordImage[14], 0x0F);
-  EXPECT_EQ(images.ConfigWordImage[15], 0x40);  // 0x300010 is outside the 16 words: dropped
-  EXPECT_EQ(images.FlashTop, -1);
-  EXPECT_EQ(images.EepromTop, -1);
-}
-
-TEST_F(HexLoaderFileTest, ExtendedAddressWhoseBytesSumToZeroIsAccepted) {
-  const auto result = LoadPlain({":0200000400FA00", Record(0, 0, {1}), kEnd});
-  ASSERT_TRUE(result.ok) << result.message;
-  EXPECT_EQ(images.FlashImage[0], 0xFF);  // 0xFA0000 is no memory of the part
-}
-
-TEST_F(HexLoaderFileTest, EepromRecordBeyondItsEndLeavesTheTop) {
-  const auto result = LoadPlain({Upper(0xF0), Record(0, 0x00FC, {1, 2, 3, 4, 5, 6}), kEnd});
-  ASSERT_TRUE(result.ok) << result.message;
-  EXPECT_EQ(images.EepromImage[0xFF], 4);
-  EXPECT_EQ(images.EepromTop, -1);
-}
-
-TEST_F(HexLoaderFileTest, RecordsAtTheTopOfTheAddressSpaceDoNotWrapIntoFlash) {
-  std::vector<int> data(16, 0x77);
-  const auto result = LoadPlain({Upper(0xFFFF), Record(0, 0xFFF8, data), kEnd});
-  ASSERT_TRUE(result.ok) << result.message;
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(images.FlashImage[i], 0xFF) << i;
-  EXPECT_EQ(images.FlashTop, -1);
-}
-
-TEST_F(HexLoaderFileTest, RecordRunningOverASegmentEndContinuesLinearly) {
-  std::vector<int> data(16, 0x3C);
-  const auto result = LoadPlain({Upper(0x2F), Record(0, 0xFFF8, data), kEnd});
-  ASSERT_TRUE(result.ok) << result.message;
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(images.ConfigWordImage[i], 0x3C) << i;
-  EXPECT_EQ(images.ConfigWordImage[8], 0xFF);
-}
-
 TEST_F(HexLoaderFileTest, SecondLoadStartsAfresh) {
   ASSERT_TRUE(LoadPlain({Upper(0xF0), Record(0, 0x10, {0xEE}), Upper(0), Record(0, 0x300, {1}),
                          Upper(0xF0), kEnd})
@@ -229,13 +209,6 @@ TEST_F(HexLoaderFileTest, SecondLoadStartsAfresh) {
   EXPECT_EQ(images.FlashImage[0x300], 0xFF);
   EXPECT_EQ(images.EepromImage[0x10], 0xFF);
   EXPECT_EQ(images.FlashTop, 0x10);
-  EXPECT_EQ(images.EepromTop, -1);
-}
-
-TEST_F(HexLoaderFileTest, FileWithoutFlashOrEepromDataLeavesBothTopsUnset) {
-  const auto result = LoadPlain({":020000040030CA", Record(0, 0, {1, 2}), kEnd});
-  ASSERT_TRUE(result.ok) << result.message;
-  EXPECT_EQ(images.FlashTop, -1);
   EXPECT_EQ(images.EepromTop, -1);
 }
 

@@ -7,25 +7,12 @@
 #include <vector>
 
 #include "TestFiles.h"
-#include "firmware/LineDecoder.h"
 
 namespace ll::firmware {
 namespace {
 
-std::string Plain(const std::vector<std::string>& lines) {
-  std::string out;
-  for (const auto& line : lines) out += line + "\r\n";
-  return out;
-}
-
-std::string Encoded(const std::vector<std::string>& lines) {
-  std::string out;
-  std::int32_t number = 0;
-  for (const auto& line : lines) {
-    out += DecodeFirmwareLine(line, LineKey(++number), true) + "\r\nignored ;x\r\n";
-  }
-  return out;
-}
+using test::Encoded;
+using test::Plain;
 
 TEST(ProgramListTest, CollectsCommentLinesWithTheirFirstSemicolonRemoved) {
   test::TempDir dir;
@@ -34,8 +21,8 @@ TEST(ProgramListTest, CollectsCommentLinesWithTheirFirstSemicolonRemoved) {
                                          ":00000001FF", ";\xB9\xE6\xEA after the end"};
   const std::vector<std::string> expected = {"", ";A", " 11 - Van", "\xB9\xE6\xEA after the end"};
   for (const bool encoded : {false, true}) {
-    const auto list =
-        ReadProgramList(dir.Write("f", encoded ? Encoded(file) : Plain(file)), encoded);
+    const std::string bytes = encoded ? Encoded(file, "ignored ;x") : Plain(file);
+    const auto list = ReadProgramList(dir.Write("f", bytes), encoded);
     ASSERT_TRUE(list.ok) << list.message;
     EXPECT_EQ(list.lines, expected) << (encoded ? "encoded" : "plain");
     EXPECT_EQ(list.width, 50);

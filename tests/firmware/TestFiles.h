@@ -1,13 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Temporary files for the firmware tests, removed when the test ends.
+// Temporary files for the firmware tests, removed when the test ends, and firmware file bodies.
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "firmware/LineDecoder.h"
 
 namespace ll::firmware::test {
 
@@ -51,6 +55,22 @@ inline std::string ReadAll(const std::string& path) {
 
 inline std::string SamplePath(const std::string& name) {
   return std::string(LL_FIRMWARE_TEST_DATA) + "/" + name;
+}
+
+inline std::string Plain(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const auto& line : lines) out += line + "\r\n";
+  return out;
+}
+
+// The stored form: each line encoded with its number and followed by `second`.
+inline std::string Encoded(const std::vector<std::string>& lines, const std::string& second = "") {
+  std::string out;
+  std::int32_t number = 0;
+  for (const auto& line : lines) {
+    out += DecodeFirmwareLine(line, LineKey(++number), true) + "\r\n" + second + "\r\n";
+  }
+  return out;
 }
 
 }  // namespace ll::firmware::test

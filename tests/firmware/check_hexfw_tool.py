@@ -25,6 +25,7 @@ from intelhex import IntelHex
 
 TOOL = None
 ROOT = None
+DEMO = None  # examples/demo, without .hex or .hexfw
 
 FLASH_SIZE = 0x8000
 EEPROM_BASE, EEPROM_SIZE = 0xF00000, 0x100
@@ -35,7 +36,7 @@ def samples():
     stems = [os.path.join(ROOT, "tests", "firmware", "data", name[:-4])
              for name in sorted(os.listdir(os.path.join(ROOT, "tests", "firmware", "data")))
              if name.endswith(".hex")]
-    return stems + [os.path.join(ROOT, "examples", "demo")]
+    return stems + [DEMO]
 
 
 def run(*args, check=True):
@@ -48,6 +49,13 @@ def run(*args, check=True):
 def read(path):
     with open(path, "rb") as f:
         return f.read()
+
+
+def write(folder, name, data):
+    path = os.path.join(folder, name)
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
 
 
 def encode_line(line, number):
@@ -84,69 +92,72 @@ def oracle_images(hex_path):
     return image(0, FLASH_SIZE), image(EEPROM_BASE, EEPROM_SIZE), image(CONFIG_BASE, CONFIG_SIZE), ih
 
 
-class RoundTrip(unittest.TestCase):
+class ToolTest(unittest.TestCase):
+    """Each test with a folder of its own for what the tool writes."""
+
+    def setUp(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.tmp = folder.name
+
+
+class RoundTrip(ToolTest):
     def test_encode_then_decode_gives_every_sample_back(self):
-        with tempfile.TemporaryDirectory() as tmp:
-            for stem in samples():
-                with self.subTest(sample=os.path.basename(stem)):
-                    encoded = os.path.join(tmp, "x.hexfw")
-                    decoded = os.path.join(tmp, "x.hex")
-                    run("encode", stem + ".hex", encoded)
-                    self.assertEqual(read(encoded), read(stem + ".hexfw"))
-                    run("decode", encoded, decoded)
-                    self.assertEqual(read(decoded), read(stem + ".hex"))
-                    run("decode", stem + ".hexfw", decoded)
-                    self.assertEqual(read(decoded), read(stem + ".hex"))
+        for stem in samples():
+            with self.subTest(sample=os.path.basename(stem)):
+                encoded = os.path.join(self.tmp, "x.hexfw")
+                decoded = os.path.join(self.tmp, "x.hex")
+                run("encode", stem + ".hex", encoded)
+                self.assertEqual(read(encoded), read(stem + ".hexfw"))
+                run("decode", encoded, decoded)
+                self.assertEqual(read(decoded), read(stem + ".hex"))
+                run("decode", stem + ".hexfw", decoded)
+                self.assertEqual(read(decoded), read(stem + ".hex"))
 
     def test_generator_reproduces_the_committed_samples(self):
-        with tempfile.TemporaryDirectory() as tmp:
-            subprocess.run([sys.executable, os.path.join(ROOT, "tests", "firmware", "make_samples.py"),
-                            "--root", tmp], check=True)
-            for stem in samples():
-                rel = os.path.relpath(stem, ROOT)
-                for ext in (".hex", ".hexfw"):
-                    with self.subTest(file=rel + ext):
-                        self.assertEqual(read(os.path.join(tmp, rel + ext)), read(stem + ext))
+        subprocess.run([sys.executable, os.path.join(ROOT, "tests", "firmware", "make_samples.py"),
+                        "--root", self.tmp], check=True)
+        for stem in samples():
+            rel = os.path.relpath(stem, ROOT)
+            for ext in (".hex", ".hexfw"):
+                with self.subTest(file=rel + ext):
+                    self.assertEqual(read(os.path.join(self.tmp, rel + ext)), read(stem + ext))
 
 
-class DumpAgainstIntelHex(unittest.TestCase):
+class DumpAgainstIntelHex(ToolTest):
     def test_images_match_the_independent_reader(self):
-        with tempfile.TemporaryDirectory() as tmp:
-            for stem in samples():
-                with self.subTest(sample=os.path.basename(stem)):
-                    enc_dir = os.path.join(tmp, "enc")
-                    plain_dir = os.path.join(tmp, "plain")
-                    out = run("dump", stem + ".hexfw", "--out", enc_dir).stdout.decode()
-                    run("dump", stem + ".hex", "--plain", "--out", plain_dir)
-                    for name in ("flash.bin", "eeprom.bin", "config.bin"):
-                        self.assertEqual(read(os.path.join(enc_dir, name)),
-                                         read(os.path.join(plain_dir, name)), name)
-                    flash, eeprom, config, ih = oracle_images(stem + ".hex")
-                    self.assertEqual(read(os.path.join(enc_dir, "flash.bin")), flash)
-                    self.assertEqual(read(os.path.join(enc_dir, "eeprom.bin")), eeprom)
-                    self.assertEqual(read(os.path.join(enc_dir, "config.bin")), config)
-                    # The tops are the highest address written inside each window.
-                    addresses = ih.addresses()
-                    flash_top = max((a for a in addresses if a < FLASH_SIZE), default=-1)
-                    eeprom_top = max((a - EEPROM_BASE for a in addresses
-                                      if EEPROM_BASE <= a < EEPROM_BASE + EEPROM_SIZE), default=-1)
-                    self.assertIn(f"FlashTop: {flash_top} ", out)
-                    self.assertIn(f"EepromTop: {eeprom_top} ", out)
-                    self.assertIn("Result: LineEndOfFile", out)
+        for stem in samples():
+            with self.subTest(sample=os.path.basename(stem)):
+                enc_dir = os.path.join(self.tmp, "enc")
+                plain_dir = os.path.join(self.tmp, "plain")
+                out = run("dump", stem + ".hexfw", "--out", enc_dir).stdout.decode()
+                run("dump", stem + ".hex", "--plain", "--out", plain_dir)
+                for name in ("flash.bin", "eeprom.bin", "config.bin"):
+                    self.assertEqual(read(os.path.join(enc_dir, name)),
+                                     read(os.path.join(plain_dir, name)), name)
+                flash, eeprom, config, ih = oracle_images(stem + ".hex")
+                self.assertEqual(read(os.path.join(enc_dir, "flash.bin")), flash)
+                self.assertEqual(read(os.path.join(enc_dir, "eeprom.bin")), eeprom)
+                self.assertEqual(read(os.path.join(enc_dir, "config.bin")), config)
+                # The tops are the highest address written inside each window.
+                addresses = ih.addresses()
+                flash_top = max((a for a in addresses if a < FLASH_SIZE), default=-1)
+                eeprom_top = max((a - EEPROM_BASE for a in addresses
+                                  if EEPROM_BASE <= a < EEPROM_BASE + EEPROM_SIZE), default=-1)
+                self.assertIn(f"FlashTop: {flash_top} ", out)
+                self.assertIn(f"EepromTop: {eeprom_top} ", out)
+                self.assertIn("Result: LineEndOfFile", out)
 
     def test_failing_file_names_its_line_and_writes_nothing(self):
-        with tempfile.TemporaryDirectory() as tmp:
-            bad = os.path.join(tmp, "bad.hex")
-            with open(bad, "wb") as f:
-                f.write(b":020000040000FA\r\n:0100000055AB\r\n:00000001FF\r\n")
-            out_dir = os.path.join(tmp, "out")
-            result = run("dump", bad, "--plain", "--out", out_dir, check=False)
-            self.assertEqual(result.returncode, 1)
-            err = result.stderr.decode()
-            self.assertEqual(err.count("\n"), 1, err)
-            self.assertIn("line 2", err)
-            self.assertIn("LineChecksumError", err)
-            self.assertFalse(os.path.exists(out_dir))
+        bad = write(self.tmp, "bad.hex", b":020000040000FA\r\n:0100000055AB\r\n:00000001FF\r\n")
+        out_dir = os.path.join(self.tmp, "out")
+        result = run("dump", bad, "--plain", "--out", out_dir, check=False)
+        self.assertEqual(result.returncode, 1)
+        err = result.stderr.decode()
+        self.assertEqual(err.count("\n"), 1, err)
+        self.assertIn("line 2", err)
+        self.assertIn("LineChecksumError", err)
+        self.assertFalse(os.path.exists(out_dir))
 
     def test_dump_needs_out(self):
         for out in ([], ["--out="]):
@@ -156,156 +167,137 @@ class DumpAgainstIntelHex(unittest.TestCase):
                 self.assertIn(b"--out", result.stderr)
 
 
-class Programs(unittest.TestCase):
+class Programs(ToolTest):
     def test_comment_lines_are_converted_like_the_cp1250_codec(self):
-        with tempfile.TemporaryDirectory() as tmp:
-            texts = [bytes(range(0x80 + 16 * i, 0x90 + 16 * i)) for i in range(8)]
-            texts += [b" 11 - plain ASCII", b";twice", b""]
-            plain = os.path.join(tmp, "p.hex")
-            with open(plain, "wb") as f:
-                f.write(b":00000001FF\r\n" + b"".join(b";" + t + b"\r\n" for t in texts))
-                f.write(b" ;no comment\r\n")
-            out = run("programs", plain, "--plain").stdout
-            expected = "".join(t.decode("cp1250", errors="replace") + "\n" for t in texts)
-            self.assertEqual(out.decode("utf-8"), expected)
-            raw = run("programs", plain, "--plain", "--raw").stdout
-            self.assertEqual(raw, b"".join(t + b"\n" for t in texts))
+        texts = [bytes(range(0x80 + 16 * i, 0x90 + 16 * i)) for i in range(8)]
+        texts += [b" 11 - plain ASCII", b";twice", b""]
+        comments = b"".join(b";" + t + b"\r\n" for t in texts)
+        plain = write(self.tmp, "p.hex", b":00000001FF\r\n" + comments + b" ;no comment\r\n")
+        out = run("programs", plain, "--plain").stdout
+        expected = "".join(t.decode("cp1250", errors="replace") + "\n" for t in texts)
+        self.assertEqual(out.decode("utf-8"), expected)
+        raw = run("programs", plain, "--plain", "--raw").stdout
+        self.assertEqual(raw, b"".join(t + b"\n" for t in texts))
 
-            encoded = os.path.join(tmp, "p.hexfw")
-            refused = run("encode", plain, encoded, check=False)
-            if refused.returncode == 0:
-                self.assertEqual(run("programs", encoded).stdout, out)
+        encoded = os.path.join(self.tmp, "p.hexfw")
+        refused = run("encode", plain, encoded, check=False)
+        if refused.returncode == 0:
+            self.assertEqual(run("programs", encoded).stdout, out)
 
     def test_demo_lists_its_vehicle_programs(self):
-        out = run("programs", os.path.join(ROOT, "examples", "demo.hexfw")).stdout.decode()
+        out = run("programs", DEMO + ".hexfw").stdout.decode()
         self.assertIn(" 11 - City hatchback", out)
         self.assertGreaterEqual(out.count("\n"), 5)
         self.assertNotIn(":", out.splitlines()[0][:1])
 
 
-class Json(unittest.TestCase):
+class Json(ToolTest):
     """--json: one object on standard output, human text on standard error."""
 
     def test_results_and_failures_as_one_object(self):
-        demo = os.path.join(ROOT, "examples", "demo")
-        with tempfile.TemporaryDirectory() as tmp:
-            bad = os.path.join(tmp, "bad.hex")
-            with open(bad, "wb") as f:
-                f.write(b":0100000055AB\r\n:00000001FF\r\n")
-            text_dump = run("dump", demo + ".hexfw", "--out", tmp).stdout.decode().splitlines()
-            rows = [
-                (["dump", demo + ".hexfw", "--out", tmp, "--json"], 0,
-                 {"ok": True, "result": "LineEndOfFile"}),
-                (["programs", demo + ".hexfw", "--json"], 0, {"ok": True}),
-                (["dump", bad, "--plain", "--out", os.path.join(tmp, "x"), "--json"], 1,
-                 {"ok": False, "error": "file"}),
-                (["dump", demo + ".hexfw", "--json", "--bogus"], 2,
-                 {"ok": False, "error": "usage"}),
-                # A file that is not firmware names no programs: an error, not an empty list.
-                (["programs", bad, "--plain", "--json"], 1, {"ok": False, "error": "file"}),
-            ]
-            for args, code, fields in rows:
-                with self.subTest(args=args):
-                    result = run(*args, check=False)
-                    self.assertEqual(result.returncode, code, result.stderr)
-                    obj = json.loads(result.stdout)
-                    self.assertEqual({k: obj[k] for k in fields}, fields)
-                    if code:
-                        self.assertTrue(obj["message"])
-                        self.assertIn(obj["message"].split("\n")[0].encode(), result.stderr)
-            obj = json.loads(run("dump", demo + ".hexfw", "--out", tmp, "--json").stdout)
-            self.assertEqual(text_dump[0].split()[1], str(obj['flash_top']))
-            self.assertEqual(len(obj["files"]), 3)
-            listed = json.loads(run("programs", demo + ".hexfw", "--json").stdout)["programs"]
-            self.assertEqual(listed, run("programs", demo + ".hexfw").stdout.decode().splitlines())
-            # A result that cannot be written is a failure, whatever the command did.
-            for args in (["programs", demo + ".hexfw", "--json"],
-                         ["dump", demo + ".hexfw", "--out", tmp, "--json"]):
-                with self.subTest(closed_output=args[0]), open("/dev/full", "wb") as full:
-                    result = subprocess.run([TOOL, *args], stdout=full, stderr=subprocess.PIPE)
-                    self.assertEqual(result.returncode, 1, result.stderr)
+        bad = write(self.tmp, "bad.hex", b":0100000055AB\r\n:00000001FF\r\n")
+        text_dump = run("dump", DEMO + ".hexfw", "--out", self.tmp).stdout.decode().splitlines()
+        rows = [
+            (["dump", DEMO + ".hexfw", "--out", self.tmp, "--json"], 0,
+             {"ok": True, "result": "LineEndOfFile"}),
+            (["programs", DEMO + ".hexfw", "--json"], 0, {"ok": True}),
+            (["dump", bad, "--plain", "--out", os.path.join(self.tmp, "x"), "--json"], 1,
+             {"ok": False, "error": "file"}),
+            (["dump", DEMO + ".hexfw", "--json", "--bogus"], 2,
+             {"ok": False, "error": "usage"}),
+            # A file that is not firmware names no programs: an error, not an empty list.
+            (["programs", bad, "--plain", "--json"], 1, {"ok": False, "error": "file"}),
+        ]
+        for args, code, fields in rows:
+            with self.subTest(args=args):
+                result = run(*args, check=False)
+                self.assertEqual(result.returncode, code, result.stderr)
+                obj = json.loads(result.stdout)
+                self.assertEqual({k: obj[k] for k in fields}, fields)
+                if code:
+                    self.assertTrue(obj["message"])
+                    self.assertIn(obj["message"].split("\n")[0].encode(), result.stderr)
+        obj = json.loads(run("dump", DEMO + ".hexfw", "--out", self.tmp, "--json").stdout)
+        self.assertEqual(text_dump[0].split()[1], str(obj['flash_top']))
+        self.assertEqual(len(obj["files"]), 3)
+        listed = json.loads(run("programs", DEMO + ".hexfw", "--json").stdout)["programs"]
+        self.assertEqual(listed, run("programs", DEMO + ".hexfw").stdout.decode().splitlines())
 
 
-class Outputs(unittest.TestCase):
+class Outputs(ToolTest):
     """Where the output goes: what the target is stays what it was."""
 
     def test_targets_keep_what_they_are(self):
-        demo = os.path.join(ROOT, "examples", "demo")
-        plain = read(demo + ".hex")
-        with tempfile.TemporaryDirectory() as tmp:
-            private = os.path.join(tmp, "private.hex")
-            with open(private, "wb") as f:
-                f.write(b"old")
-            os.chmod(private, 0o600)
-            run("decode", demo + ".hexfw", private)
-            self.assertEqual(os.stat(private).st_mode & 0o777, 0o600)
-            self.assertEqual(read(private), plain)
+        plain = read(DEMO + ".hex")
+        private = write(self.tmp, "private.hex", b"old")
+        os.chmod(private, 0o600)
+        run("decode", DEMO + ".hexfw", private)
+        self.assertEqual(os.stat(private).st_mode & 0o777, 0o600)
+        self.assertEqual(read(private), plain)
 
-            target = os.path.join(tmp, "target.hex")
-            link = os.path.join(tmp, "link.hex")
-            open(target, "wb").close()
-            os.symlink("target.hex", link)
-            run("decode", demo + ".hexfw", link)
-            self.assertTrue(os.path.islink(link))
-            self.assertEqual(read(target), plain)
-            os.symlink("nowhere.hex", os.path.join(tmp, "dangling.hex"))
-            self.assertEqual(run("decode", demo + ".hexfw", os.path.join(tmp, "dangling.hex"),
-                                 check=False).returncode, 1)
-            self.assertFalse(os.path.exists(os.path.join(tmp, "nowhere.hex")))
+        target = os.path.join(self.tmp, "target.hex")
+        link = os.path.join(self.tmp, "link.hex")
+        open(target, "wb").close()
+        os.symlink("target.hex", link)
+        run("decode", DEMO + ".hexfw", link)
+        self.assertTrue(os.path.islink(link))
+        self.assertEqual(read(target), plain)
+        os.symlink("nowhere.hex", os.path.join(self.tmp, "dangling.hex"))
+        self.assertEqual(run("decode", DEMO + ".hexfw", os.path.join(self.tmp, "dangling.hex"),
+                             check=False).returncode, 1)
+        self.assertFalse(os.path.exists(os.path.join(self.tmp, "nowhere.hex")))
 
-            fifo = os.path.join(tmp, "fifo")
-            os.mkfifo(fifo)
-            reader = subprocess.Popen(["cat", fifo], stdout=subprocess.PIPE)
-            run("decode", demo + ".hexfw", fifo)
-            self.assertEqual(reader.communicate(timeout=10)[0], plain)
-            self.assertTrue(os.path.exists(fifo) and not os.path.isfile(fifo))
+        fifo = os.path.join(self.tmp, "fifo")
+        os.mkfifo(fifo)
+        reader = subprocess.Popen(["cat", fifo], stdout=subprocess.PIPE)
+        run("decode", DEMO + ".hexfw", fifo)
+        self.assertEqual(reader.communicate(timeout=10)[0], plain)
+        self.assertTrue(os.path.exists(fifo) and not os.path.isfile(fifo))
 
-            run("decode", demo + ".hexfw", "/dev/null")
-            self.assertTrue(os.path.exists("/dev/null") and not os.path.isfile("/dev/null"))
+        run("decode", DEMO + ".hexfw", "/dev/null")
+        self.assertTrue(os.path.exists("/dev/null") and not os.path.isfile("/dev/null"))
 
-            self.assertEqual(run("decode", demo + ".hexfw", "-").stdout, plain)
-            with open(demo + ".hexfw", "rb") as f:
-                piped = subprocess.run([TOOL, "decode", "-", "-"], stdin=f, capture_output=True)
-            self.assertEqual(piped.stdout, plain)
+        self.assertEqual(run("decode", DEMO + ".hexfw", "-").stdout, plain)
+        with open(DEMO + ".hexfw", "rb") as f:
+            piped = subprocess.run([TOOL, "decode", "-", "-"], stdin=f, capture_output=True)
+        self.assertEqual(piped.stdout, plain)
 
     def test_dump_writes_all_three_images_or_none(self):
-        demo = os.path.join(ROOT, "examples", "demo.hexfw")
-        with tempfile.TemporaryDirectory() as tmp:
-            out = os.path.join(tmp, "images")
-            run("dump", demo, "--out=" + out)
-            before = {n: read(os.path.join(out, n)) for n in os.listdir(out)}
-            self.assertEqual(sorted(before), ["config.bin", "eeprom.bin", "flash.bin"])
-            other = os.path.join(ROOT, "tests", "firmware", "data", "basic.hexfw")
-            os.remove(os.path.join(out, "config.bin"))
-            os.mkdir(os.path.join(out, "config.bin"))  # the third image cannot be written
-            self.assertEqual(run("dump", other, "--out", out, check=False).returncode, 1)
-            for name in ("flash.bin", "eeprom.bin"):
-                self.assertEqual(read(os.path.join(out, name)), before[name])
-            self.assertEqual(sorted(os.listdir(out)), sorted(before))
+        demo = DEMO + ".hexfw"
+        out = os.path.join(self.tmp, "images")
+        run("dump", demo, "--out=" + out)
+        before = {n: read(os.path.join(out, n)) for n in os.listdir(out)}
+        self.assertEqual(sorted(before), ["config.bin", "eeprom.bin", "flash.bin"])
+        other = os.path.join(ROOT, "tests", "firmware", "data", "basic.hexfw")
+        os.remove(os.path.join(out, "config.bin"))
+        os.mkdir(os.path.join(out, "config.bin"))  # the third image cannot be written
+        self.assertEqual(run("dump", other, "--out", out, check=False).returncode, 1)
+        for name in ("flash.bin", "eeprom.bin"):
+            self.assertEqual(read(os.path.join(out, name)), before[name])
+        self.assertEqual(sorted(os.listdir(out)), sorted(before))
 
     def test_failed_standard_output_and_messages(self):
-        demo = os.path.join(ROOT, "examples", "demo.hexfw")
+        demo = DEMO + ".hexfw"
+        # A result that cannot be written is a failure, whatever the command did, --json or not.
         with open("/dev/full", "wb") as full:
-            for args in (["programs", demo], ["decode", demo, "-"]):
+            for args in (["programs", demo], ["decode", demo, "-"], ["programs", demo, "--json"],
+                         ["dump", demo, "--out", self.tmp, "--json"]):
                 with self.subTest(args=args):
                     result = subprocess.run([TOOL, *args], stdout=full, stderr=subprocess.PIPE)
-                    self.assertEqual(result.returncode, 1)
+                    self.assertEqual(result.returncode, 1, result.stderr)
                     self.assertIn(b"standard output", result.stderr)
-        with tempfile.TemporaryDirectory() as tmp:
-            missing = os.path.join(tmp, "missing\x1b[2J.hexfw")
-            result = run("dump", missing, "--out", tmp, check=False)
-            self.assertEqual(result.stderr.count(b"missing"), 1, result.stderr)
-            self.assertNotIn(b"\x1b", result.stderr)
-            self.assertIn(b"\\x1B[2J", result.stderr)
-            comment = os.path.join(tmp, "c.hex")
-            with open(comment, "wb") as f:
-                f.write(b":00000001FF\r\n;bell\x07 and escape\x1b\r\n")
-            self.assertEqual(run("programs", comment, "--plain").stdout,
-                             b"bell\\x07 and escape\\x1B\n")
+        missing = os.path.join(self.tmp, "missing\x1b[2J.hexfw")
+        result = run("dump", missing, "--out", self.tmp, check=False)
+        self.assertEqual(result.stderr.count(b"missing"), 1, result.stderr)
+        self.assertNotIn(b"\x1b", result.stderr)
+        self.assertIn(b"\\x1B[2J", result.stderr)
+        comment = write(self.tmp, "c.hex", b":00000001FF\r\n;bell\x07 and escape\x1b\r\n")
+        self.assertEqual(run("programs", comment, "--plain").stdout,
+                         b"bell\\x07 and escape\\x1B\n")
         self.assertIn(b"linkloader-hexfw", run("--version").stdout)
 
 
-class Refusals(unittest.TestCase):
+class Refusals(ToolTest):
     def test_encode_names_every_line_whose_stored_form_holds_a_line_end(self):
         # Line 2, position 2 is shifted by 'q' (0x71): 0x99 + 0x71 = 0x10A, an LF.
         # Line 3, position 3 is shifted by 'w' (0x77): 0xA3 + 0x77 = 0x11A, the end marker.
@@ -314,77 +306,59 @@ class Refusals(unittest.TestCase):
         expected = [b"line 2, column 2: '\xe2\x84\xa2' (0x99) would be stored as LF (0x0A)",
                     b"line 3, column 3: '\xc5\x81' (0xA3) would be stored as 0x1A",
                     b"line 4, column 1: '\xcb\x98' (0xA2) would be stored as CR (0x0D)"]
-        with tempfile.TemporaryDirectory() as tmp:
-            src = os.path.join(tmp, "in.hex")
-            dst = os.path.join(tmp, "out.hexfw")
-            with open(src, "wb") as f:
-                f.write(content)
-            with open(dst, "wb") as f:
-                f.write(b"previous")
-            result = run("encode", src, dst, check=False)
-            self.assertEqual(result.returncode, 1)
-            for line in expected:
-                self.assertIn(line, result.stderr)
-            self.assertIn(b"3 line(s)", result.stderr)
-            self.assertEqual(read(dst), b"previous")
-            self.assertEqual(sorted(os.listdir(tmp)), ["in.hex", "out.hexfw"])
+        src = write(self.tmp, "in.hex", content)
+        dst = write(self.tmp, "out.hexfw", b"previous")
+        result = run("encode", src, dst, check=False)
+        self.assertEqual(result.returncode, 1)
+        for line in expected:
+            self.assertIn(line, result.stderr)
+        self.assertIn(b"3 line(s)", result.stderr)
+        self.assertEqual(read(dst), b"previous")
+        self.assertEqual(sorted(os.listdir(self.tmp)), ["in.hex", "out.hexfw"])
 
     def test_wrong_kinds_of_file_are_refused_and_nothing_is_written(self):
-        demo = os.path.join(ROOT, "examples", "demo")
-        with tempfile.TemporaryDirectory() as tmp:
-            def file(name, data):
-                path = os.path.join(tmp, name)
-                with open(path, "wb") as f:
-                    f.write(data)
-                return path
-            lower = file("lower.hex", read(demo + ".hex").replace(b"FF", b"ff", 1))
-            no_end = file("noend.hex", read(demo + ".hex").split(b":00000001FF")[0])
-            # A record whose decoded form holds an LF: an encoded file no encoder would write.
-            split = file("split.hexfw", encode_line(b":00000001FF", 1) + b"\r\n\r\n" +
-                         encode_line(b";\n", 2) + b"\r\n\r\n")
-            cases = [  # command, input, what the message says
-                ("encode", demo + ".hexfw", b"already line-encoded"),
-                ("encode", lower, b"line"),
-                ("encode", no_end, b"without the end record"),
-                ("decode", demo + ".hex", b"plain Intel HEX"),
-                ("decode", split, b"line 3, column 2: decodes to LF"),
-            ]
-            for command, source, said in cases:
-                with self.subTest(command=command, source=os.path.basename(source)):
-                    out = os.path.join(tmp, "out")
-                    result = run(command, source, out, check=False)
-                    self.assertEqual(result.returncode, 1, result.stderr)
-                    self.assertIn(said, result.stderr)
-                    self.assertFalse(os.path.exists(out))
-            # Swapped arguments never overwrite the plain source.
-            copy = file("copy.hex", read(demo + ".hex"))
-            self.assertEqual(run("encode", demo + ".hexfw", copy, check=False).returncode, 1)
-            self.assertEqual(run("encode", copy, copy, check=False).returncode, 1)
-            self.assertEqual(read(copy), read(demo + ".hex"))
+        lower = write(self.tmp, "lower.hex", read(DEMO + ".hex").replace(b"FF", b"ff", 1))
+        no_end = write(self.tmp, "noend.hex", read(DEMO + ".hex").split(b":00000001FF")[0])
+        # A record whose decoded form holds an LF: an encoded file no encoder would write.
+        split = write(self.tmp, "split.hexfw", encode_line(b":00000001FF", 1) + b"\r\n\r\n" +
+                      encode_line(b";\n", 2) + b"\r\n\r\n")
+        cases = [  # command, input, what the message says
+            ("encode", DEMO + ".hexfw", b"already line-encoded"),
+            ("encode", lower, b"line"),
+            ("encode", no_end, b"without the end record"),
+            ("decode", DEMO + ".hex", b"plain Intel HEX"),
+            ("decode", split, b"line 3, column 2: decodes to LF"),
+        ]
+        for command, source, said in cases:
+            with self.subTest(command=command, source=os.path.basename(source)):
+                out = os.path.join(self.tmp, "out")
+                result = run(command, source, out, check=False)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertIn(said, result.stderr)
+                self.assertFalse(os.path.exists(out))
+        # Swapped arguments never overwrite the plain source.
+        copy = write(self.tmp, "copy.hex", read(DEMO + ".hex"))
+        self.assertEqual(run("encode", DEMO + ".hexfw", copy, check=False).returncode, 1)
+        self.assertEqual(run("encode", copy, copy, check=False).returncode, 1)
+        self.assertEqual(read(copy), read(DEMO + ".hex"))
 
     def test_bad_input_never_kills_the_tool(self):
-        with tempfile.TemporaryDirectory() as tmp:
-            garbage = os.path.join(tmp, "garbage")
-            with open(garbage, "wb") as f:
-                f.write(bytes((i * 131 + 7) & 0xFF for i in range(100000)))
-            long_line = os.path.join(tmp, "long")
-            with open(long_line, "wb") as f:
-                f.write(b":" + b"F" * (10 * 1024 * 1024) + b"\r\n:00000001FF\r\n")
-            empty = os.path.join(tmp, "empty")
-            open(empty, "wb").close()
-            missing = os.path.join(tmp, "missing")
-            out = os.path.join(tmp, "out")
-            for path in (garbage, long_line, empty, missing, tmp):
-                for mode in ([], ["--plain"]):
-                    with self.subTest(path=os.path.basename(path), mode=mode):
-                        result = run("dump", path, *mode, "--out", out, check=False)
-                        self.assertEqual(result.returncode, 1, result.stderr)
-                        self.assertFalse(os.path.exists(out))
-                        result = run("programs", path, *mode, check=False)
-                        self.assertEqual(result.returncode, 1, result.stderr)
-                for command in ("encode", "decode"):
-                    result = run(command, path, os.path.join(tmp, "conv"), check=False)
-                    self.assertIn(result.returncode, (0, 1), result.stderr)
+        garbage = write(self.tmp, "garbage", bytes((i * 131 + 7) & 0xFF for i in range(100000)))
+        long_line = write(self.tmp, "long", b":" + b"F" * 10 * 1024 * 1024 + b"\r\n:00000001FF\r\n")
+        empty = write(self.tmp, "empty", b"")
+        missing = os.path.join(self.tmp, "missing")
+        out = os.path.join(self.tmp, "out")
+        for path in (garbage, long_line, empty, missing, self.tmp):
+            for mode in ([], ["--plain"]):
+                with self.subTest(path=os.path.basename(path), mode=mode):
+                    result = run("dump", path, *mode, "--out", out, check=False)
+                    self.assertEqual(result.returncode, 1, result.stderr)
+                    self.assertFalse(os.path.exists(out))
+                    result = run("programs", path, *mode, check=False)
+                    self.assertEqual(result.returncode, 1, result.stderr)
+            for command in ("encode", "decode"):
+                result = run(command, path, os.path.join(self.tmp, "conv"), check=False)
+                self.assertIn(result.returncode, (0, 1), result.stderr)
 
     def test_help(self):
         for args in (["--help"], ["encode", "--help"], ["decode", "--help"],
@@ -402,4 +376,5 @@ class Refusals(unittest.TestCase):
 if __name__ == "__main__":
     TOOL = os.path.abspath(sys.argv[1])
     ROOT = os.path.abspath(sys.argv[2])
+    DEMO = os.path.join(ROOT, "examples", "demo")
     unittest.main(argv=[sys.argv[0], "-v"])

@@ -9,6 +9,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <numeric>
 #include <vector>
 
@@ -25,6 +28,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint8_t kKey = 0xD3;
 constexpr int kGenerousMs = 5000;
+const Bytes kProbe{0x0F, 0x69 ^ kKey};
+const Bytes kConnect{0x0F, 0x69 ^ kKey, 0x73 ^ kKey};  // the probe and the answer keeping the key
 
 class Client {
  public:
@@ -75,15 +80,40 @@ Bytes Frame(std::uint8_t cmd, std::uint16_t addr, const Bytes& data, std::uint8_
   return f;
 }
 
+Bytes Join(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 Bytes Block(std::uint8_t first) {
   Bytes b(16);
   std::iota(b.begin(), b.end(), first);
   return b;
 }
 
+// A started simulator and a raw client on its line.
+struct Line {
+  explicit Line(const SimOptions& options = {}) : sim(options), c(Started(sim)) {}
+  static std::string Started(Simulator& sim) {
+    sim.Start();
+    return sim.DevicePath();
+  }
+  Simulator sim;
+  Client c;
+};
+
+bool Eventually(const Simulator& sim, const std::function<bool()>& pred) {
+  return sim.WaitUntil(pred, std::chrono::milliseconds(kGenerousMs));
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 // Probe and keep the initial key; returns the answer byte (unscrambled).
 std::uint8_t Connect(Client& c) {
-  c.Send({0x0F, 0x69 ^ kKey});
+  c.Send(kProbe);
   Bytes a = c.Read(1);
   if (a.size() != 1) return 0;
   c.Send({0x73 ^ kKey});
@@ -93,9 +123,7 @@ std::uint8_t Connect(Client& c) {
 TEST(Simulator, HandshakeWritesAndReadsBack) {
   SimOptions o;
   o.version = "V1.23";
-  Simulator sim(o);
-  sim.Start();
-  Client c(sim.DevicePath());
+  auto [sim, c] = Line(o);
   ASSERT_TRUE(c.ok());
   EXPECT_EQ(Connect(c), 0x4B);
 
@@ -125,7 +153,7 @@ TEST(Simulator, HandshakeWritesAndReadsBack) {
   EXPECT_EQ(reply[2] ^ kKey, 0x34);
 
   c.Send(Frame(4, 0, {}, kKey));
-  ASSERT_TRUE(sim.WaitUntil([&] { return sim.Resets() == 1; }, std::chrono::milliseconds(kGenerousMs)));
+  ASSERT_TRUE(Eventually(sim, [&] { return sim.Resets() == 1; }));
 
   const Bytes flash = sim.Flash();
   EXPECT_EQ(Bytes(flash.begin() + 0x200, flash.begin() + 0x210), Block(0x10));
@@ -146,16 +174,14 @@ TEST(Simulator, HandshakeWritesAndReadsBack) {
 }
 
 TEST(Simulator, NewKeyScramblesEverythingAfterTheHandshake) {
-  Simulator sim;
-  sim.Start();
-  Client c(sim.DevicePath());
-  c.Send({0x0F, 0x69 ^ kKey});
+  auto [sim, c] = Line();
+  c.Send(kProbe);
   ASSERT_EQ(c.Read(1), Bytes{0x4B ^ kKey});
   const std::uint8_t key = 0x5A;
   c.Send({0x66 ^ kKey, static_cast<std::uint8_t>(key ^ kKey)});
   c.Send(Frame(1, 0x0000, Block(1), key));
   EXPECT_EQ(c.Read(1), Bytes{key});  // status 0 under the new key
-  ASSERT_TRUE(sim.WaitUntil([&] { return sim.Frames().size() == 1; }, std::chrono::milliseconds(kGenerousMs)));
+  ASSERT_TRUE(Eventually(sim, [&] { return sim.Frames().size() == 1; }));
   EXPECT_EQ(sim.Key(), key);
   EXPECT_EQ(sim.Frames()[0].key, key);
   const Bytes eeprom = sim.Eeprom();
@@ -163,9 +189,7 @@ TEST(Simulator, NewKeyScramblesEverythingAfterTheHandshake) {
 }
 
 TEST(Simulator, BadChecksumIsRefusedAndNotWritten) {
-  Simulator sim;
-  sim.Start();
-  Client c(sim.DevicePath());
+  auto [sim, c] = Line();
   ASSERT_EQ(Connect(c), 0x4B);
   Bytes f = Frame(0, 0x0400, Block(7), kKey);
   f.back() ^= 0x01;
@@ -179,17 +203,15 @@ TEST(Simulator, AnswersOnlyFromTheNthProbeWithAStrayByteFirst) {
   SimOptions o;
   o.answerOnProbe = 3;
   o.strayByte = true;
-  Simulator sim(o);
-  sim.Start();
-  Client c(sim.DevicePath());
+  auto [sim, c] = Line(o);
   for (int probe = 1; probe <= 2; ++probe) {
-    c.Send({0x0F, 0x69 ^ kKey});
+    c.Send(kProbe);
     EXPECT_TRUE(c.Read(1, 200).empty()) << "probe " << probe;
   }
-  c.Send({0x0F, 0x69 ^ kKey});
+  c.Send(kProbe);
   EXPECT_EQ(c.Read(2), (Bytes{0x00, 0x4B ^ kKey}));
   // The host's next probe pair, sent before it read the answer, draws no second answer.
-  c.Send({0x0F, 0x69 ^ kKey});
+  c.Send(kProbe);
   EXPECT_TRUE(c.Read(1, 200).empty());
   EXPECT_EQ(sim.ProbesSeen(), 3);
 }
@@ -197,11 +219,9 @@ TEST(Simulator, AnswersOnlyFromTheNthProbeWithAStrayByteFirst) {
 TEST(Simulator, NeverAnswerIgnoresEveryProbe) {
   SimOptions o;
   o.neverAnswer = true;
-  Simulator sim(o);
-  sim.Start();
-  Client c(sim.DevicePath());
-  for (int i = 0; i < 3; ++i) c.Send({0x0F, 0x69 ^ kKey});
-  ASSERT_TRUE(sim.WaitUntil([&] { return sim.ProbesSeen() == 3; }, std::chrono::milliseconds(kGenerousMs)));
+  auto [sim, c] = Line(o);
+  for (int i = 0; i < 3; ++i) c.Send(kProbe);
+  ASSERT_TRUE(Eventually(sim, [&] { return sim.ProbesSeen() == 3; }));
   EXPECT_TRUE(c.Read(1, 200).empty());
 }
 
@@ -210,9 +230,7 @@ TEST(Simulator, BlockFaults) {
   o.refuseBlock = {Memory::Flash, 33};
   o.refuseStatus = 9;
   o.silentBlock = {Memory::Eeprom, 2};
-  Simulator sim(o);
-  sim.Start();
-  Client c(sim.DevicePath());
+  auto [sim, c] = Line(o);
   ASSERT_EQ(Connect(c), 0x4B);
   c.Send(Frame(0, 33 * 16, Block(0), kKey));
   EXPECT_EQ(c.Read(1), Bytes{9 ^ kKey});
@@ -226,9 +244,7 @@ TEST(Simulator, BlockFaults) {
 TEST(Simulator, BadReplyChecksumFault) {
   SimOptions o;
   o.badReplyChecksum = true;
-  Simulator sim(o);
-  sim.Start();
-  Client c(sim.DevicePath());
+  auto [sim, c] = Line(o);
   ASSERT_EQ(Connect(c), 0x4B);
   c.Send(Frame(3, 0, Bytes(16, 0xFF), kKey));
   Bytes reply = c.Read(18);
@@ -242,9 +258,7 @@ TEST(Simulator, PacingTakesAtLeastTheLineTime) {
   SimOptions o;
   o.baud = 9600;
   o.blockWriteMs = 20;
-  Simulator sim(o);
-  sim.Start();
-  Client c(sim.DevicePath());
+  auto [sim, c] = Line(o);
   ASSERT_EQ(Connect(c), 0x4B);
   const auto start = std::chrono::steady_clock::now();
   c.Send(Frame(0, 0x0200, Block(0), kKey));
@@ -267,19 +281,16 @@ TEST(Simulator, KeepsServingAcrossCloseAndReopenAndResyncsAfterAQuietLine) {
   Client again(sim.DevicePath());
   ASSERT_TRUE(again.ok());
   EXPECT_EQ(Connect(again), 0x4B);
-  EXPECT_TRUE(sim.WaitUntil([&] { return sim.Handshakes() == 2; },
-                            std::chrono::milliseconds(kGenerousMs)));
+  EXPECT_TRUE(Eventually(sim, [&] { return sim.Handshakes() == 2; }));
 }
 
 TEST(Simulator, GoneAtBlockHangsUpTheLine) {
   SimOptions o;
   o.goneAtBlock = {Memory::Flash, 40};
-  Simulator sim(o);
-  sim.Start();
-  Client c(sim.DevicePath());
+  auto [sim, c] = Line(o);
   ASSERT_EQ(Connect(c), 0x4B);
   c.Send(Frame(0, 40 * 16, Block(0), kKey));
-  ASSERT_TRUE(sim.WaitUntil([&] { return sim.Gone(); }, std::chrono::milliseconds(kGenerousMs)));
+  ASSERT_TRUE(Eventually(sim, [&] { return sim.Gone(); }));
   pollfd p{c.fd(), POLLIN, 0};
   ASSERT_EQ(poll(&p, 1, kGenerousMs), 1);
   EXPECT_TRUE(p.revents & POLLHUP);
@@ -307,18 +318,11 @@ TEST(Simulator, DumpAndFrameLog) {
   const std::string flashPath = std::string(dir) + "/flash.bin";
   const std::string eepromPath = std::string(dir) + "/eeprom.bin";
   ASSERT_TRUE(sim.DumpMemory(flashPath, eepromPath));
-  FILE* f = fopen(flashPath.c_str(), "rb");
-  ASSERT_NE(f, nullptr);
-  Bytes flash(40000);
-  flash.resize(fread(flash.data(), 1, flash.size(), f));
-  fclose(f);
+  const Bytes flash = ReadFile(flashPath);
   ASSERT_EQ(flash.size(), 32768u);
   EXPECT_EQ(Bytes(flash.end() - 16, flash.end()), Block(0x80));
-  f = fopen(eepromPath.c_str(), "rb");
-  ASSERT_NE(f, nullptr);
-  Bytes eeprom(300);
-  eeprom.resize(fread(eeprom.data(), 1, eeprom.size(), f));
-  fclose(f);
+  const Bytes eeprom = ReadFile(eepromPath);
+  ASSERT_GE(eeprom.size(), 16u);
   EXPECT_EQ(Bytes(eeprom.begin(), eeprom.begin() + 16), Block(0x40));
   unlink(flashPath.c_str());
   unlink(eepromPath.c_str());
@@ -331,7 +335,6 @@ TEST(Simulator, DumpAndFrameLog) {
 
 // The receive side fed directly, without a pseudo-terminal: what the fuzz target drives.
 TEST(SimulatorFeed, AnswersAsOnTheLine) {
-  const Bytes connect{0x0F, 0x69 ^ kKey, 0x73 ^ kKey};
   struct Case {
     const char* name;
     SimOptions options;
@@ -344,23 +347,19 @@ TEST(SimulatorFeed, AnswersAsOnTheLine) {
   goneAtRead.goneAtReadBlock = 2;
   SimOptions never;
   never.neverAnswer = true;
-  auto join = [](Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-  };
   Bytes readReply{3};
   for (int i = 0; i < 16; ++i) readReply.push_back(0xFF);
   readReply.push_back(static_cast<std::uint8_t>(0x100 - (3 + 16 * 0xFF) % 256));
   const Case cases[] = {
-      {"probe answered", healthy, {0x0F, 0x69 ^ kKey}, {0x4B}, false},
+      {"probe answered", healthy, kProbe, {0x4B}, false},
       {"no bootloader", never, {0x0F, 0x69 ^ kKey, 0x0F, 0x69 ^ kKey}, {}, false},
-      {"write acknowledged", healthy, join(connect, Frame(1, 0x10, Block(0), kKey)), {0x4B, 0}, false},
-      {"read block 1", healthy, join(connect, Frame(3, 0x10, Bytes(16, 0xFF), kKey)),
-       join({0x4B}, readReply), false},
+      {"write acknowledged", healthy, Join(kConnect, Frame(1, 0x10, Block(0), kKey)), {0x4B, 0}, false},
+      {"read block 1", healthy, Join(kConnect, Frame(3, 0x10, Bytes(16, 0xFF), kKey)),
+       Join({0x4B}, readReply), false},
       {"gone at read block 2, later bytes ignored", goneAtRead,
-       join(join(connect, Frame(3, 0x20, Bytes(16, 0xFF), kKey)), Frame(3, 0, Bytes(16, 0xFF), kKey)),
+       Join(Join(kConnect, Frame(3, 0x20, Bytes(16, 0xFF), kKey)), Frame(3, 0, Bytes(16, 0xFF), kKey)),
        {}, true},  // what was still queued is lost with the line
-      {"truncated frame", healthy, join(connect, Bytes{1 ^ kKey, kKey, kKey}), {0x4B}, false},
+      {"truncated frame", healthy, Join(kConnect, Bytes{1 ^ kKey, kKey, kKey}), {0x4B}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -379,13 +378,9 @@ TEST(SimulatorFeed, AQuietLineAfterACutFrameBeginsANewConnection) {
   for (std::size_t cut : {std::size_t{1}, std::size_t{4}, std::size_t{12}}) {
     SCOPED_TRACE(cut);
     Simulator sim;
-    Bytes start(3 + cut);
-    start[0] = 0x0F;
-    start[1] = 0x69 ^ kKey;
-    start[2] = 0x73 ^ kKey;
-    std::copy_n(frame.begin(), cut, start.begin() + 3);
+    const Bytes start = Join(kConnect, Bytes(frame.begin(), frame.begin() + cut));
     EXPECT_EQ(sim.Feed(start), Bytes{0x4B ^ kKey});
-    EXPECT_EQ(sim.Feed({0x0F, 0x69 ^ kKey}, std::chrono::milliseconds(600)), Bytes{0x4B ^ kKey});
+    EXPECT_EQ(sim.Feed(kProbe, std::chrono::milliseconds(600)), Bytes{0x4B ^ kKey});
     EXPECT_TRUE(sim.Frames().empty());
   }
 }
@@ -394,9 +389,9 @@ TEST(SimulatorFeed, ClearFaultsHealsFromTheNextByteAndRefusesARunningSimulator) 
   SimOptions o;
   o.neverAnswer = true;
   Simulator sim(o);
-  EXPECT_TRUE(sim.Feed({0x0F, 0x69 ^ kKey}).empty());
+  EXPECT_TRUE(sim.Feed(kProbe).empty());
   sim.ClearFaults();
-  EXPECT_EQ(sim.Feed({0x0F, 0x69 ^ kKey}), Bytes{0x4B ^ kKey});
+  EXPECT_EQ(sim.Feed(kProbe), Bytes{0x4B ^ kKey});
   sim.Start();
   EXPECT_THROW(sim.Feed({0x0F}), std::logic_error);
 }

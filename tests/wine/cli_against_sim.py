@@ -27,8 +27,15 @@ import tempfile
 import time
 import unittest
 
+# The simulator's process, the module's EEPROM and the file and frame helpers are the Linux
+# command-line test's.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
+import check_cli  # noqa: E402
+from check_cli import (KNOWN, check_known_config, check_upload_cut_short, frames_of,  # noqa: E402
+                       read_file, write_file)
+
 CLI = HEXFW = ROOT = HOST = None
-SIM = HOST_HEXFW = None
+HOST_HEXFW = None
 PRELOAD = None
 DEMO = None
 PREFIX = None
@@ -38,13 +45,6 @@ ENV = None
 COM = 7  # a number Wine's own set-up never maps on these machines
 # linkloader-cli's exit codes.
 EXIT_OK, EXIT_FILE, EXIT_USAGE, EXIT_PORT, EXIT_NO_BOOTLOADER, EXIT_TRANSFER, EXIT_VERIFY = range(7)
-
-# A module EEPROM in which every byte differs and every option bit is set somewhere.
-KNOWN = bytearray((i * 7 + 3) & 0xFF for i in range(256))
-KNOWN[0x21], KNOWN[0x61] = 0x5A, 0xEB
-KNOWN[0x26], KNOWN[0x66], KNOWN[0x27], KNOWN[0x67] = 1, 9, 0, 5   # PIN 1905
-KNOWN[0x28] = 0x37
-KNOWN[0xF0:0x100] = b"LL 4.07 TEST    "
 # What the simulator's FLASH holds before an upload: the bootloader's own blocks (0x000..0x1FF)
 # are never written, so they must come out of the upload exactly like this.
 BOOT_FLASH = bytes((i * 5 + 11) & 0xFF for i in range(32768))
@@ -83,61 +83,29 @@ def hexfw_images(path, plain=False):
     out = tempfile.mkdtemp(dir=WORK)
     command = [HOST_HEXFW, "dump", path, "--out", out] + (["--plain"] if plain else [])
     subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
-    with open(os.path.join(out, "flash.bin"), "rb") as f:
-        flash = f.read()
-    with open(os.path.join(out, "eeprom.bin"), "rb") as f:
-        eeprom = f.read()
-    return flash, eeprom
+    return read_file(os.path.join(out, "flash.bin")), read_file(os.path.join(out, "eeprom.bin"))
 
 
-class Sim:
+class Sim(check_cli.SimProcess):
     """linkloader-sim on a new pty, mapped to COM7 of the prefix; dumps read after it stops."""
 
     def __init__(self, *options, eeprom=KNOWN):
-        self.dir = tempfile.mkdtemp(dir=WORK)
-        self.flash_dump = os.path.join(self.dir, "flash.bin")
-        self.eeprom_dump = os.path.join(self.dir, "eeprom.bin")
-        self.frames = os.path.join(self.dir, "frames.txt")
-        flash_in = os.path.join(self.dir, "flash-in.bin")
-        eeprom_in = os.path.join(self.dir, "eeprom-in.bin")
-        with open(flash_in, "wb") as f:
-            f.write(BOOT_FLASH)
-        with open(eeprom_in, "wb") as f:
-            f.write(bytes(eeprom))
-        self.proc = subprocess.Popen(
-            [SIM, "--flash-in", flash_in, "--eeprom-in", eeprom_in, "--dump-flash",
-             self.flash_dump, "--dump-eeprom", self.eeprom_dump, "--frames", self.frames,
-             *options], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        device = self.proc.stdout.readline().decode().strip()
-        self.proc.stdout.close()
-        if not device.startswith("/dev/"):
-            raise RuntimeError("linkloader-sim gave no device: %r" % device)
+        folder = tempfile.mkdtemp(dir=WORK)
+        self.flash_dump = os.path.join(folder, "flash.bin")
+        flash_in = write_file(os.path.join(folder, "flash-in.bin"), BOOT_FLASH)
+        super().__init__(folder, "--flash-in", flash_in, "--dump-flash", self.flash_dump,
+                         *options, eeprom=eeprom)
+        if not self.device.startswith("/dev/"):
+            raise RuntimeError("linkloader-sim gave no device: %r" % self.device)
         # Wine follows the link to the device itself, so it points at the resolved pty.
         link = os.path.join(PREFIX, "dosdevices", "com%d" % COM)
         if os.path.lexists(link):
             os.unlink(link)
-        os.symlink(os.path.realpath(device), link)
+        os.symlink(os.path.realpath(self.device), link)
 
     def stop(self):
         """Stops the simulator; returns (flash, eeprom, frames) as it ended."""
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGINT)
-            self.proc.wait(timeout=10)
-        with open(self.flash_dump, "rb") as f:
-            flash = f.read()
-        with open(self.eeprom_dump, "rb") as f:
-            eeprom = f.read()
-        with open(self.frames) as f:
-            frames = f.read().splitlines()
-        return flash, eeprom, frames
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
+        return self.end(self.flash_dump, self.eeprom_dump)
 
 
 def full_image_hex(path):
@@ -173,6 +141,18 @@ class WineTest(unittest.TestCase):
         self.assertEqual(len(lines), 1, result)
         return json.loads(lines[0])
 
+    def check_backup_and_restore(self, backup, other, text=None):
+        """The module's EEPROM backed up to `backup`, then restored (--force) over `other`."""
+        with Sim() as sim:
+            self.assertOutcome(cli("eeprom", "backup", windows_path(backup)), EXIT_OK)
+            sim.stop()
+        self.assertEqual(read_file(backup), bytes(KNOWN))
+        with Sim(eeprom=other) as sim:
+            self.assertOutcome(cli("eeprom", "restore", "--force", windows_path(backup)),
+                               EXIT_OK, text)
+            _, eeprom, _ = sim.stop()
+        self.assertEqual(eeprom, bytes(KNOWN))
+
 
 class Operations(WineTest):
     def test_version(self):
@@ -199,7 +179,7 @@ class Operations(WineTest):
 
     def test_upload_of_the_demo(self):
         frames = self.check_upload(DEMO, plain=False)
-        self.assertEqual(len([l for l in frames if l.startswith("cmd=0 ")]), 2016)
+        self.assertEqual(len(frames_of(frames, 0)), 2016)
 
     def test_upload_of_a_full_image(self):
         path = os.path.join(WORK, "full.hex")
@@ -212,11 +192,7 @@ class Operations(WineTest):
         with Sim() as sim:
             config = self.json_of(cli("config", "read", "--json"))
             sim.stop()
-        self.assertEqual(config["pin"], "1905")
-        self.assertEqual(config["can_program"], 37)
-        self.assertEqual(config["version"], "LL 4.07 TEST")
-        self.assertEqual((config["mode"], config["smart_key"], config["fs2"], config["fs1"]),
-                         ("FA", True, True, False))
+        check_known_config(self, config)
 
     def test_config_set_changes_exactly_the_bits_named(self):
         with Sim() as sim:
@@ -228,19 +204,9 @@ class Operations(WineTest):
         self.assertEqual(eeprom, bytes(expected))
 
     def test_eeprom_backup_and_restore(self):
-        backup = os.path.join(WORK, "backup.bin")
-        with Sim() as sim:
-            self.assertOutcome(cli("eeprom", "backup", windows_path(backup)), EXIT_OK)
-            sim.stop()
-        with open(backup, "rb") as f:
-            self.assertEqual(f.read(), bytes(KNOWN))
-        other = bytes(255 - b for b in KNOWN)
-        with Sim(eeprom=other) as sim:
-            # Another version's copy: --force says restoring it is meant.
-            self.assertOutcome(cli("eeprom", "restore", "--force", windows_path(backup)),
-                               EXIT_OK, "Verified")
-            _, eeprom, _ = sim.stop()
-        self.assertEqual(eeprom, bytes(KNOWN))
+        # Another version's copy: --force says restoring it is meant.
+        self.check_backup_and_restore(os.path.join(WORK, "backup.bin"),
+                                      bytes(255 - b for b in KNOWN), "Verified")
 
 
 class Faults(WineTest):
@@ -301,9 +267,7 @@ class Interrupts(WineTest):
             _, _, frames = sim.stop()
         self.assertEqual(code, 130, text)
         self.assertIn(b"cancelled by Ctrl-C; the module was told to restart", text)
-        writes = [i for i, line in enumerate(frames) if line.startswith("cmd=0 ")]
-        self.assertTrue(writes and len(writes) < 2016, len(writes))
-        self.assertTrue(frames[writes[-1] + 1].startswith("cmd=4 "), frames[writes[-1] + 1:])
+        check_upload_cut_short(self, frames)
         return seconds
 
     def test_ctrl_c_during_an_upload_restarts_the_module_and_ends_with_130(self):
@@ -361,45 +325,31 @@ class UnicodeNames(WineTest):
         self.assertIn(os.path.basename(path).encode(), err)
 
     def test_backup_and_restore_with_non_ascii_names(self):
-        backup = os.path.join(self.folder, "копия " + NON_ASCII_NAMES[0] + ".bin")
-        with Sim() as sim:
-            self.assertOutcome(cli("eeprom", "backup", windows_path(backup)), EXIT_OK)
-            sim.stop()
-        with open(backup, "rb") as f:
-            self.assertEqual(f.read(), bytes(KNOWN))
-        with Sim(eeprom=bytes(256)) as sim:
-            self.assertOutcome(cli("eeprom", "restore", "--force", windows_path(backup)), EXIT_OK)
-            _, eeprom, _ = sim.stop()
-        self.assertEqual(eeprom, bytes(KNOWN))
+        self.check_backup_and_restore(
+            os.path.join(self.folder, "копия " + NON_ASCII_NAMES[0] + ".bin"), bytes(256))
 
     def test_hexfw_dump_and_encode_with_non_ascii_names(self):
         plain = os.path.join(self.folder, NON_ASCII_NAMES[1] + ".hex")
         shutil.copyfile(os.path.join(ROOT, "examples", "demo.hex"), plain)
         encoded = os.path.join(self.folder, NON_ASCII_NAMES[0] + ".hexfw")
-        rc, _, err, _ = wine(HEXFW, "encode", windows_path(plain), windows_path(encoded))
-        self.assertEqual(rc, 0, err)
+        self.assertOutcome(wine(HEXFW, "encode", windows_path(plain), windows_path(encoded)), 0)
         out = os.path.join(self.folder, "obrazy " + NON_ASCII_NAMES[2])
-        rc, _, err, _ = wine(HEXFW, "dump", windows_path(encoded), "--out", windows_path(out))
-        self.assertEqual(rc, 0, err)
+        self.assertOutcome(wine(HEXFW, "dump", windows_path(encoded), "--out", windows_path(out)),
+                           0)
         flash_image, eeprom_image = hexfw_images(DEMO)
-        with open(os.path.join(out, "flash.bin"), "rb") as f:
-            self.assertEqual(f.read(), flash_image)
-        with open(os.path.join(out, "eeprom.bin"), "rb") as f:
-            self.assertEqual(f.read(), eeprom_image)
+        self.assertEqual(read_file(os.path.join(out, "flash.bin")), flash_image)
+        self.assertEqual(read_file(os.path.join(out, "eeprom.bin")), eeprom_image)
 
     def test_hexfw_dump_of_standard_input(self):
         out = os.path.join(self.folder, "stdin")
         with open(DEMO, "rb") as f:
-            rc, _, err, _ = wine(HEXFW, "dump", "-", "--out", windows_path(out), stdin=f)
-        self.assertEqual(rc, 0, err)
-        flash_image, _ = hexfw_images(DEMO)
-        with open(os.path.join(out, "flash.bin"), "rb") as f:
-            self.assertEqual(f.read(), flash_image)
+            self.assertOutcome(wine(HEXFW, "dump", "-", "--out", windows_path(out), stdin=f), 0)
+        self.assertEqual(read_file(os.path.join(out, "flash.bin")), hexfw_images(DEMO)[0])
 
 
 def build_host_programs():
     """linkloader-sim and linkloader-hexfw of the Linux build, brought up to date."""
-    global SIM, HOST_HEXFW
+    global HOST_HEXFW
     os.makedirs(HOST, exist_ok=True)
     with open(os.path.join(HOST, ".host-programs.lock"), "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
@@ -408,7 +358,7 @@ def build_host_programs():
                             "-DCMAKE_BUILD_TYPE=Release"], check=True, stdout=subprocess.DEVNULL)
         subprocess.run(["cmake", "--build", HOST, "--target", "linkloader-sim",
                         "linkloader-hexfw"], check=True, stdout=subprocess.DEVNULL)
-    SIM = os.path.join(HOST, "tools", "sim", "linkloader-sim")
+    check_cli.SIM = os.path.join(HOST, "tools", "sim", "linkloader-sim")
     HOST_HEXFW = os.path.join(HOST, "tools", "hexfw", "linkloader-hexfw")
 
 
