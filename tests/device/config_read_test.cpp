@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "config_support.h"
-#include "device/ConfigRecord.h"
 
 namespace ll::test::config {
 namespace {
@@ -24,8 +22,8 @@ TEST(ConfigRead, CompleteReadFillsImagePageAndListing) {
 
   device::ReadConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "OK",
-                                                     "Reading EEPROM...", "Finished"}));
+  EXPECT_EQ(rig.host.log,
+            (Lines{"Waiting for bootloader...", "OK", "Reading EEPROM...", "Finished"}));
   EXPECT_EQ(rig.host.edit3, "Finished");
   EXPECT_EQ(rig.host.edit1, "OK. Restart CPU...");
   EXPECT_EQ(rig.host.edit1History.front(), "Opening port Com1");
@@ -103,9 +101,8 @@ TEST(ConfigRead, BlockThatNeverArrivesEndsWithCommErrorAndKeepsThePage) {
 
   device::ReadConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "OK",
-                                                     "Reading EEPROM...",
-                                                     "Error data transmission"}));
+  EXPECT_EQ(rig.host.log, (Lines{"Waiting for bootloader...", "OK", "Reading EEPROM...",
+                                 "Error data transmission"}));
   EXPECT_EQ(rig.host.edit3, "Error data transmission");
   ASSERT_EQ(rig.host.memo1.size(), 2u);
   // Nothing arrived: the listing shows the 0xFF the buffer was filled with.
@@ -116,8 +113,7 @@ TEST(ConfigRead, BlockThatNeverArrivesEndsWithCommErrorAndKeepsThePage) {
   EXPECT_EQ(rig.state.CanProgramNumber, 42);
   EXPECT_FALSE(rig.host.configWriteEnabled);
   EXPECT_FALSE(rig.state.eepromImageIsModule);
-  EXPECT_TRUE(std::all_of(rig.state.images.EepromImage.begin(),
-                          rig.state.images.EepromImage.end(), [](auto b) { return b == 0xFF; }));
+  EXPECT_TRUE(AllErased(rig.state.images.EepromImage));
   EXPECT_TRUE(rig.port.Open());
   EXPECT_EQ(rig.sim.Resets(), 0);
 }
@@ -150,60 +146,50 @@ TEST(ConfigRead, CancelWhileBlockFiveIsAwaitedStopsAfterIt) {
   EXPECT_TRUE(rig.port.Open());
 }
 
-TEST(ConfigRead, CancelDuringSearchClosesThePort) {
-  sim::SimOptions options;
-  options.neverAnswer = true;
-  DeviceRig rig(options);
-  rig.state.images.EepromImage.fill(0x11);
-  CancelOnTickWhen(rig, [&rig] { return rig.sim.ProbesSeen() >= 2; });
-
-  device::ReadConfiguration(rig.ctx);
-
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "Cancel"}));
-  EXPECT_EQ(rig.host.edit3, "Cancel");
-  EXPECT_FALSE(rig.port.Open());
-  EXPECT_TRUE(rig.host.memo1.empty());
-  EXPECT_TRUE(std::all_of(rig.state.images.EepromImage.begin(),
-                          rig.state.images.EepromImage.end(), [](auto b) { return b == 0xFF; }));
-  EXPECT_FALSE(rig.state.eepromImageIsModule);
-  EXPECT_EQ(rig.host.Position(Bar::Config), 0);
-  EXPECT_EQ(rig.host.Position(Bar::Programming), 0);
-}
-
 TEST(ConfigRead, PortThatCannotOpenLeavesImageAlone) {
   DeviceRig rig;
-  setenv("LINKLOADER_COM7", "/nonexistent/linkloader-port", 1);
-  rig.host.portIndex = 6;
+  const std::string reason = ChooseMissingPort(rig, 6);
   rig.state.images.EepromImage.fill(0x11);
 
   device::ReadConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log,
-            (std::vector<std::string>{"Error opening port",
-                                      "COM7: /nonexistent/linkloader-port does not exist; plug in the adapter or choose another port"}));
+  EXPECT_EQ(rig.host.log, (Lines{"Error opening port", reason}));
   EXPECT_EQ(rig.host.edit3, "Error opening port");
   EXPECT_EQ(rig.state.images.EepromImage[0x80], 0x11);
   EXPECT_FALSE(rig.state.eepromImageIsModule);
   EXPECT_TRUE(rig.sim.Received().empty());
 }
 
-TEST(ConfigRead, NoBootloaderClosesThePortAndLeavesTheImageErased) {  // about 2.5 s
-  sim::SimOptions options;
-  options.neverAnswer = true;
-  DeviceRig rig(options);
-  rig.state.images.EepromImage.fill(0x11);
-  rig.state.eepromImageIsModule = true;
+// A search that ends without the module, cancelled or with its budget spent (about 2.5 s),
+// closes the port and leaves the image erased.
+TEST(ConfigRead, SearchWithoutTheModuleClosesThePortAndLeavesTheImageErased) {
+  const struct {
+    const char* name;
+    bool cancel;  // "Anuluj" once the second probe went out
+    const char* ending;
+  } rows[] = {{"cancel during the search", true, "Cancel"},
+              {"no bootloader", false, "Bootloader no response"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::SimOptions options;
+    options.neverAnswer = true;
+    DeviceRig rig(options);
+    rig.state.images.EepromImage.fill(0x11);
+    rig.state.eepromImageIsModule = true;
+    if (row.cancel) CancelOnTickWhen(rig, [&rig] { return rig.sim.ProbesSeen() >= 2; });
 
-  device::ReadConfiguration(rig.ctx);
+    device::ReadConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log,
-            (std::vector<std::string>{"Waiting for bootloader...", "Bootloader no response"}));
-  EXPECT_EQ(rig.host.edit3, "Bootloader no response");
-  EXPECT_FALSE(rig.port.Open());
-  EXPECT_TRUE(std::all_of(rig.state.images.EepromImage.begin(),
-                          rig.state.images.EepromImage.end(), [](auto b) { return b == 0xFF; }));
-  EXPECT_FALSE(rig.state.eepromImageIsModule);
-  EXPECT_EQ(rig.host.pageApplied, 0);
+    EXPECT_EQ(rig.host.log, (Lines{"Waiting for bootloader...", row.ending}));
+    EXPECT_EQ(rig.host.edit3, row.ending);
+    EXPECT_FALSE(rig.port.Open());
+    EXPECT_TRUE(rig.host.memo1.empty());
+    EXPECT_TRUE(AllErased(rig.state.images.EepromImage));
+    EXPECT_FALSE(rig.state.eepromImageIsModule);
+    EXPECT_EQ(rig.host.pageApplied, 0);
+    EXPECT_EQ(rig.host.Position(Bar::Config), 0);
+    EXPECT_EQ(rig.host.Position(Bar::Programming), 0);
+  }
 }
 
 }  // namespace

@@ -3,17 +3,22 @@
 // Shared pieces of the configuration tests: a module EEPROM with a known record, the frames the
 // operations leave at the simulator, and cancels that fire at a chosen point of an operation.
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "Simulator.h"
+#include "device/ConfigRecord.h"
 #include "device/Link.h"
 #include "device/Operations.h"
 #include "support/DeviceRig.h"
 
 namespace ll::test::config {
+
+using Lines = std::vector<std::string>;
 
 // Record of KnownEeprom(): every option byte has meaningful and meaningless bits set.
 inline constexpr std::uint8_t kKnownOptions1 = 0x5A;  // options (2),(4),(5),(7) set
@@ -69,6 +74,26 @@ inline bool ReadAll(DeviceRig& rig) {
   device::ReadConfiguration(rig.ctx);
   return rig.state.eepromImageIsModule && !rig.host.log.empty() &&
          rig.host.log.back() == rig.Msg(device::MsgDone);
+}
+
+// The module holds KnownEeprom() and a complete read of it has run, restart included.
+inline bool ReadKnownModule(DeviceRig& rig) {
+  rig.sim.SetEeprom(KnownEeprom());
+  return ReadAll(rig) && rig.WaitForResets(1);
+}
+
+// Points the port at `index` (0 is COM1) at a device that does not exist; returns the line that
+// the failed open logs after "Error opening port".
+inline std::string ChooseMissingPort(DeviceRig& rig, int index) {
+  const std::string name = "COM" + std::to_string(index + 1);
+  setenv(("LINKLOADER_" + name).c_str(), "/nonexistent/linkloader-port", 1);
+  rig.host.portIndex = index;
+  return name + ": /nonexistent/linkloader-port does not exist; plug in the adapter or choose "
+                "another port";
+}
+
+inline bool AllErased(const device::EepromBytes& image) {
+  return std::all_of(image.begin(), image.end(), [](std::uint8_t b) { return b == 0xFF; });
 }
 
 }  // namespace ll::test::config
