@@ -6,10 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "config_support.h"
-#include "device/ConfigRecord.h"
 
 namespace ll::test::config {
 namespace {
@@ -21,7 +19,7 @@ using device::CmdWriteEeprom;
 // search leaves the port open; the refused write neither opens nor uses it.
 void ExpectRefused(DeviceRig& rig, std::size_t receivedBefore,
                    const std::vector<std::uint8_t>& moduleBefore, bool portWasOpen = false) {
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"No data EEPROM to program"}));
+  EXPECT_EQ(rig.host.log, (Lines{"No data EEPROM to program"}));
   EXPECT_EQ(rig.host.edit3, "No data EEPROM to program");
   EXPECT_FALSE(rig.host.configWriteEnabled);
   EXPECT_EQ(rig.port.Open(), portWasOpen);
@@ -54,33 +52,25 @@ TEST(ConfigWriteGuard, ReadCancelledPartWayNeverLetsTheFilledImageOut) {
 }
 
 TEST(ConfigWriteGuard, ReadThatFailsAfterACompleteReadRefusesTheWrite) {
-  sim::SimOptions options;
-  DeviceRig rig(options);
-  const std::vector<std::uint8_t> module = KnownEeprom();
-  rig.sim.SetEeprom(module);
-  ASSERT_TRUE(ReadAll(rig));
-  ASSERT_TRUE(rig.WaitForResets(1));
+  DeviceRig rig;
+  ASSERT_TRUE(ReadKnownModule(rig));
 
   // The second read cannot even open the port.
-  setenv("LINKLOADER_COM8", "/nonexistent/linkloader-port", 1);
-  rig.host.portIndex = 7;
+  const std::string reason = ChooseMissingPort(rig, 7);
   device::ReadConfiguration(rig.ctx);
-  ASSERT_EQ(rig.host.log.back(), "COM8: /nonexistent/linkloader-port does not exist; plug in the adapter or choose another port");
+  ASSERT_EQ(rig.host.log.back(), reason);
   rig.host.portIndex = 0;
 
   const std::size_t receivedBefore = rig.sim.Received().size();
   device::WriteConfiguration(rig.ctx);
-  ExpectRefused(rig, receivedBefore, module);
+  ExpectRefused(rig, receivedBefore, KnownEeprom());
 }
 
 TEST(ConfigWriteGuard, UploadThatDidNotWriteTheWholeEepromRefusesTheWrite) {
   sim::SimOptions options;
   options.refuseBlock = {sim::Memory::Eeprom, 2};
   DeviceRig rig(options);
-  const std::vector<std::uint8_t> module = KnownEeprom();
-  rig.sim.SetEeprom(module);
-  ASSERT_TRUE(ReadAll(rig));
-  ASSERT_TRUE(rig.WaitForResets(1));
+  ASSERT_TRUE(ReadKnownModule(rig));
 
   // A firmware file with EEPROM data only: the upload refills the image, block 2 is refused.
   rig.ChooseHex({{0xF00000, std::vector<std::uint8_t>(256, 0x5C)}});
@@ -89,7 +79,7 @@ TEST(ConfigWriteGuard, UploadThatDidNotWriteTheWholeEepromRefusesTheWrite) {
                          [](const std::string& l) { return l.rfind("EEPROM writing error", 0) == 0; }),
             rig.host.log.end());
   const std::vector<std::uint8_t> moduleNow = rig.sim.Eeprom();
-  ASSERT_NE(moduleNow, module);  // blocks 0 and 1 were overwritten by the upload
+  ASSERT_NE(moduleNow, KnownEeprom());  // blocks 0 and 1 were overwritten by the upload
 
   rig.host.configWriteEnabled = true;  // still enabled from the read, as the window leaves it
   const std::size_t receivedBefore = rig.sim.Received().size();
@@ -99,9 +89,7 @@ TEST(ConfigWriteGuard, UploadThatDidNotWriteTheWholeEepromRefusesTheWrite) {
 
 TEST(ConfigWriteGuard, CompletedUploadLeavesAnImageTheWriteMaySend) {
   DeviceRig rig;
-  rig.sim.SetEeprom(KnownEeprom());
-  ASSERT_TRUE(ReadAll(rig));
-  ASSERT_TRUE(rig.WaitForResets(1));
+  ASSERT_TRUE(ReadKnownModule(rig));
 
   std::vector<std::uint8_t> firmwareEeprom(256);
   for (std::size_t i = 0; i < firmwareEeprom.size(); ++i) {

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
-#include <cstdlib>
 
 #include "config_support.h"
 
@@ -17,13 +16,13 @@ using device::Bar;
 using device::CmdReset;
 using device::CmdWriteEeprom;
 
-const std::vector<std::string> kCompleteWriteLog = {"Waiting for bootloader...", "OK",
-                                                    "EEPROM writing...", "Finished"};
+const Lines kCompleteWriteLog = {"Waiting for bootloader...", "OK", "EEPROM writing...",
+                                 "Finished"};
 
-// Runs a complete read, then returns the index of the first frame the write will leave.
+// Runs a complete read of KnownEeprom(), then returns the index of the first frame the write will
+// leave.
 std::size_t ReadFirst(DeviceRig& rig) {
-  EXPECT_TRUE(ReadAll(rig));
-  EXPECT_TRUE(rig.WaitForResets(1));
+  EXPECT_TRUE(ReadKnownModule(rig));
   return rig.sim.Frames().size();
 }
 
@@ -44,7 +43,6 @@ void ExpectSixteenBlocksThenReset(const std::vector<sim::Frame>& frames,
 TEST(ConfigWrite, OneChangedOptionReachesTheModuleAndNothingElseChanges) {
   DeviceRig rig;
   const std::vector<std::uint8_t> before = KnownEeprom();
-  rig.sim.SetEeprom(before);
   const std::size_t first = ReadFirst(rig);
 
   rig.host.page.options1[3] = !rig.host.page.options1[3];  // option (4)
@@ -74,16 +72,13 @@ TEST(ConfigWrite, RefusedBlockStopsTheWriteWithoutRestart) {
   sim::SimOptions options;
   options.refuseBlock = {sim::Memory::Eeprom, 3};
   DeviceRig rig(options);
-  const std::vector<std::uint8_t> before = KnownEeprom();
-  rig.sim.SetEeprom(before);
   const std::size_t first = ReadFirst(rig);
   rig.host.page.options1[0] = !rig.host.page.options1[0];
 
   device::WriteConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "OK",
-                                                     "EEPROM writing...",
-                                                     "EEPROM writing error"}));
+  EXPECT_EQ(rig.host.log, (Lines{"Waiting for bootloader...", "OK", "EEPROM writing...",
+                                 "EEPROM writing error"}));
   EXPECT_EQ(rig.host.edit3, "EEPROM writing error");
   const std::vector<sim::Frame> frames = FramesFrom(rig, first);
   ASSERT_EQ(frames.size(), 4u);
@@ -97,47 +92,40 @@ TEST(ConfigWrite, RefusedBlockStopsTheWriteWithoutRestart) {
   EXPECT_EQ(rig.host.Position(Bar::Config), rig.host.Min(Bar::Config));
 }
 
-TEST(ConfigWrite, StatusThatNeverComesShowsCommErrorInEdit3Only) {
-  sim::SimOptions options;
-  options.silentBlock = {sim::Memory::Eeprom, 3};
-  DeviceRig rig(options);
-  rig.sim.SetEeprom(KnownEeprom());
-  const std::size_t first = ReadFirst(rig);
+// Block 3's status is awaited and never comes: the wait runs out or is cancelled. Either way
+// the ending shows in Edit3 only.
+TEST(ConfigWrite, StatusNotReceivedShowsItsEndingInEdit3Only) {
+  const struct {
+    const char* name;
+    bool cancel;  // "Anuluj" while the status is awaited
+    const char* edit3;
+  } rows[] = {{"status never comes", false, "Error data transmission"},
+              {"cancel while awaited", true, "Cancel"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::SimOptions options;
+    options.silentBlock = {sim::Memory::Eeprom, 3};
+    DeviceRig rig(options);
+    const std::size_t first = ReadFirst(rig);
+    if (row.cancel) CancelOnTickWhen(rig, [&rig] { return HasFrame(rig, CmdWriteEeprom, 0x30); });
 
-  device::WriteConfiguration(rig.ctx);
+    device::WriteConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log.back(), "EEPROM writing...");
-  EXPECT_EQ(rig.host.edit3, "Error data transmission");
-  EXPECT_EQ(FramesFrom(rig, first).size(), 4u);
-  EXPECT_FALSE(rig.port.Open());
-  EXPECT_TRUE(rig.host.configWriteEnabled);
-  EXPECT_EQ(rig.host.Position(Bar::Config), 0);
-  EXPECT_EQ(rig.host.Position(Bar::Programming), 0);
-  // The counter was shown counting down from 30 while the status was awaited.
-  EXPECT_NE(std::find(rig.host.edit1History.begin(), rig.host.edit1History.end(), "30"),
-            rig.host.edit1History.end());
-}
-
-TEST(ConfigWrite, CancelWhileStatusAwaitedShowsCancelInEdit3Only) {
-  sim::SimOptions options;
-  options.silentBlock = {sim::Memory::Eeprom, 3};
-  DeviceRig rig(options);
-  rig.sim.SetEeprom(KnownEeprom());
-  const std::size_t first = ReadFirst(rig);
-  CancelOnTickWhen(rig, [&rig] { return HasFrame(rig, CmdWriteEeprom, 0x30); });
-
-  device::WriteConfiguration(rig.ctx);
-
-  EXPECT_EQ(rig.host.log.back(), "EEPROM writing...");
-  EXPECT_EQ(rig.host.edit3, "Cancel");
-  EXPECT_EQ(FramesFrom(rig, first).size(), 4u);
-  EXPECT_FALSE(rig.port.Open());
-  EXPECT_TRUE(rig.host.configWriteEnabled);
+    EXPECT_EQ(rig.host.log.back(), "EEPROM writing...");
+    EXPECT_EQ(rig.host.edit3, row.edit3);
+    EXPECT_EQ(FramesFrom(rig, first).size(), 4u);
+    EXPECT_FALSE(rig.port.Open());
+    EXPECT_TRUE(rig.host.configWriteEnabled);
+    EXPECT_EQ(rig.host.Position(Bar::Config), 0);
+    EXPECT_EQ(rig.host.Position(Bar::Programming), 0);
+    // The counter was shown counting down from 30 while the status was awaited.
+    EXPECT_NE(std::find(rig.host.edit1History.begin(), rig.host.edit1History.end(), "30"),
+              rig.host.edit1History.end());
+  }
 }
 
 TEST(ConfigWrite, CancelBetweenBlocksStopsBeforeTheNextFrame) {
   DeviceRig rig;
-  rig.sim.SetEeprom(KnownEeprom());
   const std::size_t first = ReadFirst(rig);
   // "Anuluj" handled among the messages that run right after block 2 was acknowledged.
   std::size_t bytesAtCancel = 0;
@@ -187,7 +175,7 @@ TEST(ConfigWrite, CancelDuringSearchLeavesTheModuleAloneButTheImageEncoded) {
 
   device::WriteConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "Cancel"}));
+  EXPECT_EQ(rig.host.log, (Lines{"Waiting for bootloader...", "Cancel"}));
   EXPECT_EQ(rig.host.edit3, "Cancel");
   EXPECT_FALSE(rig.port.Open());
   EXPECT_TRUE(rig.sim.Frames().empty());
@@ -201,14 +189,11 @@ TEST(ConfigWrite, CancelDuringSearchLeavesTheModuleAloneButTheImageEncoded) {
 TEST(ConfigWrite, PortThatCannotOpenIsReportedInLogAndEdit3) {
   DeviceRig rig;
   rig.state.eepromImageIsModule = true;
-  setenv("LINKLOADER_COM9", "/nonexistent/linkloader-port", 1);
-  rig.host.portIndex = 8;
+  const std::string reason = ChooseMissingPort(rig, 8);
 
   device::WriteConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log,
-            (std::vector<std::string>{"Error opening port",
-                                      "COM9: /nonexistent/linkloader-port does not exist; plug in the adapter or choose another port"}));
+  EXPECT_EQ(rig.host.log, (Lines{"Error opening port", reason}));
   EXPECT_EQ(rig.host.edit3, "Error opening port");
   EXPECT_TRUE(rig.sim.Received().empty());
 }
@@ -222,8 +207,7 @@ TEST(ConfigWrite, NoBootloaderClosesThePort) {  // a full 30-cycle search, about
 
   device::WriteConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log,
-            (std::vector<std::string>{"Waiting for bootloader...", "Bootloader no response"}));
+  EXPECT_EQ(rig.host.log, (Lines{"Waiting for bootloader...", "Bootloader no response"}));
   EXPECT_EQ(rig.host.edit3, "Bootloader no response");
   EXPECT_FALSE(rig.port.Open());
   EXPECT_TRUE(rig.sim.Frames().empty());
@@ -234,7 +218,6 @@ TEST(ConfigWrite, DeviceGoneMidWriteLeavesThePortClosed) {
   sim::SimOptions options;
   options.goneAtBlock = {sim::Memory::Eeprom, 3};
   DeviceRig rig(options);
-  rig.sim.SetEeprom(KnownEeprom());
   ReadFirst(rig);
 
   // The serial component may report the vanished device as an error; either way the write ends

@@ -5,9 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
-#include <cstdlib>
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -88,9 +87,7 @@ class EepromBackupTest : public ::testing::Test {
 
 TEST_F(EepromBackupTest, ReadAndWriteEachKeepTheModulesImageWithPortVersionAndKindBeside) {
   DeviceRig rig;
-  rig.sim.SetEeprom(KnownEeprom());
-  ASSERT_TRUE(ReadAll(rig));
-  ASSERT_TRUE(rig.WaitForResets(1));
+  ASSERT_TRUE(ReadKnownModule(rig));
   rig.host.page.options1[6] = !rig.host.page.options1[6];
   device::WriteConfiguration(rig.ctx);
   ASSERT_EQ(rig.host.log.back(), rig.Msg(device::MsgDone));
@@ -132,9 +129,7 @@ TEST_F(EepromBackupTest, AFailedReadKeepsNoCopy) {
 // The window writes without a copy, as it always has, and says so in one line of its log.
 TEST_F(EepromBackupTest, TheWindowLogsALineAndWritesWhenNoCopyCanBeKept) {
   DeviceRig rig;
-  rig.sim.SetEeprom(KnownEeprom());
-  ASSERT_TRUE(ReadAll(rig));
-  ASSERT_TRUE(rig.WaitForResets(1));
+  ASSERT_TRUE(ReadKnownModule(rig));
   // A file where the copies' folder should be: nothing can be created in it.
   const fs::path folder = device::EepromBackupFolder();
   fs::remove_all(folder.parent_path());
@@ -341,9 +336,7 @@ TEST_F(EepromBackupTest, OnlyAFileOfExactlyTheEepromSizeIsAnImage) {
 
 TEST_F(EepromBackupTest, ARestoredImageBecomesTheWriteSourceAndTheReadOneStaysWhatItReplaces) {
   DeviceRig rig;
-  rig.sim.SetEeprom(KnownEeprom());
-  ASSERT_TRUE(ReadAll(rig));
-  ASSERT_TRUE(rig.WaitForResets(1));
+  ASSERT_TRUE(ReadKnownModule(rig));
   device::EepromBytes wanted;
   wanted.fill(0x42);
   device::RestoreEepromImage(wanted, rig.state);
