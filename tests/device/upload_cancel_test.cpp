@@ -11,19 +11,12 @@ namespace {
 using namespace ll::device;
 using ll::sim::Memory;
 using ll::test::DeviceRig;
-using Bytes = std::vector<std::uint8_t>;
-
-constexpr std::uint32_t kEepromBase = 0xF00000;
-
-void ChooseFirmware(DeviceRig& rig) {
-  rig.ChooseHex({{0x0200, Bytes(64, 0x5C)}, {kEepromBase, Bytes(32, 0x6D)}});
-}
 
 TEST(UploadCancel, DuringAFlashBlocksWait) {
   ll::sim::SimOptions o;
   o.silentBlock = {Memory::Flash, 50};
   DeviceRig rig(o);
-  ChooseFirmware(rig);
+  rig.ChooseFlashAndEeprom();
   // Clicked while block 50's status is awaited, once the counter shows 25.
   rig.host.onText = [&](const Field* field, const std::string& text) {
     if (field && *field == Field::Edit1 && text == "25") rig.host.Post([&] { Cancel(rig.ctx); });
@@ -38,7 +31,7 @@ TEST(UploadCancel, DuringAFlashBlocksWait) {
 
 TEST(UploadCancel, BetweenTwoBlocksIsNotOverwrittenByTheNextBlock) {
   DeviceRig rig;
-  ChooseFirmware(rig);
+  rig.ChooseFlashAndEeprom();
   // The click arrives while messages run after block 40 was acknowledged.
   rig.host.onPosition = [&](Bar bar, int position) {
     if (bar == Bar::Programming && position == 40 && rig.state.TimeoutCounter > 0) {
@@ -58,7 +51,7 @@ TEST(UploadCancel, DuringTheSearch) {
   ll::sim::SimOptions o;
   o.neverAnswer = true;
   DeviceRig rig(o);
-  ChooseFirmware(rig);
+  rig.ChooseFlashAndEeprom();
   rig.host.PostAfter(std::chrono::milliseconds(1000), [&] { Cancel(rig.ctx); });
   UploadFirmware(rig.ctx);
   EXPECT_EQ(rig.host.log,
@@ -69,7 +62,7 @@ TEST(UploadCancel, DuringTheSearch) {
 
 TEST(UploadCancel, OtherDeviceClicksDuringTheUploadAreRefused) {
   DeviceRig rig;
-  ChooseFirmware(rig);
+  rig.ChooseFlashAndEeprom();
   int nestedClicks = 0;
   rig.host.onPosition = [&](Bar bar, int position) {
     if (bar == Bar::Programming && position == 35 && nestedClicks == 0) {
@@ -94,7 +87,7 @@ TEST(UploadCancel, OtherDeviceClicksDuringTheUploadAreRefused) {
 
 TEST(UploadCancel, ACancelLeftFromAnEarlierOperationDoesNotStopTheNextUpload) {
   DeviceRig rig;
-  ChooseFirmware(rig);
+  rig.ChooseFlashAndEeprom();
   rig.host.switches[Switch::All_memory] = false;
   Cancel(rig.ctx);
   UploadFirmware(rig.ctx);

@@ -44,6 +44,9 @@ class DeviceRig {
 
   // Chooses a plain HEX file with the given contents (DecodeON switched off).
   void ChooseHex(const std::map<std::uint32_t, std::vector<std::uint8_t>>& chunks);
+  // Chooses a file with FLASH and EEPROM data; with the start switches an upload of it sends all
+  // 2016 FLASH blocks from 0x0200 and all 16 EEPROM blocks.
+  void ChooseFlashAndEeprom();
 
   const std::string& Msg(device::MsgSlot slot) const { return state.MessageTable[slot]; }
   // Waits (generously) until the simulator has decoded n frames.
