@@ -28,9 +28,7 @@ void ExpectRefused(DeviceRig& rig, std::size_t receivedBefore,
 }
 
 TEST(ConfigWriteGuard, ReadCancelledPartWayNeverLetsTheFilledImageOut) {
-  sim::SimOptions options;
-  options.silentReadBlock = 4;
-  DeviceRig rig(options);
+  DeviceRig rig([](sim::SimOptions& o) { o.silentReadBlock = 4; });
   const std::vector<std::uint8_t> module = KnownEeprom();
   rig.sim.SetEeprom(module);
   // As after an earlier complete read of this module.
@@ -67,9 +65,7 @@ TEST(ConfigWriteGuard, ReadThatFailsAfterACompleteReadRefusesTheWrite) {
 }
 
 TEST(ConfigWriteGuard, UploadThatDidNotWriteTheWholeEepromRefusesTheWrite) {
-  sim::SimOptions options;
-  options.refuseBlock = {sim::Memory::Eeprom, 2};
-  DeviceRig rig(options);
+  DeviceRig rig([](sim::SimOptions& o) { o.refuseBlock = {sim::Memory::Eeprom, 2}; });
   ASSERT_TRUE(ReadKnownModule(rig));
 
   // A firmware file with EEPROM data only: the upload refills the image, block 2 is refused.

@@ -12,7 +12,6 @@ namespace {
 
 using device::Bar;
 using device::CmdReadEeprom;
-using device::CmdReset;
 
 TEST(ConfigRead, CompleteReadFillsImagePageAndListing) {
   DeviceRig rig;
@@ -62,15 +61,8 @@ TEST(ConfigRead, CompleteReadFillsImagePageAndListing) {
 
   // Sixteen block requests, each 16 bytes of 0xFF, then the restart; the port stays open.
   ASSERT_TRUE(rig.WaitForResets(1));
-  const std::vector<sim::Frame> frames = rig.sim.Frames();
-  ASSERT_EQ(frames.size(), 17u);
-  for (int b = 0; b < 16; ++b) {
-    EXPECT_EQ(frames[b].command, CmdReadEeprom);
-    EXPECT_EQ(frames[b].address, 16 * b);
-    EXPECT_EQ(frames[b].data, std::vector<std::uint8_t>(16, 0xFF));
-    EXPECT_TRUE(frames[b].checksumOk);
-  }
-  EXPECT_EQ(frames[16].command, CmdReset);
+  ExpectSixteenBlocksThenReset(rig.sim.Frames(), CmdReadEeprom,
+                               std::vector<std::uint8_t>(256, 0xFF));
   EXPECT_TRUE(rig.port.Open());
   // The bars ended where the search left them: at their Min.
   EXPECT_EQ(rig.host.Position(Bar::Config), 0);
@@ -78,9 +70,7 @@ TEST(ConfigRead, CompleteReadFillsImagePageAndListing) {
 }
 
 TEST(ConfigRead, WrongModuleChecksumIsListedButAccepted) {
-  sim::SimOptions options;
-  options.badReplyChecksum = true;
-  DeviceRig rig(options);
+  DeviceRig rig([](sim::SimOptions& o) { o.badReplyChecksum = true; });
   rig.sim.SetEeprom(KnownEeprom());
   ASSERT_TRUE(ReadAll(rig));
   ASSERT_EQ(rig.host.memo1.size(), 17u);
@@ -93,9 +83,7 @@ TEST(ConfigRead, WrongModuleChecksumIsListedButAccepted) {
 }
 
 TEST(ConfigRead, BlockThatNeverArrivesEndsWithCommErrorAndKeepsThePage) {
-  sim::SimOptions options;
-  options.silentReadBlock = 0;
-  DeviceRig rig(options);
+  DeviceRig rig([](sim::SimOptions& o) { o.silentReadBlock = 0; });
   rig.sim.SetEeprom(KnownEeprom());
   rig.state.CanProgramNumber = 42;
 
@@ -119,9 +107,7 @@ TEST(ConfigRead, BlockThatNeverArrivesEndsWithCommErrorAndKeepsThePage) {
 }
 
 TEST(ConfigRead, CancelWhileBlockFiveIsAwaitedStopsAfterIt) {
-  sim::SimOptions options;
-  options.silentReadBlock = 5;
-  DeviceRig rig(options);
+  DeviceRig rig([](sim::SimOptions& o) { o.silentReadBlock = 5; });
   rig.sim.SetEeprom(KnownEeprom());
   // A previous complete read enabled the write; the failed read must leave that alone.
   rig.host.configWriteEnabled = true;
@@ -171,9 +157,7 @@ TEST(ConfigRead, SearchWithoutTheModuleClosesThePortAndLeavesTheImageErased) {
               {"no bootloader", false, "Bootloader no response"}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    sim::SimOptions options;
-    options.neverAnswer = true;
-    DeviceRig rig(options);
+    DeviceRig rig([](sim::SimOptions& o) { o.neverAnswer = true; });
     rig.state.images.EepromImage.fill(0x11);
     rig.state.eepromImageIsModule = true;
     if (row.cancel) CancelOnTickWhen(rig, [&rig] { return rig.sim.ProbesSeen() >= 2; });

@@ -3,6 +3,8 @@
 // Shared pieces of the configuration tests: a module EEPROM with a known record, the frames the
 // operations leave at the simulator, and cancels that fire at a chosen point of an operation.
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -17,8 +19,6 @@
 #include "support/DeviceRig.h"
 
 namespace ll::test::config {
-
-using Lines = std::vector<std::string>;
 
 // Record of KnownEeprom(): every option byte has meaningful and meaningless bits set.
 inline constexpr std::uint8_t kKnownOptions1 = 0x5A;  // options (2),(4),(5),(7) set
@@ -54,6 +54,24 @@ inline bool HasFrame(const DeviceRig& rig, std::uint8_t command, std::uint16_t a
     if (f.command == command && f.address == address) return true;
   }
   return false;
+}
+
+// All sixteen EEPROM blocks in address order, each carrying its 16 bytes of `data`, then the
+// restart.
+inline void ExpectSixteenBlocksThenReset(const std::vector<sim::Frame>& frames,
+                                         std::uint8_t command,
+                                         const std::vector<std::uint8_t>& data) {
+  ASSERT_EQ(frames.size(), 17u);
+  for (int b = 0; b < 16; ++b) {
+    SCOPED_TRACE(b);
+    EXPECT_EQ(frames[b].command, command);
+    EXPECT_EQ(frames[b].address, 16 * b);
+    EXPECT_TRUE(frames[b].checksumOk);
+    EXPECT_EQ(frames[b].data,
+              std::vector<std::uint8_t>(data.begin() + 16 * b, data.begin() + 16 * b + 16));
+  }
+  EXPECT_EQ(frames[16].command, device::CmdReset);
+  EXPECT_EQ(frames[16].length, 0);
 }
 
 // Cancels ("Anuluj") on the first tick at which `when` holds. Ticks run on the test thread inside

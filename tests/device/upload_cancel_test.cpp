@@ -11,11 +11,10 @@ namespace {
 using namespace ll::device;
 using ll::sim::Memory;
 using ll::test::DeviceRig;
+using ll::test::Lines;
 
 TEST(UploadCancel, DuringAFlashBlocksWait) {
-  ll::sim::SimOptions o;
-  o.silentBlock = {Memory::Flash, 50};
-  DeviceRig rig(o);
+  DeviceRig rig([](ll::sim::SimOptions& o) { o.silentBlock = {Memory::Flash, 50}; });
   rig.ChooseFlashAndEeprom();
   // Clicked while block 50's status is awaited, once the counter shows 25.
   rig.host.onText = [&](const Field* field, const std::string& text) {
@@ -48,14 +47,11 @@ TEST(UploadCancel, BetweenTwoBlocksIsNotOverwrittenByTheNextBlock) {
 }
 
 TEST(UploadCancel, DuringTheSearch) {
-  ll::sim::SimOptions o;
-  o.neverAnswer = true;
-  DeviceRig rig(o);
+  DeviceRig rig([](ll::sim::SimOptions& o) { o.neverAnswer = true; });
   rig.ChooseFlashAndEeprom();
   rig.host.PostAfter(std::chrono::milliseconds(1000), [&] { Cancel(rig.ctx); });
   UploadFirmware(rig.ctx);
-  EXPECT_EQ(rig.host.log,
-            (std::vector<std::string>{rig.Msg(MsgSearching), rig.Msg(MsgCancelled)}));
+  EXPECT_EQ(rig.host.log, (Lines{rig.Msg(MsgSearching), rig.Msg(MsgCancelled)}));
   EXPECT_FALSE(rig.port.Open());
   EXPECT_TRUE(rig.sim.Frames().empty());
 }
@@ -77,9 +73,8 @@ TEST(UploadCancel, OtherDeviceClicksDuringTheUploadAreRefused) {
   };
   UploadFirmware(rig.ctx);
   EXPECT_EQ(nestedClicks, 1);
-  EXPECT_EQ(rig.host.log,
-            (std::vector<std::string>{rig.Msg(MsgSearching), "OK", rig.Msg(MsgFlashWriting),
-                                      rig.Msg(MsgEepromWriting), rig.Msg(MsgDone)}));
+  EXPECT_EQ(rig.host.log, (Lines{rig.Msg(MsgSearching), "OK", rig.Msg(MsgFlashWriting),
+                                 rig.Msg(MsgEepromWriting), rig.Msg(MsgDone)}));
   EXPECT_EQ(rig.sim.Handshakes(), 1);
   EXPECT_TRUE(rig.WaitForResets(1));
   EXPECT_EQ(rig.sim.Frames().size(), 2016u + 16u + 1u);

@@ -122,9 +122,7 @@ TEST(UploadFailure, ASlowAcknowledgementWithinTheBudgetIsWaitedFor) {
 }
 
 TEST(UploadFailure, ADeviceThatGoesAwayMidUploadEndsWithAMessage) {
-  ll::sim::SimOptions o;
-  o.goneAtBlock = {Memory::Flash, 100};
-  DeviceRig rig(o);
+  DeviceRig rig([](ll::sim::SimOptions& o) { o.goneAtBlock = {Memory::Flash, 100}; });
   rig.ChooseFlashAndEeprom();
   // The upload runs on a thread of its own so that a wait which never ends shows up as a
   // failure here instead of a test program that hangs until the runner kills it.

@@ -17,6 +17,12 @@ namespace ll::test {
 namespace {
 constexpr std::chrono::seconds kGenerous(20);
 constexpr std::size_t kRecordBytes = 16;
+
+sim::SimOptions Injected(void (*inject)(sim::SimOptions&)) {
+  sim::SimOptions options;
+  inject(options);
+  return options;
+}
 }  // namespace
 
 void FillEnglishMessages(device::ProgramState& state) { device::UseEnglishMessages(state); }
@@ -79,6 +85,8 @@ DeviceRig::DeviceRig(sim::SimOptions options) : sim(std::move(options)) {
   port.SetWakeHook([this] { host.Wake(); });
   host.SetTickHandler([this] { device::TimeoutTickerTimer(ctx); });
 }
+
+DeviceRig::DeviceRig(void (*inject)(sim::SimOptions&)) : DeviceRig(Injected(inject)) {}
 
 DeviceRig::~DeviceRig() {
   port.SetWakeHook(nullptr);

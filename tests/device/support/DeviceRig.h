@@ -18,6 +18,8 @@
 
 namespace ll::test {
 
+using Lines = std::vector<std::string>;  // what a host logged, line by line
+
 // The English message table, as the window sets it at start-up.
 void FillEnglishMessages(device::ProgramState& state);
 
@@ -40,6 +42,8 @@ class TempDir {
 class DeviceRig {
  public:
   explicit DeviceRig(sim::SimOptions options = {});
+  // A simulator with the options (faults) that `inject` sets.
+  explicit DeviceRig(void (*inject)(sim::SimOptions&));
   ~DeviceRig();
 
   // Chooses a plain HEX file with the given contents (DecodeON switched off).
