@@ -83,10 +83,6 @@ inline void CancelOnTickWhen(DeviceRig& rig, std::function<bool()> when) {
   });
 }
 
-inline void PlainTicks(DeviceRig& rig) {
-  rig.host.SetTickHandler([&rig] { device::TimeoutTickerTimer(rig.ctx); });
-}
-
 // A complete configuration read of the simulator's EEPROM, checked to have succeeded.
 inline bool ReadAll(DeviceRig& rig) {
   device::ReadConfiguration(rig.ctx);

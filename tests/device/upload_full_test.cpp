@@ -183,9 +183,9 @@ TEST(Upload, PortThatCannotBeOpenedIsReported) {
   setenv("LINKLOADER_COM1", "/nonexistent/ll-port", 1);
   rig.host.edit1 = "before";
   UploadFirmware(rig.ctx);
-  ASSERT_EQ(rig.host.log.size(), 2u);
-  EXPECT_EQ(rig.host.log[0], rig.Msg(MsgPortOpenError));
-  EXPECT_EQ(rig.host.log[1], "COM1: /nonexistent/ll-port does not exist; plug in the adapter or choose another port");
+  EXPECT_EQ(rig.host.log,
+            (Lines{rig.Msg(MsgPortOpenError), "COM1: /nonexistent/ll-port does not exist; plug in "
+                                              "the adapter or choose another port"}));
   EXPECT_EQ(rig.host.edit1, "before");
   EXPECT_FALSE(rig.state.operationRunning);
 }
