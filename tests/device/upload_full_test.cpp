@@ -168,15 +168,6 @@ TEST(Upload, NoFlashDataIsLoggedAndTheEepromStillGoesOut) {
   for (const auto& f : rig.sim.Frames()) EXPECT_EQ(f.key, rig.state.WireKey);
 }
 
-TEST(Upload, NoFileSelectedEndsAsFinishedWithoutTouchingTheLine) {
-  DeviceRig rig;
-  UploadFirmware(rig.ctx);
-  EXPECT_EQ(rig.host.log, (Lines{rig.Msg(MsgNoFileSelected), rig.Msg(MsgDone)}));
-  EXPECT_EQ(rig.host.edit1, "Finished.");
-  EXPECT_FALSE(rig.port.Open());
-  EXPECT_TRUE(rig.sim.Received().empty());
-}
-
 TEST(Upload, PortThatCannotBeOpenedIsReported) {
   DeviceRig rig;
   rig.ChooseHex({{0x0200, {0x01}}});
