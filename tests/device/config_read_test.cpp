@@ -149,13 +149,7 @@ TEST(ConfigRead, PortThatCannotOpenLeavesImageAlone) {
 // A search that ends without the module, cancelled or with its budget spent (about 2.5 s),
 // closes the port and leaves the image erased.
 TEST(ConfigRead, SearchWithoutTheModuleClosesThePortAndLeavesTheImageErased) {
-  const struct {
-    const char* name;
-    bool cancel;  // "Anuluj" once the second probe went out
-    const char* ending;
-  } rows[] = {{"cancel during the search", true, "Cancel"},
-              {"no bootloader", false, "Bootloader no response"}};
-  for (const auto& row : rows) {
+  for (const SearchEnding& row : kSearchEndings) {
     SCOPED_TRACE(row.name);
     DeviceRig rig([](sim::SimOptions& o) { o.neverAnswer = true; });
     rig.state.images.EepromImage.fill(0x11);

@@ -74,6 +74,15 @@ inline void ExpectSixteenBlocksThenReset(const std::vector<sim::Frame>& frames,
   EXPECT_EQ(frames[16].length, 0);
 }
 
+// The two ways a search of a module that never answers ends: cancelled, or its budget spent.
+struct SearchEnding {
+  const char* name;
+  bool cancel;         // "Anuluj" once the second probe went out
+  const char* ending;  // the last line of the log
+};
+inline const SearchEnding kSearchEndings[] = {{"cancel during the search", true, "Cancel"},
+                                              {"no bootloader", false, "Bootloader no response"}};
+
 // Cancels ("Anuluj") on the first tick at which `when` holds. Ticks run on the test thread inside
 // the operation's waits, exactly where a click on the button would run.
 inline void CancelOnTickWhen(DeviceRig& rig, std::function<bool()> when) {

@@ -139,13 +139,7 @@ TEST(ConfigWrite, CancelBetweenBlocksStopsBeforeTheNextFrame) {
 // A search that ends without the module, cancelled or with its full 30-cycle budget spent
 // (about 12 s), closes the port and leaves the module alone, but the image encoded.
 TEST(ConfigWrite, SearchWithoutTheModuleLeavesItAloneButTheImageEncoded) {
-  const struct {
-    const char* name;
-    bool cancel;  // "Anuluj" once the second probe went out
-    const char* ending;
-  } rows[] = {{"cancel during the search", true, "Cancel"},
-              {"no bootloader", false, "Bootloader no response"}};
-  for (const auto& row : rows) {
+  for (const SearchEnding& row : kSearchEndings) {
     SCOPED_TRACE(row.name);
     DeviceRig rig([](sim::SimOptions& o) { o.neverAnswer = true; });
     const std::vector<std::uint8_t> known = KnownEeprom();
