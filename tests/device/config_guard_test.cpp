@@ -6,10 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "config_support.h"
-#include "device/ConfigRecord.h"
 
 namespace ll::test::config {
 namespace {
@@ -17,11 +15,13 @@ namespace {
 using device::CmdReadEeprom;
 using device::CmdWriteEeprom;
 
-// The write was refused before anything happened on the line. A read that failed after its
-// search leaves the port open; the refused write neither opens nor uses it.
-void ExpectRefused(DeviceRig& rig, std::size_t receivedBefore,
-                   const std::vector<std::uint8_t>& moduleBefore, bool portWasOpen = false) {
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"No data EEPROM to program"}));
+// Runs the write, which must be refused before anything happens on the line. A read that failed
+// after its search leaves the port open; the refused write neither opens nor uses it.
+void ExpectWriteRefused(DeviceRig& rig, const std::vector<std::uint8_t>& moduleBefore,
+                        bool portWasOpen = false) {
+  const std::size_t receivedBefore = rig.sim.Received().size();
+  device::WriteConfiguration(rig.ctx);
+  EXPECT_EQ(rig.host.log, (Lines{"No data EEPROM to program"}));
   EXPECT_EQ(rig.host.edit3, "No data EEPROM to program");
   EXPECT_FALSE(rig.host.configWriteEnabled);
   EXPECT_EQ(rig.port.Open(), portWasOpen);
@@ -30,9 +30,7 @@ void ExpectRefused(DeviceRig& rig, std::size_t receivedBefore,
 }
 
 TEST(ConfigWriteGuard, ReadCancelledPartWayNeverLetsTheFilledImageOut) {
-  sim::SimOptions options;
-  options.silentReadBlock = 4;
-  DeviceRig rig(options);
+  DeviceRig rig([](sim::SimOptions& o) { o.silentReadBlock = 4; });
   const std::vector<std::uint8_t> module = KnownEeprom();
   rig.sim.SetEeprom(module);
   // As after an earlier complete read of this module.
@@ -44,43 +42,29 @@ TEST(ConfigWriteGuard, ReadCancelledPartWayNeverLetsTheFilledImageOut) {
   device::ReadConfiguration(rig.ctx);
   ASSERT_EQ(rig.host.edit3, "Cancel");
   EXPECT_TRUE(rig.host.configWriteEnabled);  // a failed read leaves the buttons as they were
-  PlainTicks(rig);
+  rig.host.SetTickHandler([&rig] { device::TimeoutTickerTimer(rig.ctx); });  // no more cancels
 
   ASSERT_TRUE(rig.port.Open());
 
-  const std::size_t receivedBefore = rig.sim.Received().size();
-  device::WriteConfiguration(rig.ctx);
-  ExpectRefused(rig, receivedBefore, module, /*portWasOpen=*/true);
+  ExpectWriteRefused(rig, module, /*portWasOpen=*/true);
 }
 
 TEST(ConfigWriteGuard, ReadThatFailsAfterACompleteReadRefusesTheWrite) {
-  sim::SimOptions options;
-  DeviceRig rig(options);
-  const std::vector<std::uint8_t> module = KnownEeprom();
-  rig.sim.SetEeprom(module);
-  ASSERT_TRUE(ReadAll(rig));
-  ASSERT_TRUE(rig.WaitForResets(1));
+  DeviceRig rig;
+  ASSERT_TRUE(ReadKnownModule(rig));
 
   // The second read cannot even open the port.
-  setenv("LINKLOADER_COM8", "/nonexistent/linkloader-port", 1);
-  rig.host.portIndex = 7;
+  const std::string reason = ChooseMissingPort(rig, 7);
   device::ReadConfiguration(rig.ctx);
-  ASSERT_EQ(rig.host.log.back(), "COM8: /nonexistent/linkloader-port does not exist; plug in the adapter or choose another port");
+  ASSERT_EQ(rig.host.log.back(), reason);
   rig.host.portIndex = 0;
 
-  const std::size_t receivedBefore = rig.sim.Received().size();
-  device::WriteConfiguration(rig.ctx);
-  ExpectRefused(rig, receivedBefore, module);
+  ExpectWriteRefused(rig, KnownEeprom());
 }
 
 TEST(ConfigWriteGuard, UploadThatDidNotWriteTheWholeEepromRefusesTheWrite) {
-  sim::SimOptions options;
-  options.refuseBlock = {sim::Memory::Eeprom, 2};
-  DeviceRig rig(options);
-  const std::vector<std::uint8_t> module = KnownEeprom();
-  rig.sim.SetEeprom(module);
-  ASSERT_TRUE(ReadAll(rig));
-  ASSERT_TRUE(rig.WaitForResets(1));
+  DeviceRig rig([](sim::SimOptions& o) { o.refuseBlock = {sim::Memory::Eeprom, 2}; });
+  ASSERT_TRUE(ReadKnownModule(rig));
 
   // A firmware file with EEPROM data only: the upload refills the image, block 2 is refused.
   rig.ChooseHex({{0xF00000, std::vector<std::uint8_t>(256, 0x5C)}});
@@ -89,19 +73,15 @@ TEST(ConfigWriteGuard, UploadThatDidNotWriteTheWholeEepromRefusesTheWrite) {
                          [](const std::string& l) { return l.rfind("EEPROM writing error", 0) == 0; }),
             rig.host.log.end());
   const std::vector<std::uint8_t> moduleNow = rig.sim.Eeprom();
-  ASSERT_NE(moduleNow, module);  // blocks 0 and 1 were overwritten by the upload
+  ASSERT_NE(moduleNow, KnownEeprom());  // blocks 0 and 1 were overwritten by the upload
 
   rig.host.configWriteEnabled = true;  // still enabled from the read, as the window leaves it
-  const std::size_t receivedBefore = rig.sim.Received().size();
-  device::WriteConfiguration(rig.ctx);
-  ExpectRefused(rig, receivedBefore, moduleNow);
+  ExpectWriteRefused(rig, moduleNow);
 }
 
 TEST(ConfigWriteGuard, CompletedUploadLeavesAnImageTheWriteMaySend) {
   DeviceRig rig;
-  rig.sim.SetEeprom(KnownEeprom());
-  ASSERT_TRUE(ReadAll(rig));
-  ASSERT_TRUE(rig.WaitForResets(1));
+  ASSERT_TRUE(ReadKnownModule(rig));
 
   std::vector<std::uint8_t> firmwareEeprom(256);
   for (std::size_t i = 0; i < firmwareEeprom.size(); ++i) {
@@ -132,8 +112,8 @@ TEST(ConfigWriteGuard, NothingReadYetRefusesTheWrite) {
   const std::vector<std::uint8_t> module = KnownEeprom();
   rig.sim.SetEeprom(module);
   rig.host.configWriteEnabled = true;
-  device::WriteConfiguration(rig.ctx);
-  ExpectRefused(rig, 0, module);
+  ExpectWriteRefused(rig, module);
+  EXPECT_TRUE(rig.sim.Received().empty());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include "config_support.h"
 
@@ -16,6 +17,10 @@ using device::CmdReadEeprom;
 using device::CmdReadId;
 using device::CmdReset;
 
+Lines VersionLog(const std::string& version = kKnownVersionUtf8) {
+  return {"Waiting for bootloader...", "OK", "Program version: " + version, "Finished"};
+}
+
 TEST(IdentityRead, VersionLineShowsWindows1250Characters) {
   DeviceRig rig;
   rig.sim.SetEeprom(KnownEeprom());
@@ -24,9 +29,7 @@ TEST(IdentityRead, VersionLineShowsWindows1250Characters) {
 
   device::ReadVersion(rig.ctx);
 
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "OK",
-                                                     "Program version: " + kKnownVersionUtf8,
-                                                     "Finished"}));
+  EXPECT_EQ(rig.host.log, VersionLog());
   EXPECT_EQ(rig.host.edit1, "OK. Restart CPU...");
   EXPECT_EQ(rig.host.edit1History.front(), "Opening port Com1");
   EXPECT_TRUE(rig.host.edit3.empty());
@@ -67,9 +70,7 @@ TEST(IdentityRead, ReplugBetweenReadsIsReachedOnTheFirstTry) {
   std::filesystem::create_symlink(replugged.DevicePath(), stable);
 
   device::ReadVersion(rig.ctx);
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "OK",
-                                                     "Program version: " + kKnownVersionUtf8,
-                                                     "Finished"}));
+  EXPECT_EQ(rig.host.log, VersionLog());
   if (rig.port.Open()) rig.port.SetOpen(false);
   replugged.Stop();
 }
@@ -80,23 +81,18 @@ TEST(IdentityRead, ErasedVersionShowsSixteenDotAbove) {
   device::ReadVersion(rig.ctx);
   std::string dots;
   for (int i = 0; i < 16; ++i) dots += "˙";
-  ASSERT_EQ(rig.host.log.size(), 4u);
-  EXPECT_EQ(rig.host.log[2], "Program version: " + dots);
+  EXPECT_EQ(rig.host.log, VersionLog(dots));
 }
 
 TEST(IdentityRead, DeviceIdLoggedHighByteFirst) {
-  sim::SimOptions options;
-  options.deviceId = {0x12, 0x34};
-  DeviceRig rig(options);
+  DeviceRig rig([](sim::SimOptions& o) { o.deviceId = {0x12, 0x34}; });
   rig.sim.SetEeprom(KnownEeprom());
   rig.host.switches[device::Switch::DeviceID] = true;
 
   device::ReadVersion(rig.ctx);
 
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "OK",
-                                                     "Device ID: 34:12",
-                                                     "Program version: " + kKnownVersionUtf8,
-                                                     "Finished"}));
+  EXPECT_EQ(rig.host.log, (Lines{"Waiting for bootloader...", "OK", "Device ID: 34:12",
+                                 "Program version: " + kKnownVersionUtf8, "Finished"}));
   ASSERT_TRUE(rig.WaitForResets(1));
   const std::vector<sim::Frame> frames = rig.sim.Frames();
   ASSERT_EQ(frames.size(), 3u);
@@ -105,111 +101,76 @@ TEST(IdentityRead, DeviceIdLoggedHighByteFirst) {
   EXPECT_EQ(frames[1].command, CmdReadEeprom);
 }
 
-TEST(IdentityRead, IdentityReplyMissingEndsWithCommErrorPortOpen) {
-  sim::SimOptions options;
-  options.silentReadId = true;
-  DeviceRig rig(options);
-  rig.host.switches[device::Switch::DeviceID] = true;
-
-  device::ReadVersion(rig.ctx);
-
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "OK",
-                                                     "Error data transmission"}));
-  EXPECT_TRUE(rig.port.Open());
-  EXPECT_FALSE(HasFrame(rig, CmdReadEeprom, 0xF0));
-  EXPECT_EQ(rig.sim.Resets(), 0);
-}
-
-TEST(IdentityRead, CancelWhileVersionAwaited) {
-  sim::SimOptions options;
-  options.silentReadBlock = 0xF0 / 16;
-  DeviceRig rig(options);
-  CancelOnTickWhen(rig, [&rig] { return HasFrame(rig, CmdReadEeprom, 0xF0); });
-
-  device::ReadVersion(rig.ctx);
-
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "OK", "Cancel"}));
-  EXPECT_TRUE(rig.port.Open());
-  EXPECT_EQ(rig.sim.Resets(), 0);
-}
-
-TEST(IdentityRead, VersionReplyMissingEndsWithCommError) {
-  sim::SimOptions options;
-  options.silentReadBlock = 0xF0 / 16;
-  DeviceRig rig(options);
-
-  device::ReadVersion(rig.ctx);
-
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "OK",
-                                                     "Error data transmission"}));
-  EXPECT_TRUE(rig.port.Open());
-}
-
 TEST(IdentityRead, BootloaderFoundLateStillGetsItsVersion) {
   // The answer comes on the last probe of the 25-cycle budget: the version reply must not inherit
   // the search's leftover ticks, which the tick merged into that cycle has used up.
-  sim::SimOptions options;
-  options.answerOnProbe = 25;
-  DeviceRig rig(options);
+  DeviceRig rig([](sim::SimOptions& o) { o.answerOnProbe = 25; });
   rig.sim.SetEeprom(KnownEeprom());
 
   device::ReadVersion(rig.ctx);
 
-  ASSERT_EQ(rig.host.log.size(), 4u);
-  EXPECT_EQ(rig.host.log[2], "Program version: " + kKnownVersionUtf8);
+  EXPECT_EQ(rig.host.log, VersionLog());
 }
 
-TEST(IdentityRead, CancelDuringSearchClosesThePort) {
-  sim::SimOptions options;
-  options.neverAnswer = true;
-  DeviceRig rig(options);
-  CancelOnTickWhen(rig, [&rig] { return rig.sim.ProbesSeen() >= 2; });
+// Reads that end before the version line: a reply that never comes, a cancel while one is
+// awaited or during the search, and a search nobody answers (a full 25-cycle search, about
+// 7.5 s). None reaches the restart.
+TEST(IdentityRead, EndsWithoutTheVersionLine) {
+  using Inject = void (*)(sim::SimOptions&);
+  const Inject silentId = [](sim::SimOptions& o) { o.silentReadId = true; };
+  const Inject silentVersion = [](sim::SimOptions& o) { o.silentReadBlock = 0xF0 / 16; };
+  const Inject noBootloader = [](sim::SimOptions& o) { o.neverAnswer = true; };
+  const std::function<bool(const DeviceRig&)> never;
+  const struct {
+    const char* name;
+    Inject inject;
+    bool deviceId;  // the DeviceID switch: the identity is asked for first
+    std::function<bool(const DeviceRig&)> cancelWhen;
+    Lines log;
+    bool portOpen;
+    std::size_t frames;
+  } rows[] = {
+      {"identity reply missing", silentId, true, never,
+       {"Waiting for bootloader...", "OK", "Error data transmission"}, true, 1},
+      {"cancel while the identity is awaited", silentId, true,
+       [](const DeviceRig& rig) { return HasFrame(rig, CmdReadId, 0); },
+       {"Waiting for bootloader...", "OK", "Cancel"}, true, 1},
+      {"version reply missing", silentVersion, false, never,
+       {"Waiting for bootloader...", "OK", "Error data transmission"}, true, 1},
+      {"cancel while the version is awaited", silentVersion, false,
+       [](const DeviceRig& rig) { return HasFrame(rig, CmdReadEeprom, 0xF0); },
+       {"Waiting for bootloader...", "OK", "Cancel"}, true, 1},
+      {"cancel during the search", noBootloader, false,
+       [](const DeviceRig& rig) { return rig.sim.ProbesSeen() >= 2; },
+       {"Waiting for bootloader...", "Cancel"}, false, 0},
+      {"no bootloader", noBootloader, false, never,
+       {"Waiting for bootloader...", "Bootloader no response"}, false, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    DeviceRig rig(row.inject);
+    rig.host.switches[device::Switch::DeviceID] = row.deviceId;
+    if (row.cancelWhen) CancelOnTickWhen(rig, [&rig, &row] { return row.cancelWhen(rig); });
 
-  device::ReadVersion(rig.ctx);
+    device::ReadVersion(rig.ctx);
 
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "Cancel"}));
-  EXPECT_TRUE(rig.host.edit3.empty());
-  EXPECT_FALSE(rig.port.Open());
-  EXPECT_EQ(rig.host.Position(Bar::Programming), 0);
-}
-
-TEST(IdentityRead, NoBootloaderClosesThePort) {  // a full 25-cycle search, about 7.5 s
-  sim::SimOptions options;
-  options.neverAnswer = true;
-  DeviceRig rig(options);
-
-  device::ReadVersion(rig.ctx);
-
-  EXPECT_EQ(rig.host.log,
-            (std::vector<std::string>{"Waiting for bootloader...", "Bootloader no response"}));
-  EXPECT_FALSE(rig.port.Open());
-  EXPECT_TRUE(rig.sim.Frames().empty());
-}
-
-TEST(IdentityRead, CancelWhileIdentityAwaited) {
-  sim::SimOptions options;
-  options.silentReadId = true;
-  DeviceRig rig(options);
-  rig.host.switches[device::Switch::DeviceID] = true;
-  CancelOnTickWhen(rig, [&rig] { return HasFrame(rig, CmdReadId, 0); });
-
-  device::ReadVersion(rig.ctx);
-
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "OK", "Cancel"}));
-  EXPECT_TRUE(rig.port.Open());
-  EXPECT_FALSE(HasFrame(rig, CmdReadEeprom, 0xF0));
+    EXPECT_EQ(rig.host.log, row.log);
+    EXPECT_EQ(rig.port.Open(), row.portOpen);
+    EXPECT_EQ(rig.sim.Frames().size(), row.frames);
+    EXPECT_EQ(HasFrame(rig, CmdReadEeprom, 0xF0), row.frames > 0 && !row.deviceId);
+    EXPECT_EQ(rig.sim.Resets(), 0);
+    EXPECT_TRUE(rig.host.edit3.empty());
+    EXPECT_EQ(rig.host.Position(Bar::Programming), 0);
+  }
 }
 
 TEST(IdentityRead, PortThatCannotOpenIsLoggedOnly) {
   DeviceRig rig;
-  setenv("LINKLOADER_COM10", "/nonexistent/linkloader-port", 1);
-  rig.host.portIndex = 9;
+  const std::string reason = ChooseMissingPort(rig, 9);
 
   device::ReadVersion(rig.ctx);
 
-  EXPECT_EQ(rig.host.log,
-            (std::vector<std::string>{"Error opening port",
-                                      "COM10: /nonexistent/linkloader-port does not exist; plug in the adapter or choose another port"}));
+  EXPECT_EQ(rig.host.log, (Lines{"Error opening port", reason}));
   EXPECT_TRUE(rig.host.edit3.empty());
   EXPECT_TRUE(rig.sim.Received().empty());
 }

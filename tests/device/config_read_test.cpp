@@ -4,17 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "config_support.h"
-#include "device/ConfigRecord.h"
 
 namespace ll::test::config {
 namespace {
 
 using device::Bar;
 using device::CmdReadEeprom;
-using device::CmdReset;
 
 TEST(ConfigRead, CompleteReadFillsImagePageAndListing) {
   DeviceRig rig;
@@ -24,8 +21,8 @@ TEST(ConfigRead, CompleteReadFillsImagePageAndListing) {
 
   device::ReadConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "OK",
-                                                     "Reading EEPROM...", "Finished"}));
+  EXPECT_EQ(rig.host.log,
+            (Lines{"Waiting for bootloader...", "OK", "Reading EEPROM...", "Finished"}));
   EXPECT_EQ(rig.host.edit3, "Finished");
   EXPECT_EQ(rig.host.edit1, "OK. Restart CPU...");
   EXPECT_EQ(rig.host.edit1History.front(), "Opening port Com1");
@@ -64,15 +61,8 @@ TEST(ConfigRead, CompleteReadFillsImagePageAndListing) {
 
   // Sixteen block requests, each 16 bytes of 0xFF, then the restart; the port stays open.
   ASSERT_TRUE(rig.WaitForResets(1));
-  const std::vector<sim::Frame> frames = rig.sim.Frames();
-  ASSERT_EQ(frames.size(), 17u);
-  for (int b = 0; b < 16; ++b) {
-    EXPECT_EQ(frames[b].command, CmdReadEeprom);
-    EXPECT_EQ(frames[b].address, 16 * b);
-    EXPECT_EQ(frames[b].data, std::vector<std::uint8_t>(16, 0xFF));
-    EXPECT_TRUE(frames[b].checksumOk);
-  }
-  EXPECT_EQ(frames[16].command, CmdReset);
+  ExpectSixteenBlocksThenReset(rig.sim.Frames(), CmdReadEeprom,
+                               std::vector<std::uint8_t>(256, 0xFF));
   EXPECT_TRUE(rig.port.Open());
   // The bars ended where the search left them: at their Min.
   EXPECT_EQ(rig.host.Position(Bar::Config), 0);
@@ -80,9 +70,7 @@ TEST(ConfigRead, CompleteReadFillsImagePageAndListing) {
 }
 
 TEST(ConfigRead, WrongModuleChecksumIsListedButAccepted) {
-  sim::SimOptions options;
-  options.badReplyChecksum = true;
-  DeviceRig rig(options);
+  DeviceRig rig([](sim::SimOptions& o) { o.badReplyChecksum = true; });
   rig.sim.SetEeprom(KnownEeprom());
   ASSERT_TRUE(ReadAll(rig));
   ASSERT_EQ(rig.host.memo1.size(), 17u);
@@ -95,17 +83,14 @@ TEST(ConfigRead, WrongModuleChecksumIsListedButAccepted) {
 }
 
 TEST(ConfigRead, BlockThatNeverArrivesEndsWithCommErrorAndKeepsThePage) {
-  sim::SimOptions options;
-  options.silentReadBlock = 0;
-  DeviceRig rig(options);
+  DeviceRig rig([](sim::SimOptions& o) { o.silentReadBlock = 0; });
   rig.sim.SetEeprom(KnownEeprom());
   rig.state.CanProgramNumber = 42;
 
   device::ReadConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "OK",
-                                                     "Reading EEPROM...",
-                                                     "Error data transmission"}));
+  EXPECT_EQ(rig.host.log, (Lines{"Waiting for bootloader...", "OK", "Reading EEPROM...",
+                                 "Error data transmission"}));
   EXPECT_EQ(rig.host.edit3, "Error data transmission");
   ASSERT_EQ(rig.host.memo1.size(), 2u);
   // Nothing arrived: the listing shows the 0xFF the buffer was filled with.
@@ -116,16 +101,13 @@ TEST(ConfigRead, BlockThatNeverArrivesEndsWithCommErrorAndKeepsThePage) {
   EXPECT_EQ(rig.state.CanProgramNumber, 42);
   EXPECT_FALSE(rig.host.configWriteEnabled);
   EXPECT_FALSE(rig.state.eepromImageIsModule);
-  EXPECT_TRUE(std::all_of(rig.state.images.EepromImage.begin(),
-                          rig.state.images.EepromImage.end(), [](auto b) { return b == 0xFF; }));
+  EXPECT_TRUE(AllErased(rig.state.images.EepromImage));
   EXPECT_TRUE(rig.port.Open());
   EXPECT_EQ(rig.sim.Resets(), 0);
 }
 
 TEST(ConfigRead, CancelWhileBlockFiveIsAwaitedStopsAfterIt) {
-  sim::SimOptions options;
-  options.silentReadBlock = 5;
-  DeviceRig rig(options);
+  DeviceRig rig([](sim::SimOptions& o) { o.silentReadBlock = 5; });
   rig.sim.SetEeprom(KnownEeprom());
   // A previous complete read enabled the write; the failed read must leave that alone.
   rig.host.configWriteEnabled = true;
@@ -150,60 +132,42 @@ TEST(ConfigRead, CancelWhileBlockFiveIsAwaitedStopsAfterIt) {
   EXPECT_TRUE(rig.port.Open());
 }
 
-TEST(ConfigRead, CancelDuringSearchClosesThePort) {
-  sim::SimOptions options;
-  options.neverAnswer = true;
-  DeviceRig rig(options);
-  rig.state.images.EepromImage.fill(0x11);
-  CancelOnTickWhen(rig, [&rig] { return rig.sim.ProbesSeen() >= 2; });
-
-  device::ReadConfiguration(rig.ctx);
-
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "Cancel"}));
-  EXPECT_EQ(rig.host.edit3, "Cancel");
-  EXPECT_FALSE(rig.port.Open());
-  EXPECT_TRUE(rig.host.memo1.empty());
-  EXPECT_TRUE(std::all_of(rig.state.images.EepromImage.begin(),
-                          rig.state.images.EepromImage.end(), [](auto b) { return b == 0xFF; }));
-  EXPECT_FALSE(rig.state.eepromImageIsModule);
-  EXPECT_EQ(rig.host.Position(Bar::Config), 0);
-  EXPECT_EQ(rig.host.Position(Bar::Programming), 0);
-}
-
 TEST(ConfigRead, PortThatCannotOpenLeavesImageAlone) {
   DeviceRig rig;
-  setenv("LINKLOADER_COM7", "/nonexistent/linkloader-port", 1);
-  rig.host.portIndex = 6;
+  const std::string reason = ChooseMissingPort(rig, 6);
   rig.state.images.EepromImage.fill(0x11);
 
   device::ReadConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log,
-            (std::vector<std::string>{"Error opening port",
-                                      "COM7: /nonexistent/linkloader-port does not exist; plug in the adapter or choose another port"}));
+  EXPECT_EQ(rig.host.log, (Lines{"Error opening port", reason}));
   EXPECT_EQ(rig.host.edit3, "Error opening port");
   EXPECT_EQ(rig.state.images.EepromImage[0x80], 0x11);
   EXPECT_FALSE(rig.state.eepromImageIsModule);
   EXPECT_TRUE(rig.sim.Received().empty());
 }
 
-TEST(ConfigRead, NoBootloaderClosesThePortAndLeavesTheImageErased) {  // about 2.5 s
-  sim::SimOptions options;
-  options.neverAnswer = true;
-  DeviceRig rig(options);
-  rig.state.images.EepromImage.fill(0x11);
-  rig.state.eepromImageIsModule = true;
+// A search that ends without the module, cancelled or with its budget spent (about 2.5 s),
+// closes the port and leaves the image erased.
+TEST(ConfigRead, SearchWithoutTheModuleClosesThePortAndLeavesTheImageErased) {
+  for (const SearchEnding& row : kSearchEndings) {
+    SCOPED_TRACE(row.name);
+    DeviceRig rig([](sim::SimOptions& o) { o.neverAnswer = true; });
+    rig.state.images.EepromImage.fill(0x11);
+    rig.state.eepromImageIsModule = true;
+    if (row.cancel) CancelOnTickWhen(rig, [&rig] { return rig.sim.ProbesSeen() >= 2; });
 
-  device::ReadConfiguration(rig.ctx);
+    device::ReadConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log,
-            (std::vector<std::string>{"Waiting for bootloader...", "Bootloader no response"}));
-  EXPECT_EQ(rig.host.edit3, "Bootloader no response");
-  EXPECT_FALSE(rig.port.Open());
-  EXPECT_TRUE(std::all_of(rig.state.images.EepromImage.begin(),
-                          rig.state.images.EepromImage.end(), [](auto b) { return b == 0xFF; }));
-  EXPECT_FALSE(rig.state.eepromImageIsModule);
-  EXPECT_EQ(rig.host.pageApplied, 0);
+    EXPECT_EQ(rig.host.log, (Lines{"Waiting for bootloader...", row.ending}));
+    EXPECT_EQ(rig.host.edit3, row.ending);
+    EXPECT_FALSE(rig.port.Open());
+    EXPECT_TRUE(rig.host.memo1.empty());
+    EXPECT_TRUE(AllErased(rig.state.images.EepromImage));
+    EXPECT_FALSE(rig.state.eepromImageIsModule);
+    EXPECT_EQ(rig.host.pageApplied, 0);
+    EXPECT_EQ(rig.host.Position(Bar::Config), 0);
+    EXPECT_EQ(rig.host.Position(Bar::Programming), 0);
+  }
 }
 
 }  // namespace

@@ -29,31 +29,30 @@ bool IsRecordOffset(std::size_t offset) {
   return false;
 }
 
-TEST(ConfigRecordDecode, ErasedEepromShowsEverySecondChoiceAndFF) {
-  const DecodedRecord d = DecodeConfigRecord(Filled(0xFF));
-  for (int bit = 0; bit < 8; ++bit) EXPECT_TRUE(d.page.options1[bit]) << "bit " << bit;
-  EXPECT_TRUE(d.page.channel2);
-  // Raw flags: both FS1 and FS3 are reported; the page's own handlers settle them.
-  EXPECT_TRUE(d.page.fs1);
-  EXPECT_TRUE(d.page.fs2);
-  EXPECT_TRUE(d.page.fs3);
-  EXPECT_TRUE(d.page.modeFA);
-  EXPECT_EQ(d.page.canText, "FF");
-  EXPECT_EQ(d.canProgramNumber, 165);
-  EXPECT_EQ(d.page.pinText, "255255255255");
-}
-
-TEST(ConfigRecordDecode, ZeroRecordShowsFirstChoices) {
-  const DecodedRecord d = DecodeConfigRecord(Filled(0x00));
-  for (int bit = 0; bit < 8; ++bit) EXPECT_FALSE(d.page.options1[bit]) << "bit " << bit;
-  EXPECT_FALSE(d.page.channel2);
-  EXPECT_FALSE(d.page.fs1);
-  EXPECT_FALSE(d.page.fs2);
-  EXPECT_FALSE(d.page.fs3);
-  EXPECT_FALSE(d.page.modeFA);
-  EXPECT_EQ(d.page.pinText, "0000");
-  EXPECT_EQ(d.page.canText, "00");
-  EXPECT_EQ(d.canProgramNumber, 0);
+// An erased EEPROM shows every second choice and FF; an all-zero record every first choice.
+TEST(ConfigRecordDecode, UniformRecordsShowOneChoiceEverywhere) {
+  const struct {
+    std::uint8_t fill;
+    bool set;  // every option and flag
+    const char* can;
+    int canNumber;
+    const char* pin;
+  } rows[] = {{0xFF, true, "FF", 165, "255255255255"}, {0x00, false, "00", 0, "0000"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.fill);
+    const DecodedRecord d = DecodeConfigRecord(Filled(row.fill));
+    for (int bit = 0; bit < 8; ++bit) EXPECT_EQ(d.page.options1[bit], row.set) << "bit " << bit;
+    EXPECT_EQ(d.page.channel2, row.set);
+    // Raw flags: with every bit set both FS1 and FS3 are reported; the page's own handlers
+    // settle them.
+    EXPECT_EQ(d.page.fs1, row.set);
+    EXPECT_EQ(d.page.fs2, row.set);
+    EXPECT_EQ(d.page.fs3, row.set);
+    EXPECT_EQ(d.page.modeFA, row.set);
+    EXPECT_EQ(d.page.canText, row.can);
+    EXPECT_EQ(d.canProgramNumber, row.canNumber);
+    EXPECT_EQ(d.page.pinText, row.pin);
+  }
 }
 
 TEST(ConfigRecordDecode, EachOptions1BitMapsToItsOwnOption) {

@@ -3,12 +3,17 @@
 // Shared pieces of the configuration tests: a module EEPROM with a known record, the frames the
 // operations leave at the simulator, and cancels that fire at a chosen point of an operation.
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "Simulator.h"
+#include "device/ConfigRecord.h"
 #include "device/Link.h"
 #include "device/Operations.h"
 #include "support/DeviceRig.h"
@@ -51,6 +56,33 @@ inline bool HasFrame(const DeviceRig& rig, std::uint8_t command, std::uint16_t a
   return false;
 }
 
+// All sixteen EEPROM blocks in address order, each carrying its 16 bytes of `data`, then the
+// restart.
+inline void ExpectSixteenBlocksThenReset(const std::vector<sim::Frame>& frames,
+                                         std::uint8_t command,
+                                         const std::vector<std::uint8_t>& data) {
+  ASSERT_EQ(frames.size(), 17u);
+  for (int b = 0; b < 16; ++b) {
+    SCOPED_TRACE(b);
+    EXPECT_EQ(frames[b].command, command);
+    EXPECT_EQ(frames[b].address, 16 * b);
+    EXPECT_TRUE(frames[b].checksumOk);
+    EXPECT_EQ(frames[b].data,
+              std::vector<std::uint8_t>(data.begin() + 16 * b, data.begin() + 16 * b + 16));
+  }
+  EXPECT_EQ(frames[16].command, device::CmdReset);
+  EXPECT_EQ(frames[16].length, 0);
+}
+
+// The two ways a search of a module that never answers ends: cancelled, or its budget spent.
+struct SearchEnding {
+  const char* name;
+  bool cancel;         // "Anuluj" once the second probe went out
+  const char* ending;  // the last line of the log
+};
+inline const SearchEnding kSearchEndings[] = {{"cancel during the search", true, "Cancel"},
+                                              {"no bootloader", false, "Bootloader no response"}};
+
 // Cancels ("Anuluj") on the first tick at which `when` holds. Ticks run on the test thread inside
 // the operation's waits, exactly where a click on the button would run.
 inline void CancelOnTickWhen(DeviceRig& rig, std::function<bool()> when) {
@@ -60,15 +92,31 @@ inline void CancelOnTickWhen(DeviceRig& rig, std::function<bool()> when) {
   });
 }
 
-inline void PlainTicks(DeviceRig& rig) {
-  rig.host.SetTickHandler([&rig] { device::TimeoutTickerTimer(rig.ctx); });
-}
-
 // A complete configuration read of the simulator's EEPROM, checked to have succeeded.
 inline bool ReadAll(DeviceRig& rig) {
   device::ReadConfiguration(rig.ctx);
   return rig.state.eepromImageIsModule && !rig.host.log.empty() &&
          rig.host.log.back() == rig.Msg(device::MsgDone);
+}
+
+// The module holds KnownEeprom() and a complete read of it has run, restart included.
+inline bool ReadKnownModule(DeviceRig& rig) {
+  rig.sim.SetEeprom(KnownEeprom());
+  return ReadAll(rig) && rig.WaitForResets(1);
+}
+
+// Points the port at `index` (0 is COM1) at a device that does not exist; returns the line that
+// the failed open logs after "Error opening port".
+inline std::string ChooseMissingPort(DeviceRig& rig, int index) {
+  const std::string name = "COM" + std::to_string(index + 1);
+  setenv(("LINKLOADER_" + name).c_str(), "/nonexistent/linkloader-port", 1);
+  rig.host.portIndex = index;
+  return name + ": /nonexistent/linkloader-port does not exist; plug in the adapter or choose "
+                "another port";
+}
+
+inline bool AllErased(const device::EepromBytes& image) {
+  return std::all_of(image.begin(), image.end(), [](std::uint8_t b) { return b == 0xFF; });
 }
 
 }  // namespace ll::test::config

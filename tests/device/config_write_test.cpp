@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
-#include <cstdlib>
 
 #include "config_support.h"
 
@@ -14,50 +13,31 @@ namespace ll::test::config {
 namespace {
 
 using device::Bar;
-using device::CmdReset;
 using device::CmdWriteEeprom;
 
-const std::vector<std::string> kCompleteWriteLog = {"Waiting for bootloader...", "OK",
-                                                    "EEPROM writing...", "Finished"};
-
-// Runs a complete read, then returns the index of the first frame the write will leave.
+// Runs a complete read of KnownEeprom(), then returns the index of the first frame the write will
+// leave.
 std::size_t ReadFirst(DeviceRig& rig) {
-  EXPECT_TRUE(ReadAll(rig));
-  EXPECT_TRUE(rig.WaitForResets(1));
+  EXPECT_TRUE(ReadKnownModule(rig));
   return rig.sim.Frames().size();
-}
-
-void ExpectSixteenBlocksThenReset(const std::vector<sim::Frame>& frames,
-                                  const std::vector<std::uint8_t>& sent) {
-  ASSERT_EQ(frames.size(), 17u);
-  for (int b = 0; b < 16; ++b) {
-    EXPECT_EQ(frames[b].command, CmdWriteEeprom);
-    EXPECT_EQ(frames[b].address, 16 * b);
-    EXPECT_TRUE(frames[b].checksumOk);
-    EXPECT_EQ(frames[b].data,
-              std::vector<std::uint8_t>(sent.begin() + 16 * b, sent.begin() + 16 * b + 16));
-  }
-  EXPECT_EQ(frames[16].command, CmdReset);
-  EXPECT_EQ(frames[16].length, 0);
 }
 
 TEST(ConfigWrite, OneChangedOptionReachesTheModuleAndNothingElseChanges) {
   DeviceRig rig;
-  const std::vector<std::uint8_t> before = KnownEeprom();
-  rig.sim.SetEeprom(before);
   const std::size_t first = ReadFirst(rig);
 
   rig.host.page.options1[3] = !rig.host.page.options1[3];  // option (4)
   device::WriteConfiguration(rig.ctx);
 
-  std::vector<std::uint8_t> expected = before;
+  std::vector<std::uint8_t> expected = KnownEeprom();
   expected[0x21] = kKnownOptions1 ^ 0x08;
   expected[0x61] = kKnownOptions2 & ~0x61;  // bits 0, 5 and 6 are written as 0
   EXPECT_EQ(rig.sim.Eeprom(), expected);
   ASSERT_TRUE(rig.WaitForResets(2));
-  ExpectSixteenBlocksThenReset(FramesFrom(rig, first), expected);
+  ExpectSixteenBlocksThenReset(FramesFrom(rig, first), CmdWriteEeprom, expected);
 
-  EXPECT_EQ(rig.host.log, kCompleteWriteLog);
+  EXPECT_EQ(rig.host.log,
+            (Lines{"Waiting for bootloader...", "OK", "EEPROM writing...", "Finished"}));
   EXPECT_EQ(rig.host.edit3, "Finished");
   EXPECT_EQ(rig.host.edit1, "Reset CPU...");
   EXPECT_FALSE(rig.port.Open());
@@ -71,19 +51,14 @@ TEST(ConfigWrite, OneChangedOptionReachesTheModuleAndNothingElseChanges) {
 }
 
 TEST(ConfigWrite, RefusedBlockStopsTheWriteWithoutRestart) {
-  sim::SimOptions options;
-  options.refuseBlock = {sim::Memory::Eeprom, 3};
-  DeviceRig rig(options);
-  const std::vector<std::uint8_t> before = KnownEeprom();
-  rig.sim.SetEeprom(before);
+  DeviceRig rig([](sim::SimOptions& o) { o.refuseBlock = {sim::Memory::Eeprom, 3}; });
   const std::size_t first = ReadFirst(rig);
   rig.host.page.options1[0] = !rig.host.page.options1[0];
 
   device::WriteConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "OK",
-                                                     "EEPROM writing...",
-                                                     "EEPROM writing error"}));
+  EXPECT_EQ(rig.host.log, (Lines{"Waiting for bootloader...", "OK", "EEPROM writing...",
+                                 "EEPROM writing error"}));
   EXPECT_EQ(rig.host.edit3, "EEPROM writing error");
   const std::vector<sim::Frame> frames = FramesFrom(rig, first);
   ASSERT_EQ(frames.size(), 4u);
@@ -97,47 +72,38 @@ TEST(ConfigWrite, RefusedBlockStopsTheWriteWithoutRestart) {
   EXPECT_EQ(rig.host.Position(Bar::Config), rig.host.Min(Bar::Config));
 }
 
-TEST(ConfigWrite, StatusThatNeverComesShowsCommErrorInEdit3Only) {
-  sim::SimOptions options;
-  options.silentBlock = {sim::Memory::Eeprom, 3};
-  DeviceRig rig(options);
-  rig.sim.SetEeprom(KnownEeprom());
-  const std::size_t first = ReadFirst(rig);
+// Block 3's status is awaited and never comes: the wait runs out or is cancelled. Either way
+// the ending shows in Edit3 only.
+TEST(ConfigWrite, StatusNotReceivedShowsItsEndingInEdit3Only) {
+  const struct {
+    const char* name;
+    bool cancel;  // "Anuluj" while the status is awaited
+    const char* edit3;
+  } rows[] = {{"status never comes", false, "Error data transmission"},
+              {"cancel while awaited", true, "Cancel"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    DeviceRig rig([](sim::SimOptions& o) { o.silentBlock = {sim::Memory::Eeprom, 3}; });
+    const std::size_t first = ReadFirst(rig);
+    if (row.cancel) CancelOnTickWhen(rig, [&rig] { return HasFrame(rig, CmdWriteEeprom, 0x30); });
 
-  device::WriteConfiguration(rig.ctx);
+    device::WriteConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log.back(), "EEPROM writing...");
-  EXPECT_EQ(rig.host.edit3, "Error data transmission");
-  EXPECT_EQ(FramesFrom(rig, first).size(), 4u);
-  EXPECT_FALSE(rig.port.Open());
-  EXPECT_TRUE(rig.host.configWriteEnabled);
-  EXPECT_EQ(rig.host.Position(Bar::Config), 0);
-  EXPECT_EQ(rig.host.Position(Bar::Programming), 0);
-  // The counter was shown counting down from 30 while the status was awaited.
-  EXPECT_NE(std::find(rig.host.edit1History.begin(), rig.host.edit1History.end(), "30"),
-            rig.host.edit1History.end());
-}
-
-TEST(ConfigWrite, CancelWhileStatusAwaitedShowsCancelInEdit3Only) {
-  sim::SimOptions options;
-  options.silentBlock = {sim::Memory::Eeprom, 3};
-  DeviceRig rig(options);
-  rig.sim.SetEeprom(KnownEeprom());
-  const std::size_t first = ReadFirst(rig);
-  CancelOnTickWhen(rig, [&rig] { return HasFrame(rig, CmdWriteEeprom, 0x30); });
-
-  device::WriteConfiguration(rig.ctx);
-
-  EXPECT_EQ(rig.host.log.back(), "EEPROM writing...");
-  EXPECT_EQ(rig.host.edit3, "Cancel");
-  EXPECT_EQ(FramesFrom(rig, first).size(), 4u);
-  EXPECT_FALSE(rig.port.Open());
-  EXPECT_TRUE(rig.host.configWriteEnabled);
+    EXPECT_EQ(rig.host.log.back(), "EEPROM writing...");
+    EXPECT_EQ(rig.host.edit3, row.edit3);
+    EXPECT_EQ(FramesFrom(rig, first).size(), 4u);
+    EXPECT_FALSE(rig.port.Open());
+    EXPECT_TRUE(rig.host.configWriteEnabled);
+    EXPECT_EQ(rig.host.Position(Bar::Config), 0);
+    EXPECT_EQ(rig.host.Position(Bar::Programming), 0);
+    // The counter was shown counting down from 30 while the status was awaited.
+    EXPECT_NE(std::find(rig.host.edit1History.begin(), rig.host.edit1History.end(), "30"),
+              rig.host.edit1History.end());
+  }
 }
 
 TEST(ConfigWrite, CancelBetweenBlocksStopsBeforeTheNextFrame) {
   DeviceRig rig;
-  rig.sim.SetEeprom(KnownEeprom());
   const std::size_t first = ReadFirst(rig);
   // "Anuluj" handled among the messages that run right after block 2 was acknowledged.
   std::size_t bytesAtCancel = 0;
@@ -170,71 +136,51 @@ TEST(ConfigWrite, CancelBetweenBlocksStopsBeforeTheNextFrame) {
   EXPECT_TRUE(rig.host.configWriteEnabled);
 }
 
-TEST(ConfigWrite, CancelDuringSearchLeavesTheModuleAloneButTheImageEncoded) {
-  sim::SimOptions options;
-  options.neverAnswer = true;
-  DeviceRig rig(options);
-  rig.sim.SetEeprom(KnownEeprom());
-  // As after a completed read of this module.
-  const std::vector<std::uint8_t> known = KnownEeprom();
-  std::copy(known.begin(), known.end(), rig.state.images.EepromImage.begin());
-  rig.state.eepromImageIsModule = true;
-  rig.host.configWriteEnabled = true;
-  rig.host.page.options1 = {true, false, false, false, false, false, false, false};
-  rig.host.page.pinText = "1905";
-  rig.host.page.canText = "37";
-  CancelOnTickWhen(rig, [&rig] { return rig.sim.ProbesSeen() >= 2; });
+// A search that ends without the module, cancelled or with its full 30-cycle budget spent
+// (about 12 s), closes the port and leaves the module alone, but the image encoded.
+TEST(ConfigWrite, SearchWithoutTheModuleLeavesItAloneButTheImageEncoded) {
+  for (const SearchEnding& row : kSearchEndings) {
+    SCOPED_TRACE(row.name);
+    DeviceRig rig([](sim::SimOptions& o) { o.neverAnswer = true; });
+    const std::vector<std::uint8_t> known = KnownEeprom();
+    rig.sim.SetEeprom(known);
+    // As after a completed read of this module.
+    std::copy(known.begin(), known.end(), rig.state.images.EepromImage.begin());
+    rig.state.eepromImageIsModule = true;
+    rig.host.configWriteEnabled = true;
+    rig.host.page.options1 = {true, false, false, false, false, false, false, false};
+    rig.host.page.pinText = "1905";
+    rig.host.page.canText = "37";
+    if (row.cancel) CancelOnTickWhen(rig, [&rig] { return rig.sim.ProbesSeen() >= 2; });
 
-  device::WriteConfiguration(rig.ctx);
+    device::WriteConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"Waiting for bootloader...", "Cancel"}));
-  EXPECT_EQ(rig.host.edit3, "Cancel");
-  EXPECT_FALSE(rig.port.Open());
-  EXPECT_TRUE(rig.sim.Frames().empty());
-  EXPECT_EQ(rig.sim.Eeprom(), known);
-  EXPECT_TRUE(rig.host.configWriteEnabled);
-  // The page was encoded into the image before the search.
-  EXPECT_EQ(rig.state.images.EepromImage[0x21], 0x01);
-  EXPECT_EQ(rig.state.images.EepromImage[0x20], known[0x20]);
+    EXPECT_EQ(rig.host.log, (Lines{"Waiting for bootloader...", row.ending}));
+    EXPECT_EQ(rig.host.edit3, row.ending);
+    EXPECT_FALSE(rig.port.Open());
+    EXPECT_TRUE(rig.sim.Frames().empty());
+    EXPECT_EQ(rig.sim.Eeprom(), known);
+    EXPECT_TRUE(rig.host.configWriteEnabled);
+    // The page was encoded into the image before the search.
+    EXPECT_EQ(rig.state.images.EepromImage[0x21], 0x01);
+    EXPECT_EQ(rig.state.images.EepromImage[0x20], known[0x20]);
+  }
 }
 
 TEST(ConfigWrite, PortThatCannotOpenIsReportedInLogAndEdit3) {
   DeviceRig rig;
   rig.state.eepromImageIsModule = true;
-  setenv("LINKLOADER_COM9", "/nonexistent/linkloader-port", 1);
-  rig.host.portIndex = 8;
+  const std::string reason = ChooseMissingPort(rig, 8);
 
   device::WriteConfiguration(rig.ctx);
 
-  EXPECT_EQ(rig.host.log,
-            (std::vector<std::string>{"Error opening port",
-                                      "COM9: /nonexistent/linkloader-port does not exist; plug in the adapter or choose another port"}));
+  EXPECT_EQ(rig.host.log, (Lines{"Error opening port", reason}));
   EXPECT_EQ(rig.host.edit3, "Error opening port");
   EXPECT_TRUE(rig.sim.Received().empty());
 }
 
-TEST(ConfigWrite, NoBootloaderClosesThePort) {  // a full 30-cycle search, about 12 s
-  sim::SimOptions options;
-  options.neverAnswer = true;
-  DeviceRig rig(options);
-  rig.state.eepromImageIsModule = true;
-  rig.host.configWriteEnabled = true;
-
-  device::WriteConfiguration(rig.ctx);
-
-  EXPECT_EQ(rig.host.log,
-            (std::vector<std::string>{"Waiting for bootloader...", "Bootloader no response"}));
-  EXPECT_EQ(rig.host.edit3, "Bootloader no response");
-  EXPECT_FALSE(rig.port.Open());
-  EXPECT_TRUE(rig.sim.Frames().empty());
-  EXPECT_TRUE(rig.host.configWriteEnabled);
-}
-
 TEST(ConfigWrite, DeviceGoneMidWriteLeavesThePortClosed) {
-  sim::SimOptions options;
-  options.goneAtBlock = {sim::Memory::Eeprom, 3};
-  DeviceRig rig(options);
-  rig.sim.SetEeprom(KnownEeprom());
+  DeviceRig rig([](sim::SimOptions& o) { o.goneAtBlock = {sim::Memory::Eeprom, 3}; });
   ReadFirst(rig);
 
   // The serial component may report the vanished device as an error; either way the write ends

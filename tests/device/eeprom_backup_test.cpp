@@ -5,9 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
-#include <cstdlib>
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -88,9 +87,7 @@ class EepromBackupTest : public ::testing::Test {
 
 TEST_F(EepromBackupTest, ReadAndWriteEachKeepTheModulesImageWithPortVersionAndKindBeside) {
   DeviceRig rig;
-  rig.sim.SetEeprom(KnownEeprom());
-  ASSERT_TRUE(ReadAll(rig));
-  ASSERT_TRUE(rig.WaitForResets(1));
+  ASSERT_TRUE(ReadKnownModule(rig));
   rig.host.page.options1[6] = !rig.host.page.options1[6];
   device::WriteConfiguration(rig.ctx);
   ASSERT_EQ(rig.host.log.back(), rig.Msg(device::MsgDone));
@@ -121,9 +118,7 @@ TEST_F(EepromBackupTest, ReadAndWriteEachKeepTheModulesImageWithPortVersionAndKi
 }
 
 TEST_F(EepromBackupTest, AFailedReadKeepsNoCopy) {
-  sim::SimOptions options;
-  options.silentReadBlock = 3;
-  DeviceRig rig(options);
+  DeviceRig rig([](sim::SimOptions& o) { o.silentReadBlock = 3; });
   device::ReadConfiguration(rig.ctx);
   EXPECT_EQ(rig.host.log.back(), rig.Msg(device::MsgCommError));
   EXPECT_TRUE(Copies().empty());
@@ -132,9 +127,7 @@ TEST_F(EepromBackupTest, AFailedReadKeepsNoCopy) {
 // The window writes without a copy, as it always has, and says so in one line of its log.
 TEST_F(EepromBackupTest, TheWindowLogsALineAndWritesWhenNoCopyCanBeKept) {
   DeviceRig rig;
-  rig.sim.SetEeprom(KnownEeprom());
-  ASSERT_TRUE(ReadAll(rig));
-  ASSERT_TRUE(rig.WaitForResets(1));
+  ASSERT_TRUE(ReadKnownModule(rig));
   // A file where the copies' folder should be: nothing can be created in it.
   const fs::path folder = device::EepromBackupFolder();
   fs::remove_all(folder.parent_path());
@@ -184,13 +177,15 @@ TEST_F(EepromBackupTest, PruningTouchesOnlyTheProgramsOwnCopiesOfTheSameKindOlde
     for (const std::string& name : foreign) WriteFile(folder / name, std::string(256, 'f'));
     WriteFile(folder / "19990101T000000.001Z_old_after-read.json",
               R"({"time":"19990101T000000.001Z","kind":"after-read","program":"Other 1.0"})");
-    WriteFile(folder / "19990101T000000.002Z_old_after-read.eeprom", std::string(255, 'f'));
     Plant({"19990101T000000.002Z_old_after-read", "19990101T000000.002Z"});
     WriteFile(folder / "19990101T000000.002Z_old_after-read.eeprom", std::string(255, 'f'));
+    // Own copy i: its name, and the index of the time in its sidecar.
+    auto ownName = [&](int i) {
+      return Stamp(c.year, i) + "_old_" + (c.legacyWords ? "read" : "after-read");
+    };
+    auto timeIndex = [&](int i) { return c.timesAgainstNames ? c.ownAfterRead - 1 - i : i; };
     for (int i = 0; i < c.ownAfterRead; ++i) {
-      const int timeIndex = c.timesAgainstNames ? c.ownAfterRead - 1 - i : i;
-      Seed s{Stamp(c.year, i) + "_old_" + (c.legacyWords ? "read" : "after-read"),
-             Stamp(c.year, timeIndex)};
+      Seed s{ownName(i), Stamp(c.year, timeIndex(i))};
       if (c.legacyWords) {
         s.kind = "read";
         s.kindKey = "taken_for";
@@ -221,11 +216,9 @@ TEST_F(EepromBackupTest, PruningTouchesOnlyTheProgramsOwnCopiesOfTheSameKindOlde
     // The ones gone are the oldest by their sidecar's time, with their sidecars.
     const int gone = c.ownAfterRead + 1 - static_cast<int>(c.expectAfterRead);
     for (int i = 0; i < c.ownAfterRead; ++i) {
-      const int timeIndex = c.timesAgainstNames ? c.ownAfterRead - 1 - i : i;
-      const std::string name =
-          Stamp(c.year, i) + "_old_" + (c.legacyWords ? "read" : "after-read");
-      EXPECT_EQ(names.count(name + ".eeprom") == 0, timeIndex < gone) << name;
-      EXPECT_EQ(fs::exists(folder / (name + ".json")), timeIndex >= gone) << name;
+      const std::string name = ownName(i);
+      EXPECT_EQ(names.count(name + ".eeprom") == 0, timeIndex(i) < gone) << name;
+      EXPECT_EQ(fs::exists(folder / (name + ".json")), timeIndex(i) >= gone) << name;
     }
   }
 }
@@ -341,9 +334,7 @@ TEST_F(EepromBackupTest, OnlyAFileOfExactlyTheEepromSizeIsAnImage) {
 
 TEST_F(EepromBackupTest, ARestoredImageBecomesTheWriteSourceAndTheReadOneStaysWhatItReplaces) {
   DeviceRig rig;
-  rig.sim.SetEeprom(KnownEeprom());
-  ASSERT_TRUE(ReadAll(rig));
-  ASSERT_TRUE(rig.WaitForResets(1));
+  ASSERT_TRUE(ReadKnownModule(rig));
   device::EepromBytes wanted;
   wanted.fill(0x42);
   device::RestoreEepromImage(wanted, rig.state);

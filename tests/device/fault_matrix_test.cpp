@@ -67,8 +67,6 @@ struct Cell {
   const char* impossible;   // why the fault cannot meet the operation, or nullptr
 };
 
-constexpr Bytes::value_type kFill = 0x5C;
-
 // The upload sends FLASH from block 32 and all 16 EEPROM blocks; the configuration operations
 // move all 16 EEPROM blocks; the version read asks for block 15 only.
 constexpr int kFlashFaultBlock = 40;
@@ -80,116 +78,79 @@ const char* const kImpossibleNoRead = "impossible: the operation reads no reply 
 const char* const kImpossibleNoAck = "impossible: the operation awaits no status byte";
 
 std::vector<Cell> Cells() {
-  std::vector<Cell> cells;
-  const Op ops[] = {Op::Upload, Op::Version, Op::ConfigRead, Op::ConfigWrite};
-  const char* opNames[] = {"Upload", "Version", "ConfigRead", "ConfigWrite"};
-  auto portAfterSuccess = [](Op op) {
-    return op == Op::Version || op == Op::ConfigRead ? Port::Open : Port::Closed;
+  using Inject = void (*)(sim::SimOptions&);
+  // What meets each operation in its data phase: the write block refused (nullptr: it sends
+  // none), the block whose status or reply never comes, and the block at which the device
+  // vanishes.
+  const struct {
+    Op op;
+    const char* name;
+    Inject refuse;
+    MsgSlot refused;
+    const char* refusedSuffix;
+    Inject silent;
+    Inject gone;
+  } ops[] = {
+      {Op::Upload, "Upload",
+       [](sim::SimOptions& o) {
+         o.refuseBlock = {Memory::Flash, kFlashFaultBlock};
+         o.refuseStatus = 5;
+       },
+       device::MsgFlashWriteError, "00000280; error code 5",
+       [](sim::SimOptions& o) { o.silentBlock = {Memory::Flash, kFlashFaultBlock}; },
+       [](sim::SimOptions& o) { o.goneAtBlock = {Memory::Flash, kFlashFaultBlock}; }},
+      {Op::Version, "Version", nullptr, device::MsgDone, "",
+       [](sim::SimOptions& o) { o.silentReadBlock = kVersionBlock; },
+       [](sim::SimOptions& o) { o.goneAtReadBlock = kVersionBlock; }},
+      {Op::ConfigRead, "ConfigRead", nullptr, device::MsgDone, "",
+       [](sim::SimOptions& o) { o.silentReadBlock = kEepromFaultBlock; },
+       [](sim::SimOptions& o) { o.goneAtReadBlock = kEepromFaultBlock; }},
+      {Op::ConfigWrite, "ConfigWrite",
+       [](sim::SimOptions& o) { o.refuseBlock = {Memory::Eeprom, kEepromFaultBlock}; },
+       device::MsgEepromWriteError, "",
+       [](sim::SimOptions& o) { o.silentBlock = {Memory::Eeprom, kEepromFaultBlock}; },
+       [](sim::SimOptions& o) { o.goneAtBlock = {Memory::Eeprom, kEepromFaultBlock}; }},
   };
-  for (int i = 0; i < 4; ++i) {
-    const Op op = ops[i];
-    const std::string n = opNames[i];
-    const bool writes = op == Op::Upload || op == Op::ConfigWrite;
-    const Port okPort = portAfterSuccess(op);
-    auto name = [&](const char* fault) { return std::string(fault) + "_" + n; };
+  // A late status that still falls inside the 30-tick (1.5 s) wait.
+  const Inject slow = [](sim::SimOptions& o) {
+    o.slowAckMs = 700;
+    o.slowAckBlock = {Memory::Eeprom, kEepromFaultBlock};
+  };
+  const Inject badChecksum = [](sim::SimOptions& o) { o.badReplyChecksum = true; };
 
-    cells.push_back({Fault::NoBootloader, op, name("NoBootloader"),
-                     [](sim::SimOptions& o) { o.neverAnswer = true; }, device::MsgNoBootloader,
-                     "", Where::Log, Port::Closed, nullptr});
-    cells.push_back({Fault::AnswerOnThirdProbe, op, name("AnswerOnThirdProbe"),
-                     [](sim::SimOptions& o) { o.answerOnProbe = 3; }, device::MsgDone, "",
-                     Where::Log, okPort, nullptr});
-    cells.push_back({Fault::StrayByte, op, name("StrayByte"),
-                     [](sim::SimOptions& o) { o.strayByte = true; }, device::MsgDone, "",
-                     Where::Log, okPort, nullptr});
-
-    if (op == Op::Upload) {
-      cells.push_back({Fault::RefusedBlock, op, name("RefusedBlock"),
-                       [](sim::SimOptions& o) {
-                         o.refuseBlock = {Memory::Flash, kFlashFaultBlock};
-                         o.refuseStatus = 5;
-                       },
-                       device::MsgFlashWriteError, "00000280; error code 5", Where::Log,
-                       Port::Closed, nullptr});
-    } else if (op == Op::ConfigWrite) {
-      cells.push_back({Fault::RefusedBlock, op, name("RefusedBlock"),
-                       [](sim::SimOptions& o) {
-                         o.refuseBlock = {Memory::Eeprom, kEepromFaultBlock};
-                       },
-                       device::MsgEepromWriteError, "", Where::Log, Port::Closed, nullptr});
-    } else {
-      cells.push_back({Fault::RefusedBlock, op, name("RefusedBlock"), nullptr, device::MsgDone,
-                       "", Where::Log, okPort, kImpossibleNoWrite});
-    }
-
-    switch (op) {
-      case Op::Upload:
-        cells.push_back({Fault::SilentBlock, op, name("SilentBlock"),
-                         [](sim::SimOptions& o) { o.silentBlock = {Memory::Flash, kFlashFaultBlock}; },
-                         device::MsgCommError, "", Where::Log, Port::Closed, nullptr});
-        break;
-      case Op::Version:
-        cells.push_back({Fault::SilentBlock, op, name("SilentBlock"),
-                         [](sim::SimOptions& o) { o.silentReadBlock = kVersionBlock; },
-                         device::MsgCommError, "", Where::Log, Port::Open, nullptr});
-        break;
-      case Op::ConfigRead:
-        cells.push_back({Fault::SilentBlock, op, name("SilentBlock"),
-                         [](sim::SimOptions& o) { o.silentReadBlock = kEepromFaultBlock; },
-                         device::MsgCommError, "", Where::Log, Port::Open, nullptr});
-        break;
-      case Op::ConfigWrite:
-        cells.push_back({Fault::SilentBlock, op, name("SilentBlock"),
-                         [](sim::SimOptions& o) {
-                           o.silentBlock = {Memory::Eeprom, kEepromFaultBlock};
-                         },
-                         device::MsgCommError, "", Where::Edit3Only, Port::Closed, nullptr});
-        break;
-    }
-
-    // A late status that still falls inside the 30-tick (1.5 s) wait.
-    using Inject = void (*)(sim::SimOptions&);
-    const Inject slow = [](sim::SimOptions& o) {
-      o.slowAckMs = 700;
-      o.slowAckBlock = {Memory::Eeprom, kEepromFaultBlock};
+  std::vector<Cell> cells;
+  for (const auto& op : ops) {
+    const bool writes = op.refuse != nullptr;
+    // The reads keep the port open, after success and after a reply that did not come alike;
+    // the next operation must then let go of a dead line and open the device again.
+    const Port port = writes ? Port::Closed : Port::Open;
+    const Where noReply = op.op == Op::ConfigWrite ? Where::Edit3Only : Where::Log;
+    auto add = [&](Fault fault, const char* faultName, Inject inject, MsgSlot message,
+                   const char* suffix, Where where, Port after, const char* impossible) {
+      cells.push_back({fault, op.op, std::string(faultName) + "_" + op.name, inject, message,
+                       suffix, where, after, impossible});
     };
-    const Inject badChecksum = [](sim::SimOptions& o) { o.badReplyChecksum = true; };
-    cells.push_back({Fault::SlowAck, op, name("SlowAck"), writes ? slow : nullptr,
-                     device::MsgDone, "", Where::Log, okPort,
-                     writes ? nullptr : kImpossibleNoAck});
-
+    add(Fault::NoBootloader, "NoBootloader", [](sim::SimOptions& o) { o.neverAnswer = true; },
+        device::MsgNoBootloader, "", Where::Log, Port::Closed, nullptr);
+    add(Fault::AnswerOnThirdProbe, "AnswerOnThirdProbe",
+        [](sim::SimOptions& o) { o.answerOnProbe = 3; }, device::MsgDone, "", Where::Log, port,
+        nullptr);
+    add(Fault::StrayByte, "StrayByte", [](sim::SimOptions& o) { o.strayByte = true; },
+        device::MsgDone, "", Where::Log, port, nullptr);
+    add(Fault::RefusedBlock, "RefusedBlock", op.refuse, op.refused, op.refusedSuffix, Where::Log,
+        port, writes ? nullptr : kImpossibleNoWrite);
+    add(Fault::SilentBlock, "SilentBlock", op.silent, device::MsgCommError, "", noReply, port,
+        nullptr);
+    add(Fault::SlowAck, "SlowAck", writes ? slow : nullptr, device::MsgDone, "", Where::Log, port,
+        writes ? nullptr : kImpossibleNoAck);
     // Reply checksums are not examined; the read goes through.
-    cells.push_back({Fault::BadReplyChecksum, op, name("BadReplyChecksum"),
-                     writes ? nullptr : badChecksum,
-                     device::MsgDone, "", Where::Log, okPort,
-                     writes ? kImpossibleNoRead : nullptr});
-
+    add(Fault::BadReplyChecksum, "BadReplyChecksum", writes ? nullptr : badChecksum,
+        device::MsgDone, "", Where::Log, port, writes ? kImpossibleNoRead : nullptr);
     // The device vanishes in the middle of the data phase: the operation ends with the message
-    // of the missing status or reply (or the serial component's own error report), and the
-    // writes close the port.
-    void (*gone)(sim::SimOptions&) = nullptr;
-    switch (op) {
-      case Op::Upload:
-        gone = [](sim::SimOptions& o) { o.goneAtBlock = {Memory::Flash, kFlashFaultBlock}; };
-        break;
-      case Op::Version:
-        gone = [](sim::SimOptions& o) { o.goneAtReadBlock = kVersionBlock; };
-        break;
-      case Op::ConfigRead:
-        gone = [](sim::SimOptions& o) { o.goneAtReadBlock = kEepromFaultBlock; };
-        break;
-      case Op::ConfigWrite:
-        gone = [](sim::SimOptions& o) { o.goneAtBlock = {Memory::Eeprom, kEepromFaultBlock}; };
-        break;
-    }
-    // The reads end like any reply that did not come (the port stays open); the next
-    // operation must then let go of the dead line and open the device again.
-    const bool read = op == Op::Version || op == Op::ConfigRead;
-    const Where where = op == Op::ConfigWrite ? Where::Edit3Only : Where::Log;
-    cells.push_back({Fault::Gone, op, name("DeviceGone"), gone, device::MsgCommError, "", where,
-                     read ? Port::Open : Port::Closed, nullptr});
-    cells.push_back({Fault::GoneAndBack, op, name("DeviceGoneAndBack"), gone,
-                     device::MsgCommError, "", where, read ? Port::Open : Port::Closed, nullptr});
+    // of the missing status or reply (or the serial component's own error report).
+    add(Fault::Gone, "DeviceGone", op.gone, device::MsgCommError, "", noReply, port, nullptr);
+    add(Fault::GoneAndBack, "DeviceGoneAndBack", op.gone, device::MsgCommError, "", noReply, port,
+        nullptr);
   }
   return cells;
 }
@@ -247,7 +208,7 @@ class FaultMatrix : public ::testing::TestWithParam<Cell> {
   // to be the module's (as a configuration read leaves it).
   static void Prepare(DeviceRig& rig, Op op) {
     if (op == Op::Upload) {
-      rig.ChooseHex({{0x0200, Bytes(64, kFill)}, {0xF00000, Bytes(32, kFill)}});
+      rig.ChooseFlashAndEeprom();
     } else if (op == Op::ConfigWrite) {
       const Bytes eeprom = rig.sim.Eeprom();
       std::copy(eeprom.begin(), eeprom.end(), rig.state.images.EepromImage.begin());
@@ -298,9 +259,7 @@ TEST(FaultMatrixTable, HoldsEveryFaultAgainstEveryOperationOnceAndSaysWhyACellIs
 TEST_P(FaultMatrix, EndsAsSpecifiedAndTheNextOperationSucceeds) {
   const Cell& cell = GetParam();
 
-  sim::SimOptions faulty;
-  cell.inject(faulty);
-  DeviceRig rig(faulty);
+  DeviceRig rig(cell.inject);
   rig.sim.SetEeprom(config::KnownEeprom());
   PortName com1(rig.dir);
   com1.PointTo(rig.sim.DevicePath());
@@ -313,7 +272,6 @@ TEST_P(FaultMatrix, EndsAsSpecifiedAndTheNextOperationSucceeds) {
   const int threads = Threads();
   const int fds = Descriptors();
 
-  // The faulty run.
   const bool gone = cell.fault == Fault::Gone || cell.fault == Fault::GoneAndBack;
   const Outcome out = Run(rig, cell.op);
   const std::string expected = rig.Msg(cell.message) + cell.suffix;

@@ -11,15 +11,13 @@ namespace {
 using namespace ll::device;
 
 TEST(Search, NoBootloaderAfterTheBudgetOfProbeCycles) {
-  ll::sim::SimOptions o;
-  o.neverAnswer = true;
-  ll::test::DeviceRig rig(o);
+  ll::test::DeviceRig rig([](ll::sim::SimOptions& o) { o.neverAnswer = true; });
   ASSERT_TRUE(OpenLink(rig.ctx, kUploadLink));
   PrepareSearch(rig.ctx, kUploadLink);
   const SearchResult result = SearchBootloader(rig.ctx, kUploadLink);
   EXPECT_EQ(result, SearchResult::NoBootloader);
   EXPECT_FALSE(ReportSearch(rig.ctx, kUploadLink, result));
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{rig.Msg(MsgSearching), rig.Msg(MsgNoBootloader)}));
+  EXPECT_EQ(rig.host.log, (ll::test::Lines{rig.Msg(MsgSearching), rig.Msg(MsgNoBootloader)}));
   EXPECT_FALSE(rig.port.Open());
   // Ticks that fall due during the blocking pauses merge: one budget unit per cycle, so the
   // search makes close to 30 probes, not the 6 that 30 ticks of real time would allow.

@@ -19,6 +19,7 @@ namespace {
 
 using namespace ll::device;
 using ll::test::DeviceRig;
+using ll::test::Lines;
 using Bytes = std::vector<std::uint8_t>;
 
 std::string ReadComm(pid_t pid) {
@@ -100,21 +101,17 @@ SearchResult Search(DeviceRig& rig, const LinkProfile& profile = kUploadLink) {
 }
 
 TEST(Search, FindsABootloaderThatAnswersOnTheThirdProbe) {
-  ll::sim::SimOptions o;
-  o.answerOnProbe = 3;
-  DeviceRig rig(o);
+  DeviceRig rig([](ll::sim::SimOptions& o) { o.answerOnProbe = 3; });
   EXPECT_EQ(Search(rig), SearchResult::Found);
   ASSERT_TRUE(rig.sim.WaitUntil([&] { return rig.sim.Handshakes() == 1; }, std::chrono::seconds(20)));
   EXPECT_EQ(rig.sim.Received(), (Bytes{0x0F, 0xBA, 0x0F, 0xBA, 0x0F, 0xBA, 0x73 ^ 0xD3}));
   EXPECT_EQ(rig.state.WireKey, InitialWireKey);
-  EXPECT_EQ(rig.host.log, std::vector<std::string>{rig.Msg(MsgSearching)});
+  EXPECT_EQ(rig.host.log, Lines{rig.Msg(MsgSearching)});
   EXPECT_EQ(rig.host.Position(ll::device::Bar::Programming), rig.host.Min(ll::device::Bar::Programming));
 }
 
 TEST(Search, AStrayByteCostsOneCycle) {
-  ll::sim::SimOptions o;
-  o.strayByte = true;
-  DeviceRig rig(o);
+  DeviceRig rig([](ll::sim::SimOptions& o) { o.strayByte = true; });
   EXPECT_EQ(Search(rig), SearchResult::Found);
   ASSERT_TRUE(rig.sim.WaitUntil([&] { return rig.sim.Handshakes() == 1; }, std::chrono::seconds(20)));
   // Answered on the first probe; the stray byte was taken in that cycle, the answer in the next.
@@ -143,17 +140,14 @@ TEST(Search, RandomKeyHandshakeScramblesTheFollowingPackets) {
 }
 
 TEST(Search, CancelEndsTheSearchWithCancelledAndClosesThePort) {
-  ll::sim::SimOptions o;
-  o.neverAnswer = true;
-  DeviceRig rig(o);
+  DeviceRig rig([](ll::sim::SimOptions& o) { o.neverAnswer = true; });
   rig.host.PostAfter(std::chrono::milliseconds(700), [&] { Cancel(rig.ctx); });
   ASSERT_TRUE(OpenLink(rig.ctx, kConfigWriteLink));
   PrepareSearch(rig.ctx, kConfigWriteLink);
   const SearchResult result = SearchBootloader(rig.ctx, kConfigWriteLink);
   EXPECT_EQ(result, SearchResult::Cancelled);
   EXPECT_FALSE(ReportSearch(rig.ctx, kConfigWriteLink, result));
-  EXPECT_EQ(rig.host.log,
-            (std::vector<std::string>{rig.Msg(MsgSearching), rig.Msg(MsgCancelled)}));
+  EXPECT_EQ(rig.host.log, (Lines{rig.Msg(MsgSearching), rig.Msg(MsgCancelled)}));
   EXPECT_EQ(rig.host.edit3, rig.Msg(MsgCancelled));
   EXPECT_FALSE(rig.port.Open());
   // The budget was far from spent.
@@ -195,7 +189,7 @@ TEST(Link, OpenFailureIsReportedWithItsReason) {
     rig.host.log.clear();
     setenv("LINKLOADER_COM1", c.path.c_str(), 1);
     EXPECT_FALSE(OpenLink(rig.ctx, kConfigReadLink));
-    EXPECT_EQ(rig.host.log, (std::vector<std::string>{rig.Msg(MsgPortOpenError), c.reason}));
+    EXPECT_EQ(rig.host.log, (Lines{rig.Msg(MsgPortOpenError), c.reason}));
     EXPECT_EQ(rig.host.edit3, rig.Msg(MsgPortOpenError));
   }
   ::kill(holder, SIGKILL);
@@ -211,9 +205,7 @@ TEST(Link, OpeningLineNamesThePort) {
 }
 
 TEST(AwaitAck, CountsDownInEdit1AndTimesOut) {
-  ll::sim::SimOptions o;
-  o.silentBlock = {ll::sim::Memory::Eeprom, 0};
-  DeviceRig rig(o);
+  DeviceRig rig([](ll::sim::SimOptions& o) { o.silentBlock = {ll::sim::Memory::Eeprom, 0}; });
   ASSERT_EQ(Search(rig), SearchResult::Found);
   const Bytes data(16, 0x11);
   SendPacket(rig.ctx, CmdWriteEeprom, 0, 16, data.data());
@@ -243,9 +235,7 @@ TEST(AwaitAck, KeepsACancelMadeBeforeTheWait) {
 }
 
 TEST(AwaitReply, ReadsTheVersionBlockUnscrambled) {
-  ll::sim::SimOptions o;
-  o.version = "LINK 2.07";
-  DeviceRig rig(o);
+  DeviceRig rig([](ll::sim::SimOptions& o) { o.version = "LINK 2.07"; });
   rig.host.switches[Switch::PICencoding] = true;
   ASSERT_EQ(Search(rig), SearchResult::Found);
   Bytes buffer(18, 0xFF);

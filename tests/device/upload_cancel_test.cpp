@@ -11,19 +11,11 @@ namespace {
 using namespace ll::device;
 using ll::sim::Memory;
 using ll::test::DeviceRig;
-using Bytes = std::vector<std::uint8_t>;
-
-constexpr std::uint32_t kEepromBase = 0xF00000;
-
-void ChooseFirmware(DeviceRig& rig) {
-  rig.ChooseHex({{0x0200, Bytes(64, 0x5C)}, {kEepromBase, Bytes(32, 0x6D)}});
-}
+using ll::test::Lines;
 
 TEST(UploadCancel, DuringAFlashBlocksWait) {
-  ll::sim::SimOptions o;
-  o.silentBlock = {Memory::Flash, 50};
-  DeviceRig rig(o);
-  ChooseFirmware(rig);
+  DeviceRig rig([](ll::sim::SimOptions& o) { o.silentBlock = {Memory::Flash, 50}; });
+  rig.ChooseFlashAndEeprom();
   // Clicked while block 50's status is awaited, once the counter shows 25.
   rig.host.onText = [&](const Field* field, const std::string& text) {
     if (field && *field == Field::Edit1 && text == "25") rig.host.Post([&] { Cancel(rig.ctx); });
@@ -38,7 +30,7 @@ TEST(UploadCancel, DuringAFlashBlocksWait) {
 
 TEST(UploadCancel, BetweenTwoBlocksIsNotOverwrittenByTheNextBlock) {
   DeviceRig rig;
-  ChooseFirmware(rig);
+  rig.ChooseFlashAndEeprom();
   // The click arrives while messages run after block 40 was acknowledged.
   rig.host.onPosition = [&](Bar bar, int position) {
     if (bar == Bar::Programming && position == 40 && rig.state.TimeoutCounter > 0) {
@@ -55,21 +47,18 @@ TEST(UploadCancel, BetweenTwoBlocksIsNotOverwrittenByTheNextBlock) {
 }
 
 TEST(UploadCancel, DuringTheSearch) {
-  ll::sim::SimOptions o;
-  o.neverAnswer = true;
-  DeviceRig rig(o);
-  ChooseFirmware(rig);
+  DeviceRig rig([](ll::sim::SimOptions& o) { o.neverAnswer = true; });
+  rig.ChooseFlashAndEeprom();
   rig.host.PostAfter(std::chrono::milliseconds(1000), [&] { Cancel(rig.ctx); });
   UploadFirmware(rig.ctx);
-  EXPECT_EQ(rig.host.log,
-            (std::vector<std::string>{rig.Msg(MsgSearching), rig.Msg(MsgCancelled)}));
+  EXPECT_EQ(rig.host.log, (Lines{rig.Msg(MsgSearching), rig.Msg(MsgCancelled)}));
   EXPECT_FALSE(rig.port.Open());
   EXPECT_TRUE(rig.sim.Frames().empty());
 }
 
 TEST(UploadCancel, OtherDeviceClicksDuringTheUploadAreRefused) {
   DeviceRig rig;
-  ChooseFirmware(rig);
+  rig.ChooseFlashAndEeprom();
   int nestedClicks = 0;
   rig.host.onPosition = [&](Bar bar, int position) {
     if (bar == Bar::Programming && position == 35 && nestedClicks == 0) {
@@ -84,9 +73,8 @@ TEST(UploadCancel, OtherDeviceClicksDuringTheUploadAreRefused) {
   };
   UploadFirmware(rig.ctx);
   EXPECT_EQ(nestedClicks, 1);
-  EXPECT_EQ(rig.host.log,
-            (std::vector<std::string>{rig.Msg(MsgSearching), "OK", rig.Msg(MsgFlashWriting),
-                                      rig.Msg(MsgEepromWriting), rig.Msg(MsgDone)}));
+  EXPECT_EQ(rig.host.log, (Lines{rig.Msg(MsgSearching), "OK", rig.Msg(MsgFlashWriting),
+                                 rig.Msg(MsgEepromWriting), rig.Msg(MsgDone)}));
   EXPECT_EQ(rig.sim.Handshakes(), 1);
   EXPECT_TRUE(rig.WaitForResets(1));
   EXPECT_EQ(rig.sim.Frames().size(), 2016u + 16u + 1u);
@@ -94,7 +82,7 @@ TEST(UploadCancel, OtherDeviceClicksDuringTheUploadAreRefused) {
 
 TEST(UploadCancel, ACancelLeftFromAnEarlierOperationDoesNotStopTheNextUpload) {
   DeviceRig rig;
-  ChooseFirmware(rig);
+  rig.ChooseFlashAndEeprom();
   rig.host.switches[Switch::All_memory] = false;
   Cancel(rig.ctx);
   UploadFirmware(rig.ctx);

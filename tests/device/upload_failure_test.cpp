@@ -22,53 +22,58 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint32_t kEepromBase = 0xF00000;
 
-// A file with FLASH and EEPROM data; with the start switches that is 2016 + 16 blocks.
-void ChooseFirmware(DeviceRig& rig) {
-  rig.ChooseHex({{0x0200, Bytes(64, 0x5C)}, {kEepromBase, Bytes(32, 0x6D)}});
-}
+struct EndingRow {
+  const char* name;
+  ll::sim::BlockRef block;
+  int status;           // the module's refusal code; -1: no status comes at all
+  MsgSlot message;
+  std::string suffix;   // after the message: the block's address and the module's code
+  std::size_t frames;   // the refused or unanswered block is the last one sent
+  int programmingMin;   // the bar ends at its Min
+};
 
-void ExpectEndedWithoutRestart(DeviceRig& rig, const std::string& lastLine) {
-  ASSERT_FALSE(rig.host.log.empty());
-  EXPECT_EQ(rig.host.log.back(), lastLine);
-  EXPECT_FALSE(rig.port.Open());
-  EXPECT_EQ(rig.sim.Resets(), 0);
-  EXPECT_FALSE(rig.state.operationRunning);
-  // Edit1 keeps the last counter value of the wait.
-  EXPECT_NO_THROW((void)std::stoi(rig.host.edit1)) << rig.host.edit1;
-}
-
-TEST(UploadFailure, FlashBlockRefusedWithStatus5AtBlock32) {
-  ll::sim::SimOptions o;
-  o.refuseBlock = {Memory::Flash, 32};
-  o.refuseStatus = 5;
-  DeviceRig rig(o);
-  ChooseFirmware(rig);
-  UploadFirmware(rig.ctx);
-  ExpectEndedWithoutRestart(rig, rig.Msg(MsgFlashWriteError) + "00000200; error code 5");
-  EXPECT_EQ(rig.sim.Frames().size(), 1u);
-  EXPECT_EQ(rig.host.Position(Bar::Programming), rig.host.Min(Bar::Programming));
-}
-
-TEST(UploadFailure, FlashBlockRefusedLaterNamesItsAddress) {
-  ll::sim::SimOptions o;
-  o.refuseBlock = {Memory::Flash, 0x7FF};
-  o.refuseStatus = 200;
-  DeviceRig rig(o);
-  ChooseFirmware(rig);
-  UploadFirmware(rig.ctx);
-  ExpectEndedWithoutRestart(rig, rig.Msg(MsgFlashWriteError) + "00007FF0; error code 200");
-}
-
-TEST(UploadFailure, EepromBlockRefusedHasNoAddress) {
-  ll::sim::SimOptions o;
-  o.refuseBlock = {Memory::Eeprom, 3};
-  o.refuseStatus = 7;
-  DeviceRig rig(o);
-  ChooseFirmware(rig);
-  UploadFirmware(rig.ctx);
-  ExpectEndedWithoutRestart(rig, rig.Msg(MsgEepromWriteError) + "; error code 7");
-  EXPECT_EQ(rig.sim.Frames().size(), 2016u + 4u) << "no block after the refused one";
-  EXPECT_FALSE(rig.state.eepromImageIsModule);
+// A block the module refuses, or does not acknowledge in time, ends the upload with its message,
+// the port closed and no restart command.
+TEST(UploadFailure, ARefusedOrUnansweredBlockEndsTheUploadWithoutRestart) {
+  const EndingRow rows[] = {
+      {"FLASH block 32 refused with status 5", {Memory::Flash, 32}, 5, MsgFlashWriteError,
+       "00000200; error code 5", 1, 32},
+      {"a later FLASH block refused names its address", {Memory::Flash, 0x7FF}, 200,
+       MsgFlashWriteError, "00007FF0; error code 200", 2016, 32},
+      {"an EEPROM block refused has no address", {Memory::Eeprom, 3}, 7, MsgEepromWriteError,
+       "; error code 7", 2016 + 4, 0},
+      {"FLASH block not acknowledged in time", {Memory::Flash, 40}, -1, MsgCommError, "",
+       40 - 32 + 1, 0},
+      {"EEPROM block not acknowledged in time", {Memory::Eeprom, 15}, -1, MsgCommError, "",
+       2016 + 16, 0},
+  };
+  for (const EndingRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    ll::sim::SimOptions o;
+    if (row.status < 0) {
+      o.silentBlock = row.block;
+    } else {
+      o.refuseBlock = row.block;
+      o.refuseStatus = static_cast<std::uint8_t>(row.status);
+    }
+    DeviceRig rig(o);
+    rig.ChooseFlashAndEeprom();
+    UploadFirmware(rig.ctx);
+    ASSERT_FALSE(rig.host.log.empty());
+    EXPECT_EQ(rig.host.log.back(), rig.Msg(row.message) + row.suffix);
+    EXPECT_FALSE(rig.port.Open());
+    EXPECT_EQ(rig.sim.Resets(), 0);
+    EXPECT_FALSE(rig.state.operationRunning);
+    EXPECT_FALSE(rig.state.eepromImageIsModule);
+    EXPECT_EQ(rig.sim.Frames().size(), row.frames) << "no block after the last one";
+    EXPECT_EQ(rig.host.Position(Bar::Programming), rig.host.Min(Bar::Programming));
+    EXPECT_EQ(rig.host.Min(Bar::Programming), row.programmingMin);
+    // Edit1 keeps the last counter value of the wait: all of it spent where no status came.
+    EXPECT_NO_THROW((void)std::stoi(rig.host.edit1)) << rig.host.edit1;
+    if (row.status < 0) {
+      EXPECT_EQ(rig.host.edit1, "1");
+    }
+  }
 }
 
 // The language is switched while the refused block's status is awaited: the refusal is reported
@@ -105,44 +110,20 @@ TEST(UploadFailure, RefusalIsWordedInTheLanguageChosenDuringTheWait) {
   }
 }
 
-TEST(UploadFailure, FlashBlockNotAcknowledgedInTime) {
-  ll::sim::SimOptions o;
-  o.silentBlock = {Memory::Flash, 40};
-  DeviceRig rig(o);
-  ChooseFirmware(rig);
-  UploadFirmware(rig.ctx);
-  ExpectEndedWithoutRestart(rig, rig.Msg(MsgCommError));
-  EXPECT_EQ(rig.host.Position(Bar::Programming), 0);
-  EXPECT_EQ(rig.host.Min(Bar::Programming), 0);
-  EXPECT_EQ(rig.host.edit1, "1");
-}
-
-TEST(UploadFailure, EepromBlockNotAcknowledgedInTime) {
-  ll::sim::SimOptions o;
-  o.silentBlock = {Memory::Eeprom, 15};
-  DeviceRig rig(o);
-  ChooseFirmware(rig);
-  UploadFirmware(rig.ctx);
-  ExpectEndedWithoutRestart(rig, rig.Msg(MsgCommError));
-  EXPECT_FALSE(rig.state.eepromImageIsModule);
-}
-
 TEST(UploadFailure, ASlowAcknowledgementWithinTheBudgetIsWaitedFor) {
   ll::sim::SimOptions o;
   o.slowAckMs = 700;
   o.slowAckBlock = {Memory::Flash, 33};
   DeviceRig rig(o);
-  ChooseFirmware(rig);
+  rig.ChooseFlashAndEeprom();
   UploadFirmware(rig.ctx);
   EXPECT_EQ(rig.host.log.back(), rig.Msg(MsgDone));
   EXPECT_TRUE(rig.WaitForResets(1));
 }
 
 TEST(UploadFailure, ADeviceThatGoesAwayMidUploadEndsWithAMessage) {
-  ll::sim::SimOptions o;
-  o.goneAtBlock = {Memory::Flash, 100};
-  DeviceRig rig(o);
-  ChooseFirmware(rig);
+  DeviceRig rig([](ll::sim::SimOptions& o) { o.goneAtBlock = {Memory::Flash, 100}; });
+  rig.ChooseFlashAndEeprom();
   // The upload runs on a thread of its own so that a wait which never ends shows up as a
   // failure here instead of a test program that hangs until the runner kills it.
   bool threw = false;

@@ -17,7 +17,7 @@ namespace {
 
 using namespace ll::device;
 using ll::test::DeviceRig;
-using Lines = std::vector<std::string>;
+using ll::test::Lines;
 
 constexpr const char* kEarlierLine = "line left by an earlier operation";
 
@@ -38,42 +38,59 @@ TEST(UploadLog, EveryLoadStartsFromAnEmptyLog) {
   EXPECT_TRUE(rig.WaitForResets(1));
 }
 
-TEST(UploadLog, ABadFileLeavesTheReadMessageAndTheLoadersReason) {
-  DeviceRig rig;
-  rig.state.SelectedFileName = rig.dir.Write("no-end.hex", ":0200000400F00A\n");
-  rig.host.switches[Switch::DecodeON] = false;
-  rig.host.log = {kEarlierLine};
-  UploadFirmware(rig.ctx);
-  EXPECT_EQ(rig.host.log,
-            (Lines{rig.Msg(MsgFileReadError),
-                   rig.state.SelectedFileName +
-                       ": line 1: file ends after this line without the end record :00000001FF"}));
-  EXPECT_FALSE(rig.port.Open());
-  EXPECT_TRUE(rig.sim.Received().empty());
+// A file that cannot be used ends the upload before the port opens, with the file-read message
+// and then the loader's line and reason, the file named once.
+TEST(UploadLog, AFileThatCannotBeUsedLeavesTheReadMessageAndTheLoadersReason) {
+  const struct {
+    const char* name;
+    const char* text;  // nullptr: the file does not exist
+    bool decode;       // the DecodeON switch
+    const char* before;
+    const char* after;  // around the file's path in the reason
+  } rows[] = {
+      {"bad.hex", ":10000000ZZ\n", false, "",
+       ": line 1: not a record the loader accepts (LineNotRecord)"},
+      {"no-end.hex", ":0200000400F00A\n", false, "",
+       ": line 1: file ends after this line without the end record :00000001FF"},
+      {"missing.hex", nullptr, false, "cannot open ", ": No such file or directory"},
+      {"missing.hexfw", nullptr, true, "cannot open ", ": No such file or directory"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    DeviceRig rig;
+    rig.state.eepromImageIsModule = true;
+    rig.host.switches[Switch::DecodeON] = row.decode;
+    rig.state.SelectedFileName = row.text ? rig.dir.Write(row.name, row.text)
+                                          : rig.dir.Path() + "/" + row.name;
+    rig.host.edit1 = "before";
+    rig.host.log = {kEarlierLine};
+    UploadFirmware(rig.ctx);
+    EXPECT_EQ(rig.host.log, (Lines{rig.Msg(MsgFileReadError),
+                                   row.before + rig.state.SelectedFileName + row.after}));
+    EXPECT_EQ(rig.host.edit1, "before");
+    EXPECT_FALSE(rig.port.Open());
+    EXPECT_TRUE(rig.sim.Received().empty());
+    EXPECT_FALSE(rig.state.operationRunning);
+    EXPECT_FALSE(rig.state.eepromImageIsModule) << "the image was refilled by the load";
+  }
 }
 
-TEST(UploadLog, AFileThatCannotBeOpenedLogsTheReadMessage) {
-  DeviceRig rig;
-  rig.state.SelectedFileName = rig.dir.Path() + "/missing.hexfw";
-  rig.host.log = {kEarlierLine};
-  UploadFirmware(rig.ctx);
-  EXPECT_EQ(rig.host.log,
-            (Lines{rig.Msg(MsgFileReadError),
-                   "cannot open " + rig.state.SelectedFileName + ": No such file or directory"}));
-  EXPECT_FALSE(rig.port.Open());
-  EXPECT_TRUE(rig.sim.Received().empty());
-  EXPECT_FALSE(rig.state.operationRunning);
-}
-
-// Without a file there is nothing to load, so nothing clears the log.
+// Without a file there is nothing to load, so nothing clears the log: the upload ends as
+// finished without touching the line, after whatever lines the log held.
 TEST(UploadLog, NoFileChosenKeepsTheEarlierLines) {
-  DeviceRig rig;
-  rig.state.SelectedFileName.clear();
-  rig.host.log = {kEarlierLine};
-  UploadFirmware(rig.ctx);
-  EXPECT_EQ(rig.host.log, (Lines{kEarlierLine, rig.Msg(MsgNoFileSelected), rig.Msg(MsgDone)}));
-  EXPECT_EQ(rig.host.edit1, "Finished.");
-  EXPECT_TRUE(rig.sim.Received().empty());
+  for (const Lines& earlier : {Lines{}, Lines{kEarlierLine}}) {
+    SCOPED_TRACE(earlier.size());
+    DeviceRig rig;
+    rig.state.SelectedFileName.clear();
+    rig.host.log = earlier;
+    UploadFirmware(rig.ctx);
+    Lines expected = earlier;
+    expected.insert(expected.end(), {rig.Msg(MsgNoFileSelected), rig.Msg(MsgDone)});
+    EXPECT_EQ(rig.host.log, expected);
+    EXPECT_EQ(rig.host.edit1, "Finished.");
+    EXPECT_FALSE(rig.port.Open());
+    EXPECT_TRUE(rig.sim.Received().empty());
+  }
 }
 
 // A folder opens like a file here and its first read fails: a read error after the open.

@@ -17,6 +17,12 @@ namespace ll::test {
 namespace {
 constexpr std::chrono::seconds kGenerous(20);
 constexpr std::size_t kRecordBytes = 16;
+
+sim::SimOptions Injected(void (*inject)(sim::SimOptions&)) {
+  sim::SimOptions options;
+  inject(options);
+  return options;
+}
 }  // namespace
 
 void FillEnglishMessages(device::ProgramState& state) { device::UseEnglishMessages(state); }
@@ -80,6 +86,8 @@ DeviceRig::DeviceRig(sim::SimOptions options) : sim(std::move(options)) {
   host.SetTickHandler([this] { device::TimeoutTickerTimer(ctx); });
 }
 
+DeviceRig::DeviceRig(void (*inject)(sim::SimOptions&)) : DeviceRig(Injected(inject)) {}
+
 DeviceRig::~DeviceRig() {
   port.SetWakeHook(nullptr);
   try {
@@ -93,6 +101,11 @@ DeviceRig::~DeviceRig() {
 void DeviceRig::ChooseHex(const std::map<std::uint32_t, std::vector<std::uint8_t>>& chunks) {
   host.switches[device::Switch::DecodeON] = false;
   state.SelectedFileName = dir.Write("firmware.hex", IntelHex(chunks));
+}
+
+void DeviceRig::ChooseFlashAndEeprom() {
+  ChooseHex({{0x0200, std::vector<std::uint8_t>(64, 0x5C)},
+             {0xF00000, std::vector<std::uint8_t>(32, 0x6D)}});
 }
 
 bool DeviceRig::WaitForFrames(std::size_t n) const {

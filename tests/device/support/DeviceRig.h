@@ -18,6 +18,8 @@
 
 namespace ll::test {
 
+using Lines = std::vector<std::string>;  // what a host logged, line by line
+
 // The English message table, as the window sets it at start-up.
 void FillEnglishMessages(device::ProgramState& state);
 
@@ -40,10 +42,15 @@ class TempDir {
 class DeviceRig {
  public:
   explicit DeviceRig(sim::SimOptions options = {});
+  // A simulator with the options (faults) that `inject` sets.
+  explicit DeviceRig(void (*inject)(sim::SimOptions&));
   ~DeviceRig();
 
   // Chooses a plain HEX file with the given contents (DecodeON switched off).
   void ChooseHex(const std::map<std::uint32_t, std::vector<std::uint8_t>>& chunks);
+  // Chooses a file with FLASH and EEPROM data; with the start switches an upload of it sends all
+  // 2016 FLASH blocks from 0x0200 and all 16 EEPROM blocks.
+  void ChooseFlashAndEeprom();
 
   const std::string& Msg(device::MsgSlot slot) const { return state.MessageTable[slot]; }
   // Waits (generously) until the simulator has decoded n frames.
