@@ -33,7 +33,6 @@ class TempDataHome {
   }
   TempDataHome(const TempDataHome&) = delete;
   TempDataHome& operator=(const TempDataHome&) = delete;
-  const std::string& Path() const { return path_; }
 
  private:
   std::string path_;

@@ -10,8 +10,10 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "device/EepromBackup.h"
@@ -64,11 +66,8 @@ TEST(EepromCopiesWin32, ACopyIsKeptListedAndReadBackAndAnUnchangedOneIsNotStored
   std::vector<KeptCopy> copies;
   std::string error;
   ASSERT_TRUE(ListEepromBackups(EepromBackupFolder(), copies, error)) << error;
-  const KeptCopy* mine = nullptr;
-  for (const auto& c : copies) {
-    if (c.path == kept.path) mine = &c;
-  }
-  ASSERT_NE(mine, nullptr);
+  const auto mine = std::ranges::find(copies, kept.path, &KeptCopy::path);
+  ASSERT_NE(mine, copies.end());
   EXPECT_EQ(mine->version, "Škoda Żółw");
   EXPECT_EQ(mine->kind, BackupKind::BeforeWrite);
   EXPECT_EQ(mine->port, "COM3 (\\\\.\\COM3)");
@@ -76,9 +75,8 @@ TEST(EepromCopiesWin32, ACopyIsKeptListedAndReadBackAndAnUnchangedOneIsNotStored
   EepromBytes read{};
   EXPECT_TRUE(ReadEepromImageFile(kept.path, read, error)) << error;
   EXPECT_EQ(read, image);
-  fs::path sidecar = kept.path;
   fs::remove(kept.path);
-  fs::remove(sidecar.replace_extension(L".json"));
+  fs::remove(fs::path(kept.path).replace_extension(L".json"));
 }
 
 TEST(EepromCopiesWin32, FilesWithNamesBeyondAsciiAndFailuresInTheSystemsWords) {
@@ -86,15 +84,7 @@ TEST(EepromCopiesWin32, FilesWithNamesBeyondAsciiAndFailuresInTheSystemsWords) {
   const fs::path dir = fs::temp_directory_path() / PathFromUtf8(name);
   fs::create_directories(dir);
   const fs::path image = dir / PathFromUtf8("Čeština ñ.eeprom");
-  {
-    const HANDLE h = ::CreateFileW(image.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    const std::string bytes(256, '\x42');
-    ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    ::CloseHandle(h);
-  }
+  ASSERT_TRUE(std::ofstream(image, std::ios::binary) << std::string(256, '\x42'));
   EepromBytes read{};
   std::string error;
   EXPECT_TRUE(ReadEepromImageFile(PathFromUtf8(PathText(image)), read, error)) << error;

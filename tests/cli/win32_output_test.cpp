@@ -15,13 +15,15 @@
 #include <thread>
 
 #include "ToolInput.h"
-
 #include "ToolOutput.h"
+#include "firmware/FileNames.h"
 
 namespace ll::tools {
 namespace {
 
 namespace fs = std::filesystem;
+using firmware::PathFromUtf8;
+using firmware::Utf8FromPath;
 
 std::string Read(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -143,26 +145,17 @@ TEST_F(OutputFiles, ADriveRelativeNameIsTheDrivesCurrentFolder) {
   ExpectOnly(2);
 }
 
-std::string Utf8(const fs::path& path) {
-  const std::u8string name = path.u8string();
-  return std::string(reinterpret_cast<const char*>(name.data()), name.size());
-}
-
-fs::path FromUtf8(const std::string& name) {
-  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size()));
-}
-
 TEST_F(OutputFiles, NamesOutsideAsciiAreKept) {
   for (const std::string name : {"Łódź", "Škoda", "Прошивка"}) {
     SCOPED_TRACE(name);
-    const fs::path folder = dir_ / FromUtf8(name);
+    const fs::path folder = dir_ / PathFromUtf8(name);
     fs::create_directories(folder);
-    const fs::path file = folder / FromUtf8("копия " + name + ".bin");
+    const fs::path file = folder / PathFromUtf8("копия " + name + ".bin");
     std::string error;
-    ASSERT_TRUE(WriteOutput(Utf8(file), name, error)) << error;
+    ASSERT_TRUE(WriteOutput(Utf8FromPath(file), name, error)) << error;
     EXPECT_EQ(Read(file), name);
     // Replaced in place, not beside it under a mangled name.
-    ASSERT_TRUE(WriteOutput(Utf8(file), name + " again", error)) << error;
+    ASSERT_TRUE(WriteOutput(Utf8FromPath(file), name + " again", error)) << error;
     EXPECT_EQ(Read(file), name + " again");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
   }
@@ -181,7 +174,7 @@ TEST_F(OutputFiles, SameFileKnowsOtherSpellings) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.b.string());
-    EXPECT_EQ(SameFile(Utf8(r.a), Utf8(r.b)), r.same);
+    EXPECT_EQ(SameFile(Utf8FromPath(r.a), Utf8FromPath(r.b)), r.same);
   }
 }
 

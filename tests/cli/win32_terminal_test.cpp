@@ -70,10 +70,7 @@ TEST(Terminal, OnlyAConsoleIsATerminal) {
     EXPECT_FALSE(IsTerminal(Stream::Err));
     EXPECT_EQ(TerminalColumns(Stream::Err), 80);  // no console: the usual width
   }
-  ::CloseHandle(nul);
-  ::CloseHandle(readEnd);
-  ::CloseHandle(writeEnd);
-  ::CloseHandle(disk);
+  for (HANDLE h : {nul, readEnd, writeEnd, disk}) ::CloseHandle(h);
 }
 
 // Wine raises only Ctrl-C, so the routine is handed each event as the system would, on a thread
