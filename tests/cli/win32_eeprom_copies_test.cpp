@@ -17,6 +17,7 @@
 #include <string>
 
 #include "device/EepromBackup.h"
+#include "text/Win32Text.h"
 
 namespace ll::device {
 namespace {
@@ -31,12 +32,6 @@ fs::path KnownLocalAppData() {
   }
   ::CoTaskMemFree(local);
   return path;
-}
-
-bool ValidUtf8(const std::string& text) {
-  return ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
-                               static_cast<int>(text.size()), nullptr, 0) > 0 ||
-         text.empty();
 }
 
 TEST(EepromCopiesWin32, TheFolderIsTheKnownLocalAppDataFolderNotTheVariable) {
@@ -101,7 +96,7 @@ TEST(EepromCopiesWin32, FilesWithNamesBeyondAsciiAndFailuresInTheSystemsWords) {
     EXPECT_FALSE(ReadEepromImageFile(f.path, read, error));
     EXPECT_NE(error.find(f.says), std::string::npos) << error;
     EXPECT_NE(error.find(PathText(dir)), std::string::npos) << error;  // where, in UTF-8
-    EXPECT_TRUE(ValidUtf8(error)) << error;
+    EXPECT_TRUE(IsUtf8(error)) << error;
   }
   fs::remove_all(dir);
 }
