@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -14,19 +15,6 @@ EepromBytes Filled(std::uint8_t value) {
   EepromBytes image;
   image.fill(value);
   return image;
-}
-
-EepromBytes RandomImage(unsigned seed) {
-  std::mt19937 gen(seed);
-  EepromBytes image;
-  for (auto& b : image) b = static_cast<std::uint8_t>(gen());
-  return image;
-}
-
-bool IsRecordOffset(std::size_t offset) {
-  for (std::size_t r : kRecordOffsets)
-    if (r == offset) return true;
-  return false;
 }
 
 // An erased EEPROM shows every second choice and FF; an all-zero record every first choice.
@@ -192,11 +180,13 @@ TEST(ConfigRecordEncode, OptionsBytesFromControls) {
 
 TEST(ConfigRecordEncode, TouchesOnlyTheSevenRecordBytes) {
   for (unsigned seed = 1; seed <= 20; ++seed) {
-    const EepromBytes before = RandomImage(seed);
+    std::mt19937 random(seed);
+    EepromBytes before;
+    for (auto& b : before) b = static_cast<std::uint8_t>(random());
     EepromBytes image = before;
     EncodeConfigRecord(DecodeConfigRecord(before).page, image);
     for (std::size_t offset = 0; offset < image.size(); ++offset) {
-      if (!IsRecordOffset(offset)) {
+      if (std::count(kRecordOffsets.begin(), kRecordOffsets.end(), offset) == 0) {
         ASSERT_EQ(image[offset], before[offset]) << "offset " << offset;
       }
     }
