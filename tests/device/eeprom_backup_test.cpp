@@ -107,8 +107,7 @@ TEST_F(EepromBackupTest, ReadAndWriteEachKeepTheModulesImageWithPortVersionAndKi
     EXPECT_NE(c.path.filename().string().find(c.kind), std::string::npos);
     EXPECT_EQ(fs::status(c.path).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
-    fs::path sidecar = c.path;
-    const auto about = nlohmann::json::parse(Bytes(sidecar.replace_extension(".json")));
+    const auto about = nlohmann::json::parse(Bytes(fs::path(c.path).replace_extension(".json")));
     EXPECT_EQ(about["kind"], c.kind);
     EXPECT_EQ(about["port"], "COM1 (" + rig.sim.DevicePath() + ")");
     EXPECT_EQ(about["version"], "LL 4.07 Żółw");
