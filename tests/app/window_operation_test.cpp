@@ -31,24 +31,21 @@ class OperationWindow : public ll::test::SimulatorWindowTest {
 
 // ---- Closing the window -----------------------------------------------------------------------
 
-struct CloseCase {
-  const char* name;
-  bool neverAnswer;              // the search runs on
-  const char* firstClick;        // run to its end before the operation (nullptr: none)
-  const char* operation;         // the click that starts the operation closed mid-way
-  std::uint8_t command;          // frames of the operation to wait for (search: probes)
-  int after;                     // close once this many have arrived
-};
-
-const CloseCase kCloseCases[] = {
-    {"search", true, nullptr, "Button2", 0, 2},
-    {"upload", false, nullptr, "bbUpload", 0 /* CmdWriteFlash */, 3},
-    {"configuration read", false, nullptr, "BitBtn2", 3 /* CmdReadEeprom */, 3},
-    {"configuration write", false, "BitBtn2", "BitBtn1", 1 /* CmdWriteEeprom */, 3},
-};
-
 TEST_F(OperationWindow, ClosingDuringAnOperationEndsItAndTheWindowGoesOnceThePortIsClosed) {
-  for (const CloseCase& c : kCloseCases) {
+  const struct {
+    const char* name;
+    bool neverAnswer;              // the search runs on
+    const char* firstClick;        // run to its end before the operation (nullptr: none)
+    const char* operation;         // the click that starts the operation closed mid-way
+    std::uint8_t command;          // frames of the operation to wait for (search: probes)
+    int after;                     // close once this many have arrived
+  } cases[] = {
+      {"search", true, nullptr, "Button2", 0, 2},
+      {"upload", false, nullptr, "bbUpload", 0 /* CmdWriteFlash */, 3},
+      {"configuration read", false, nullptr, "BitBtn2", 3 /* CmdReadEeprom */, 3},
+      {"configuration write", false, "BitBtn2", "BitBtn1", 1 /* CmdWriteEeprom */, 3},
+  };
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TearDown();
     SetUp();
@@ -102,19 +99,18 @@ TEST_F(OperationWindow, ClosingWithoutAnOperationClosesAPortAReadLeftOpen) {
 // ---- Controls inside an operation's wait ------------------------------------------------------
 
 TEST_F(OperationWindow, OnlyCancelAndTheProgramListWorkWhileAnOperationWaits) {
-  struct Row {
+  const struct {
     const char* control;
     bool dialogOpens;
     bool programListShown;
     bool cancels;
-  };
-  const Row rows[] = {
+  } rows[] = {
       {"bbOpen", false, false, false},
       {"bbUpload", false, false, false},
       {"Button3", false, true, false},
       {"Button1", false, false, true},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.control);
     TearDown();
     SetUp();
@@ -180,13 +176,12 @@ TEST_F(OperationWindow, TheFileDialogOpensInTheFolderOfTheLastFileChosen) {
 
   // Each round: where the dialog must open, then the file chosen in it (empty: Cancel, after
   // looking around in another folder, which does not count as a choice).
-  struct Round {
+  const struct {
     QString choose;
     QString expectedFolder;  // empty: not checked (the first dialog opens where Qt chooses)
-  };
-  const Round rounds[] = {{first, {}}, {second, dir.filePath("a")}, {{}, dir.filePath("b")},
-                          {{}, dir.filePath("b")}};
-  for (const Round& round : rounds) {
+  } rounds[] = {{first, {}}, {second, dir.filePath("a")}, {{}, dir.filePath("b")},
+                {{}, dir.filePath("b")}};
+  for (const auto& round : rounds) {
     QString openedIn;
     WhenThen(&win(), [] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); },
              [&] {

@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include "config_support.h"
-#include "device/ConfigRecord.h"
 #include "device/Link.h"
 
 namespace ll::test {
@@ -21,9 +20,8 @@ namespace {
 using namespace std::chrono_literals;
 using device::Bar;
 using device::Field;
-using Bytes = std::vector<std::uint8_t>;
+using config::Op;
 
-enum class Op { Upload, Version, ConfigRead, ConfigWrite };
 enum class Step { RtsPulse, ProbeCycle, Answer, BetweenBlocks, AfterLastBlock };
 
 struct Cell {
@@ -86,13 +84,7 @@ TEST_P(CancelMatrix, NoWriteFrameLeavesAfterTheCancel) {
   DeviceRig rig(options);
   rig.sim.SetEeprom(config::KnownEeprom());
   rig.host.restartAfterCancel = cell.restart;
-  if (cell.op == Op::Upload) {
-    rig.ChooseFlashAndEeprom();
-  } else if (cell.op == Op::ConfigWrite) {
-    const Bytes eeprom = rig.sim.Eeprom();
-    std::copy(eeprom.begin(), eeprom.end(), rig.state.images.EepromImage.begin());
-    rig.state.eepromImageIsModule = true;
-  }
+  config::Prepare(rig, cell.op);
 
   // The cancel, and the write frames the module had when it ran.
   std::size_t writesAtCancel = 0;

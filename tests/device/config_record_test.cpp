@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -14,19 +15,6 @@ EepromBytes Filled(std::uint8_t value) {
   EepromBytes image;
   image.fill(value);
   return image;
-}
-
-EepromBytes RandomImage(unsigned seed) {
-  std::mt19937 gen(seed);
-  EepromBytes image;
-  for (auto& b : image) b = static_cast<std::uint8_t>(gen());
-  return image;
-}
-
-bool IsRecordOffset(std::size_t offset) {
-  for (std::size_t r : kRecordOffsets)
-    if (r == offset) return true;
-  return false;
 }
 
 // An erased EEPROM shows every second choice and FF; an all-zero record every first choice.
@@ -65,13 +53,11 @@ TEST(ConfigRecordDecode, EachOptions1BitMapsToItsOwnOption) {
   }
 }
 
-struct Options2Row {
-  std::uint8_t value;
-  bool channel2, fs1, fs2, fs3, modeFA;
-};
-
 TEST(ConfigRecordDecode, Options2BitsMapToTheirControls) {
-  const Options2Row rows[] = {
+  const struct {
+    std::uint8_t value;
+    bool channel2, fs1, fs2, fs3, modeFA;
+  } rows[] = {
       {0x01, false, false, false, false, false},  // bit 0 means nothing
       {0x02, true, false, false, false, false},
       {0x04, false, true, false, false, false},
@@ -98,36 +84,32 @@ TEST(ConfigRecordDecode, Options2BitsMapToTheirControls) {
   }
 }
 
-struct PinRow {
-  std::uint8_t d1, d2, d3, d4;
-  const char* text;
-};
+// The digits in display order, at the record's interleaved offsets.
+constexpr std::size_t kPinOffsets[kPinLength] = {0x26, 0x66, 0x27, 0x67};
 
 TEST(ConfigRecordDecode, PinDigitsJoinInDisplayOrderWithoutLeadingZeros) {
-  const PinRow rows[] = {
-      {1, 2, 3, 4, "1234"},
-      {0, 9, 0, 5, "0905"},
-      {10, 0, 0, 0, "10000"},
-      {255, 1, 2, 3, "255123"},
+  const struct {
+    std::uint8_t digits[kPinLength];
+    const char* text;
+  } rows[] = {
+      {{1, 2, 3, 4}, "1234"},
+      {{0, 9, 0, 5}, "0905"},
+      {{10, 0, 0, 0}, "10000"},
+      {{255, 1, 2, 3}, "255123"},
   };
   for (const auto& row : rows) {
     EepromBytes image = Filled(0x00);
-    image[0x26] = row.d1;
-    image[0x66] = row.d2;
-    image[0x27] = row.d3;
-    image[0x67] = row.d4;
+    for (std::size_t i = 0; i < kPinLength; ++i) image[kPinOffsets[i]] = row.digits[i];
     EXPECT_EQ(DecodeConfigRecord(image).page.pinText, row.text);
   }
 }
 
-struct CanRow {
-  std::uint8_t bcd;
-  const char* text;
-  std::uint8_t number;
-};
-
 TEST(ConfigRecordDecode, CanProgramNumberFromPackedDigits) {
-  const CanRow rows[] = {
+  const struct {
+    std::uint8_t bcd;
+    const char* text;
+    std::uint8_t number;
+  } rows[] = {
       {0x11, "11", 11}, {0x37, "37", 37}, {0x99, "99", 99}, {0x3A, "3A", 40},
       {0xFF, "FF", 165}, {0x0B, "0B", 11}, {0xA0, "A0", 100}, {0x00, "00", 0},
   };
@@ -147,38 +129,33 @@ ConfigPage PageWith(std::string pin, std::string can) {
   return page;
 }
 
-struct EncodePinRow {
-  const char* text;
-  std::uint8_t d1, d2, d3, d4;
-};
-
 TEST(ConfigRecordEncode, PinCharactersGoToInterleavedOffsets) {
-  const EncodePinRow rows[] = {
-      {"1234", 1, 2, 3, 4},
-      {"9087", 9, 0, 8, 7},
-      {"12", 1, 2, 2, 2},    // the mask shows its blank digit in the empty positions
-      {"", 2, 2, 2, 2},
-      {"1 3 ", 1, 2, 3, 2},  // a blank that reaches us unreplaced counts as the blank digit
-      {"12345", 1, 2, 3, 4},
+  const struct {
+    const char* text;
+    std::uint8_t digits[kPinLength];
+  } rows[] = {
+      {"1234", {1, 2, 3, 4}},
+      {"9087", {9, 0, 8, 7}},
+      {"12", {1, 2, 2, 2}},    // the mask shows its blank digit in the empty positions
+      {"", {2, 2, 2, 2}},
+      {"1 3 ", {1, 2, 3, 2}},  // a blank that reaches us unreplaced counts as the blank digit
+      {"12345", {1, 2, 3, 4}},
   };
   for (const auto& row : rows) {
     EepromBytes image = Filled(0xEE);
     EncodeConfigRecord(PageWith(row.text, "11"), image);
     SCOPED_TRACE(row.text);
-    EXPECT_EQ(image[0x26], row.d1);
-    EXPECT_EQ(image[0x66], row.d2);
-    EXPECT_EQ(image[0x27], row.d3);
-    EXPECT_EQ(image[0x67], row.d4);
+    for (std::size_t i = 0; i < kPinLength; ++i) {
+      EXPECT_EQ(image[kPinOffsets[i]], row.digits[i]) << "digit " << i + 1;
+    }
   }
 }
 
-struct EncodeCanRow {
-  const char* text;
-  std::uint8_t bcd;
-};
-
 TEST(ConfigRecordEncode, CanTextReadAsTwoHexDigits) {
-  const EncodeCanRow rows[] = {
+  const struct {
+    const char* text;
+    std::uint8_t bcd;
+  } rows[] = {
       {"37", 0x37}, {"11", 0x11}, {"99", 0x99}, {"FF", 0xFF}, {"3A", 0x3A},
       {"164", 0x16}, {"7", 0x00}, {"", 0x00}, {"ab", 0x00},
   };
@@ -203,11 +180,13 @@ TEST(ConfigRecordEncode, OptionsBytesFromControls) {
 
 TEST(ConfigRecordEncode, TouchesOnlyTheSevenRecordBytes) {
   for (unsigned seed = 1; seed <= 20; ++seed) {
-    const EepromBytes before = RandomImage(seed);
+    std::mt19937 random(seed);
+    EepromBytes before;
+    for (auto& b : before) b = static_cast<std::uint8_t>(random());
     EepromBytes image = before;
     EncodeConfigRecord(DecodeConfigRecord(before).page, image);
     for (std::size_t offset = 0; offset < image.size(); ++offset) {
-      if (!IsRecordOffset(offset)) {
+      if (std::count(kRecordOffsets.begin(), kRecordOffsets.end(), offset) == 0) {
         ASSERT_EQ(image[offset], before[offset]) << "offset " << offset;
       }
     }
@@ -220,10 +199,10 @@ TEST(ConfigRecordRoundTrip, DecodeThenEncodeGivesTheRecordBack) {
     image[0x21] = static_cast<std::uint8_t>(v);
     image[0x61] = static_cast<std::uint8_t>(v);
     image[0x28] = static_cast<std::uint8_t>(v);
-    image[0x26] = static_cast<std::uint8_t>(v % 10);
-    image[0x66] = static_cast<std::uint8_t>((v / 10) % 10);
-    image[0x27] = static_cast<std::uint8_t>((v * 7) % 10);
-    image[0x67] = static_cast<std::uint8_t>((v * 3) % 10);
+    image[kPinOffsets[0]] = static_cast<std::uint8_t>(v % 10);
+    image[kPinOffsets[1]] = static_cast<std::uint8_t>((v / 10) % 10);
+    image[kPinOffsets[2]] = static_cast<std::uint8_t>((v * 7) % 10);
+    image[kPinOffsets[3]] = static_cast<std::uint8_t>((v * 3) % 10);
     const EepromBytes before = image;
     EncodeConfigRecord(DecodeConfigRecord(image).page, image);
     SCOPED_TRACE(v);

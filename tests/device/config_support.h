@@ -119,4 +119,20 @@ inline bool AllErased(const device::EepromBytes& image) {
   return std::all_of(image.begin(), image.end(), [](std::uint8_t b) { return b == 0xFF; });
 }
 
+// The four operations, as the cancel and fault matrices run them.
+enum class Op { Upload, Version, ConfigRead, ConfigWrite };
+
+// Puts what an operation needs before it can start: a firmware file, or an EEPROM image known
+// to be the module's (as a configuration read leaves it).
+inline void Prepare(DeviceRig& rig, Op op) {
+  if (op == Op::Upload) {
+    rig.ChooseFlashAndEeprom();
+  } else if (op == Op::ConfigWrite) {
+    const std::vector<std::uint8_t> eeprom = rig.sim.Eeprom();
+    std::copy(eeprom.begin(), eeprom.end(), rig.state.images.EepromImage.begin());
+    rig.state.eepromImageIsModule = true;
+    rig.host.page = device::DecodeConfigRecord(rig.state.images.EepromImage).page;
+  }
+}
+
 }  // namespace ll::test::config

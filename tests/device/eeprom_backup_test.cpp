@@ -107,8 +107,7 @@ TEST_F(EepromBackupTest, ReadAndWriteEachKeepTheModulesImageWithPortVersionAndKi
     EXPECT_NE(c.path.filename().string().find(c.kind), std::string::npos);
     EXPECT_EQ(fs::status(c.path).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
-    fs::path sidecar = c.path;
-    const auto about = nlohmann::json::parse(Bytes(sidecar.replace_extension(".json")));
+    const auto about = nlohmann::json::parse(Bytes(fs::path(c.path).replace_extension(".json")));
     EXPECT_EQ(about["kind"], c.kind);
     EXPECT_EQ(about["port"], "COM1 (" + rig.sim.DevicePath() + ")");
     EXPECT_EQ(about["version"], "LL 4.07 Żółw");
@@ -238,8 +237,7 @@ TEST_F(EepromBackupTest, ACopyMadeInThisRunIsNeverPrunedByIt) {
   EXPECT_EQ(Copies().size(), device::kKeptEepromBackups);
   for (int i = 0; i < 101; ++i) {
     const std::string name = Stamp(2999, i) + "_old_after-read.eeprom";
-    EXPECT_EQ(fs::exists(device::EepromBackupFolder() / name), i >= 4)
-        << i;
+    EXPECT_EQ(fs::exists(device::EepromBackupFolder() / name), i >= 4) << i;
   }
 }
 
@@ -305,30 +303,28 @@ TEST_F(EepromBackupTest, NamesSpellAccentedLettersPlainly) {
 
 TEST_F(EepromBackupTest, OnlyAFileOfExactlyTheEepromSizeIsAnImage) {
   TempDir dir;
-  const struct {
-    std::size_t size;
-    bool accepted;
-  } cases[] = {{0, false}, {255, false}, {256, true}, {257, false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.size);
-    const std::string path = dir.Write("image.bin", std::string(c.size, '\x42'));
-    device::EepromBytes image{};
-    std::string error;
-    EXPECT_EQ(device::ReadEepromImageFile(path, image, error), c.accepted) << error;
-    EXPECT_EQ(image[0], c.accepted ? 0x42 : 0x00);
-    if (!c.accepted) {
-      EXPECT_NE(error.find(std::to_string(c.size) + " bytes"), std::string::npos);
-    }
-  }
+  const auto sized = [&](std::size_t size) {
+    return dir.Write(std::to_string(size) + ".bin", std::string(size, '\x42'));
+  };
   const struct {
     std::string path;
-    std::string says;
-  } failures[] = {{dir.Path() + "/missing", "missing"}, {dir.Path(), "is a folder"}};
-  for (const auto& f : failures) {
+    bool accepted;
+    std::string says;  // in the error of a file refused
+  } cases[] = {{sized(0), false, "0 bytes"},
+               {sized(255), false, "255 bytes"},
+               {sized(256), true, ""},
+               {sized(257), false, "257 bytes"},
+               {dir.Path() + "/missing", false, "missing"},
+               {dir.Path(), false, "is a folder"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
     device::EepromBytes image{};
     std::string error;
-    EXPECT_FALSE(device::ReadEepromImageFile(f.path, image, error));
-    EXPECT_NE(error.find(f.says), std::string::npos) << error;
+    EXPECT_EQ(device::ReadEepromImageFile(c.path, image, error), c.accepted) << error;
+    EXPECT_EQ(image[0], c.accepted ? 0x42 : 0x00);
+    if (!c.accepted) {
+      EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    }
   }
 }
 

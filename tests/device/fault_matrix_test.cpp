@@ -11,9 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <future>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,7 +19,6 @@
 #include <gtest/gtest.h>
 
 #include "config_support.h"
-#include "device/ConfigRecord.h"
 
 namespace ll::test {
 namespace {
@@ -29,9 +26,9 @@ namespace {
 using namespace std::chrono_literals;
 using device::MsgSlot;
 using sim::Memory;
-using Bytes = std::vector<std::uint8_t>;
+using config::Op;
+using config::Prepare;
 
-enum class Op { Upload, Version, ConfigRead, ConfigWrite };
 enum class Fault {
   NoBootloader, AnswerOnThirdProbe, StrayByte, RefusedBlock, SilentBlock, SlowAck,
   BadReplyChecksum, Gone, GoneAndBack
@@ -204,19 +201,6 @@ struct Outcome {
 
 class FaultMatrix : public ::testing::TestWithParam<Cell> {
  protected:
-  // Puts what an operation needs before it can start: a firmware file, or an EEPROM image known
-  // to be the module's (as a configuration read leaves it).
-  static void Prepare(DeviceRig& rig, Op op) {
-    if (op == Op::Upload) {
-      rig.ChooseFlashAndEeprom();
-    } else if (op == Op::ConfigWrite) {
-      const Bytes eeprom = rig.sim.Eeprom();
-      std::copy(eeprom.begin(), eeprom.end(), rig.state.images.EepromImage.begin());
-      rig.state.eepromImageIsModule = true;
-      rig.host.page = device::DecodeConfigRecord(rig.state.images.EepromImage).page;
-    }
-  }
-
   static Outcome Run(DeviceRig& rig, Op op) {
     Outcome out;
     auto task = std::async(std::launch::async, [&] {

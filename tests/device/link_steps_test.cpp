@@ -142,9 +142,7 @@ TEST(Search, RandomKeyHandshakeScramblesTheFollowingPackets) {
 TEST(Search, CancelEndsTheSearchWithCancelledAndClosesThePort) {
   DeviceRig rig([](ll::sim::SimOptions& o) { o.neverAnswer = true; });
   rig.host.PostAfter(std::chrono::milliseconds(700), [&] { Cancel(rig.ctx); });
-  ASSERT_TRUE(OpenLink(rig.ctx, kConfigWriteLink));
-  PrepareSearch(rig.ctx, kConfigWriteLink);
-  const SearchResult result = SearchBootloader(rig.ctx, kConfigWriteLink);
+  const SearchResult result = Search(rig, kConfigWriteLink);
   EXPECT_EQ(result, SearchResult::Cancelled);
   EXPECT_FALSE(ReportSearch(rig.ctx, kConfigWriteLink, result));
   EXPECT_EQ(rig.host.log, (Lines{rig.Msg(MsgSearching), rig.Msg(MsgCancelled)}));

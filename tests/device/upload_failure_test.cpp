@@ -18,24 +18,21 @@ namespace {
 using namespace ll::device;
 using ll::sim::Memory;
 using ll::test::DeviceRig;
+using ll::test::kEepromBase;
 using Bytes = std::vector<std::uint8_t>;
-
-constexpr std::uint32_t kEepromBase = 0xF00000;
-
-struct EndingRow {
-  const char* name;
-  ll::sim::BlockRef block;
-  int status;           // the module's refusal code; -1: no status comes at all
-  MsgSlot message;
-  std::string suffix;   // after the message: the block's address and the module's code
-  std::size_t frames;   // the refused or unanswered block is the last one sent
-  int programmingMin;   // the bar ends at its Min
-};
 
 // A block the module refuses, or does not acknowledge in time, ends the upload with its message,
 // the port closed and no restart command.
 TEST(UploadFailure, ARefusedOrUnansweredBlockEndsTheUploadWithoutRestart) {
-  const EndingRow rows[] = {
+  const struct {
+    const char* name;
+    ll::sim::BlockRef block;
+    int status;           // the module's refusal code; -1: no status comes at all
+    MsgSlot message;
+    std::string suffix;   // after the message: the block's address and the module's code
+    std::size_t frames;   // the refused or unanswered block is the last one sent
+    int programmingMin;   // the bar ends at its Min
+  } rows[] = {
       {"FLASH block 32 refused with status 5", {Memory::Flash, 32}, 5, MsgFlashWriteError,
        "00000200; error code 5", 1, 32},
       {"a later FLASH block refused names its address", {Memory::Flash, 0x7FF}, 200,
@@ -47,7 +44,7 @@ TEST(UploadFailure, ARefusedOrUnansweredBlockEndsTheUploadWithoutRestart) {
       {"EEPROM block not acknowledged in time", {Memory::Eeprom, 15}, -1, MsgCommError, "",
        2016 + 16, 0},
   };
-  for (const EndingRow& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ll::sim::SimOptions o;
     if (row.status < 0) {
@@ -78,20 +75,18 @@ TEST(UploadFailure, ARefusedOrUnansweredBlockEndsTheUploadWithoutRestart) {
 
 // The language is switched while the refused block's status is awaited: the refusal is reported
 // in the language chosen last.
-struct RefusalCase {
-  Memory memory;
-  int block;
-  std::map<std::uint32_t, Bytes> file;
-  MsgSlot slot;
-  std::string detail;
-};
-
 TEST(UploadFailure, RefusalIsWordedInTheLanguageChosenDuringTheWait) {
-  const RefusalCase cases[] = {
+  const struct {
+    Memory memory;
+    int block;
+    std::map<std::uint32_t, Bytes> file;
+    MsgSlot slot;
+    std::string detail;
+  } cases[] = {
       {Memory::Flash, 32, {{0x0200, Bytes(64, 0x5C)}}, MsgFlashWriteError, "00000200"},
       {Memory::Eeprom, 0, {{kEepromBase, Bytes(32, 0x6D)}}, MsgEepromWriteError, ""},
   };
-  for (const RefusalCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.slot);
     ll::sim::SimOptions o;
     o.refuseBlock = {c.memory, c.block};

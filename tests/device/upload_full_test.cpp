@@ -11,10 +11,9 @@ namespace {
 
 using namespace ll::device;
 using ll::test::DeviceRig;
+using ll::test::kEepromBase;
 using ll::test::Lines;
 using Bytes = std::vector<std::uint8_t>;
-
-constexpr std::uint32_t kEepromBase = 0xF00000;
 
 void ExpectFinished(DeviceRig& rig) {
   ASSERT_FALSE(rig.host.log.empty());

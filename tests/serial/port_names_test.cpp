@@ -98,6 +98,11 @@ void Ch340(FakeSystem& s, const std::string& node = "ttyUSB1") {
   s.Adapter(node, "1-2", "", "USB Serial", "", kCh340Id);
 }
 
+std::string Contents(const fs::path& file) {
+  std::ifstream in(file);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 std::map<uint16_t, std::string> Summaries(const std::map<uint16_t, PortInfo>& ports) {
   std::map<uint16_t, std::string> out;
   for (const auto& [n, p] : ports) out[n] = PortSummary(p);
@@ -184,18 +189,17 @@ void Clone(FakeSystem& s, const std::string& node, const std::string& socket, bo
 }
 
 TEST(PortMapping, LookAlikeAdaptersKeepTheirNumbersBySocket) {
-  struct Case {
+  const struct {
     const char* name;
     bool byPathLinks;
     RememberedPorts expected;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"sysfs place", false,
        {{"usb-path-usb1/1-1/1-1:1.0", 3}, {"usb-path-usb1/1-2/1-2:1.0", 4}}},
       {"udev's by-path names", true,
        {{"pci-0000:00:14.0-usb-0:1:1.0-port0", 3}, {"pci-0000:00:14.0-usb-0:2:1.0-port0", 4}}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeSystem system;
     auto plug = [&](const std::string& node, const std::string& socket, bool byIdLink) {
@@ -317,16 +321,12 @@ TEST_F(PortNamesOnDisk, LookAlikesKeepTheirNumbersThroughTheFile) {
   Clone(system_, "ttyUSB1", "1-2", true);
   EXPECT_EQ(PortPath(3), "/dev/ttyUSB0");
   EXPECT_EQ(PortPath(4), "/dev/ttyUSB1");
-  const auto Contents = [this] {
-    std::ifstream in(config_ / "LinkLoader/ports.json");
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
-  const std::string saved = Contents();
+  const std::string saved = Contents(config_ / "LinkLoader/ports.json");
   for (int lookUp = 0; lookUp < 3; ++lookUp) {
     EXPECT_EQ(PortPath(3), "/dev/ttyUSB0");
     EXPECT_EQ(PortPath(4), "/dev/ttyUSB1");
   }
-  EXPECT_EQ(Contents(), saved);
+  EXPECT_EQ(Contents(config_ / "LinkLoader/ports.json"), saved);
 }
 
 TEST_F(PortNamesOnDisk, ADamagedFileIsKeptAsideAndToldOnce) {
@@ -342,8 +342,7 @@ TEST_F(PortNamesOnDisk, ADamagedFileIsKeptAsideAndToldOnce) {
             (std::vector<std::string>{"The remembered COM numbers in " + file.string() +
                                       " could not be read; the file was kept as " + aside +
                                       "; USB adapters are numbered afresh"}));
-  std::ifstream kept(aside);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "{not json");
+  EXPECT_EQ(Contents(aside), "{not json");
   EXPECT_EQ(LoadRememberedPorts(file.string()), (RememberedPorts{{kFtdiId, 3}}));
 }
 
@@ -401,16 +400,15 @@ TEST(OpenFailureReason, PermissionDeniedAdvisesOnlyWhatHelps) {
   fs::create_directories(closed);
   ::chmod(closed.c_str(), 0700);
 
-  struct Case {
+  const std::string onlyRoot =
+      ": permission denied; only root may use the device; ask the administrator to give it to "
+      "a group of users (a udev rule) or choose another port";
+  const struct {
     gid_t group;
     mode_t mode;
     bool inClosedFolder;
     std::string expected;  // after "COM4: <path>"
-  };
-  const std::string onlyRoot =
-      ": permission denied; only root may use the device; ask the administrator to give it to "
-      "a group of users (a udev rule) or choose another port";
-  const Case cases[] = {
+  } cases[] = {
       {dialoutGid, 0660, false,
        ": permission denied; the device belongs to group dialout: join it (sudo usermod -aG "
        "dialout $USER), then log out and in again for it to take effect"},
@@ -423,7 +421,7 @@ TEST(OpenFailureReason, PermissionDeniedAdvisesOnlyWhatHelps) {
        ": permission denied: this user may not enter the folder " + closed.string() +
            "; ask the administrator for access or choose another port"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.expected);
     int master = -1, slave = -1;
     char name[128];
@@ -444,11 +442,10 @@ TEST(OpenFailureReason, PermissionDeniedAdvisesOnlyWhatHelps) {
 }
 
 TEST(OpenFailureReason, TheErrorTheOpenMetGivesTheReason) {
-  struct Case {
+  const struct {
     TOpenFailure error;
     std::string expected;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {{ENOENT, "open", "/dev/ttyUSB7"},
        "COM5: /dev/ttyUSB7 does not exist; plug in the adapter or choose another port"},
       {{ENXIO, "open", "/dev/ttyS3"},
@@ -461,7 +458,7 @@ TEST(OpenFailureReason, TheErrorTheOpenMetGivesTheReason) {
        "COM5: /dev/ttyS3 could not be opened (Too many open files); check the adapter and try "
        "again"},
   };
-  for (const Case& c : cases) EXPECT_EQ(ExplainOpenFailure(5, c.error), c.expected);
+  for (const auto& c : cases) EXPECT_EQ(ExplainOpenFailure(5, c.error), c.expected);
 }
 
 TEST(OpenFailureReason, ANumberWithoutADeviceSaysSo) {

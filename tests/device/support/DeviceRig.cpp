@@ -105,7 +105,7 @@ void DeviceRig::ChooseHex(const std::map<std::uint32_t, std::vector<std::uint8_t
 
 void DeviceRig::ChooseFlashAndEeprom() {
   ChooseHex({{0x0200, std::vector<std::uint8_t>(64, 0x5C)},
-             {0xF00000, std::vector<std::uint8_t>(32, 0x6D)}});
+             {kEepromBase, std::vector<std::uint8_t>(32, 0x6D)}});
 }
 
 bool DeviceRig::WaitForFrames(std::size_t n) const {

@@ -23,8 +23,11 @@ using Lines = std::vector<std::string>;  // what a host logged, line by line
 // The English message table, as the window sets it at start-up.
 void FillEnglishMessages(device::ProgramState& state);
 
+// Where the firmware files put the module's EEPROM.
+inline constexpr std::uint32_t kEepromBase = 0xF00000;
+
 // Plain Intel HEX text for the given bytes; addresses as the files use them (EEPROM at
-// 0xF00000), one type 04 record per 64 KiB page, 16 bytes per record, the end record last.
+// kEepromBase), one type 04 record per 64 KiB page, 16 bytes per record, the end record last.
 std::string IntelHex(const std::map<std::uint32_t, std::vector<std::uint8_t>>& chunks);
 
 // Writes text into a fresh file in a temporary folder, removed with the rig.
