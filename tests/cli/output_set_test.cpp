@@ -6,23 +6,19 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "FileBytes.h"
 #include "ToolOutput.h"
 
 namespace ll::tools {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Read(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using ll::test::FileBytes;
 
 TEST(OutputSet, AllArePutBackWhenOneCannotBePlaced) {
   const fs::path dir =
@@ -48,13 +44,13 @@ TEST(OutputSet, AllArePutBackWhenOneCannotBePlaced) {
               std::string::npos)
         << error;
     if (failing != 0) {
-      EXPECT_EQ(Read(dir / "old.bin"), "old contents");
+      EXPECT_EQ(FileBytes(dir / "old.bin"), "old contents");
     }
     if (failing != 1) {
       EXPECT_FALSE(fs::exists(dir / "fresh.bin"));
     }
     if (failing != 2) {
-      EXPECT_EQ(Read(dir / "other.bin"), "other contents");
+      EXPECT_EQ(FileBytes(dir / "other.bin"), "other contents");
     }
     std::set<std::string> left;
     for (const auto& e : fs::directory_iterator(dir)) left.insert(e.path().filename().string());

@@ -10,10 +10,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 
+#include "FileBytes.h"
 #include "ToolInput.h"
 #include "ToolOutput.h"
 #include "firmware/FileNames.h"
@@ -24,11 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using firmware::PathFromUtf8;
 using firmware::Utf8FromPath;
-
-std::string Read(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using ll::test::FileBytes;
 
 class OutputFiles : public ::testing::Test {
  protected:
@@ -75,7 +71,7 @@ TEST_F(OutputFiles, SingleTargets) {
     if (!r.ok) {
       EXPECT_NE(error.find(r.error), std::string::npos) << error;
     } else if (r.name != "NUL") {
-      EXPECT_EQ(Read(target), "new\r\nbytes\n");
+      EXPECT_EQ(FileBytes(target), "new\r\nbytes\n");
     }
   }
   ExpectOnly(2);
@@ -95,9 +91,9 @@ TEST_F(OutputFiles, SeveralArePutBackWhenOneCannotBePlaced) {
   EXPECT_FALSE(set.Commit(error));
   ::CloseHandle(held);
   EXPECT_NE(error.find("held.bin"), std::string::npos) << error;
-  EXPECT_EQ(Read(dir_ / "old.bin"), "old contents");
+  EXPECT_EQ(FileBytes(dir_ / "old.bin"), "old contents");
   EXPECT_FALSE(fs::exists(dir_ / "fresh.bin"));
-  EXPECT_EQ(Read(dir_ / "held.bin"), "held contents");
+  EXPECT_EQ(FileBytes(dir_ / "held.bin"), "held contents");
   ExpectOnly(2);
 }
 
@@ -107,7 +103,7 @@ TEST_F(OutputFiles, AReplacedFileKeepsItsAttributes) {
   ASSERT_TRUE(::GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_HIDDEN);
   std::string error;
   ASSERT_TRUE(WriteOutput(target.string(), "replaced", error)) << error;
-  EXPECT_EQ(Read(target), "replaced");
+  EXPECT_EQ(FileBytes(target), "replaced");
   const DWORD attributes = ::GetFileAttributesW(target.c_str());
   ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
   EXPECT_TRUE(attributes & FILE_ATTRIBUTE_HIDDEN) << attributes;
@@ -128,7 +124,7 @@ TEST_F(OutputFiles, ATargetHeldForAMomentIsWaitedFor) {
   const bool written = WriteOutput(target.string(), "after the scanner", error);
   release.join();
   EXPECT_TRUE(written) << error;
-  EXPECT_EQ(Read(target), "after the scanner");
+  EXPECT_EQ(FileBytes(target), "after the scanner");
   ExpectOnly(1);
 }
 
@@ -141,7 +137,7 @@ TEST_F(OutputFiles, ADriveRelativeNameIsTheDrivesCurrentFolder) {
   const bool written = WriteOutput(drive + "relative.bin", "here", error);
   ::SetCurrentDirectoryW(previous);
   ASSERT_TRUE(written) << error;
-  EXPECT_EQ(Read(dir_ / "relative.bin"), "here");
+  EXPECT_EQ(FileBytes(dir_ / "relative.bin"), "here");
   ExpectOnly(2);
 }
 
@@ -153,10 +149,10 @@ TEST_F(OutputFiles, NamesOutsideAsciiAreKept) {
     const fs::path file = folder / PathFromUtf8("копия " + name + ".bin");
     std::string error;
     ASSERT_TRUE(WriteOutput(Utf8FromPath(file), name, error)) << error;
-    EXPECT_EQ(Read(file), name);
+    EXPECT_EQ(FileBytes(file), name);
     // Replaced in place, not beside it under a mangled name.
     ASSERT_TRUE(WriteOutput(Utf8FromPath(file), name + " again", error)) << error;
-    EXPECT_EQ(Read(file), name + " again");
+    EXPECT_EQ(FileBytes(file), name + " again");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
   }
 }

@@ -48,11 +48,6 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-inline std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 inline std::string SamplePath(const std::string& name) {
   return std::string(LL_FIRMWARE_TEST_DATA) + "/" + name;
 }

@@ -16,6 +16,7 @@
 #include <functional>
 #include <thread>
 
+#include "FileBytes.h"
 #include "PtyPair.h"
 #include "serial/PortErrors.h"
 #include "serial/LinuxPortHolders.h"
@@ -26,6 +27,7 @@
 namespace ll::serial {
 namespace {
 namespace fs = std::filesystem;
+using ll::test::FileBytes;
 
 class FakeSystem {
  public:
@@ -96,11 +98,6 @@ void Ftdi(FakeSystem& s, const std::string& node = "ttyUSB0") {
 }
 void Ch340(FakeSystem& s, const std::string& node = "ttyUSB1") {
   s.Adapter(node, "1-2", "", "USB Serial", "", kCh340Id);
-}
-
-std::string Contents(const fs::path& file) {
-  std::ifstream in(file);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::map<uint16_t, std::string> Summaries(const std::map<uint16_t, PortInfo>& ports) {
@@ -321,12 +318,12 @@ TEST_F(PortNamesOnDisk, LookAlikesKeepTheirNumbersThroughTheFile) {
   Clone(system_, "ttyUSB1", "1-2", true);
   EXPECT_EQ(PortPath(3), "/dev/ttyUSB0");
   EXPECT_EQ(PortPath(4), "/dev/ttyUSB1");
-  const std::string saved = Contents(config_ / "LinkLoader/ports.json");
+  const std::string saved = FileBytes(config_ / "LinkLoader/ports.json");
   for (int lookUp = 0; lookUp < 3; ++lookUp) {
     EXPECT_EQ(PortPath(3), "/dev/ttyUSB0");
     EXPECT_EQ(PortPath(4), "/dev/ttyUSB1");
   }
-  EXPECT_EQ(Contents(config_ / "LinkLoader/ports.json"), saved);
+  EXPECT_EQ(FileBytes(config_ / "LinkLoader/ports.json"), saved);
 }
 
 TEST_F(PortNamesOnDisk, ADamagedFileIsKeptAsideAndToldOnce) {
@@ -342,7 +339,7 @@ TEST_F(PortNamesOnDisk, ADamagedFileIsKeptAsideAndToldOnce) {
             (std::vector<std::string>{"The remembered COM numbers in " + file.string() +
                                       " could not be read; the file was kept as " + aside +
                                       "; USB adapters are numbered afresh"}));
-  EXPECT_EQ(Contents(aside), "{not json");
+  EXPECT_EQ(FileBytes(aside), "{not json");
   EXPECT_EQ(LoadRememberedPorts(file.string()), (RememberedPorts{{kFtdiId, 3}}));
 }
 

@@ -6,9 +6,8 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
+#include "FileBytes.h"
 #include "PtyPair.h"
 #include "serial/PortDispatcher.h"
 #include "serial/LinuxBackend.h"
@@ -17,14 +16,8 @@
 namespace ll::serial {
 namespace {
 
+using ll::test::FileBytes;
 using test::PtyPair;
-
-std::string ReadFile(const std::filesystem::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 // True when `text` contains `shape`, where '9' in the shape stands for any digit.
 bool ContainsShape(const std::string& text, const std::string& shape) {
@@ -114,7 +107,7 @@ TEST_F(TracingTest, TraceRecordsBothDirectionsAndDumpsAtClose) {
   port_.GetChar();
   port_.GetChar();
   port_.SetOpen(false);  // the close dumps a trace that is on
-  EXPECT_EQ(ReadFile(dir_ / "PORT.TRC"), "Transmit: Hi\nReceive: o06\n");
+  EXPECT_EQ(FileBytes(dir_ / "PORT.TRC"), "Transmit: Hi\nReceive: o06\n");
   EXPECT_EQ(port_.Tracing(), TTraceLogState::tlOff);
 }
 
@@ -128,18 +121,18 @@ TEST_F(TracingTest, PauseClearAppendAndWrap) {
   d->AddTraceEntry('T', 'z');  // not recorded while paused
   port_.SetTracing(TTraceLogState::tlOn);
   port_.SetTracing(TTraceLogState::tlAppendAndContinue);
-  EXPECT_EQ(ReadFile(dir_ / "PORT.TRC"), "Transmit: cdef\n");  // the last TraceSize entries
+  EXPECT_EQ(FileBytes(dir_ / "PORT.TRC"), "Transmit: cdef\n");  // the last TraceSize entries
   EXPECT_EQ(port_.Tracing(), TTraceLogState::tlOn);
   d->AddTraceEntry('R', '1');
   port_.SetTracing(TTraceLogState::tlClear);
   d->AddTraceEntry('R', '2');
   port_.SetTracing(TTraceLogState::tlAppend);
-  EXPECT_EQ(ReadFile(dir_ / "PORT.TRC"), "Transmit: cdef\nReceive: 2\n");
+  EXPECT_EQ(FileBytes(dir_ / "PORT.TRC"), "Transmit: cdef\nReceive: 2\n");
   EXPECT_EQ(port_.Tracing(), TTraceLogState::tlOff);
   EXPECT_FALSE(d->TracingOn());
   // Dump of a trace that is off does nothing.
   port_.SetTracing(TTraceLogState::tlDump);
-  EXPECT_EQ(ReadFile(dir_ / "PORT.TRC"), "Transmit: cdef\nReceive: 2\n");
+  EXPECT_EQ(FileBytes(dir_ / "PORT.TRC"), "Transmit: cdef\nReceive: 2\n");
 }
 
 TEST_F(TracingTest, DumpToAnUnwritablePlaceRaisesAndSwitchesOff) {
@@ -159,7 +152,7 @@ TEST_F(TracingTest, LogDumpHeaderAndEntries) {
   pty_.Write({'o', 'k'});
   ASSERT_TRUE(wake_.WaitFor([&] { return port_.InBuffUsed() == 2; }));
   port_.SetLogging(TTraceLogState::tlDump);
-  const std::string log = ReadFile(dir_ / "PORT.LOG");
+  const std::string log = FileBytes(dir_ / "PORT.LOG");
   EXPECT_NE(log.find("Device: \\\\.\\COM21\n"), std::string::npos);
   EXPECT_TRUE(ContainsShape(log, "Date/time: 99/99/99, 99:99:99\n"));
   EXPECT_NE(log.find("Time      Type      SubType       Data      OtherData\n"
@@ -184,7 +177,7 @@ TEST_F(TracingTest, LogKeepsOnlyLogSizeBytes) {
     d->AddLogEntry(ltDispatch, lstWriteCom, static_cast<uint32_t>(i), bytes.data(), 60);
   }
   port_.SetLogging(TTraceLogState::tlDump);
-  const std::string log = ReadFile(dir_ / "PORT.LOG");
+  const std::string log = FileBytes(dir_ / "PORT.LOG");
   EXPECT_NE(log.find("00000013"), std::string::npos);   // the newest entry is kept
   EXPECT_EQ(log.find("  00000000  "), std::string::npos);  // the oldest was dropped
 }
