@@ -114,7 +114,8 @@ struct UdevTables {
 };
 
 Adapter DescribeAdapter(const fs::path& root, const std::string& node, const UdevTables& udev) {
-  Adapter a{node, {}, {}, {}};
+  Adapter a;
+  a.node = node;
   const std::optional<fs::path> usb = UsbDeviceFolder(root, root / "sys/class/tty" / node);
   if (usb) {
     const std::string maker = ReadLine(*usb / "manufacturer").value_or("");

@@ -6,7 +6,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <set>
 #include <thread>
 

@@ -11,7 +11,6 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>

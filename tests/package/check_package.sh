@@ -30,7 +30,7 @@ for program in "${programs[@]}"; do
   bin=$usr/bin/$program
   [ -f "$usr/share/man/man1/$program.1.gz" ] || fail "$program has no manual page"
   # An installed program must find its libraries in the system, never in a build folder.
-  if readelf -d "$bin" | grep -Eq 'RPATH|RUNPATH'; then fail "$program carries a run path"; fi
+  if grep -Eq 'RPATH|RUNPATH' <<<"$(readelf -d "$bin")"; then fail "$program carries a run path"; fi
   out=$(cd "$root" && env -u LD_LIBRARY_PATH QT_QPA_PLATFORM=offscreen "$bin" --help 2>/dev/null)
   rc=$?
   if [ $rc -ne 0 ] || ! grep -q "$program" <<<"$out"; then

@@ -36,6 +36,20 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 die() { echo "FAIL: $*"; exit 1; }
+# reg_value HIVE KEY [NAME]: prints the string NAME of KEY (@, its default) or, without NAME, succeeds
+# when KEY exists. It reads the hive (system.reg is HKLM, user.reg HKCU) as Wine's server saved it
+# at `wineserver --wait`: no Wine start-up that goes wrong can make a check read a wrong answer.
+reg_value() {
+  # Through the environment: awk -v would take the key's backslashes for escapes.
+  key=$2 name=${3-} awk 'function plain(s) { gsub(/\\\\/, "\001", s); gsub(/\\"/, "\"", s); gsub(/\001/, "\\", s); return s }
+    BEGIN { key = tolower(ENVIRON["key"]); want = tolower(ENVIRON["name"] == "@" ? "@" : "\"" ENVIRON["name"] "\"") "=" }
+    /^\[/ { section = $0; sub(/^\[/, "", section); sub(/\]( [0-9]+)?$/, "", section); inside = tolower(plain(section)) == key
+           if (inside && ENVIRON["name"] == "") { found = 1; exit }; next }
+    inside && tolower(substr($0, 1, length(want))) == want {
+      value = substr($0, length(want) + 1); sub(/^str\([0-9]+\):/, "", value)
+      if (value ~ /^".*"$/) { print plain(substr(value, 2, length(value) - 2)); found = 1; exit } }
+    END { exit !found }' "$WINEPREFIX/$1"
+}
 
 # ---- What the session needs on the Linux side ------------------------------------------------
 sim=${LL_HOST_SIM:-$src/build/release/tools/sim/linkloader-sim}
@@ -67,8 +81,15 @@ wineserver --wait
 drive_c=$WINEPREFIX/drive_c
 user_dir=$(find "$drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n1)
 list_files() { (cd "$drive_c" && find . -type f -o -type l | sort); }
+# Runs an uninstaller silently and prints the files since FILES-BEFORE it left, the user's data
+# aside. It runs from a copy in the temporary folder, which Wine's restart removes as Windows would.
+files_left_by() {  # UNINSTALLER FILES-BEFORE
+  wine "$1" /S; wineserver --wait
+  wine wineboot --restart >/dev/null 2>&1; wineserver --wait
+  list_files | grep -v '^\./users/[^/]*/AppData/Local/LinkLoader/' | comm -13 "$2" - |
+    grep -vE '^\./windows/(temp|Installer|system32/config|inf)/|\.log$' || true
+}
 list_files >"$work/files-before"
-wine reg export 'HKLM\Software' "$work/hklm-before.reg" /y >/dev/null 2>&1
 
 # ---- Install --------------------------------------------------------------------------------
 wine "$installer" /S
@@ -79,10 +100,9 @@ for f in linkloader.exe linkloader-cli.exe linkloader-hexfw.exe uninstall.exe LI
 done
 startmenu="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/LinkLoader"
 [ -f "$startmenu/LinkLoader.lnk" ] && pass "Start-menu entry" || fail "no Start-menu entry in $startmenu"
-wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\LinkLoader' /v DisplayVersion 2>/dev/null |
-  tr -d '\r' | grep -q "$version" && pass "uninstall entry names version $version" || fail "no uninstall entry with version $version"
-wine reg query 'HKLM\Software\Classes\LinkLoader.hexfw\shell\open\command' 2>/dev/null | tr -d '\r' |
-  grep -qF 'linkloader.exe" "%1"' && pass ".hexfw opens in LinkLoader" || fail "no .hexfw association"
+seen=$(reg_value system.reg 'Software\Microsoft\Windows\CurrentVersion\Uninstall\LinkLoader' DisplayVersion)
+[ "$seen" = "$version" ] && pass "uninstall entry names version $version" || fail "uninstall entry: version '$seen', not $version"
+grep -qF 'linkloader.exe" "%1"' <<<"$(reg_value system.reg 'Software\Classes\LinkLoader.hexfw\shell\open\command' @)" && pass ".hexfw opens in LinkLoader" || fail "no .hexfw association"
 # A new console finds the command-line programs by name.
 out=$(wine cmd /c "linkloader-cli --help" 2>&1 | tr -d '\r')
 grep -q "Usage: linkloader-cli" <<<"$out" && pass "linkloader-cli answers from a console (PATH)" ||
@@ -219,21 +239,14 @@ kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; sim_pid=
 rm -f "$user_dir/demo.hexfw"
 data_dir="$user_dir/AppData/Local/LinkLoader"
 had_data=0; [ -d "$data_dir" ] && had_data=1
-wine "$instdir/uninstall.exe" /S
-wineserver --wait
-# The uninstaller runs from a copy in the temporary folder, which the system removes at the next
-# start; Wine's restart does that.
-wine wineboot --restart >/dev/null 2>&1
-wineserver --wait
-list_files | grep -v '^\./users/[^/]*/AppData/Local/LinkLoader/' >"$work/files-after"
-left=$(comm -13 "$work/files-before" "$work/files-after" | grep -vE '^\./windows/(temp|Installer|system32/config|inf)/|\.log$' || true)
+left=$(files_left_by "$instdir/uninstall.exe" "$work/files-before")
 [ -z "$left" ] && pass "uninstaller left no file of the program" || fail "files left after uninstalling: $left"
 [ ! -e "$instdir" ] || fail "$instdir still exists"
 [ ! -e "$startmenu" ] || fail "Start-menu folder still exists"
-wine reg query 'HKLM\Software\Classes\LinkLoader.hexfw' >/dev/null 2>&1 && fail ".hexfw association left behind"
-wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\LinkLoader' >/dev/null 2>&1 && fail "uninstall entry left behind"
-wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' /v Path 2>/dev/null | tr -d '\r' |
-  grep -qi 'LinkLoader' && fail "PATH still names LinkLoader"
+reg_value system.reg 'Software\Classes\LinkLoader.hexfw' && fail ".hexfw association left behind"
+reg_value system.reg 'Software\Microsoft\Windows\CurrentVersion\Uninstall\LinkLoader' && fail "uninstall entry left behind"
+grep -qi 'LinkLoader' <<<"$(reg_value system.reg 'System\CurrentControlSet\Control\Session Manager\Environment' Path)" &&
+  fail "PATH still names LinkLoader"
 if [ "$had_data" -eq 1 ]; then
   [ -d "$data_dir" ] && pass "the user's EEPROM copies stay in $(basename "$data_dir")" || fail "uninstaller removed the user's data"
 fi
@@ -248,19 +261,14 @@ userdir="$user_dir/AppData/Local/Programs/LinkLoader"
 [ -f "$user_dir/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/LinkLoader/LinkLoader.lnk" ] ||
   fail "per-user install: no Start-menu entry of the user"
 [ ! -e "$instdir" ] || fail "per-user install wrote into Program Files"
-wine reg query 'HKCU\Environment' /v Path 2>/dev/null | tr -d '\r' | grep -qF 'Programs\LinkLoader' ||
+grep -qF 'Programs\LinkLoader' <<<"$(reg_value user.reg Environment Path)" ||
   fail "per-user install: the user's PATH lacks the program folder"
 out=$(wine cmd /c "linkloader-cli --help" 2>&1 | tr -d '\r')
 grep -q "Usage: linkloader-cli" <<<"$out" || fail "per-user install: linkloader-cli not found from a console"
-wine "$userdir/uninstall.exe" /S
-wineserver --wait
-wine wineboot --restart >/dev/null 2>&1
-wineserver --wait
-list_files | grep -v '^\./users/[^/]*/AppData/Local/LinkLoader/' >"$work/files-after-user"
-left=$(comm -13 "$work/files-before-user" "$work/files-after-user" | grep -vE '^\./windows/(temp|Installer|system32/config|inf)/|\.log$' || true)
+left=$(files_left_by "$userdir/uninstall.exe" "$work/files-before-user")
 [ -z "$left" ] && pass "per-user uninstall left no file of the program" || fail "files left after the per-user uninstall: $left"
-wine reg query 'HKCU\Environment' /v Path 2>/dev/null | tr -d '\r' | grep -qi 'LinkLoader' && fail "the user's PATH still names LinkLoader"
-wine reg query 'HKCU\Software\LinkLoader' >/dev/null 2>&1 && fail "per-user uninstall left its registry key"
+grep -qi 'LinkLoader' <<<"$(reg_value user.reg Environment Path)" && fail "the user's PATH still names LinkLoader"
+reg_value user.reg 'Software\LinkLoader' && fail "per-user uninstall left its registry key"
 
 [ "$failures" -eq 0 ] && echo "Windows program under Wine: all checks passed"
 [ "$failures" -eq 0 ]

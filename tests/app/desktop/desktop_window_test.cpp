@@ -25,7 +25,6 @@
 #include <functional>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "app/Application.h"
 #include "app/MainForm.h"
