@@ -242,7 +242,7 @@ TIo TWin32Dispatcher::Outcome(TWorker thread, DWORD error, DWORD count, const TR
     return {TIoEnd::Done, count};
   }
   const TRequestAction action = ClassifyRequestError(
-      thread, error, purges_.load() != req.purgesAtStart, Closing() || StopFlag());
+      thread, error, purgesBegun_.load() != req.purgesDoneAtStart, Closing() || StopFlag());
   switch (action) {
     case TRequestAction::Ignore:
       return {thread == TWorker::Write ? TIoEnd::Purged : TIoEnd::Idle};
@@ -329,7 +329,7 @@ bool TWin32Dispatcher::SetupCom(uint16_t inSize, uint16_t outSize) {
 TIo TWin32Dispatcher::ReadDevice(std::unique_ptr<TDataBuffer>& block) {
   TRequest& req = *readReq_;
   req.Reset();
-  req.purgesAtStart = purges_.load();
+  req.purgesDoneAtStart = purgesDone_.load();
   DWORD count = 0, error = ERROR_SUCCESS;
   if (::ReadFile(h_, block->Data(), block->DataSize(), nullptr, &req.ov)) {
     ::GetOverlappedResult(h_, &req.ov, &count, FALSE);
@@ -361,7 +361,7 @@ TIo TWin32Dispatcher::WatchStatus() {
 TIo TWin32Dispatcher::WaitStatus(uint32_t& events) {
   TRequest& req = *statusReq_;
   req.Reset();
-  req.purgesAtStart = purges_.load();
+  req.purgesDoneAtStart = purgesDone_.load();
   DWORD error = ERROR_SUCCESS, ignored = 0;
   if (!::WaitCommEvent(h_, &req.events, &req.ov)) {
     error = ::GetLastError();
@@ -386,7 +386,7 @@ TIo TWin32Dispatcher::WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& b
                                   std::size_t offset) {
   TRequest& req = *writeReq_;
   req.Reset();
-  req.purgesAtStart = purges_.load();
+  req.purgesDoneAtStart = purgesDone_.load();
   DWORD written = 0, error = ERROR_SUCCESS;
   if (::WriteFile(h_, block->data() + offset, static_cast<DWORD>(block->size() - offset), nullptr,
                   &req.ov)) {
@@ -404,18 +404,21 @@ TIo TWin32Dispatcher::WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& b
   return Outcome(TWorker::Write, error, written, req);
 }
 
-int TWin32Dispatcher::PurgeInput() {
-  // Counted first: the read thread takes the abort it causes for this purge, not for a loss.
-  ++purges_;
-  if (h_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
-  return ::PurgeComm(h_, PURGE_RXABORT | PURGE_RXCLEAR) ? 0 : static_cast<int>(::GetLastError());
+int TWin32Dispatcher::Purge(DWORD flags) {
+  // Begun before and finished after: a thread takes the abort a purge causes for that purge,
+  // not for a loss of the device.
+  ++purgesBegun_;
+  int rc = ERROR_INVALID_HANDLE;
+  if (h_ != INVALID_HANDLE_VALUE) {
+    rc = ::PurgeComm(h_, flags) ? 0 : static_cast<int>(::GetLastError());
+  }
+  ++purgesDone_;
+  return rc;
 }
 
-int TWin32Dispatcher::PurgeOutput() {
-  ++purges_;
-  if (h_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
-  return ::PurgeComm(h_, PURGE_TXABORT | PURGE_TXCLEAR) ? 0 : static_cast<int>(::GetLastError());
-}
+int TWin32Dispatcher::PurgeInput() { return Purge(PURGE_RXABORT | PURGE_RXCLEAR); }
+
+int TWin32Dispatcher::PurgeOutput() { return Purge(PURGE_TXABORT | PURGE_TXCLEAR); }
 
 void TWin32Dispatcher::WakeDeviceWaits() {
   // An empty mask completes the status thread's pending event wait at once.

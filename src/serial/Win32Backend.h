@@ -97,7 +97,7 @@ class TWin32Dispatcher : public TThreadedDispatcher {
     void Reset();
     OVERLAPPED ov{};
     DWORD events = 0;          // the status wait's result
-    uint32_t purgesAtStart = 0;
+    uint32_t purgesDoneAtStart = 0;
   };
   // Issued request still pending: waits for it, a stop (and for writes, a flush). Returns the
   // system's error (ERROR_SUCCESS with `count`), or ERROR_IO_PENDING when woken (the request
@@ -113,11 +113,15 @@ class TWin32Dispatcher : public TThreadedDispatcher {
   int32_t Fail(DWORD error, const char* call);
   // One look at the driver: its transmit count, and its line errors added to the pending ones.
   void ReadComStatus(DWORD& outQueue);
+  int Purge(DWORD flags);
 
   HANDLE h_ = INVALID_HANDLE_VALUE;
   TWakeEvent readEvent_;  // received characters, from the status thread to the read thread
   std::shared_ptr<TRequest> readReq_, statusReq_, writeReq_;
-  std::atomic<uint32_t> purges_{0};
+  // Purges begun and purges finished. A request aborted while the two differ from what was
+  // finished when it started met a purge: one under way then, or one begun since. Counting only
+  // the begun ones misses a request issued between the count and the purge that aborts it.
+  std::atomic<uint32_t> purgesBegun_{0}, purgesDone_{0};
   std::atomic<int32_t> pendingLineErrors_{0};
   // The driver's record as last read, for the fields TLineSettings does not carry.
   std::mutex dcbMutex_;
