@@ -52,8 +52,17 @@ options=(
   -DFEATURE_opengl=ON
 )
 toolchain="$root/cmake/mingw-w64-x86_64.cmake"
-# The key: Qt's version, these options and the compiler (not the toolchain file's wording).
-options_hash="$( { printf '%s\n' "$qt_version" "${options[@]}"; x86_64-w64-mingw32-g++-posix -dumpfullversion; } | sha256sum | cut -c1-10)"
+# 6.4.2 builds the DirectWrite font database into Gui only with Direct2D, while the Windows
+# platform plugin refers to it whenever DirectWrite 3 is there: without Direct2D the window would
+# not link. The plugin asks for it on the same condition as Gui builds it.
+source_patches=(
+  's/^#if QT_CONFIG(directwrite3)$/#if QT_CONFIG(directwrite3) \&\& QT_CONFIG(direct2d)/'
+  src/plugins/platforms/windows/qwindowsintegration.cpp
+)
+# The key: everything that changes what is built — Qt's version, these options, the patches, the
+# toolchain file and the compiler.
+options_hash="$( { printf '%s\n' "$qt_version" "${options[@]}" "${source_patches[@]}"
+  cat "$toolchain"; x86_64-w64-mingw32-g++-posix -dumpfullversion; } | sha256sum | cut -c1-10)"
 prefix="$cache/qt-$qt_version-mingw64-$options_hash"
 stamp="$prefix/.linkloader-built"
 
@@ -99,13 +108,26 @@ fi
 
 download="$cache/download"
 mkdir -p "$download"
-dsc="$(ls "$download"/qt6-base_"$debian_version"-*.dsc 2>/dev/null | sort -V | tail -n1 || true)"
-if [ -z "$dsc" ]; then
+# The signed Sources index names the .dsc with its SHA-256 (apt checked the index's signature when
+# it fetched it): that hash is the root of trust for the tarballs the .dsc lists in turn.
+index_entry() {
+  apt-get source --print-uris qt6-base 2>/dev/null | awk -v v="$debian_version" \
+    'index($2, "qt6-base_" v "-") == 1 && $2 ~ /\.dsc$/ { sub(/^SHA256:/, "", $4); print $2, $4 }' |
+    tail -n1
+}
+entry="$(index_entry)"
+[ -n "$entry" ] || { $SUDO apt-get update -qq; entry="$(index_entry)"; }
+[ -n "$entry" ] || { echo "error: the Sources index names no qt6-base $debian_version .dsc" >&2; exit 1; }
+read -r dsc_name dsc_sha256 <<<"$entry"
+dsc="$download/$dsc_name"
+if [ ! -f "$dsc" ] || [ "$(sha256sum "$dsc" | cut -d' ' -f1)" != "$dsc_sha256" ]; then
+  rm -f "$dsc"
   # apt checks every file against the hashes of the signed Sources index while downloading.
-  (cd "$download" && { apt-get source --download-only qt6-base 2>/dev/null \
-     || { $SUDO apt-get update -qq && apt-get source --download-only qt6-base; }; })
-  dsc="$(ls "$download"/qt6-base_"$debian_version"-*.dsc | sort -V | tail -n1)"
+  (cd "$download" && apt-get source --download-only qt6-base)
 fi
+echo "Checking $dsc_name against the signed Sources index"
+[ "$(sha256sum "$dsc" | cut -d' ' -f1)" = "$dsc_sha256" ] \
+  || { echo "error: $dsc_name does not match the index's SHA-256" >&2; exit 1; }
 
 # The .dsc names every tarball with its SHA-256; check them again here, so a file damaged or
 # replaced in the download folder since then is caught.
@@ -133,11 +155,9 @@ if [ ! -f "$source_dir/.unpacked" ]; then
   touch "$source_dir/.unpacked"
 fi
 
-# 6.4.2 builds the DirectWrite font database into Gui only with Direct2D, while the Windows
-# platform plugin refers to it whenever DirectWrite 3 is there: without Direct2D the window would
-# not link. The plugin asks for it on the same condition as Gui builds it.
-sed -i 's/^#if QT_CONFIG(directwrite3)$/#if QT_CONFIG(directwrite3) \&\& QT_CONFIG(direct2d)/' \
-  "$source_dir/src/plugins/platforms/windows/qwindowsintegration.cpp"
+for ((i = 0; i < ${#source_patches[@]}; i += 2)); do
+  sed -i "${source_patches[i]}" "$source_dir/${source_patches[i + 1]}"
+done
 
 launcher=()
 if command -v ccache >/dev/null; then
