@@ -850,7 +850,11 @@ int TfrmMain::Min(Bar bar) const { return BarOf(bar)->Min(); }
 int TfrmMain::Max(Bar bar) const { return BarOf(bar)->Max(); }
 int TfrmMain::Position(Bar bar) const { return BarOf(bar)->Position(); }
 
-int TfrmMain::PortIndex() const { return cbPort->currentIndex(); }
+int TfrmMain::PortIndex() const {
+  // Above COM12 the list holds only the ports present: an item's number, not its place.
+  if (const auto* ports = qobject_cast<const PortList*>(cbPort)) return ports->ChosenNumber() - 1;
+  return cbPort->currentIndex();
+}
 
 bool TfrmMain::IsChecked(Switch s) const {
   switch (s) {

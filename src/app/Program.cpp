@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/Program.h"
 
-#include <cstdlib>
+#include <string>
 #include <utility>
 
 #include "app/Accessibility.h"
 #include "app/Application.h"
 #include "app/CaptionFit.h"
+#include "text/Environment.h"
 
 namespace ll::app {
 
@@ -29,7 +30,8 @@ void OpenGivenFile(TfrmMain& window, const QString& path) {
 }
 
 void ApplyScreenshotSettings(TfrmMain& window) {
-  if (const char* lang = std::getenv("LINKLOADER_SHOT_LANG"); lang && lang[0] && !lang[1]) {
+  if (const std::string lang = EnvironmentValue("LINKLOADER_SHOT_LANG").value_or("");
+      lang.size() == 1) {
     QRadioButton* const buttons[] = {window.lang1, window.lang2, window.lang3, window.lang4,
                                      window.lang5, window.lang6, window.lang7};
     const int index = lang[0] - '0';
@@ -39,7 +41,8 @@ void ApplyScreenshotSettings(TfrmMain& window) {
       buttons[index]->setChecked(true);
     }
   }
-  if (const char* page = std::getenv("LINKLOADER_SHOT_PAGE"); page && page[0] && !page[1]) {
+  if (const std::string page = EnvironmentValue("LINKLOADER_SHOT_PAGE").value_or("");
+      page.size() == 1) {
     if (page[0] == '0' || page[0] == '1') window.PageControl1->setCurrentIndex(page[0] - '0');
   }
 }

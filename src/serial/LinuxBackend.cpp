@@ -317,7 +317,8 @@ TIo TLinuxDispatcher::WaitStatus(uint32_t& events) {
     statusBreaks_ = ic.brk;
   }
   events = mask;
-  return {TIoEnd::Done};
+  // A sample that found nothing changed is no completion: nothing to count as empty.
+  return {mask != 0 ? TIoEnd::Done : TIoEnd::Idle};
 }
 
 TIo TLinuxDispatcher::WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& block,

@@ -52,33 +52,46 @@ int MasterIndex(const fs::path& procFolder, const std::string& fdName, const fs:
 }  // namespace
 
 std::vector<std::string> PortHolders(const std::string& device) {
-  std::vector<std::string> found;
-  std::error_code ec;
-  const fs::path target = fs::canonical(device, ec);
-  if (ec) return found;
-  const int ptyIndex = PtyIndex(target.string());
+  return PortHoldersOfEach({device}).front();
+}
+
+std::vector<std::vector<std::string>> PortHoldersOfEach(const std::vector<std::string>& devices) {
+  std::vector<std::vector<std::string>> found(devices.size());
+  struct Target {
+    fs::path path;
+    int ptyIndex;
+  };
+  std::vector<Target> targets;
+  for (const std::string& device : devices) {
+    std::error_code ec;
+    const fs::path target = fs::canonical(device, ec);
+    targets.push_back({ec ? fs::path() : target, ec ? -1 : PtyIndex(target.string())});
+  }
   const pid_t self = ::getpid();
+  std::error_code ec;
   for (const fs::directory_entry& proc : fs::directory_iterator("/proc", ec)) {
     const std::string pidText = proc.path().filename().string();
     if (!AllDigits(pidText)) continue;
     const pid_t pid = std::atoi(pidText.c_str());
     if (pid == self) continue;
-    bool holdsDevice = false;
-    bool holdsFarEnd = false;
+    std::vector<bool> holdsDevice(targets.size()), holdsFarEnd(targets.size());
     std::error_code fdError;  // a process that ended or is not ours to look at: skipped
     for (const fs::directory_entry& fd : fs::directory_iterator(proc.path() / "fd", fdError)) {
       std::error_code linkError;
       const fs::path link = fs::read_symlink(fd.path(), linkError);
       if (linkError) continue;
-      if (link == target) holdsDevice = true;
-      if (ptyIndex >= 0 &&
-          MasterIndex(proc.path(), fd.path().filename().string(), link) == ptyIndex) {
-        holdsFarEnd = true;
-        break;
+      const int master = MasterIndex(proc.path(), fd.path().filename().string(), link);
+      for (std::size_t i = 0; i < targets.size(); ++i) {
+        if (targets[i].path.empty()) continue;
+        if (link == targets[i].path) holdsDevice[i] = true;
+        if (targets[i].ptyIndex >= 0 && master == targets[i].ptyIndex) holdsFarEnd[i] = true;
       }
     }
-    if (holdsDevice && !holdsFarEnd) {
-      found.push_back(FirstLine(proc.path() / "comm").value_or("?") + " (pid " + pidText + ")");
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+      if (holdsDevice[i] && !holdsFarEnd[i]) {
+        found[i].push_back(FirstLine(proc.path() / "comm").value_or("?") + " (pid " + pidText +
+                           ")");
+      }
     }
   }
   return found;

@@ -13,6 +13,8 @@ namespace ll::serial {
 // holds the master side of the same pseudo-terminal is the line's far end (a simulator playing
 // the module, which may keep the slave open too so the line survives our close), never a reader.
 std::vector<std::string> PortHolders(const std::string& device);
+// The same for several devices, from one look through the processes.
+std::vector<std::vector<std::string>> PortHoldersOfEach(const std::vector<std::string>& devices);
 
 // "cat (pid 812), minicom (pid 900)".
 std::string JoinHolders(const std::vector<std::string>& holders);

@@ -219,7 +219,7 @@ std::map<uint16_t, PortInfo> MapPorts(const std::string& rootText, RememberedPor
     if (index < 0) continue;
     if (prefix == "ttyS") {
       const int type = std::atoi(ReadLine(e.path() / "type").value_or("0").c_str());
-      if (type == 0 || index + 1 > kPortNumbers) continue;  // placeholder, no UART behind it
+      if (type == 0 || index + 1 > kHighestPortNumber) continue;  // placeholder, no UART behind it
       const auto number = static_cast<uint16_t>(index + 1);
       ports[number] = PresentPort(number, "/dev/" + node, UartName(type), {});
     } else if (prefix == "ttyUSB" || prefix == "ttyACM") {
@@ -246,7 +246,7 @@ std::map<uint16_t, PortInfo> MapPorts(const std::string& rootText, RememberedPor
   std::vector<const Adapter*> waiting;
   for (const Adapter& a : adapters) {
     const auto it = remembered.find(a.identity);
-    if (it != remembered.end() && it->second >= 1 && it->second <= kPortNumbers &&
+    if (it != remembered.end() && it->second >= 1 && it->second <= kHighestPortNumber &&
         !ports.count(it->second)) {
       give(a, it->second);
     } else {
@@ -260,7 +260,7 @@ std::map<uint16_t, PortInfo> MapPorts(const std::string& rootText, RememberedPor
     }
     std::optional<uint16_t> chosen;
     for (int pass = 0; pass < 2 && !chosen; ++pass) {
-      for (uint16_t n = kFirstAdapterNumber; n <= kPortNumbers && !chosen; ++n) {
+      for (uint16_t n = kFirstAdapterNumber; n <= kHighestPortNumber && !chosen; ++n) {
         if (!ports.count(n) && (pass == 1 || !reserved.count(n))) chosen = n;
       }
     }
@@ -300,31 +300,67 @@ std::string PortPath(uint16_t comNumber) {
   return it == ports.end() ? std::string() : it->second.path;
 }
 
-PortInfo DescribePort(uint16_t comNumber) {
-  const std::map<uint16_t, PortInfo> ports = CurrentMapping();
+namespace {
+
+// The port as `ports` (one mapping) has it, the user's own choice of device first; no holders.
+PortInfo Describe(uint16_t comNumber, const std::map<uint16_t, PortInfo>& ports) {
   const std::optional<std::string> explicitPath = ExplicitPortPath(comNumber);
   PortInfo info;
   info.number = comNumber;
   if (!explicitPath) {
     if (const auto it = ports.find(comNumber); it != ports.end()) info = it->second;
-  } else {
-    info.path = *explicitPath;
-    std::error_code ec;
-    const fs::path target = fs::canonical(*explicitPath, ec);
-    info.present = !ec;
-    for (const auto& [number, port] : ports) {
-      std::error_code other;
-      if (!ec && fs::canonical(port.path, other) == target) {
-        info.description = port.description;
-        info.stableName = port.stableName;
-      }
-    }
-    if (info.description.empty() && !ec && target.string().rfind("/dev/pts/", 0) == 0) {
-      info.description = "pseudo-terminal";
+    return info;
+  }
+  info.path = *explicitPath;
+  std::error_code ec;
+  const fs::path target = fs::canonical(*explicitPath, ec);
+  info.present = !ec;
+  for (const auto& [number, port] : ports) {
+    std::error_code other;
+    if (!ec && fs::canonical(port.path, other) == target) {
+      info.description = port.description;
+      info.stableName = port.stableName;
     }
   }
-  if (info.present && IsTerminalPath(info.path)) info.holder = JoinHolders(PortHolders(info.path));
+  if (info.description.empty() && !ec && target.string().rfind("/dev/pts/", 0) == 0) {
+    info.description = "pseudo-terminal";
+  }
   return info;
+}
+
+// Who else holds each present terminal, from one look through the processes.
+void AddHolders(std::vector<PortInfo>& ports) {
+  std::vector<std::string> devices;
+  std::vector<PortInfo*> terminals;
+  for (PortInfo& p : ports) {
+    if (p.present && IsTerminalPath(p.path)) {
+      devices.push_back(p.path);
+      terminals.push_back(&p);
+    }
+  }
+  if (devices.empty()) return;
+  const std::vector<std::vector<std::string>> holders = PortHoldersOfEach(devices);
+  for (std::size_t i = 0; i < terminals.size(); ++i) terminals[i]->holder = JoinHolders(holders[i]);
+}
+
+}  // namespace
+
+PortInfo DescribePort(uint16_t comNumber) {
+  std::vector<PortInfo> one{Describe(comNumber, CurrentMapping())};
+  AddHolders(one);
+  return one.front();
+}
+
+std::vector<PortInfo> ListPorts() {
+  const std::map<uint16_t, PortInfo> mapping = CurrentMapping();
+  std::vector<PortInfo> ports;
+  for (uint16_t n = 1; n <= kHighestPortNumber; ++n) {
+    if (n > kListedPortNumbers && !mapping.count(n) && !ExplicitPortPath(n)) continue;
+    PortInfo info = Describe(n, mapping);
+    if (n <= kListedPortNumbers || info.present) ports.push_back(std::move(info));
+  }
+  AddHolders(ports);
+  return ports;
 }
 
 }  // namespace ll::serial

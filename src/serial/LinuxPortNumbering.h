@@ -5,7 +5,7 @@
 // by-path) and of the numbers remembered for adapters seen before.
 //
 //  - A built-in UART ttyS<n> with hardware behind it (its sysfs "type" not 0) is COM<n+1>; the
-//    kernel's placeholder nodes take no number.
+//    kernel's placeholder nodes take no number. Numbers go up to kHighestPortNumber.
 //  - USB and CDC-ACM adapters (ttyUSB*, ttyACM*) keep the number remembered for their stable
 //    identity; a new one takes the lowest number from COM3 up that no device present has and no
 //    other adapter has been given.
@@ -22,7 +22,6 @@
 
 namespace ll::serial {
 
-inline constexpr uint16_t kPortNumbers = 12;
 inline constexpr uint16_t kFirstAdapterNumber = 3;
 
 // Number -> port for the devices under `root`. Numbers given to new adapters (or taken over

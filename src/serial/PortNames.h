@@ -11,6 +11,11 @@
 
 namespace ll::serial {
 
+// A port list always shows COM1 to COM12; ports above them are shown while present. No system
+// numbers a serial port above kHighestPortNumber.
+inline constexpr uint16_t kListedPortNumbers = 12;
+inline constexpr uint16_t kHighestPortNumber = 256;
+
 struct PortInfo {
   uint16_t number = 0;
   std::string path;         // device the back end opens for this number; empty: no device
@@ -28,8 +33,21 @@ std::string PortNumberingText();
 // Device path the back end opens for COM<comNumber>; empty when no device has that number.
 std::string PortPath(uint16_t comNumber);
 
-// The port with its path and description, for lists and tooltips.
+// The port with its path and description, for tooltips and messages.
 PortInfo DescribePort(uint16_t comNumber);
+
+// What a port list shows, from one look at the system's ports shared by every item: COM1 to
+// COM12 whatever they hold, then, in number order, each port above COM12 that is present now.
+std::vector<PortInfo> ListPorts();
+
+// What a user typed for a port: "COM<n>" (any case) or the system's device name of that number
+// "\\.\COM<n>" is port n; another name in the device namespace ("\\.\CNCA0") or a path with a
+// slash is that device (`path`, with `number` 0). None for anything else, COM0 among them.
+struct PortChoice {
+  uint16_t number = 0;
+  std::string path;
+};
+std::optional<PortChoice> ReadPortChoice(const std::string& text);
 
 // From now on, in this process, COM<comNumber> means `path` (a front end given a device path
 // rather than a port number). An empty path removes the override.

@@ -224,16 +224,38 @@ void TThreadedDispatcher::End(TResult& r, TIo io) {
   RequestStop();
 }
 
+bool TThreadedDispatcher::AfterEmpty(TResult& r, TEmptyRun& run) {
+  // Bounded: a driver that completes every request at once with nothing must not spin a core.
+  const auto now = std::chrono::steady_clock::now();
+  const auto since = now - run.last;
+  if (run.count > 0 && since < std::chrono::milliseconds(kEmptyRetryMs)) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::milliseconds(kEmptyRetryMs) - since);
+    WaitForEvents({&stopEvent_}, static_cast<int>(left.count()) + 1);
+  }
+  run.last = std::chrono::steady_clock::now();
+  if (++run.count % kEmptyBeforeCheck != 0 || stopThreads_) return true;
+  TIo io = CheckDevice();
+  if (io.end != TIoEnd::Failed || stopThreads_) return true;
+  End(r, std::move(io));
+  return false;
+}
+
 void TThreadedDispatcher::ReadLoop(TResult& r) {
   std::unique_ptr<TDataBuffer> block;
+  TEmptyRun empty;
   while (!stopThreads_) {
     if (!block) block = std::make_unique<TDataBuffer>(kReadBlockSize);
     TIo io = ReadDevice(block);
     if (stopThreads_) return;
     if (io.end == TIoEnd::Failed) return End(r, std::move(io));
-    if (io.end == TIoEnd::Done && io.count > 0 && block) {
+    if (io.end != TIoEnd::Done) continue;
+    if (io.count > 0 && block) {
+      empty = {};
       block->filled = io.count;
       receiveQueue_.Push(std::move(block));
+    } else if (!AfterEmpty(r, empty)) {
+      return;
     }
   }
 }
@@ -246,14 +268,19 @@ void TThreadedDispatcher::StatusLoop(TResult& r) {
     while (!stopThreads_) WaitForEvents({&stopEvent_}, -1);
     return;
   }
+  TEmptyRun empty;
   while (!stopThreads_) {
     uint32_t events = 0;
     TIo io = WaitStatus(events);
     if (stopThreads_) return;
     if (io.end == TIoEnd::Failed) return End(r, std::move(io));
-    if (io.end == TIoEnd::Done && (events & kStatusEventsQueued)) {
-      receiveQueue_.Push(std::make_unique<TStatusBuffer>(events));
+    if (io.end != TIoEnd::Done) continue;
+    if (events == 0) {
+      if (!AfterEmpty(r, empty)) return;
+      continue;
     }
+    empty = {};
+    if (events & kStatusEventsQueued) receiveQueue_.Push(std::make_unique<TStatusBuffer>(events));
   }
 }
 

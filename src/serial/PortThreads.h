@@ -11,6 +11,7 @@
 // anyway and whatever the driver may still use is kept alive on purpose (KeepForDriver).
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <initializer_list>
@@ -30,6 +31,11 @@ inline constexpr int kCloseWaitMs = 3000;       // per join, and per cancelled r
 inline constexpr int kOutQueueWaitMinMs = 10;   // re-check of the driver's transmit queue
 inline constexpr int kOutQueueWaitMaxMs = 100;
 inline constexpr uint32_t kReadBlockSize = TDataBuffer::kDefaultSize;
+// A read that completes with no bytes, or a status wait with no events, is asked again no
+// sooner than this after the previous empty one; after kEmptyBeforeCheck of them in a row the
+// back end is asked whether the device is still there (CheckDevice).
+inline constexpr int kEmptyRetryMs = 20;
+inline constexpr int kEmptyBeforeCheck = 10;
 
 // Port number in a device name "\\.\COM<n>", 0 when the name has another form.
 uint16_t PortNumberOfName(const std::string& name);
@@ -127,6 +133,10 @@ class TThreadedDispatcher : public TPortDispatcher {
   virtual int PurgeOutput() = 0;
   // Wakes waits that cannot include the stop event (a status wait inside the driver).
   virtual void WakeDeviceWaits() {}
+  // Asked after many empty completions in a row (a driver may keep completing requests empty
+  // once its device is gone): Done while the system still has the device; Failed, with the
+  // lost device's code and the system's reason, ends the thread.
+  virtual TIo CheckDevice() { return {TIoEnd::Done}; }
 
   // ---- For the back ends ----
   // Ends the port as the destructor of the most derived class must (its primitives still exist).
@@ -171,6 +181,12 @@ class TThreadedDispatcher : public TPortDispatcher {
   void DispatchLoop();
   void WriteLoop(TResult& r);
   bool Send(TResult& r);  // false when the thread ends
+  // An empty completion counted, waited for and checked; false when the thread ends.
+  struct TEmptyRun {
+    int count = 0;
+    std::chrono::steady_clock::time_point last{};
+  };
+  bool AfterEmpty(TResult& r, TEmptyRun& run);
   void WaitDriverQueueEmpty();
 
   TWakeEvent ackEvent_, outputEvent_;

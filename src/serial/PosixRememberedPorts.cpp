@@ -86,7 +86,7 @@ RememberedPorts LoadRememberedPorts(const std::string& file) {
     return remembered;
   }
   for (const auto& [identity, number] : doc[kJsonPortsKey].items()) {
-    if (number.is_number_integer() && number.get<int>() >= 1 && number.get<int>() <= kPortNumbers)
+    if (number.is_number_integer() && number.get<int>() >= 1 && number.get<int>() <= kHighestPortNumber)
       remembered[identity] = static_cast<uint16_t>(number.get<int>());
   }
   return remembered;

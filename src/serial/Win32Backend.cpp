@@ -284,6 +284,11 @@ intptr_t TWin32Dispatcher::OpenPath(const std::string& path) {
   foundDcb_ = DCB{};
   foundDcb_.DCBlength = sizeof foundDcb_;
   foundValid_ = ::GetCommState(h, &foundDcb_) && ::GetCommTimeouts(h, &foundTimeouts_);
+  {
+    std::lock_guard<std::mutex> lock(dcbMutex_);
+    rtsControl_ = foundDcb_.fRtsControl;
+    dtrControl_ = foundDcb_.fDtrControl;
+  }
   COMMTIMEOUTS timeouts = PortTimeouts();
   if (!::SetCommTimeouts(h, &timeouts)) {
     const int32_t code = Fail(::GetLastError(), "SetCommTimeouts");
@@ -298,7 +303,13 @@ intptr_t TWin32Dispatcher::OpenPath(const std::string& path) {
 int32_t TWin32Dispatcher::ClosePath() {
   if (h_ == INVALID_HANDLE_VALUE) return 0;
   if (foundValid_) {
-    ::SetCommState(h_, &foundDcb_);
+    DCB restored = foundDcb_;
+    {
+      std::lock_guard<std::mutex> lock(dcbMutex_);
+      restored.fRtsControl = rtsControl_;
+      restored.fDtrControl = dtrControl_;
+    }
+    ::SetCommState(h_, &restored);
     ::SetCommTimeouts(h_, &foundTimeouts_);
     foundValid_ = false;
   }
@@ -346,9 +357,10 @@ TIo TWin32Dispatcher::ReadDevice(std::unique_ptr<TDataBuffer>& block) {
   }
   if (error == ERROR_SUCCESS && count == 0) {
     // Nothing there: woken by the status thread's received-character event; the time-out picks
-    // up bytes that came without one.
+    // up bytes that came without one. An empty read all the same, which the thread counts: a
+    // driver whose device is gone may go on completing reads with nothing.
     if (WaitForEvents({&readEvent_, &stopEvent_}, kReadWaitMs) == 1) return {TIoEnd::Woken};
-    return {};
+    return {TIoEnd::Done, 0};
   }
   return Outcome(TWorker::Read, error, count, req);
 }
@@ -404,6 +416,18 @@ TIo TWin32Dispatcher::WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& b
   return Outcome(TWorker::Write, error, written, req);
 }
 
+TIo TWin32Dispatcher::CheckDevice() {
+  // The driver's error and status query fails once its device is gone, with the reason.
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (::ClearCommError(h_, &errors, &status)) {
+    pendingLineErrors_.fetch_or(static_cast<int32_t>(errors & kLineErrorBits));
+    return {TIoEnd::Done};
+  }
+  const DWORD error = ::GetLastError();
+  return {TIoEnd::Failed, 0, ResultOf(TRequestAction::DeviceLost), MapOsError(error).text};
+}
+
 int TWin32Dispatcher::Purge(DWORD flags) {
   // Begun before and finished after: a thread takes the abort a purge causes for that purge,
   // not for a loss of the device.
@@ -428,14 +452,22 @@ void TWin32Dispatcher::WakeDeviceWaits() {
 int32_t TWin32Dispatcher::EscapeComFunc(int function) {
   if (h_ == INVALID_HANDLE_VALUE) return 0;
   DWORD f = 0;
+  DWORD* mode = nullptr;
+  DWORD level = 0;
   switch (function) {
-    case kSetRts: f = SETRTS; break;
-    case kClrRts: f = CLRRTS; break;
-    case kSetDtr: f = SETDTR; break;
-    case kClrDtr: f = CLRDTR; break;
+    case kSetRts: f = SETRTS; mode = &rtsControl_; level = RTS_CONTROL_ENABLE; break;
+    case kClrRts: f = CLRRTS; mode = &rtsControl_; level = RTS_CONTROL_DISABLE; break;
+    case kSetDtr: f = SETDTR; mode = &dtrControl_; level = DTR_CONTROL_ENABLE; break;
+    case kClrDtr: f = CLRDTR; mode = &dtrControl_; level = DTR_CONTROL_DISABLE; break;
     default: return 0;
   }
-  ::EscapeCommFunction(h_, f);
+  if (::EscapeCommFunction(h_, f)) {
+    // The line's level as a mode the close can hand back; a line under handshake stays so.
+    static_assert(RTS_CONTROL_ENABLE == DTR_CONTROL_ENABLE &&
+                  RTS_CONTROL_DISABLE == DTR_CONTROL_DISABLE);
+    std::lock_guard<std::mutex> lock(dcbMutex_);
+    if (*mode == RTS_CONTROL_ENABLE || *mode == RTS_CONTROL_DISABLE) *mode = level;
+  }
   return 0;
 }
 
@@ -496,6 +528,8 @@ int32_t TWin32Dispatcher::SetComState(const TLineSettings& s) {
   if (!::SetCommState(h_, &d)) return Fail(::GetLastError(), "SetCommState");
   std::lock_guard<std::mutex> lock(dcbMutex_);
   driverDcb_ = d;
+  rtsControl_ = d.fRtsControl;
+  dtrControl_ = d.fDtrControl;
   return 0;
 }
 

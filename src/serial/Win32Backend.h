@@ -86,6 +86,7 @@ class TWin32Dispatcher : public TThreadedDispatcher {
   int PurgeInput() override;
   int PurgeOutput() override;
   void WakeDeviceWaits() override;
+  TIo CheckDevice() override;
 
  private:
   // One overlapped request of a thread: its record, its event, what the driver writes back.
@@ -126,8 +127,11 @@ class TWin32Dispatcher : public TThreadedDispatcher {
   // The driver's record as last read, for the fields TLineSettings does not carry.
   std::mutex dcbMutex_;
   DCB driverDcb_{};
-  // What the open found, put back at close.
+  // What the open found, put back at close, except for the modem-control lines: those keep the
+  // mode the last settings write or escape function gave them (RTS is the module's reset, and
+  // the usual default found at open would raise it just before the handle closes).
   DCB foundDcb_{};
+  DWORD rtsControl_ = RTS_CONTROL_DISABLE, dtrControl_ = DTR_CONTROL_DISABLE;  // under dcbMutex_
   COMMTIMEOUTS foundTimeouts_{};
   bool foundValid_ = false;
 };

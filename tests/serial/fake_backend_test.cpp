@@ -63,6 +63,15 @@ class TFakeDispatcher : public TThreadedDispatcher {
   }
   // A device that takes no bytes (flow control held).
   void StallOutput(bool on) { stalled_ = on; }
+  // From now on `thread`'s requests complete at once with nothing; a set `deviceError` is what
+  // the system says when asked whether the device is still there.
+  void CompleteEmpty(TWorker thread) { empty_[static_cast<int>(thread)] = true; }
+  void SetDeviceError(std::string text) {
+    std::lock_guard<std::mutex> lock(m_);
+    deviceError_ = std::move(text);
+  }
+  int EmptyCalls() { return emptyCalls_.load(); }
+  int Checks() { return checks_.load(); }
   std::vector<uint8_t> Written() {
     std::lock_guard<std::mutex> lock(m_);
     return written_;
@@ -108,6 +117,10 @@ class TFakeDispatcher : public TThreadedDispatcher {
   }
   TIo ReadDevice(std::unique_ptr<TDataBuffer>& block) override {
     if (TIo io; Fault(TWorker::Read, io)) return io;
+    if (empty_[static_cast<int>(TWorker::Read)]) {
+      ++emptyCalls_;
+      return {TIoEnd::Done, 0};
+    }
     {
       std::lock_guard<std::mutex> lock(m_);
       if (!incoming_.empty()) {
@@ -122,6 +135,11 @@ class TFakeDispatcher : public TThreadedDispatcher {
   TIo WatchStatus() override { return {TIoEnd::Done}; }
   TIo WaitStatus(uint32_t& events) override {
     if (TIo io; Fault(TWorker::Status, io)) return io;
+    if (empty_[static_cast<int>(TWorker::Status)]) {
+      ++emptyCalls_;
+      events = 0;
+      return {TIoEnd::Done};
+    }
     {
       std::lock_guard<std::mutex> lock(m_);
       if (!statusEvents_.empty()) {
@@ -155,6 +173,12 @@ class TFakeDispatcher : public TThreadedDispatcher {
   int PurgeOutput() override {
     Note("purge output, in flight: " + std::to_string(InFlightBytes()));
     return 0;
+  }
+  TIo CheckDevice() override {
+    ++checks_;
+    std::lock_guard<std::mutex> lock(m_);
+    if (deviceError_.empty()) return {TIoEnd::Done};
+    return {TIoEnd::Failed, 0, ecDeviceRead, deviceError_};
   }
   uint32_t InQueueFirstUnread() override {
     if (TIo io; Fault(TWorker::Dispatch, io)) return 0;
@@ -211,6 +235,9 @@ class TFakeDispatcher : public TThreadedDispatcher {
   TFault faults_[4] = {TFault::None, TFault::None, TFault::None, TFault::None};
   std::atomic<bool> waiting_[4] = {false, false, false, false};
   std::atomic<bool> stalled_{false};
+  std::atomic<bool> empty_[4] = {false, false, false, false};
+  std::atomic<int> emptyCalls_{0}, checks_{0};
+  std::string deviceError_;
   std::atomic<bool> hungReturned_{false};
   bool released_ = false;
   TWakeEvent inputEvent_, statusEvent_;
@@ -352,6 +379,26 @@ TEST_F(FakeBackendTest, DeviceGoneOrOutOfMemoryInAThreadEndsAllAndWakesTheOwner)
     EXPECT_EQ(note, row.note);
     d.CloseDevice();
     EXPECT_EQ(d.AbandonedThreads(), 0);
+  }
+}
+
+TEST_F(FakeBackendTest, EmptyCompletionsAreBoundedAndEndAsALostDeviceWhenTheSystemSaysSo) {
+  for (TWorker thread : {TWorker::Read, TWorker::Status}) {
+    SCOPED_TRACE(Name(thread));
+    TFakeDispatcher d(&owner_);
+    Open(d);
+    const auto start = Clock::now();
+    d.CompleteEmpty(thread);
+    ASSERT_TRUE(wake_.WaitFor([&] { return d.Checks() >= 3; }));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    // Asked again no faster than the bound (a spinning thread makes millions of calls), and the
+    // device looked after while the system still has it.
+    EXPECT_LE(d.EmptyCalls(), ms.count() / kEmptyRetryMs + kEmptyBeforeCheck);
+    EXPECT_EQ(d.RunningThreads(), 4);
+    d.SetDeviceError("The device is not connected");
+    ASSERT_TRUE(wake_.WaitFor([&] { return d.RunningThreads() == 0; }));
+    EXPECT_EQ(d.PeekLineError(), -1);  // shown as the lost device, like any other
+    d.CloseDevice();
   }
 }
 

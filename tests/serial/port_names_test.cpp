@@ -165,17 +165,19 @@ TEST(PortMapping, NumbersFollowTheRule) {
   }
 }
 
-TEST(PortMapping, AllNumbersTakenLeavesTheLastAdapterWithout) {
+TEST(PortMapping, AdaptersBeyondTheTwelfthNumberGoAboveIt) {
   FakeSystem system;
+  system.Uart(14, 4);  // a UART of a many-port card
   RememberedPorts remembered;
   for (int i = 0; i < 11; ++i) {
     system.Adapter("ttyUSB" + std::to_string(i), "1-" + std::to_string(i + 1), "M", "P",
                    "S" + std::to_string(i), "id-" + std::to_string(i));
   }
   const auto ports = MapPorts(system.Root(), remembered);
-  EXPECT_EQ(ports.size(), 10u);  // COM3..COM12
+  EXPECT_EQ(ports.size(), 12u);  // COM3..COM12, COM13, COM15
   EXPECT_EQ(ports.begin()->first, 3);
-  EXPECT_EQ(remembered.count("id-10"), 0u);
+  EXPECT_EQ(ports.at(15).path, "/dev/ttyS14");
+  EXPECT_EQ(remembered.at("id-10"), 13);
 }
 
 // Cloned adapters: the same USB ids, no serial number, hence the same udev by-id name (udev
@@ -263,7 +265,7 @@ class PortNamesOnDisk : public ::testing::Test {
     config_ = fs::path(system_.Root()) / "home-config";
     ::setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
     SetPortSystemRoot(system_.Root());
-    for (int n = 1; n <= kPortNumbers; ++n) ::unsetenv(("LINKLOADER_COM" + std::to_string(n)).c_str());
+    for (int n = 1; n <= kHighestPortNumber; ++n) ::unsetenv(("LINKLOADER_COM" + std::to_string(n)).c_str());
   }
   void TearDown() override {
     SetPortSystemRoot("");
@@ -304,7 +306,7 @@ TEST_F(PortNamesOnDisk, TheOverrideThenTheEnvironmentWin) {
 
 TEST_F(PortNamesOnDisk, ADamagedFileCostsOnlyTheRememberedNumbers) {
   fs::create_directories(config_ / "LinkLoader");
-  for (const char* text : {"{not json", "[1,2]", "{\"ports\": {\"x\": \"three\", \"y\": 99}}"}) {
+  for (const char* text : {"{not json", "[1,2]", "{\"ports\": {\"x\": \"three\", \"y\": 999}}"}) {
     std::ofstream(config_ / "LinkLoader/ports.json") << text;
     EXPECT_TRUE(LoadRememberedPorts(RememberedPortsFile()).empty()) << text;
   }

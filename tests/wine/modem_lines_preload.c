@@ -5,6 +5,7 @@
 // characters. Here those four requests succeed on a terminal that refused them: the status
 // shows CTS, DSR and CD (a module that is plugged in and powered), and RTS/DTR are remembered
 // per descriptor so that what was set reads back. Every other request passes through unchanged.
+// With LL_WINE_MODEM_LOG naming a file, every change of RTS or DTR appends "RTS=r DTR=d" to it.
 //
 // A driver that never gives a call back, on demand: with LL_WINE_HOLD_EVENT_WAITS naming a file,
 // once that file exists every interrupt-counter request (TIOCGICOUNT, which Wine's comm-event
@@ -56,11 +57,23 @@ int ioctl(int fd, unsigned long request, ...) {
   }
   int* bits = (int*)argument;
   const int outputs = TIOCM_RTS | TIOCM_DTR;
+  const int before = outputLines[fd];
   switch (request) {
     case TIOCMGET: *bits = outputLines[fd] | TIOCM_CTS | TIOCM_DSR | TIOCM_CD; break;
     case TIOCMSET: outputLines[fd] = *bits & outputs; break;
     case TIOCMBIS: outputLines[fd] |= *bits & outputs; break;
     case TIOCMBIC: outputLines[fd] &= ~*bits; break;
+  }
+  const char* log = getenv("LL_WINE_MODEM_LOG");
+  if (log != NULL && outputLines[fd] != before) {
+    char line[32];
+    const int n = snprintf(line, sizeof line, "RTS=%d DTR=%d\n", !!(outputLines[fd] & TIOCM_RTS),
+                           !!(outputLines[fd] & TIOCM_DTR));
+    const int out = open(log, O_CREAT | O_WRONLY | O_APPEND | O_CLOEXEC, 0600);
+    if (out >= 0) {
+      if (write(out, line, (size_t)n) != n) { /* a lost line shows as a failed comparison */ }
+      close(out);
+    }
   }
   errno = 0;
   return 0;

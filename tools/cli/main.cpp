@@ -14,7 +14,7 @@
 #include <fstream>
 #include <iostream>
 #include <mutex>
-#include <regex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +37,7 @@
 #include "serial/PortErrors.h"
 #include "serial/PortNames.h"
 #include "serial/SerialPort.h"
+#include "text/Environment.h"
 
 #ifndef LL_PROGRAM_VERSION
 #define LL_PROGRAM_VERSION "unknown"
@@ -204,26 +205,21 @@ struct Global {
   std::uint16_t comNumber = 0;
 };
 
-// COM<n> is the window's mapping; anything with a slash is a device path.
+// COM<n> (or the system's own name of it) is the window's numbering; other device names are the
+// device itself.
 bool ResolvePort(Global& g, std::string& error) {
-  static const std::regex com("^[Cc][Oo][Mm]([0-9]{1,3})$");
-  std::smatch m;
-  if (std::regex_match(g.port, m, com)) {
-    const int n = std::stoi(m[1]);
-    if (n < 1 || n > 255) {
-      error = "no port " + g.port;
-      return false;
-    }
-    g.comNumber = static_cast<std::uint16_t>(n);
+  const std::optional<serial::PortChoice> choice = serial::ReadPortChoice(g.port);
+  if (!choice) {
+    error = "--port takes COM<n>, a device name (\\\\.\\NAME) or a device path, not '" + g.port + "'";
+    return false;
+  }
+  if (choice->path.empty()) {
+    g.comNumber = choice->number;
     return true;
   }
-  if (g.port.find('/') != std::string::npos) {
-    g.comNumber = kPathPortNumber;
-    serial::SetPortPathOverride(kPathPortNumber, g.port);
-    return true;
-  }
-  error = "--port takes COM<n> or a device path, not '" + g.port + "'";
-  return false;
+  g.comNumber = kPathPortNumber;
+  serial::SetPortPathOverride(kPathPortNumber, choice->path);
+  return true;
 }
 
 // Ends the run: the human message on standard error, the JSON object on standard output.
@@ -678,13 +674,13 @@ int CmdConfigSet(const Global& g, const std::vector<std::string>& words, bool no
   return Finish(g, kExitOk, "", extra);
 }
 
-// COM1 to COM12 as the window numbers them, with what each stands for on this machine.
+// The window's port list (COM1 to COM12, then the ports present above them), with what each
+// stands for on this machine.
 int CmdPorts(const Global& g) {
-  constexpr std::uint16_t kListedPorts = 12;
   json ports = json::array();
   std::string text;
-  for (std::uint16_t n = 1; n <= kListedPorts; ++n) {
-    const serial::PortInfo p = serial::DescribePort(n);
+  for (const serial::PortInfo& p : serial::ListPorts()) {
+    const std::uint16_t n = p.number;
     ports.push_back({{"port", "COM" + std::to_string(n)},
                      {"device", p.path.empty() ? json(nullptr) : json(p.path)},
                      {"stable_name", p.stableName.empty() ? json(nullptr) : json(p.stableName)},
@@ -726,13 +722,12 @@ int Main(int argc, char** argv, Global& g) {
   app.footer(tools::ExitCodesHelp());
   app.require_subcommand(1);
   app.fallthrough();
-  if (const char* chosen = std::getenv("LINKLOADER_PORT")) g.port = chosen;
+  if (std::optional<std::string> chosen = EnvironmentValue("LINKLOADER_PORT")) g.port = *chosen;
   app.add_option("-p,--port", g.port,
-                 "COM<n> as the window numbers them, or a device path; every command that "
-                 "reaches the module needs it (default: $LINKLOADER_PORT). COM numbers: COM1 is "
-                 "ttyS0 and COM(n+1) ttyS<n> for the machine's own UARTs; USB adapters get COM3 "
-                 "and up, in the order first seen, and keep their number; LINKLOADER_COM<n>=PATH "
-                 "makes COM<n> any device");
+                 "COM<n> as the window numbers them (any n), a device name (\\\\.\\NAME) or a "
+                 "device path; every command that reaches the module needs it (default: "
+                 "$LINKLOADER_PORT). COM numbers on this system:\n" +
+                     serial::PortNumberingText());
   app.add_flag("--json", g.json,
                "print one JSON object on standard output at the end; human text on standard "
                "error");
@@ -796,8 +791,9 @@ int Main(int argc, char** argv, Global& g) {
   eeprom->add_subcommand("list", "list the kept copies of the EEPROM (time, kind, port, version "
                                  "text, path)");
   auto* ports = app.add_subcommand(
-      "ports", "list COM1 to COM12 as the window numbers them: the device, its stable name, the "
-               "adapter's product text, whether it is present and who holds it");
+      "ports", "list the window's ports (COM1 to COM12, then those present above them): the "
+               "device, its stable name, the adapter's product text, whether it is present and "
+               "who holds it");
   for (CLI::App* sub : {version, upload, config, eeprom, ports}) sub->fallthrough();
   for (CLI::App* sub : config->get_subcommands({})) sub->fallthrough();
   for (CLI::App* sub : eeprom->get_subcommands({})) sub->fallthrough();
