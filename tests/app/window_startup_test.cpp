@@ -272,11 +272,15 @@ TEST_F(WindowTest, PortItemsTellTheirDevices) {
   };
   write(root / "sys/class/tty/ttyS0/type", "4");
   write(root / "sys/class/tty/ttyS1/type", "0");
+  write(root / "sys/class/tty/ttyS14/type", "4");  // above COM12: listed while it is there
+  write(root / "sys/class/tty/ttyS40/type", "0");
   const std::string savedConfigHome = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
   ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
   // A damaged remembered-ports file: set aside, and said once in the log.
   write(root / "config/LinkLoader/ports.json", "{\"ports\": ");
   ::setenv("LINKLOADER_COM2", "/dev/null", 1);
+  ::setenv("LINKLOADER_COM27", "/dev/zero", 1);
+  ::setenv("LINKLOADER_COM30", (root / "nothing").c_str(), 1);
   ll::serial::SetPortSystemRoot(root.string());
 
   const fs::path usb = root / "sys/devices/usb1/1-1";
@@ -300,18 +304,27 @@ TEST_F(WindowTest, PortItemsTellTheirDevices) {
       {2, "COM3: /dev/ttyUSB0 (FTDI FT232R USB UART)"},
       {4, "COM5: no port"},
       {11, "COM12: no port"},
+      {12, "COM15: /dev/ttyS14 (16550A UART)"},
+      {13, "COM27: /dev/zero"},
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(list->itemText(row.index), QString("COM%1").arg(row.index + 1));
+    EXPECT_EQ(list->itemText(row.index), row.description.section(':', 0, 0));
     EXPECT_EQ(list->itemData(row.index, Qt::ToolTipRole).toString(), row.description);
     EXPECT_EQ(list->itemData(row.index, Qt::AccessibleDescriptionRole).toString(),
               row.description);
   }
-  EXPECT_EQ(list->count(), 12);
+  EXPECT_EQ(list->count(), 14);
   EXPECT_EQ(list->currentIndex(), 0);
   EXPECT_EQ(list->toolTip(), "COM1: /dev/ttyS0 (16550A UART)");
+  // Chosen, an item above COM12 is its own number, and stays chosen while it is away.
+  list->setCurrentIndex(13);
+  EXPECT_EQ(win().PortIndex(), 26);
+  ::unsetenv("LINKLOADER_COM27");
   QTest::mouseClick(list, Qt::LeftButton);
   list->hidePopup();
+  EXPECT_EQ(list->currentText(), "COM27");
+  EXPECT_EQ(win().PortIndex(), 26);
+  list->setCurrentIndex(0);
   const std::string file = (root / "config/LinkLoader/ports.json").string();
   EXPECT_EQ(app().LogLines(),
             QStringList{QString::fromStdString("The remembered COM numbers in " + file +
@@ -320,6 +333,7 @@ TEST_F(WindowTest, PortItemsTellTheirDevices) {
 
   ll::serial::SetPortSystemRoot("");
   ::unsetenv("LINKLOADER_COM2");
+  ::unsetenv("LINKLOADER_COM30");
   ::setenv("XDG_CONFIG_HOME", savedConfigHome.c_str(), 1);
 }
 

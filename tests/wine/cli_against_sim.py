@@ -51,6 +51,8 @@ BOOT_FLASH = bytes((i * 5 + 11) & 0xFF for i in range(32768))
 BOOTLOADER_BYTES = 0x200
 
 NON_ASCII_NAMES = ["Łódź", "Škoda", "Прошивка"]
+# RTS and DTR as a version read leaves them, one line per change (modem_lines_preload.c).
+OPEN_PULSE = ["RTS=0 DTR=1", "RTS=1 DTR=1", "RTS=0 DTR=1"]
 
 
 def windows_path(path):
@@ -58,7 +60,7 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def wine(*args, timeout=120, stdin=None):
+def wine(*args, timeout=120, stdin=None, env=None):
     """Runs the Windows program with arguments; returns (exit code, stdout, stderr, seconds).
 
     The output goes to files, not pipes: Wine's own background processes, started by the first
@@ -66,7 +68,8 @@ def wine(*args, timeout=120, stdin=None):
     """
     with tempfile.TemporaryFile(dir=WORK) as out, tempfile.TemporaryFile(dir=WORK) as err:
         start = time.monotonic()
-        proc = subprocess.run(["wine", *args], stdout=out, stderr=err, env=ENV, timeout=timeout,
+        proc = subprocess.run(["wine", *args], stdout=out, stderr=err, env=env or ENV,
+                              timeout=timeout,
                               stdin=stdin if stdin is not None else subprocess.DEVNULL)
         seconds = time.monotonic() - start
         out.seek(0)
@@ -89,7 +92,7 @@ def hexfw_images(path, plain=False):
 class Sim(check_cli.SimProcess):
     """linkloader-sim on a new pty, mapped to COM7 of the prefix; dumps read after it stops."""
 
-    def __init__(self, *options, eeprom=KNOWN):
+    def __init__(self, *options, eeprom=KNOWN, com=COM):
         folder = tempfile.mkdtemp(dir=WORK)
         self.flash_dump = os.path.join(folder, "flash.bin")
         flash_in = write_file(os.path.join(folder, "flash-in.bin"), BOOT_FLASH)
@@ -98,7 +101,7 @@ class Sim(check_cli.SimProcess):
         if not self.device.startswith("/dev/"):
             raise RuntimeError("linkloader-sim gave no device: %r" % self.device)
         # Wine follows the link to the device itself, so it points at the resolved pty.
-        link = os.path.join(PREFIX, "dosdevices", "com%d" % COM)
+        link = os.path.join(PREFIX, "dosdevices", "com%d" % com)
         if os.path.lexists(link):
             os.unlink(link)
         os.symlink(os.path.realpath(self.device), link)
@@ -300,6 +303,43 @@ class Interrupts(WineTest):
         self.assertLess(seconds, 30)
 
 
+def map_ports(ports):
+    """Maps COM numbers to devices the way Wine maps a PC's ports (its Ports key, which its
+    server reads when it starts): the ports are then the driver's, as on Windows."""
+    for number, device in ports.items():
+        arguments = ["/v", "COM%d" % number, "/d", device] if device else ["/v", "COM%d" % number]
+        subprocess.run(["wine", "reg", "add" if device else "delete",
+                        "HKLM\\Software\\Wine\\Ports", *arguments, "/f"], env=ENV, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    stop_prefix()
+    subprocess.run(["wineserver", "--wait"], env=ENV, timeout=120)
+    start_server()
+
+
+class PortsAboveTwelve(WineTest):
+    def test_listed_chosen_and_read_through_com27(self):
+        with Sim(com=27) as sim:
+            device = os.path.realpath(sim.device)
+            map_ports({15: device, 27: device})
+            try:
+                ports = self.json_of(wine(CLI, "ports", "--json"))["ports"]
+                self.assertEqual([p["port"] for p in ports],
+                                 ["COM%d" % n for n in range(1, 13)] + ["COM15", "COM27"])
+                self.assertTrue(ports[12]["present"] and ports[13]["present"], ports[12:])
+                for name in ("COM27", "\\\\.\\COM27"):
+                    log = os.path.join(WORK, "modem-lines-%d" % len(name))
+                    rc, out, err, _ = wine(CLI, "--port", name, "version",
+                                           env=dict(ENV, LL_WINE_MODEM_LOG=log))
+                    self.assertEqual((rc, out.replace(b"\r\n", b"\n")),
+                                     (EXIT_OK, b"LL 4.07 TEST\n"), err)
+                    # The open's pulse of RTS (the module's reset) and nothing more: the close
+                    # leaves the lines as the read left them.
+                    self.assertEqual(read_file(log).decode().splitlines(), OPEN_PULSE, name)
+            finally:
+                map_ports({15: None, 27: None})
+            sim.stop()
+
+
 class UnicodeNames(WineTest):
     """Firmware files, outputs and EEPROM images in folders and files named outside ASCII."""
 
@@ -378,6 +418,10 @@ def start_prefix():
     subprocess.run(["wineboot", "--init"], env=ENV, check=True, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=300)
     subprocess.run(["wineserver", "--wait"], env=ENV, timeout=300)
+    start_server()
+
+
+def start_server():
     # The server and Wine's background processes stay up between the programs; started here,
     # they hold none of a test's files.
     subprocess.run(["wineserver", "--persistent"], env=ENV, stdout=subprocess.DEVNULL,
