@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# linkloader-cli.exe under Wine, where no serial line is needed: the help, and a port that does
-# not exist, which must end with the port's exit code and say why in the system's words.
+# linkloader-cli.exe under Wine, where no serial line is needed: the help, the port option, and
+# a port that does not exist, which must end with the port's exit code and say why in the
+# system's words.
 #   check_cli_wine.sh WINE_RUN LINKLOADER_CLI_EXE
 set -uo pipefail
 run=$1
@@ -23,9 +24,15 @@ check() {
 }
 
 check help 0 "Usage: linkloader-cli" --help
+# The help says how this system numbers its ports.
+check help-numbering 0 'the system'"'"'s port COM<n>, \\.\COM<n>' --help
+check port-zero 2 "--port takes COM<n>" --port COM0 version
 # 3: the port could not be opened.
 check missing-port 3 "Error opening port" --port COM202 version
 check missing-port-reason 3 'COM202: \\.\COM202 does not exist' --port COM202 version
 check missing-port-json 3 '"error":"port"' --json --port COM202 version
+# The system's own device names: COM<n>'s, any case, and any other device's.
+check device-name 3 'COM202: \\.\COM202 does not exist' --port '\\.\com202' version
+check other-device-name 3 'COM1: \\.\NoSuchDevice does not exist' --port '\\.\NoSuchDevice' version
 [ "$failures" -eq 0 ] && echo "linkloader-cli.exe under Wine: all checks passed"
 [ "$failures" -eq 0 ]

@@ -264,12 +264,13 @@ class ScriptOutput(CliTest):
         self.assertTrue(done, result.stderr)
         self.assertGreaterEqual(int(done.group(1)) * 60 + int(done.group(2)), 2, result.stderr)
 
-    def test_ports_lists_com1_to_com12(self):
-        env = dict(self.env, LINKLOADER_COM7=os.path.join(self.tmp, "seven"))
+    def test_ports_lists_com1_to_com12_then_those_present_above(self):
+        env = dict(self.env, LINKLOADER_COM7=os.path.join(self.tmp, "seven"),
+                   LINKLOADER_COM27=check_cli.DEMO, LINKLOADER_COM30=os.path.join(self.tmp, "no"))
         result = self.cli("ports", "--json", env=env, timeout=60)
         self.assertEqual(result.returncode, 0, result.stderr)
         ports = self.json_of(result)["ports"]
-        self.assertEqual([p["port"] for p in ports], ["COM%d" % n for n in range(1, 13)])
+        self.assertEqual([p["port"] for p in ports], ["COM%d" % n for n in range(1, 13)] + ["COM27"])
         self.assertEqual(ports[6]["device"], os.path.join(self.tmp, "seven"))
         self.assertEqual(set(ports[0]), {"port", "device", "stable_name", "description",
                                          "present", "holder"})

@@ -5,6 +5,10 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <utility>
 
 #include "Raises.h"
 #include "serial/PortErrors.h"
@@ -161,6 +165,21 @@ TEST(PortNames, DeviceNameAndPath) {
       {"\\\\.\\COM1", 1}, {"\\\\.\\COM12", 12}, {"\\\\.\\COM", 0}, {"COM3", 0},
       {"\\\\.\\COM3x", 0}};
   for (const auto& [name, number] : rows) EXPECT_EQ(PortNumberOfName(name), number) << name;
+  // What a user may type for a port: a number, the system's name of one, or a device.
+  const std::tuple<const char*, int, const char*> typed[] = {
+      {"COM27", 27, ""}, {"com3", 3, ""}, {"COM65535", 65535, ""}, {"\\\\.\\COM27", 27, ""},
+      {"\\\\.\\com202", 202, ""}, {"\\\\.\\CNCA0", 0, "\\\\.\\CNCA0"},
+      {"/dev/ttyUSB0", 0, "/dev/ttyUSB0"}, {"COM0", -1, ""}, {"COM65536", -1, ""},
+      {"ttyUSB0", -1, ""}, {"COM3x", -1, ""}};
+  for (const auto& [text, number, path] : typed) {
+    const std::optional<PortChoice> choice = ReadPortChoice(text);
+    ASSERT_EQ(choice.has_value(), number >= 0) << text;
+    if (choice) {
+      EXPECT_EQ(std::make_pair(int{choice->number}, choice->path),
+                std::make_pair(number, std::string(path)))
+          << text;
+    }
+  }
   ::setenv("LINKLOADER_COM3", "/tmp/some-tty", 1);
   EXPECT_EQ(PortPath(3), "/tmp/some-tty");
   ::unsetenv("LINKLOADER_COM3");
