@@ -16,6 +16,7 @@ folder is new).
 """
 
 import fcntl
+import glob
 import json
 import os
 import random
@@ -385,6 +386,25 @@ class UnicodeNames(WineTest):
         with open(DEMO, "rb") as f:
             self.assertOutcome(wine(HEXFW, "dump", "-", "--out", windows_path(out), stdin=f), 0)
         self.assertEqual(read_file(os.path.join(out, "flash.bin")), hexfw_images(DEMO)[0])
+        # Killed while it reads: the system deletes the file standard input was kept in.
+        temp = glob.glob(os.path.join(PREFIX, "drive_c", "users", "*", "Temp"))
+        kept = lambda: glob.glob(os.path.join(temp[0], "linkloader-hexfw.*"))
+        proc = subprocess.Popen(["wine", HEXFW, "dump", "-", "--out", windows_path(out)], env=ENV,
+                                stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        try:
+            proc.stdin.write(read_file(DEMO)[:4096])
+            proc.stdin.flush()
+            deadline = time.monotonic() + 30
+            while time.monotonic() < deadline and not kept():
+                time.sleep(0.1)
+            self.assertTrue(kept(), "no staging file in %s" % temp)
+        finally:
+            proc.kill()
+            proc.wait()
+        subprocess.run(["wine", "cmd", "/c", "exit"], env=ENV, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        self.assertEqual(kept(), [])
 
 
 def build_host_programs():

@@ -8,7 +8,8 @@
 namespace ll::tools {
 
 // Standard input read to its end, byte for byte (never as text), into a new file in the
-// system's temporary folder; the file is removed again when this object goes.
+// system's temporary folder; the file is removed again when this object goes (on Windows by the
+// system, even when the program dies).
 class StandardInputCopy {
  public:
   StandardInputCopy() = default;
@@ -22,6 +23,7 @@ class StandardInputCopy {
 
  private:
   std::string path_;
+  [[maybe_unused]] void* handle_ = nullptr;  // Windows: the file's own handle, which deletes it at close
 };
 
 // True when both names lead to one existing file (links and other spellings included).

@@ -18,8 +18,9 @@ namespace {
 constexpr DWORD kChunkBytes = 64 * 1024;
 constexpr int kNameAttempts = 100;
 
-// A new file of this process in the temporary folder, open for writing; deleted at close if
-// the program dies before it is removed.
+// A new file of this process in the temporary folder, open for writing and deleted by the
+// system when its last handle closes, however the program ends. Readers open it sharing
+// deletion (OpenForReading does).
 HANDLE CreateStagingFile(std::wstring& name, DWORD& error) {
   static std::atomic<unsigned> counter{0};
   std::wstring folder(MAX_PATH + 1, L'\0');
@@ -32,8 +33,9 @@ HANDLE CreateStagingFile(std::wstring& name, DWORD& error) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     name = folder + L"linkloader-hexfw." + std::to_wstring(::GetCurrentProcessId()) + L"." +
            std::to_wstring(counter++) + L".tmp";
-    const HANDLE h = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                   nullptr, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    const HANDLE h = ::CreateFileW(
+        name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+        nullptr, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h != INVALID_HANDLE_VALUE) return h;
     error = ::GetLastError();
     if (error != ERROR_FILE_EXISTS) return INVALID_HANDLE_VALUE;
@@ -54,7 +56,8 @@ bool SameFileInformation(const std::string& path, BY_HANDLE_FILE_INFORMATION& in
 }  // namespace
 
 StandardInputCopy::~StandardInputCopy() {
-  if (!path_.empty()) ::DeleteFileW(Utf16FromUtf8(path_).c_str());
+  // The last handle: the system deletes the file.
+  if (handle_ != nullptr) ::CloseHandle(static_cast<HANDLE>(handle_));
 }
 
 bool StandardInputCopy::Make(std::string& error) {
@@ -66,6 +69,7 @@ bool StandardInputCopy::Make(std::string& error) {
     return false;
   }
   path_ = Utf8FromUtf16(name);
+  handle_ = file;  // kept open for the object's life: closing it deletes the file
   const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
   char buffer[kChunkBytes];
   bool ok = true;
@@ -85,10 +89,6 @@ bool StandardInputCopy::Make(std::string& error) {
       ok = false;
       break;
     }
-  }
-  if (!::CloseHandle(file) && ok) {
-    error = "cannot keep standard input in " + path_ + ": " + SystemPhrase(::GetLastError());
-    ok = false;
   }
   return ok;
 }
