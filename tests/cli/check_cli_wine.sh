@@ -34,5 +34,8 @@ check missing-port-json 3 '"error":"port"' --json --port COM202 version
 # The system's own device names: COM<n>'s, any case, and any other device's.
 check device-name 3 'COM202: \\.\COM202 does not exist' --port '\\.\com202' version
 check other-device-name 3 'COM1: \\.\NoSuchDevice does not exist' --port '\\.\NoSuchDevice' version
+# The environment is read as UTF-16: a device named outside the ANSI code page arrives whole.
+LC_ALL=C.UTF-8 LINKLOADER_COM9='Z:\Łódź\Прошивка' check wide-environment 3 \
+  'COM9: Z:\Łódź\Прошивка does not exist' --port COM9 version
 [ "$failures" -eq 0 ] && echo "linkloader-cli.exe under Wine: all checks passed"
 [ "$failures" -eq 0 ]
