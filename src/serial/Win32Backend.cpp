@@ -356,11 +356,13 @@ TIo TWin32Dispatcher::ReadDevice(std::unique_ptr<TDataBuffer>& block) {
     }
   }
   if (error == ERROR_SUCCESS && count == 0) {
-    // Nothing there: woken by the status thread's received-character event; the time-out picks
-    // up bytes that came without one. An empty read all the same, which the thread counts: a
-    // driver whose device is gone may go on completing reads with nothing.
-    if (WaitForEvents({&readEvent_, &stopEvent_}, kReadWaitMs) == 1) return {TIoEnd::Woken};
-    return {TIoEnd::Done, 0};
+    // Nothing there: woken by the status thread's received-character event (read again at
+    // once); the time-out picks up bytes that came without one. A whole slice with nothing is an
+    // empty read, which the thread counts: a driver whose device is gone may go on completing
+    // reads with nothing.
+    const int woken = WaitForEvents({&readEvent_, &stopEvent_}, kReadWaitMs);
+    if (woken == 1) return {TIoEnd::Woken};
+    return woken == 0 ? TIo{} : TIo{TIoEnd::Done, 0};
   }
   return Outcome(TWorker::Read, error, count, req);
 }
