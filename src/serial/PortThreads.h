@@ -76,7 +76,8 @@ enum class TWorker : uint8_t { Read, Dispatch, Write, Status };
 
 // How a back end's wait on the device ended.
 enum class TIoEnd : uint8_t {
-  Done,    // the request completed: `count` bytes moved, or status events delivered
+  Done,    // the request completed: `count` bytes moved, or status events delivered (none of
+           // either: an empty completion, see kEmptyRetryMs)
   Idle,    // nothing within the wait's slice, or the component's own purge took a read
   Purged,  // the component's own purge took the write
   Woken,   // the stop or the flush event: the thread looks at its flags
