@@ -281,11 +281,13 @@ std::string PortNumberingText() {
          "  1. the device that LINKLOADER_COM<n> names, when it is set;\n"
          "  2. /dev/ttyS<n-1>, where a UART is behind it (the kernel's placeholders take no\n"
          "     number);\n"
-         "  3. a USB or CDC-ACM adapter, from COM3 up: each keeps its number across replugs and\n"
-         "     restarts, known by its /dev/serial/by-id name, or, for look-alikes without a\n"
-         "     serial number, by the USB socket it is in. The numbers are kept in\n"
-         "     $XDG_CONFIG_HOME/LinkLoader/ports.json (default ~/.config).\n"
-         "Each port's tooltip in the window names its device.";
+         "  3. a USB or CDC-ACM adapter, from COM3 up (above COM12 once those are taken): each\n"
+         "     keeps its number across replugs and restarts, known by its /dev/serial/by-id\n"
+         "     name, or, for look-alikes without a serial number, by the USB socket it is in.\n"
+         "     The numbers are kept in $XDG_CONFIG_HOME/LinkLoader/ports.json (default\n"
+         "     ~/.config).\n"
+         "The window lists COM1 to COM12 and every port present above them; each port's tooltip\n"
+         "names its device.";
 }
 
 void SetPortSystemRoot(const std::string& root) {
