@@ -27,6 +27,7 @@
 #include "EepromCommands.h"
 #include "Sha256.h"
 #include "Terminal.h"
+#include "ToolInput.h"
 #include "ToolOutput.h"
 #include "device/EepromBackup.h"
 #include "device/EnglishMessages.h"
@@ -324,13 +325,7 @@ struct Firmware {
 
 // The private copy of the firmware file that the run loads from; removed when the run ends,
 // signals included (they end the operation, not the program).
-struct PrivateCopy {
-  std::filesystem::path path;
-  ~PrivateCopy() {
-    std::error_code ec;
-    if (!path.empty()) std::filesystem::remove(path, ec);
-  }
-};
+using PrivateCopy = tools::PrivateFileCopy;
 
 // Loads FILE from one read of its bytes, through a private copy that the loader (and a single
 // upload) reads. 0, or the exit code with `error` set.
@@ -341,19 +336,8 @@ int LoadFirmware(const UploadArgs& a, Firmware& fw, PrivateCopy& copy, std::stri
     if (!device::ReadWholeFile(device::PathFromUtf8(a.file), bytes, error)) return kExitFile;
   }
   fw.sha256 = tools::Sha256Hex(bytes);
-  std::error_code ec;
-  const auto folder = std::filesystem::temp_directory_path(ec);
-  if (ec) {
-    error = "no folder for temporary files: " + ec.message();
-    return kExitFile;
-  }
-  const auto path = folder / ("linkloader-cli-" + fw.sha256.substr(0, 16) + "-" +
-                              std::to_string(Clock::now().time_since_epoch().count()));
-  if (!tools::WriteOutput(device::PathText(path), bytes, error, tools::NewFileAccess::OwnerOnly)) {
-    return kExitFile;
-  }
-  copy.path = path;
-  const std::string copyName = device::PathText(path);
+  if (!copy.Make(bytes, error)) return kExitFile;
+  const std::string copyName = copy.Path();
   const firmware::LoadResult loaded = firmware::LoadFirmwareFile(copyName, !a.plain, fw.images);
   if (!loaded.ok) {
     // The loader names its copy; the user knows the file by the name given.
@@ -483,6 +467,10 @@ class ProductionLine {
     s_.host.Say("waiting for a module on " + g_.port + " (Ctrl-C ends)");
     for (;;) {
       if (!WaitFor(/*answer=*/true)) break;
+      if (!OutputsAlive()) {
+        device::RestartProbedModule(s_.ctx);  // not written: its record could not be kept
+        break;
+      }
       Program();
       if (!recordLost_.empty()) break;
       if (a_.count > 0 && done_ + failed_ >= a_.count) break;
@@ -541,7 +529,12 @@ class ProductionLine {
         error == std::errc::no_such_file_or_directory) {
       return {};
     }
-    return serial::ExplainOpenFailure(s_.port.ComNumber(), failure);
+    std::string text = serial::ExplainOpenFailure(s_.port.ComNumber(), failure);
+    // The port is named as the user gave it.
+    if (const std::string com = "COM" + std::to_string(s_.port.ComNumber()); StartsWith(text, com)) {
+      text.replace(0, com.size(), g_.port);
+    }
+    return text;
   }
 
   // Says why the port cannot be opened when that appears and whenever the reason changes; the
@@ -678,6 +671,13 @@ class ProductionLine {
     return false;
   }
 
+  // Standard output that is seen to be gone takes no record: the module waiting is not written.
+  bool OutputsAlive() {
+    if (!tools::StdoutGone()) return true;
+    LoseRecord("standard output: it was closed");
+    return false;
+  }
+
   // A status record (not a module's): on standard output with --json and in the log.
   void Record(const json& status) {
     const std::string jsonLine = tools::JsonLine(status);
@@ -726,7 +726,7 @@ int CmdUpload(const Global& g, const UploadArgs& a) {
   s.host.switches[device::Switch::DecodeON] = !a.plain;
   s.host.switches[device::Switch::EEPROM] = !a.noEeprom;
   s.host.switches[device::Switch::All_memory] = !a.fileSize;
-  s.state.SelectedFileName = device::PathText(copy.path);
+  s.state.SelectedFileName = copy.Path();
   // The EEPROM phase follows the FLASH phase: its blocks count in the FLASH phase's time left.
   constexpr int kEepromBlocks = 16;
   const int eepromBlocks =
@@ -913,9 +913,12 @@ int Main(int argc, char** argv, Global& g) {
   auto* size = upload->add_flag("--file-size", up.fileSize,
                                 "write only up to the highest address the file sets");
   all->excludes(size);
-  auto* repeat = upload->add_flag("--repeat", up.repeat,
-                   "a production line: program each module once, wait until it is taken away, "
-                   "then for the next; a summary at the end (Ctrl-C or a signal ends it)");
+  auto* repeat = upload->add_flag(
+      "--repeat", up.repeat,
+      "a production line: program each module once, wait until it is taken away, then for the "
+      "next; a summary at the end (Ctrl-C or a signal ends it). A probe every 2.3 s; a module "
+      "counts as taken away after " + std::to_string(ProductionLine::kAbsentProbes) +
+      " probes in a row find no bootloader (about 7 s; 1.5 s when the port itself is gone)");
   upload->add_option("--count", up.count, "with --repeat: stop after N modules")
       ->check(CLI::PositiveNumber)
       ->needs(repeat);
