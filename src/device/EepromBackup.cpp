@@ -232,7 +232,7 @@ void MarkUsed(const fs::path& copy) {
   if (!about.is_object()) return;
   about["used"] = Stamp(NowUtcMillis(), kIsoStampForm);
   std::string error;
-  ReplaceFile(SidecarOf(copy), about.dump(2) + "\n", error);
+  ReplaceWholeFile(SidecarOf(copy), about.dump(2) + "\n", error);
 }
 
 std::string RawVersionBytes(const EepromBytes& image) {

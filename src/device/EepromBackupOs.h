@@ -19,7 +19,8 @@ inline constexpr std::size_t kMaxWholeFileBytes = 1 << 20;
 
 // `path`'s contents replaced by `data` in one step (a file beside it, synced, put in its place):
 // a reader sees the old contents or the new, never a part.
-bool ReplaceFile(const std::filesystem::path& path, const std::string& data, std::string& error);
+bool ReplaceWholeFile(const std::filesystem::path& path, const std::string& data,
+                      std::string& error);
 
 // Like ReadWholeFile, for files the program itself made: anything but a regular file (a FIFO, a
 // device, a link to one) is refused without waiting for it.

@@ -96,7 +96,7 @@ bool ReadWholeFile(const fs::path& path, std::string& bytes, std::string& error)
   return true;
 }
 
-bool ReplaceFile(const fs::path& path, const std::string& data, std::string& error) {
+bool ReplaceWholeFile(const fs::path& path, const std::string& data, std::string& error) {
   const std::string temp = path.string() + ".part";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) {

@@ -131,7 +131,7 @@ bool ReadWholeFile(const fs::path& path, std::string& bytes, std::string& error)
   return true;
 }
 
-bool ReplaceFile(const fs::path& path, const std::string& data, std::string& error) {
+bool ReplaceWholeFile(const fs::path& path, const std::string& data, std::string& error) {
   const fs::path temp = path.wstring() + L".new";
   ::DeleteFileW(temp.c_str());
   if (!WriteNewFile(temp, data, error)) return false;

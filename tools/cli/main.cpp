@@ -952,7 +952,8 @@ int Main(int argc, char** argv, Global& g) {
   auto* eeprom = app.add_subcommand("eeprom", "the module's whole 256-byte EEPROM");
   eeprom->require_subcommand(1);
   eeprom->add_subcommand("backup", "write the EEPROM to FILE ('-': standard output)")
-      ->add_option("FILE", file, "a new FILE is readable by its owner only")->required();
+      ->add_option("FILE", file, "left readable by its owner only, also when it existed")
+      ->required();
   cli::RestoreOptions restoreOptions;
   auto* restore = eeprom->add_subcommand(
       "restore", "write FILE back into the EEPROM and read it again to verify");
