@@ -251,6 +251,8 @@ class Signals(CliTest):
     def test_a_signal_ends_every_wait(self):
         fifo = os.path.join(self.tmp, "fifo")
         os.mkfifo(fifo)
+        temp = os.path.join(self.tmp, "temp")
+        os.mkdir(temp)
         missing = os.path.join(self.tmp, "no-adapter")
         line = ("--port", missing, "upload", check_cli.DEMO, "--repeat")
         cases = [  # the wait, arguments, standard input
@@ -273,7 +275,8 @@ class Signals(CliTest):
                     for fd in pty.openpty():
                         stack.callback(os.close, fd)
                         terminal = fd
-                proc = subprocess.Popen([check_cli.CLI, *args, "--json"], env=self.env,
+                proc = subprocess.Popen([check_cli.CLI, *args, "--json"],
+                                        env=dict(self.env, TMPDIR=temp),
                                         stdin=terminal or subprocess.PIPE,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
                 time.sleep(5 if stdin == "sim" else 2)  # a backup first reads the module
@@ -290,6 +293,7 @@ class Signals(CliTest):
                 self.assertEqual(proc.returncode, 143, err)
                 self.assertEqual(json.loads(out.splitlines()[-1])["error"], "cancelled")
                 self.assertLess(took, 1.0)  # 0.2 s and less when the machine is not loaded
+                self.assertEqual(os.listdir(temp), [])  # no private copy of a file left
 
     def test_every_signal_ends_an_upload_like_ctrl_c(self):
         for sig, code, name in ((signal.SIGINT, 130, "SIGINT"), (signal.SIGTERM, 143, "SIGTERM"),

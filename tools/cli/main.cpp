@@ -320,7 +320,6 @@ struct UploadArgs {
 struct Firmware {
   firmware::Images images;
   std::string sha256;
-  std::string version;  // the version text its EEPROM image carries
 };
 
 // The private copy of the firmware file that the run loads from; removed when the run ends,
@@ -348,7 +347,6 @@ int LoadFirmware(const UploadArgs& a, Firmware& fw, PrivateCopy& copy, std::stri
     error = loaded.failure == firmware::LoadFailure::BadLine ? a.file + ": " + message : message;
     return kExitFile;
   }
-  fw.version = fw.images.EepromTop >= 0 ? device::VersionTextOf(fw.images.EepromImage) : "";
   return kExitOk;
 }
 
@@ -456,14 +454,10 @@ class ProductionLine {
   // answer (a busy port, a lost byte) must never program an attached module twice.
   static constexpr int kAbsentProbes = 3;
 
-  ProductionLine(const Global& g, const UploadArgs& a, Firmware& fw, Session& s)
-      : g_(g), a_(a), fw_(fw), s_(s), started_(Clock::now()) {}
+  ProductionLine(const Global& g, const UploadArgs& a, Firmware& fw, Session& s, RecordLog& log)
+      : g_(g), a_(a), fw_(fw), s_(s), log_(log), started_(Clock::now()) {}
 
   int Run() {
-    if (std::string error; !log_.Open(a_.logFile, error)) {
-      if (Stopped()) return Finish(g_, SignalExit(), SignalWords());
-      return Finish(g_, kExitFile, "the line does not start: " + error);
-    }
     s_.host.Say("waiting for a module on " + g_.port + " (Ctrl-C ends)");
     for (;;) {
       if (!WaitFor(/*answer=*/true)) break;
@@ -701,7 +695,7 @@ class ProductionLine {
   const UploadArgs& a_;
   Firmware& fw_;
   Session& s_;
-  RecordLog log_;
+  RecordLog& log_;
   Clock::time_point started_, answeredAt_{};
   int done_ = 0, failed_ = 0;
   int written_ = 0;  // failed modules whose upload completed (their verify failed)
@@ -718,6 +712,12 @@ int CmdUpload(const Global& g, const UploadArgs& a) {
   Firmware fw;
   PrivateCopy copy;
   std::string error;
+  // A line whose records cannot be kept does not start. Opened first: a signal that ends the
+  // wait for a FIFO leaves no private copy of the file behind.
+  RecordLog log;
+  if (a.repeat && !log.Open(a.logFile, error)) {
+    return Finish(g, kExitFile, "the line does not start: " + error);
+  }
   if (const int code = LoadFirmware(a, fw, copy, error); code != kExitOk) {
     return Finish(g, code, error);
   }
@@ -737,7 +737,7 @@ int CmdUpload(const Global& g, const UploadArgs& a) {
 
   if (a.repeat) {
     ProductionLine::current_ = &fw.images;
-    ProductionLine line(g, a, fw, s);
+    ProductionLine line(g, a, fw, s, log);
     return line.Run();
   }
   const Outcome o = Run(s, device::UploadFirmware, /*progress=*/true);
