@@ -52,14 +52,16 @@ bool MakeOwnerOnly(const fs::path& folder, std::string& error) {
   access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
   access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
   access.Trustee.TrusteeType = TRUSTEE_IS_USER;
-  access.Trustee.ptstrName = static_cast<LPWSTR>(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
+  const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  access.Trustee.ptstrName = static_cast<LPWSTR>(sid);
   PACL acl = nullptr;
   DWORD result = ::SetEntriesInAclW(1, &access, nullptr, &acl);
   if (result == ERROR_SUCCESS) {
     std::wstring name = folder.wstring();
-    result = ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
-                                     DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                     nullptr, nullptr, acl, nullptr);
+    constexpr SECURITY_INFORMATION kOwnList =
+        DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+    result = ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, kOwnList, nullptr, nullptr,
+                                     acl, nullptr);
     ::LocalFree(acl);
   }
   if (result != ERROR_SUCCESS) {

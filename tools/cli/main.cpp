@@ -525,9 +525,8 @@ class ProductionLine {
     }
     std::string text = serial::ExplainOpenFailure(s_.port.ComNumber(), failure);
     // The port is named as the user gave it.
-    if (const std::string com = "COM" + std::to_string(s_.port.ComNumber()); StartsWith(text, com)) {
-      text.replace(0, com.size(), g_.port);
-    }
+    const std::string com = "COM" + std::to_string(s_.port.ComNumber());
+    if (StartsWith(text, com)) text.replace(0, com.size(), g_.port);
     return text;
   }
 
