@@ -73,6 +73,12 @@ class Line:
         self.stderr = self.proc.stderr.read()
 
     def record(self, timeout=60):
+        """The next module's record; a status (a port that could not be opened) is passed over."""
+        while "status" in (record := self._next(timeout)):
+            pass
+        return record
+
+    def _next(self, timeout):
         result = {}
 
         def read():
@@ -133,7 +139,8 @@ class ProductionLine(CliTest):
         self.assertIn(b"modules done: 2, failed: 0", line.stderr)
         with open(log) as f:
             logged = [json.loads(l) for l in f]
-        self.assertEqual(logged, [first, second] + records)
+        self.assertEqual([r for r in logged if "status" not in r],
+                         [first, second] + [r for r in records if "status" not in r])
 
     def test_a_failed_module_waits_for_its_removal(self):
         bench = Bench(self.tmp).attach("--refuse", "flash:40")

@@ -515,18 +515,23 @@ class ProductionLine {
   }
 
   // Why the port could not be opened, when it exists: a port that is simply missing (the adapter
-  // unplugged between modules) is waited for in silence.
+  // unplugged between modules, its device node going or gone) is waited for in silence.
   std::string PortProblem() const {
     const serial::TOpenFailure& failure = s_.port.LastOpenFailure();
     const std::error_code error(failure.osError, std::system_category());
     if (serial::PortPath(s_.port.ComNumber()).empty() ||
-        error == std::errc::no_such_file_or_directory) {
+        error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory ||
+        error == std::errc::no_such_device || error == std::errc::no_such_device_or_address) {
       return {};
     }
     std::string text = serial::ExplainOpenFailure(s_.port.ComNumber(), failure);
-    // The port is named as the user gave it.
+    // The port is named as the user gave it, once.
     const std::string com = "COM" + std::to_string(s_.port.ComNumber());
-    if (StartsWith(text, com)) text.replace(0, com.size(), g_.port);
+    if (StartsWith(text, com + ": " + g_.port)) {
+      text.erase(0, com.size() + 2);
+    } else if (StartsWith(text, com)) {
+      text.replace(0, com.size(), g_.port);
+    }
     return text;
   }
 
