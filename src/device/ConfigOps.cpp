@@ -130,7 +130,8 @@ OperationResult ReadAfterOpen(DeviceContext& ctx) {
     result.ending = Ending::ReadChecksumFailed;
     result.block = badBlock;
   }
-  KeepCopy(ctx, image, BackupKind::AfterRead);
+  // Bytes that failed their checksum are shown, but never kept as a copy to restore.
+  if (badBlock < 0) KeepCopy(ctx, image, BackupKind::AfterRead);
   state.moduleEeprom = image;
   state.moduleEepromKnown = true;
   const DecodedRecord record = DecodeConfigRecord(image);

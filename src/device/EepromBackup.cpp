@@ -119,7 +119,7 @@ fs::path SidecarOf(const fs::path& copy) {
 
 std::optional<std::string> ReadSmallFile(const fs::path& path) {
   std::string bytes, error;
-  if (!ReadWholeFile(path, bytes, error)) return std::nullopt;
+  if (!ReadOwnFile(path, bytes, error)) return std::nullopt;
   return bytes;
 }
 
@@ -150,6 +150,7 @@ std::optional<KeptCopy> RecogniseCopy(const fs::directory_entry& entry) {
   KeptCopy copy;
   copy.path = entry.path();
   copy.utcMillis = *millis;
+  copy.lastUseMillis = std::max(*millis, ParseStamp(field("used")).value_or(*millis));
   copy.time = Stamp(*millis, kIsoStampForm);
   copy.kind = *kind;
   copy.port = field("port");
@@ -169,6 +170,15 @@ std::set<fs::path>& KeptThisRun() {
   return kept;
 }
 
+// A copy made or used this recently, by any process, may be one that a run still going is about
+// to show or restore: it is never pruned.
+constexpr std::int64_t kRecentMillis = 60 * 60 * 1000;
+
+bool RecentlyUsed(const KeptCopy& c, std::int64_t now) {
+  const std::int64_t age = now - c.lastUseMillis;
+  return age > -kRecentMillis && age < kRecentMillis;
+}
+
 void Prune(const fs::path& folder, BackupKind kind) {
   std::vector<KeptCopy> copies;
   std::string error;
@@ -178,10 +188,15 @@ void Prune(const fs::path& folder, BackupKind kind) {
     if (c.kind == kind) ofKind.push_back(std::move(c));
   }
   if (ofKind.size() <= kKeptEepromBackups) return;
+  // Least recently used first: a copy that a later write reused is as good as a new one.
+  std::stable_sort(ofKind.begin(), ofKind.end(), [](const KeptCopy& a, const KeptCopy& b) {
+    return a.lastUseMillis < b.lastUseMillis;
+  });
+  const std::int64_t now = NowUtcMillis();
   std::size_t excess = ofKind.size() - kKeptEepromBackups;
-  for (const KeptCopy& c : ofKind) {  // oldest first
+  for (const KeptCopy& c : ofKind) {
     if (excess == 0) break;
-    if (KeptThisRun().count(c.path) != 0) continue;
+    if (KeptThisRun().count(c.path) != 0 || RecentlyUsed(c, now)) continue;
     std::error_code ec;
     // The sidecar goes last: a copy whose image could not be removed stays a listed copy.
     if (!fs::remove(c.path, ec) || ec) continue;
@@ -206,6 +221,18 @@ std::optional<fs::path> SameAsNewest(const fs::path& folder, const EepromBytes& 
     return std::nullopt;
   }
   return std::nullopt;
+}
+
+// The sidecar of a copy that serves again records when: pruning counts it as new. A sidecar
+// that cannot be rewritten leaves the copy as it was.
+void MarkUsed(const fs::path& copy) {
+  const auto text = ReadSmallFile(SidecarOf(copy));
+  if (!text) return;
+  auto about = nlohmann::ordered_json::parse(*text, nullptr, /*allow_exceptions=*/false);
+  if (!about.is_object()) return;
+  about["used"] = Stamp(NowUtcMillis(), kIsoStampForm);
+  std::string error;
+  ReplaceWholeFile(SidecarOf(copy), about.dump(2) + "\n", error);
 }
 
 std::string RawVersionBytes(const EepromBytes& image) {
@@ -275,15 +302,11 @@ BackupResult KeepEepromBackup(const EepromBytes& image, const std::string& port,
     return result;
   }
   std::error_code ec;
-  fs::create_directories(folder, ec);
-  if (ec) {
-    result.error = "cannot create the folder " + PathText(folder) + ": " + SystemErrorText(ec);
-    return result;
-  }
-  MakeFolderPrivate(folder);
+  if (!PrepareCopiesFolder(folder, result.error)) return result;
 
   const std::string version = VersionTextOf(image);
   if (const auto same = SameAsNewest(folder, image, version, kind)) {
+    MarkUsed(*same);
     KeptThisRun().insert(*same);
     result.ok = true;
     result.reused = true;

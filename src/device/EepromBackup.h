@@ -10,10 +10,11 @@
 // program's version. NAME is TIME_VERSION_KIND with the UTC time, the version text in plain
 // letters and the kind ("after-read" or "before-write"). Only files with such a name AND such a
 // sidecar are the program's copies: nothing else in the folder is ever listed, counted or
-// removed. Each kind is kept to its newest kKeptEepromBackups by the time in the sidecar, so
-// routine reads never push out a copy taken before a write; a copy made or reported in this run
-// of the program is never removed by it. The files are private to the user (the EEPROM holds
-// the PIN).
+// removed. Each kind is kept to its kKeptEepromBackups most recently used by the times in the
+// sidecar (a copy that serves again records when), so routine reads never push out a copy taken
+// before a write; a copy made or used in the last hour, by any process, is never removed. The
+// folder and files are private to the user (the EEPROM holds the PIN); a folder that another user
+// owns or reaches through a link of theirs is not used.
 
 #include <cstddef>
 #include <cstdint>
@@ -51,6 +52,7 @@ struct BackupResult {
 struct KeptCopy {
   std::filesystem::path path;  // the .eeprom file
   std::int64_t utcMillis = 0;  // the sidecar's time, milliseconds since 1970 UTC
+  std::int64_t lastUseMillis = 0;  // the same, or later when a write reused the copy
   std::string time;            // the same, ISO 8601 ("2026-12-09T10:15:00.123Z")
   BackupKind kind = BackupKind::AfterRead;
   std::string port;

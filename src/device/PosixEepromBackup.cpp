@@ -96,7 +96,85 @@ bool ReadWholeFile(const fs::path& path, std::string& bytes, std::string& error)
   return true;
 }
 
-void MakeFolderPrivate(const fs::path& folder) { ::chmod(folder.c_str(), 0700); }
+bool ReplaceWholeFile(const fs::path& path, const std::string& data, std::string& error) {
+  const std::string temp = path.string() + ".part";
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error = "cannot create " + temp + ": " + ErrnoText(errno);
+    return false;
+  }
+  const bool written = WriteAll(fd, data.data(), data.size()) && ::fsync(fd) == 0;
+  const int saved = errno;
+  if (::close(fd) != 0 || !written || ::rename(temp.c_str(), path.c_str()) != 0) {
+    error = "cannot write " + path.string() + ": " + ErrnoText(written ? errno : saved);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool ReadOwnFile(const fs::path& path, std::string& bytes, std::string& error) {
+  // Opened without waiting (a FIFO would block an open for reading until a writer came), then
+  // read only when it is what the program writes.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    error = "cannot open " + path.string() + ": " + ErrnoText(errno);
+    return false;
+  }
+  struct stat st{};
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  ::close(fd);
+  if (!regular) {
+    error = path.string() + " is not a regular file";
+    return false;
+  }
+  return ReadWholeFile(path, bytes, error);
+}
+
+bool PrepareCopiesFolder(const fs::path& folder, std::string& error) {
+  const uid_t me = ::geteuid();
+  fs::path walked;
+  for (const fs::path& part : folder) {
+    walked /= part;
+    struct stat st{};
+    if (::lstat(walked.c_str(), &st) != 0) {
+      if (errno != ENOENT) {
+        error = "cannot use the folder " + walked.string() + ": " + ErrnoText(errno);
+        return false;
+      }
+      // Private from the start: there is no moment in which another user could enter it.
+      if (::mkdir(walked.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = "cannot create the folder " + walked.string() + ": " + ErrnoText(errno);
+        return false;
+      }
+      continue;
+    }
+    if (S_ISLNK(st.st_mode) && st.st_uid != me && st.st_uid != 0) {
+      error = "the folder for the EEPROM copies is reached through " + walked.string() +
+              ", a symbolic link of another user; copies are not kept there";
+      return false;
+    }
+  }
+  struct stat st{};
+  if (::stat(folder.c_str(), &st) != 0) {
+    error = "cannot use the folder " + folder.string() + ": " + ErrnoText(errno);
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    error = "cannot use the folder " + folder.string() + ": " + ErrnoText(ENOTDIR);
+    return false;
+  }
+  if (st.st_uid != me) {
+    error = "the folder for the EEPROM copies, " + folder.string() +
+            ", belongs to another user; copies are not kept there";
+    return false;
+  }
+  if ((st.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0) {
+    error = "cannot make the folder " + folder.string() + " private: " + ErrnoText(errno);
+    return false;
+  }
+  return true;
+}
 
 std::string SystemErrorText(const std::error_code& error) { return error.message(); }
 

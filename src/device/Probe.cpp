@@ -11,8 +11,8 @@ namespace ll::device {
 namespace {
 
 // The upload's link with the configuration read's short probe cycle (the answer is seen at most
-// 50 ms after it came, and the first block follows at once) and a search of about 0.6 s: a
-// module that the reset pulse put into its bootloader answers within it.
+// 50 ms after it came, and the first block follows at once) and a search of about 1.2 s (twelve
+// probes 0.1 s apart): a module that the reset pulse put into its bootloader answers within it.
 constexpr LinkProfile ProbeLink() {
   LinkProfile profile = kUploadLink;
   profile.searchBudget = 12;

@@ -3,12 +3,15 @@
 // under the user's known Local AppData folder, which the system keeps private to the user. Every
 // path reaches the system through the wide (UTF-16) calls; every system text comes back as UTF-8.
 #include <windows.h>
+#include <aclapi.h>
 #include <knownfolders.h>
 #include <shlobj.h>
 
 #include "device/EepromBackup.h"
 #include "device/EepromBackupOs.h"
 #include "text/Win32Text.h"
+
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -23,6 +26,50 @@ struct Handle {
     if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
   }
 };
+
+// The folder's access list replaced by a single entry, the user running the program with full
+// control, which every file and folder made in it inherits; nothing is inherited from above, so
+// a Local AppData folder opened up to others does not open the copies.
+bool MakeOwnerOnly(const fs::path& folder, std::string& error) {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    error = "cannot make " + PathText(folder) + " private: " + SystemPhrase(::GetLastError());
+    return false;
+  }
+  DWORD size = 0;
+  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> user(size);
+  const bool known = size > 0 && ::GetTokenInformation(token, TokenUser, user.data(), size, &size);
+  const DWORD tokenError = ::GetLastError();
+  ::CloseHandle(token);
+  if (!known) {
+    error = "cannot make " + PathText(folder) + " private: " + SystemPhrase(tokenError);
+    return false;
+  }
+  EXPLICIT_ACCESSW access{};
+  access.grfAccessPermissions = GENERIC_ALL;
+  access.grfAccessMode = SET_ACCESS;
+  access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  access.Trustee.TrusteeType = TRUSTEE_IS_USER;
+  const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  access.Trustee.ptstrName = static_cast<LPWSTR>(sid);
+  PACL acl = nullptr;
+  DWORD result = ::SetEntriesInAclW(1, &access, nullptr, &acl);
+  if (result == ERROR_SUCCESS) {
+    std::wstring name = folder.wstring();
+    constexpr SECURITY_INFORMATION kOwnList =
+        DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+    result = ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, kOwnList, nullptr, nullptr,
+                                     acl, nullptr);
+    ::LocalFree(acl);
+  }
+  if (result != ERROR_SUCCESS) {
+    error = "cannot make " + PathText(folder) + " private: " + SystemPhrase(result);
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -86,7 +133,37 @@ bool ReadWholeFile(const fs::path& path, std::string& bytes, std::string& error)
   return true;
 }
 
-void MakeFolderPrivate(const fs::path&) {}
+bool ReplaceWholeFile(const fs::path& path, const std::string& data, std::string& error) {
+  const fs::path temp = path.wstring() + L".new";
+  ::DeleteFileW(temp.c_str());
+  if (!WriteNewFile(temp, data, error)) return false;
+  if (!::MoveFileExW(temp.c_str(), path.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    error = "cannot write " + PathText(path) + ": " + SystemPhrase(::GetLastError());
+    ::DeleteFileW(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool ReadOwnFile(const fs::path& path, std::string& bytes, std::string& error) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    error = PathText(path) + " is not a regular file";
+    return false;
+  }
+  return ReadWholeFile(path, bytes, error);
+}
+
+bool PrepareCopiesFolder(const fs::path& folder, std::string& error) {
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) {
+    error = "cannot create the folder " + PathText(folder) + ": " + SystemErrorText(ec);
+    return false;
+  }
+  return MakeOwnerOnly(folder, error);
+}
 
 std::string SystemErrorText(const std::error_code& error) {
   if (error.category() == std::system_category()) {

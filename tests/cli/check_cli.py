@@ -195,8 +195,11 @@ class Commands(CliTest):
         self.assertEqual(read_file(self.copies()[0]), bytes(KNOWN))
 
     def test_upload_writes_the_file_like_the_window(self):
+        temp = os.path.join(self.tmp, "temp")
+        os.mkdir(temp)
         with Sim(self.tmp) as sim:
-            result = self.cli("upload", DEMO, port=sim.link)
+            result = self.cli("upload", DEMO, port=sim.link, env=dict(self.env, TMPDIR=temp))
+            self.assertEqual(os.listdir(temp), [])  # its private copy of the file is gone
             self.assertEqual(result.returncode, 0, result.stderr)
             self.assertIn(b"FLASH 100%", result.stderr)  # plain progress lines off a terminal
             _, frames = sim.stop()
@@ -228,6 +231,8 @@ class ExitCodes(CliTest):
                 (("upload", os.path.join(self.tmp, "missing.hexfw")), 1, "file"),
                 (("upload", bad), 1, "file"),
                 (("eeprom", "restore", short), 1, "file"),
+                (("upload", DEMO, "--count", "3"), 2, "usage"),  # options of --repeat
+                (("upload", DEMO, "--log", "x.log"), 2, "usage"),
             ]
             for args, code, word in cases:
                 with self.subTest(args=args):
@@ -236,6 +241,10 @@ class ExitCodes(CliTest):
                     out = self.json_of(result)
                     self.assertFalse(out["ok"])
                     self.assertEqual(out["error"], word)
+                    if args[-2:-1] in (("--count",), ("--log",)):
+                        self.assertIn(args[-2], out["message"])
+                    if args[0] in ("upload", "eeprom"):
+                        self.assertIs(out["written"], False)
             self.assertEqual(self.cli("version", port="COMX").returncode, 2)
             _, frames = sim.stop()
         self.assertEqual(frames, [])
@@ -255,7 +264,11 @@ class ExitCodes(CliTest):
                 port = missing_port if code == 3 else sim.link
                 result = self.cli(*args, "--json", port=port)
                 self.assertEqual(result.returncode, code, result.stderr)
-                self.assertEqual(self.json_of(result)["error"], word)
+                out = self.json_of(result)
+                self.assertEqual(out["error"], word)
+                # A writing command says whether its write completed: here only the restore's.
+                writes = args[0] in ("upload", "eeprom") or args[:2] == ("config", "set")
+                self.assertEqual(out.get("written"), code == 6 if writes else None)
 
     def test_reads_whose_checksum_fails_end_as_failed_transfers(self):
         backup = os.path.join(self.tmp, "backup.eeprom")
@@ -267,9 +280,10 @@ class ExitCodes(CliTest):
                 self.assertEqual(out["error"], "transfer")
                 self.assertIn("wrong checksum", out["message"])
                 eeprom, frames = sim.stop()
-            # Nothing read with a bad checksum is written back.
+            # Nothing read with a bad checksum is written back, nor kept as a copy to restore.
             self.assertEqual(frames_of(frames, 1), [])
             self.assertEqual(eeprom, bytes(KNOWN))
+            self.assertEqual(self.copies(), [])
 
     def test_a_device_gone_mid_upload_says_so(self):
         with Sim(self.tmp, "--gone-at", "flash:40") as sim:

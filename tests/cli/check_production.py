@@ -11,9 +11,11 @@ program was given; attaching one points the link at a new simulator.
 Usage: check_production.py PATH/TO/linkloader-cli PATH/TO/linkloader-sim REPO_ROOT
 """
 
+import contextlib
 import hashlib
 import json
 import os
+import pty
 import re
 import shutil
 import signal
@@ -71,6 +73,12 @@ class Line:
         self.stderr = self.proc.stderr.read()
 
     def record(self, timeout=60):
+        """The next module's record; a status (a port that could not be opened) is passed over."""
+        while "status" in (record := self._next(timeout)):
+            pass
+        return record
+
+    def _next(self, timeout):
         result = {}
 
         def read():
@@ -98,13 +106,13 @@ class ProductionLine(CliTest):
         sha = hashlib.sha256(read_file(firmware)).hexdigest()
         log = os.path.join(self.tmp, "line.log")
         bench = Bench(self.tmp).attach()
-        line = Line(self, bench.port, firmware, "--log", log)
+        line = Line(self, bench.port, firmware, "--log", log, "--verify")
         first = line.record()
         # The file replaced mid-run changes nothing: it was read once.
         write_file(firmware, b":00000001FF\n")
         time.sleep(5)  # the module stays attached: probed and restarted, never written again
         _, frames_a = bench.remove()
-        time.sleep(2)
+        time.sleep(3)  # three probes in a row find no module
         bench.attach()
         second = line.record()
         time.sleep(1)
@@ -117,6 +125,7 @@ class ProductionLine(CliTest):
         self.assertEqual(len(frames_of(frames_b, 0)), FLASH_BLOCKS)
         for number, record in ((1, first), (2, second)):
             self.assertTrue(record["ok"], record)
+            self.assertTrue(record["written"] and record["verified"], record)
             self.assertEqual(record["module"], number)
             self.assertEqual(record["firmware_sha256"], sha)
             self.assertEqual(record["version_after"], "CANLINK DEMO 1.0")
@@ -130,7 +139,8 @@ class ProductionLine(CliTest):
         self.assertIn(b"modules done: 2, failed: 0", line.stderr)
         with open(log) as f:
             logged = [json.loads(l) for l in f]
-        self.assertEqual(logged, [first, second] + records)
+        self.assertEqual([r for r in logged if "status" not in r],
+                         [first, second] + [r for r in records if "status" not in r])
 
     def test_a_failed_module_waits_for_its_removal(self):
         bench = Bench(self.tmp).attach("--refuse", "flash:40")
@@ -152,6 +162,86 @@ class ProductionLine(CliTest):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertRegex(result.stdout, rb"^module 1: ok [0-9.]+ s\nmodules done: 1, failed: 0")
 
+    def test_verify_in_the_loop_reads_the_module_s_own_version(self):
+        cases = [  # simulator options, upload options, exit code, the record's read-back fields
+            ((), ("--verify",), 0, {"verified": True, "version_after": "CANLINK DEMO 1.0"}),
+            (("--forget", "eeprom:15"), ("--verify",), 6,
+             {"verified": False, "version_after": "LL 4.07 TEST", "differences": 13}),
+            ((), (), 0, {}),  # no read-back: no version_after
+        ]
+        bench = Bench(self.tmp)
+        for sim_options, options, code, fields in cases:
+            with self.subTest(sim_options=sim_options, options=options):
+                bench.attach(*sim_options)
+                result = self.cli("upload", check_cli.DEMO, "--repeat", "--count", "1", *options,
+                                  "--json", port=bench.port)
+                bench.remove()
+                self.assertEqual(result.returncode, code, result.stderr)
+                record, summary = [json.loads(l) for l in result.stdout.splitlines()]
+                self.assertEqual({k: record.get(k) for k in ("verified", "version_after",
+                                                             "differences") if k in record},
+                                 fields)
+                self.assertTrue(record["written"])
+                self.assertEqual((record["ok"], summary["ok"]), (code == 0, code == 0))
+                if code:
+                    self.assertIn("differs", record["message"])
+                    self.assertEqual(summary["error"], "verify")
+                    self.assertIn("module 1", summary["message"])
+
+    def test_a_module_counts_as_removed_after_three_probes_in_a_row_find_none(self):
+        # Search 1 finds the module; from search 2 on the line waits for its removal.
+        cases = [("3", 1), ("3,4", 1), ("2,3,4", 2)]  # searches left unanswered, uploads
+        bench = Bench(self.tmp)
+        for deaf, uploads in cases:
+            with self.subTest(deaf=deaf):
+                bench.attach("--deaf-search", deaf)
+                line = Line(self, bench.port, check_cli.DEMO)
+                line.record()
+                started = time.monotonic()
+                if uploads == 2:
+                    line.record(timeout=30)
+                    print("removal taken after %.1f s" % (time.monotonic() - started))
+                else:
+                    time.sleep(10)
+                records = line.end()
+                _, frames = bench.remove()
+                self.assertEqual(len(frames_of(frames, 0)), uploads * FLASH_BLOCKS)
+                self.assertEqual(records[-1]["done"], uploads)
+
+    def test_no_module_without_its_record(self):
+        bench = Bench(self.tmp).attach()
+        result = self.cli("upload", check_cli.DEMO, "--repeat", "--log",
+                          os.path.join(self.tmp, "no", "dir", "x.log"), "--json", port=bench.port)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("the line does not start", self.json_of(result)["message"])
+        # Standard output closed after the first record: the next module is not written.
+        line = Line(self, bench.port, check_cli.DEMO)
+        line.record()
+        line.proc.stdout.close()
+        _, first = bench.remove()
+        time.sleep(3)
+        bench.attach()
+        self.assertEqual(line.proc.wait(timeout=30), 1)
+        _, second = bench.remove()
+        self.assertEqual((len(frames_of(first, 0)), len(frames_of(second, 0))),
+                         (FLASH_BLOCKS, 0))
+        line.drain.join(10)
+        self.assertIn(b"standard output", line.stderr)
+
+    def test_a_port_that_cannot_be_opened_is_said_once_per_reason(self):
+        port = write_file(os.path.join(self.tmp, "not-a-port"), b"")
+        line = Line(self, port, check_cli.DEMO)
+        time.sleep(2.5)
+        os.unlink(port)
+        os.mkdir(port)
+        time.sleep(2.5)
+        records = line.end()
+        statuses = [r for r in records if r.get("status") == "port"]
+        self.assertEqual(len(statuses), 2, records)
+        self.assertIn("not a serial port", statuses[0]["message"])
+        self.assertNotEqual(statuses[0]["message"], statuses[1]["message"])
+        self.assertEqual(line.stderr.count(b"cannot be opened"), 2, line.stderr)
+
     def test_a_missing_port_is_probed_at_a_steady_pace(self):
         line = Line(self, os.path.join(self.tmp, "no-adapter"), check_cli.DEMO)
         time.sleep(3)
@@ -165,6 +255,53 @@ class ProductionLine(CliTest):
 
 
 class Signals(CliTest):
+    def test_a_signal_ends_every_wait(self):
+        fifo = os.path.join(self.tmp, "fifo")
+        os.mkfifo(fifo)
+        temp = os.path.join(self.tmp, "temp")
+        os.mkdir(temp)
+        missing = os.path.join(self.tmp, "no-adapter")
+        line = ("--port", missing, "upload", check_cli.DEMO, "--repeat")
+        cases = [  # the wait, arguments, standard input
+            ("standard input, a pipe", ("config", "show", "-"), "pipe"),
+            ("standard input, a terminal", ("eeprom", "restore", "-", "--port", missing), "pty"),
+            ("the open of a FIFO to read", ("upload", fifo, "--port", missing), None),
+            ("the open of a FIFO to write", ("eeprom", "backup", fifo), "sim"),
+            ("the line's log, a FIFO", line + ("--log", fifo), None),
+            ("the line's pause between probes", line, None),
+            ("the line's probe", ("upload", check_cli.DEMO, "--repeat"), "silent"),
+        ]
+        for what, args, stdin in cases:
+            with self.subTest(what), contextlib.ExitStack() as stack:
+                if stdin in ("sim", "silent"):
+                    sim = stack.enter_context(Sim(self.tmp, *(("--never-answer",)
+                                                              if stdin == "silent" else ())))
+                    args = ("--port", sim.link) + args
+                terminal = None
+                if stdin == "pty":
+                    for fd in pty.openpty():
+                        stack.callback(os.close, fd)
+                        terminal = fd
+                proc = subprocess.Popen([check_cli.CLI, *args, "--json"],
+                                        env=dict(self.env, TMPDIR=temp),
+                                        stdin=terminal or subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                time.sleep(5 if stdin == "sim" else 2)  # a backup first reads the module
+                started = time.monotonic()
+                proc.send_signal(signal.SIGTERM)
+                proc.wait(timeout=10)  # standard input stays open: no end of file
+                took = time.monotonic() - started
+                out, err = proc.stdout.read(), proc.stderr.read()
+                proc.stdout.close()
+                proc.stderr.close()
+                if proc.stdin:
+                    proc.stdin.close()
+                print("%-34s %.3f s" % (what, took))
+                self.assertEqual(proc.returncode, 143, err)
+                self.assertEqual(json.loads(out.splitlines()[-1])["error"], "cancelled")
+                self.assertLess(took, 1.0)  # 0.2 s and less when the machine is not loaded
+                self.assertEqual(os.listdir(temp), [])  # no private copy of a file left
+
     def test_every_signal_ends_an_upload_like_ctrl_c(self):
         for sig, code, name in ((signal.SIGINT, 130, "SIGINT"), (signal.SIGTERM, 143, "SIGTERM"),
                                 (signal.SIGHUP, 129, "SIGHUP"), (signal.SIGQUIT, 131, "SIGQUIT")):
@@ -243,14 +380,18 @@ class ScriptOutput(CliTest):
         self.assertEqual(human.stdout, b'pin: "1905" -> "2468"\n')
 
     def test_upload_verify_reads_the_eeprom_back(self):
-        cases = [((), 0, True), (("--forget", "eeprom:3"), 6, False)]
+        cases = [((), 0, True), (("--forget", "eeprom:3"), 6, False),
+                 (("--gone-at-read", "0"), 6, False)]  # the read-back fails after the write
         for options, code, verified in cases:
             with self.subTest(options=options), Sim(self.tmp, *options) as sim:
                 result = self.cli("upload", check_cli.DEMO, "--verify", "--json", port=sim.link)
                 sim.stop()
             self.assertEqual(result.returncode, code, result.stderr)
             out = self.json_of(result)
-            self.assertEqual(out["verified"], verified)
+            self.assertEqual((out["verified"], out["written"]), (verified, True))
+            # The module's own text (block 15 is not the one forgotten); none without a read.
+            self.assertEqual(out.get("version_after"),
+                             None if "--gone-at-read" in options else "CANLINK DEMO 1.0")
             if code:
                 self.assertEqual(out["error"], "verify")
 
@@ -294,4 +435,4 @@ class ScriptOutput(CliTest):
 if __name__ == "__main__":
     check_cli.CLI, check_cli.SIM, check_cli.ROOT = (os.path.abspath(p) for p in sys.argv[1:4])
     check_cli.DEMO = os.path.join(check_cli.ROOT, "examples", "demo.hexfw")
-    unittest.main(argv=[sys.argv[0], "-v"])
+    unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[4:])  # then: test names to run

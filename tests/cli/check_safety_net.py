@@ -9,9 +9,11 @@ Usage: check_safety_net.py PATH/TO/linkloader-cli PATH/TO/linkloader-sim REPO_RO
 import contextlib
 import json
 import os
+import shutil
 import stat
 import subprocess
 import sys
+import time
 import unittest
 
 import check_cli
@@ -37,12 +39,12 @@ class SafetyNet(CliTest):
         super().setUp()
         self.folder = os.path.join(self.data, "LinkLoader", "eeprom")
 
-    def plant(self, name, time, kind="after-read"):
+    def plant(self, name, time, kind="after-read", used=None):
         os.makedirs(self.folder, exist_ok=True)
         write_file(os.path.join(self.folder, name + ".eeprom"), b"x" * 256)
         with open(os.path.join(self.folder, name + ".json"), "w") as f:
             json.dump({"time": time, "kind": kind, "program": "LinkLoader 0.1.0",
-                       "port": "COM1", "version": "old"}, f)
+                       "port": "COM1", "version": "old", **({"used": used} if used else {})}, f)
 
     def listed(self):
         result = self.cli("eeprom", "list", "--json")
@@ -50,7 +52,10 @@ class SafetyNet(CliTest):
         return self.json_of(result)["copies"]
 
     def test_pruning_touches_only_the_programs_copies_by_their_recorded_time(self):
-        cases = [  # what, seeded copies [(name, time, kind)], names expected gone
+        now = time.time()
+        recent = [time.strftime("%Y-%m-%dT%H:%M:%S.000Z", time.gmtime(now - 30 * i))
+                  for i in range(1, 101)]  # made by other processes in the last hour
+        cases = [  # what, seeded copies [(name, time, kind[, used])], names expected gone
             ("100 old reads",
              [(stamp(2000, i) + "_old_after-read", stamp(2000, i), "after-read")
               for i in range(100)], {stamp(2000, 0) + "_old_after-read"}),
@@ -65,6 +70,13 @@ class SafetyNet(CliTest):
               for i in range(100)] + [("19990101T000000.000Z_old_before-write",
                                        "1999-01-01T00:00:00.000Z", "before-write")],
              {stamp(2000, 0) + "_old_after-read"}),
+            ("the oldest was used again since: the next one goes",
+             [(stamp(2000, i) + "_old_after-read", stamp(2000, i), "after-read",
+               stamp(2001, 0) if i == 0 else None) for i in range(100)],
+             {stamp(2000, 1) + "_old_after-read"}),
+            ("copies of the last hour stay, whoever made them",
+             [("20000101T0000%02d.000Z_old_after-read" % i, recent[i]) for i in range(100)],
+             set()),
         ]
         for what, seeds, gone in cases:
             with self.subTest(what):
@@ -75,17 +87,20 @@ class SafetyNet(CliTest):
                     self.plant(*seed)
                 for name in FOREIGN:
                     write_file(os.path.join(self.folder, name), b"f" * 256)
+                # A FIFO for a sidecar is never opened: the listing would wait for a writer.
+                os.mkfifo(os.path.join(self.folder, FOREIGN[1][:-len(".eeprom")] + ".json"))
                 with Sim(self.tmp) as sim:
                     out = self.json_of(self.cli("config", "read", "--json", port=sim.link))
                 self.assertTrue(os.path.exists(out["copy"]), out)
                 for name in FOREIGN:
                     self.assertTrue(os.path.exists(os.path.join(self.folder, name)), name)
-                for name, _, _ in seeds:
+                for name, *_ in seeds:
                     for ext in (".eeprom", ".json"):
                         self.assertEqual(os.path.exists(os.path.join(self.folder, name + ext)),
                                          name not in gone, name + ext)
                 kinds = [c["kind"] for c in self.listed()]
-                self.assertEqual(kinds.count("after-read"), 100)
+                reads = sum(seed[2:3] in ((), ("after-read",)) for seed in seeds)
+                self.assertEqual(kinds.count("after-read"), reads + 1 - len(gone))
 
     def test_one_copy_per_unchanged_image_and_kind(self):
         with Sim(self.tmp) as sim:
@@ -94,6 +109,8 @@ class SafetyNet(CliTest):
             written = self.json_of(self.cli("config", "set", "pin=2468", "--json", port=sim.link))
             again = self.json_of(self.cli("config", "read", "--json", port=sim.link))
         self.assertEqual(reads[0]["copy"], reads[1]["copy"])
+        with open(reads[0]["copy"][:-len(".eeprom")] + ".json") as f:
+            self.assertIn("used", json.load(f))  # reported again: as new for pruning
         self.assertNotEqual(written["copy"], reads[0]["copy"])
         self.assertNotEqual(again["copy"], reads[0]["copy"])
         copies = self.listed()
@@ -118,10 +135,20 @@ class SafetyNet(CliTest):
         os.makedirs(self.data, exist_ok=True)
         # Permissions do not stop root; a read-only file system does.
         mount = os.geteuid() == 0 and how in ("read-only", "full")
-        if how == "full" and not mount:
+        foreign = how.startswith("another user's")  # only root can give a folder away
+        if (how == "full" and not mount) or (foreign and os.geteuid() != 0):
             yield False
             return
-        if how == "a file where the folder should be":
+        nobody = 65534
+        if how == "another user's folder":
+            os.makedirs(self.folder)
+            os.chown(self.folder, nobody, nobody)
+        elif how == "another user's link":
+            elsewhere = os.path.join(self.tmp, "elsewhere")
+            os.makedirs(elsewhere, exist_ok=True)
+            os.symlink(elsewhere, os.path.join(self.data, "LinkLoader"))
+            os.lchown(os.path.join(self.data, "LinkLoader"), nobody, nobody)
+        elif how == "a file where the folder should be":
             write_file(os.path.join(self.data, "LinkLoader"), b"in the way")
         elif mount:
             size = "ro,size=64k" if how == "read-only" else "size=64k"
@@ -137,7 +164,9 @@ class SafetyNet(CliTest):
         try:
             yield True
         finally:
-            if how == "a file where the folder should be":
+            if how == "another user's folder":
+                shutil.rmtree(os.path.join(self.data, "LinkLoader"))
+            elif how == "another user's link" or how == "a file where the folder should be":
                 os.unlink(os.path.join(self.data, "LinkLoader"))
             elif mount:
                 subprocess.run(["umount", self.data], check=True)
@@ -148,12 +177,13 @@ class SafetyNet(CliTest):
         image = image_with_version(b"LL 4.07 TEST", fill=0x42)
         source = write_file(os.path.join(self.tmp, "image.bin"), image)
         commands = [("config", "set", "pin=2468"), ("eeprom", "restore", source)]
-        for how in ("a file where the folder should be", "read-only", "full"):
+        for how in ("a file where the folder should be", "read-only", "full",
+                    "another user's folder", "another user's link"):
             for command in commands:
                 with self.subTest(how=how, command=command[:2]), \
                         self.broken_data_folder(how) as possible:
                     if not possible:
-                        self.skipTest("a full folder needs a tmpfs mount (root)")
+                        self.skipTest("a full folder or another user's needs root")
                     with Sim(self.tmp) as sim:
                         refused = self.cli(*command, "--json", port=sim.link)
                         allowed = self.cli(*command, "--no-backup", "--json", port=sim.link)
@@ -222,7 +252,11 @@ class SafetyNet(CliTest):
 
     def test_backup_file_is_private_and_json_keeps_standard_output_for_itself(self):
         target = os.path.join(self.tmp, "module.eeprom")
+        existing = write_file(os.path.join(self.tmp, "existing.eeprom"), b"old")
+        os.chmod(existing, 0o644)
         with Sim(self.tmp) as sim:
+            self.assertEqual(self.cli("eeprom", "backup", existing, port=sim.link).returncode, 0)
+            self.assertEqual(stat.S_IMODE(os.stat(existing).st_mode), 0o600)
             written = self.cli("eeprom", "backup", target, "--json", port=sim.link)
             both = self.cli("eeprom", "backup", "-", "--json", port=sim.link)
             raw = self.cli("eeprom", "backup", "-", port=sim.link)
@@ -234,7 +268,7 @@ class SafetyNet(CliTest):
         self.assertNotEqual(both.returncode, 0)
         self.assertEqual(self.json_of(both)["error"], "usage")
         self.assertEqual(raw.stdout, bytes(KNOWN))
-        self.assertEqual(len(frames_of(frames, 3)), 32)  # two reads; the refused one none
+        self.assertEqual(len(frames_of(frames, 3)), 48)  # three reads; the refused one none
 
     def test_copy_names_spell_accented_letters_plainly(self):
         module = bytearray(KNOWN)

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <mutex>
 
 #include "Terminal.h"
 
@@ -23,6 +24,36 @@ std::string Duration(double seconds) {
   return text;
 }
 }  // namespace
+
+namespace {
+std::mutex g_waitLock;
+int g_blockingWaits = 0;
+int g_pendingSignal = 0;
+std::function<void(int)> g_endWait;
+}  // namespace
+
+BlockingWait::BlockingWait() {
+  std::lock_guard hold(g_waitLock);
+  if (g_pendingSignal != 0 && g_endWait) g_endWait(g_pendingSignal);
+  ++g_blockingWaits;
+}
+
+BlockingWait::~BlockingWait() {
+  std::lock_guard hold(g_waitLock);
+  --g_blockingWaits;
+}
+
+void EndBlockingWaitsWith(std::function<void(int signal)> end) {
+  std::lock_guard hold(g_waitLock);
+  g_endWait = std::move(end);
+}
+
+void EndIfBlocked(int signal) {
+  // Held while the program ends: the waiting thread cannot go on to write a result of its own.
+  std::lock_guard hold(g_waitLock);
+  if (g_pendingSignal == 0) g_pendingSignal = signal;
+  if (g_blockingWaits > 0 && g_endWait) g_endWait(g_pendingSignal);
+}
 
 CliHost::CliHost() : terminal_(IsTerminal(Stream::Err)) {}
 

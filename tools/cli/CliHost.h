@@ -17,6 +17,21 @@
 
 namespace ll::cli {
 
+// A wait that only the system can end (standard input or a terminal read to its end, the open
+// of a FIFO): while one lasts, a stop signal ends the program at once through the function given
+// to EndBlockingWaitsWith. Nothing is sent to the module during such a wait.
+class BlockingWait {
+ public:
+  BlockingWait();
+  ~BlockingWait();
+  BlockingWait(const BlockingWait&) = delete;
+  BlockingWait& operator=(const BlockingWait&) = delete;
+};
+void EndBlockingWaitsWith(std::function<void(int signal)> end);  // `end` does not return
+// The signal thread's part: ends the program when a blocking wait is under way (or the next one
+// as it begins).
+void EndIfBlocked(int signal);
+
 class CliHost : public headless::HeadlessHost {
  public:
   CliHost();

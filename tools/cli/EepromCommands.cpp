@@ -77,6 +77,7 @@ bool RefusedForWantOfCopy(const CliHost& host, CommandResult& result) {
 
 bool ReadImageArgument(const std::string& file, device::EepromBytes& image, std::string& error) {
   std::string bytes;
+  BlockingWait wait;  // a terminal, a pipe or a FIFO: only a signal ends the wait
   if (file == "-") {
     if (!tools::ReadStdin(bytes, error)) return false;
     return device::EepromImageFromBytes(bytes, "standard input", image, error);
@@ -131,8 +132,13 @@ CommandResult EepromBackup(ModuleSteps& steps, const BackupOptions& options) {
   if (read.code != 0) return FailedStep(read, host);
   const auto& image = steps.State().images.EepromImage;
   std::string error;
-  if (!tools::WriteOutput(options.file, ImageBytes(image), error,
-                          tools::NewFileAccess::OwnerOnly)) {
+  bool saved = false;
+  {
+    BlockingWait wait;  // a FIFO opens only when something reads it
+    saved = tools::WriteOutput(options.file, ImageBytes(image), error,
+                               tools::NewFileAccess::OwnerOnly);
+  }
+  if (!saved) {
     if (!host.lastCopy.empty()) error += "; the copy kept in " + host.lastCopy + " has it";
     return Failed(kExitFile, error, CopyFields(host));
   }
@@ -181,11 +187,20 @@ CommandResult EepromRestore(ModuleSteps& steps, const RestoreOptions& options) {
   CommandResult refused;
   if (RefusedForWantOfCopy(host, refused)) return refused;
   if (step.code != 0) return FailedStep(step, host);
-  const json copy = CopyFields(host);
+  json copy = CopyFields(host);
+  copy["written"] = true;
 
+  // The write completed: a read-back that fails is a failed verify, not a failed write.
   host.Say("Verifying...");
   step = steps.ReadConfiguration();
-  if (step.code != 0) return Failed(step.code, step.message, copy);
+  if (step.code != 0) {
+    const bool signalled = step.code >= tools::kExitSignalBase;
+    return Failed(signalled ? step.code : tools::kExitVerify,
+                  (signalled ? "the image was written; then "
+                             : "the image was written, but could not be read back: ") +
+                      step.message,
+                  copy);
+  }
   int count = 0;
   const std::string differ = Differences(steps.State().images.EepromImage, wanted, count);
   if (count > 0) {

@@ -27,6 +27,7 @@
 #include "EepromCommands.h"
 #include "Sha256.h"
 #include "Terminal.h"
+#include "ToolInput.h"
 #include "ToolOutput.h"
 #include "device/EepromBackup.h"
 #include "device/EnglishMessages.h"
@@ -64,8 +65,10 @@ constexpr std::uint16_t kPathPortNumber = 1;
 std::mutex g_hostLock;
 cli::CliHost* g_host = nullptr;
 bool g_interruptedEarly = false;
-// The first signal that ended the run (0: none); a production line's pauses wake on it.
+// The first signal that ended the run (0: none); a production line's pauses wake on it. The
+// lock orders the signal's record before the wake-up, so a pause never misses it.
 std::atomic<int> g_signal{0};
+std::mutex g_signalLock;
 std::condition_variable g_signalled;
 
 int SignalNumber() {
@@ -203,6 +206,9 @@ struct Global {
   std::string port;
   bool json = false;
   std::uint16_t comNumber = 0;
+  // The command can write into the module: every JSON object it prints says whether a write
+  // completed ("written"), so a failure after the write never hides it.
+  bool writesModule = false;
 };
 
 // COM<n> (or the system's own name of it) is the window's numbering; other device names are the
@@ -228,6 +234,7 @@ int Finish(const Global& g, int code, const std::string& message, json extra = j
   if (!g.json) return code;
   json result = tools::ResultObject(code, message);
   for (auto& [key, value] : extra.items()) result[key] = value;
+  if (g.writesModule && !result.contains("written")) result["written"] = false;
   std::string error;
   if (!tools::WriteStdout(tools::JsonLine(result), error)) {
     tools::Complain(kProgram, error);
@@ -309,38 +316,23 @@ struct UploadArgs {
 struct Firmware {
   firmware::Images images;
   std::string sha256;
-  std::string version;  // the version text its EEPROM image carries
 };
 
 // The private copy of the firmware file that the run loads from; removed when the run ends,
 // signals included (they end the operation, not the program).
-struct PrivateCopy {
-  std::filesystem::path path;
-  ~PrivateCopy() {
-    std::error_code ec;
-    if (!path.empty()) std::filesystem::remove(path, ec);
-  }
-};
+using PrivateCopy = tools::PrivateFileCopy;
 
 // Loads FILE from one read of its bytes, through a private copy that the loader (and a single
 // upload) reads. 0, or the exit code with `error` set.
 int LoadFirmware(const UploadArgs& a, Firmware& fw, PrivateCopy& copy, std::string& error) {
   std::string bytes;
-  if (!device::ReadWholeFile(device::PathFromUtf8(a.file), bytes, error)) return kExitFile;
+  {
+    cli::BlockingWait wait;  // FILE may be a FIFO or a terminal
+    if (!device::ReadWholeFile(device::PathFromUtf8(a.file), bytes, error)) return kExitFile;
+  }
   fw.sha256 = tools::Sha256Hex(bytes);
-  std::error_code ec;
-  const auto folder = std::filesystem::temp_directory_path(ec);
-  if (ec) {
-    error = "no folder for temporary files: " + ec.message();
-    return kExitFile;
-  }
-  const auto path = folder / ("linkloader-cli-" + fw.sha256.substr(0, 16) + "-" +
-                              std::to_string(Clock::now().time_since_epoch().count()));
-  if (!tools::WriteOutput(device::PathText(path), bytes, error, tools::NewFileAccess::OwnerOnly)) {
-    return kExitFile;
-  }
-  copy.path = path;
-  const std::string copyName = device::PathText(path);
+  if (!copy.Make(bytes, error)) return kExitFile;
+  const std::string copyName = copy.Path();
   const firmware::LoadResult loaded = firmware::LoadFirmwareFile(copyName, !a.plain, fw.images);
   if (!loaded.ok) {
     // The loader names its copy; the user knows the file by the name given.
@@ -351,7 +343,6 @@ int LoadFirmware(const UploadArgs& a, Firmware& fw, PrivateCopy& copy, std::stri
     error = loaded.failure == firmware::LoadFailure::BadLine ? a.file + ": " + message : message;
     return kExitFile;
   }
-  fw.version = fw.images.EepromTop >= 0 ? device::VersionTextOf(fw.images.EepromImage) : "";
   return kExitOk;
 }
 
@@ -364,17 +355,114 @@ std::string UtcNow() {
   return text;
 }
 
+// What the read-back after a completed upload found.
+struct ReadBack {
+  int code = kExitOk;  // kExitVerify: the EEPROM differs or could not be read back; or a signal's
+  std::string message;
+  bool read = false;  // the EEPROM was read: `image` is what the module holds
+  device::EepromBytes image{};
+  int differences = 0;
+};
+
+bool UploadWritesEeprom(const Firmware& fw, const UploadArgs& a) {
+  return !a.noEeprom && fw.images.EepromTop >= 0;
+}
+
+// The protocol reads EEPROM but not FLASH: what an upload wrote into the EEPROM is read back
+// and compared with the file's image. The upload completed before it, so a read-back that fails
+// is a failed verify (the module was written), not a failed write.
+ReadBack ReadBackEeprom(Session& s, const Firmware& fw, const UploadArgs& a) {
+  ReadBack r;
+  s.host.Say("Verifying the EEPROM...");
+  const Outcome o = Run(s, device::ReadConfiguration);
+  if (o.code != kExitOk) {
+    const bool signalled = o.code >= tools::kExitSignalBase;
+    r.code = signalled ? o.code : kExitVerify;
+    r.message = (signalled ? "the upload completed; then " : "the upload completed, but its "
+                 "EEPROM could not be read back: ") + o.message;
+    return r;
+  }
+  r.read = true;
+  r.image = s.state.images.EepromImage;
+  // --file-size writes only up to the file's highest EEPROM address.
+  const std::size_t written =
+      a.fileSize ? static_cast<std::size_t>(fw.images.EepromTop / 16 * 16 + 16) : r.image.size();
+  std::string first;
+  for (std::size_t i = 0; i < written; ++i) {
+    if (r.image[i] == fw.images.EepromImage[i]) continue;
+    if (++r.differences == 1) {
+      char text[48];
+      std::snprintf(text, sizeof text, "first at 0x%02zX (%02X, not %02X)", i, r.image[i],
+                    fw.images.EepromImage[i]);
+      first = text;
+    }
+  }
+  if (r.differences > 0) {
+    r.code = kExitVerify;
+    r.message = "the module's EEPROM differs from " + a.file + " in " +
+                std::to_string(r.differences) + " byte(s), " + first;
+  }
+  return r;
+}
+
+// A read-back's fields in a result or a module's record: the version text is the module's own.
+void AddReadBack(json& extra, const ReadBack& r) {
+  if (r.read) extra["version_after"] = device::VersionTextOf(r.image);
+  extra["verified"] = r.code == kExitOk;
+  if (r.differences > 0) extra["differences"] = r.differences;
+}
+
+// The production line's log: opened (created, appended to) before the first probe, so that a
+// line whose records cannot be kept never starts.
+class RecordLog {
+ public:
+  bool Open(const std::string& file, std::string& error) {
+    file_ = file;
+    if (file.empty()) return true;
+    {
+      cli::BlockingWait wait;  // a FIFO given as the log opens only when read
+      out_.open(device::PathFromUtf8(file), std::ios::app | std::ios::binary);
+    }
+    if (!out_) {
+      error = tools::Escaped(file) + ": cannot open the log for appending";
+      return false;
+    }
+    return true;
+  }
+  bool Append(const std::string& line, std::string& error) {
+    if (file_.empty()) return true;
+    out_ << line;
+    out_.flush();
+    if (out_) return true;
+    error = tools::Escaped(file_) + ": the record could not be appended";
+    return false;
+  }
+
+ private:
+  std::string file_;
+  std::ofstream out_;
+};
+
 // A production line: each module programmed once, then left to be taken away.
 class ProductionLine {
  public:
-  ProductionLine(const Global& g, const UploadArgs& a, Firmware& fw, Session& s)
-      : g_(g), a_(a), fw_(fw), s_(s), started_(Clock::now()) {}
+  // Probes in a row that find no bootloader before a module counts as taken away: one missed
+  // answer (a busy port, a lost byte) must never program an attached module twice.
+  static constexpr int kAbsentProbes = 3;
+
+  ProductionLine(const Global& g, const UploadArgs& a, Firmware& fw, Session& s, RecordLog& log)
+      : g_(g), a_(a), fw_(fw), s_(s), log_(log), started_(Clock::now()) {}
 
   int Run() {
     s_.host.Say("waiting for a module on " + g_.port + " (Ctrl-C ends)");
     for (;;) {
       if (!WaitFor(/*answer=*/true)) break;
+      if (!OutputsAlive()) {
+        device::RestartProbedModule(s_.ctx);  // not written: its record could not be kept
+        break;
+      }
       Program();
+      if (!recordLost_.empty()) break;
       if (a_.count > 0 && done_ + failed_ >= a_.count) break;
       s_.host.Say("take the module away; waiting for the next one");
       if (!WaitFor(/*answer=*/false)) break;
@@ -387,52 +475,90 @@ class ProductionLine {
   // Between probes: a steady pace, whatever the last probe found.
   static constexpr auto kProbePause = std::chrono::milliseconds(500);
 
-  bool Stopped() const { return s_.host.Interrupted(); }
+  bool Stopped() const { return g_signal.load() != 0 || s_.host.Interrupted(); }
 
   // Sleeps the pace unless a signal comes first.
   bool Pace() {
-    std::mutex m;
-    std::unique_lock lock(m);
+    std::unique_lock lock(g_signalLock);
     g_signalled.wait_for(lock, kProbePause, [this] { return Stopped(); });
     return !Stopped();
   }
 
-  // Probes until a bootloader answers (answer) or until none does (the module was taken away).
-  // A module that answers while the line waits for its removal is told to restart, so a module
-  // left attached runs its new firmware and is never written again.
+  // Probes until a bootloader answers (answer) or until kAbsentProbes probes in a row find none
+  // (the module was taken away). A module that answers while the line waits for its removal is
+  // told to restart, so a module left attached runs its new firmware and is never written again.
   bool WaitFor(bool answer) {
+    int absent = 0;
     for (;;) {
-      if (Stopped()) return false;
+      if (Stopped() || !recordLost_.empty()) return false;
       s_.host.quiet = true;
       const device::ProbeResult probe = device::ProbeBootloader(s_.ctx);
       s_.host.quiet = false;
       if (probe == device::ProbeResult::Cancelled) return false;
+      NotePort(probe == device::ProbeResult::PortFailed ? PortProblem() : std::string());
       if (probe == device::ProbeResult::Answered) {
         if (answer) {
           answeredAt_ = Clock::now();
           return true;
         }
+        absent = 0;
         device::RestartProbedModule(s_.ctx);
-      } else if (!answer) {
+      } else if (!answer && ++absent >= kAbsentProbes) {
         return true;
       }
       if (!Pace()) return false;
     }
   }
 
+  // Why the port could not be opened, when it exists: a port that is simply missing (the adapter
+  // unplugged between modules, its device node going or gone) is waited for in silence.
+  std::string PortProblem() const {
+    const serial::TOpenFailure& failure = s_.port.LastOpenFailure();
+    const std::error_code error(failure.osError, std::system_category());
+    if (serial::PortPath(s_.port.ComNumber()).empty() ||
+        error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory ||
+        error == std::errc::no_such_device || error == std::errc::no_such_device_or_address) {
+      return {};
+    }
+    std::string text = serial::ExplainOpenFailure(s_.port.ComNumber(), failure);
+    // The port is named as the user gave it, once.
+    const std::string com = "COM" + std::to_string(s_.port.ComNumber());
+    if (StartsWith(text, com + ": " + g_.port)) {
+      text.erase(0, com.size() + 2);
+    } else if (StartsWith(text, com)) {
+      text.replace(0, com.size(), g_.port);
+    }
+    return text;
+  }
+
+  // Says why the port cannot be opened when that appears and whenever the reason changes; the
+  // line keeps its pace meanwhile.
+  void NotePort(const std::string& problem) {
+    if (problem == portProblem_) return;
+    portProblem_ = problem;
+    if (problem.empty()) return;
+    const std::string text = "the port cannot be opened: " + problem + "; trying again";
+    s_.host.Say(tools::Escaped(text));
+    Record({{"status", "port"}, {"time", UtcNow()}, {"port", g_.port}, {"message", problem}});
+  }
+
   void Program() {
     const int number = done_ + failed_ + 1;
     s_.host.BeginOperation(/*showProgress=*/true);
     s_.host.firstBlockAt = {};
-    const Outcome o = OutcomeOf(s_.ctx, device::RunToEnd(s_.ctx, [](device::DeviceContext& ctx) {
+    Outcome o = OutcomeOf(s_.ctx, device::RunToEnd(s_.ctx, [](device::DeviceContext& ctx) {
       return device::UploadToAnsweredModule(ctx, *current_);
     }));
     const double seconds = Seconds(Clock::now() - answeredAt_);
-    json record = {{"module", number}, {"time", UtcNow()}, {"port", g_.port},
-                   {"file", a_.file}, {"firmware_sha256", fw_.sha256}};
-    if (o.code == kExitOk && !a_.noEeprom && !fw_.version.empty()) {
-      record["version_after"] = fw_.version;
+    const bool written = o.code == kExitOk;
+    std::optional<ReadBack> back;
+    if (written && a_.verify && UploadWritesEeprom(fw_, a_)) {
+      back = ReadBackEeprom(s_, fw_, a_);
+      if (back->code != kExitOk) o = {back->code, back->message, true};
     }
+    json record = {{"module", number}, {"time", UtcNow()}, {"port", g_.port},
+                   {"file", a_.file}, {"firmware_sha256", fw_.sha256}, {"written", written}};
+    if (back) AddReadBack(record, *back);
     record["seconds"] = seconds;
     if (s_.host.firstBlockAt != Clock::time_point{}) {
       const double firstBlock = Seconds(s_.host.firstBlockAt - answeredAt_);
@@ -445,9 +571,11 @@ class ProductionLine {
       record["message"] = o.message;
     }
     (o.code == kExitOk ? done_ : failed_) += 1;
+    if (written && o.code != kExitOk) ++written_;
     uploadSeconds_ += seconds;
     if (o.code != kExitOk && firstFailure_ == kExitOk && o.code < tools::kExitSignalBase) {
       firstFailure_ = o.code;
+      firstFailureText_ = "module " + std::to_string(number) + ": " + o.message;
     }
     char line[96];
     std::snprintf(line, sizeof line, "module %d: %s %.1f s", number,
@@ -457,54 +585,104 @@ class ProductionLine {
     Emit(tools::Escaped(text), record);
   }
 
-  int Summary() {
+  // The line's exit code and why, in the order that decides it: a lost record stopped the line,
+  // a signal ended it, else its first failed module.
+  int SummaryCode(std::string& message) const {
+    if (!recordLost_.empty()) {
+      message = "the line stopped: " + recordLost_;
+      return kExitFile;
+    }
+    if (Stopped()) {
+      message = SignalWords();
+      return SignalExit();
+    }
+    if (firstFailure_ != kExitOk) {
+      message = std::to_string(failed_) + " module(s) failed; the first, " + firstFailureText_;
+    }
+    return firstFailure_;
+  }
+
+  json SummaryObject(int code, const std::string& message, double wall) const {
     const int modules = done_ + failed_;
-    const double wall = Seconds(Clock::now() - started_);
     json summary = {{"summary", true}, {"done", done_}, {"failed", failed_},
+                    {"written", done_ + written_ > 0},
                     {"seconds_per_module", modules > 0 ? uploadSeconds_ / modules : 0.0},
                     {"wall_seconds_per_module", modules > 0 ? wall / modules : 0.0},
                     {"worst_answer_to_first_block_s", worstFirstBlock_}};
-    int code = firstFailure_;
-    if (Stopped()) code = SignalExit();
     summary["ok"] = code == kExitOk;
-    if (code != kExitOk) summary["error"] = tools::ErrorWord(code);
-    if (Stopped()) summary["message"] = SignalWords();
+    if (code != kExitOk) {
+      summary["error"] = tools::ErrorWord(code);
+      summary["message"] = message;
+    }
+    return summary;
+  }
+
+  // The summary goes to the log first, then to standard output, each saying what was lost
+  // before it, so that its "ok" and the exit code agree wherever it arrives.
+  int Summary() {
+    const int modules = done_ + failed_;
+    const double wall = Seconds(Clock::now() - started_);
+    std::string message;
+    int code = SummaryCode(message);
+    std::string error;
+    if (!log_.Append(tools::JsonLine(SummaryObject(code, message, wall)), error)) {
+      LoseRecord(error);
+      code = SummaryCode(message);
+    }
     char line[160];
     std::snprintf(line, sizeof line,
                   "modules done: %d, failed: %d, %.1f s per module (%.1f s with handling)",
                   done_, failed_, modules > 0 ? uploadSeconds_ / modules : 0.0,
                   modules > 0 ? wall / modules : 0.0);
     std::string text = line;
-    if (Stopped()) text += "; " + SignalWords();
-    if (!Emit(text, summary)) return kExitFile;
+    if (!message.empty()) text += "; " + message;
+    if (!WriteOut(tools::Escaped(text), SummaryObject(code, message, wall))) return kExitFile;
     return code;
   }
 
   // A record: a human line on standard error, a JSON line on standard output with --json, and
-  // a JSON line appended to --log.
+  // a JSON line appended to --log. False (and the line stops) when any of them was lost.
   bool Emit(const std::string& text, const json& record) {
-    const std::string jsonLine = tools::JsonLine(record);
-    bool ok = true;
+    bool ok = WriteOut(text, record);
+    std::string error;
+    if (!log_.Append(tools::JsonLine(record), error)) {
+      LoseRecord(error);
+      ok = false;
+    }
+    return ok;
+  }
+
+  // A record's human line and, with --json, its JSON line on standard output.
+  bool WriteOut(const std::string& text, const json& record) {
     std::string error;
     if (g_.json) {
       s_.host.Say(text);
-      if (!tools::WriteStdout(jsonLine, error)) {
-        tools::Complain(kProgram, error);
-        ok = false;
-      }
-    } else if (Print(g_, text + "\n") != kExitOk) {
-      ok = false;
+      if (tools::WriteStdout(tools::JsonLine(record), error)) return true;
+    } else if (tools::WriteStdout(text + "\n", error)) {
+      return true;
     }
-    if (!a_.logFile.empty()) {
-      std::ofstream log(device::PathFromUtf8(a_.logFile), std::ios::app | std::ios::binary);
-      log << jsonLine;
-      log.flush();
-      if (!log) {
-        tools::Complain(kProgram, tools::Escaped(a_.logFile) + ": the record could not be appended");
-        ok = false;
-      }
-    }
-    return ok;
+    LoseRecord("standard output: " + error);
+    return false;
+  }
+
+  // Standard output that is seen to be gone takes no record: the module waiting is not written.
+  bool OutputsAlive() {
+    if (!tools::StdoutGone()) return true;
+    LoseRecord("standard output: it was closed");
+    return false;
+  }
+
+  // A status record (not a module's): on standard output with --json and in the log.
+  void Record(const json& status) {
+    const std::string jsonLine = tools::JsonLine(status);
+    std::string error;
+    if (g_.json && !tools::WriteStdout(jsonLine, error)) LoseRecord("standard output: " + error);
+    if (error.empty() && !log_.Append(jsonLine, error)) LoseRecord(error);
+  }
+
+  void LoseRecord(const std::string& why) {
+    tools::Complain(kProgram, tools::Escaped(why));
+    if (recordLost_.empty()) recordLost_ = "a record could not be written (" + why + ")";
   }
 
   static double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -517,13 +695,16 @@ class ProductionLine {
   const UploadArgs& a_;
   Firmware& fw_;
   Session& s_;
+  RecordLog& log_;
   Clock::time_point started_, answeredAt_{};
   int done_ = 0, failed_ = 0;
+  int written_ = 0;  // failed modules whose upload completed (their verify failed)
   int firstFailure_ = kExitOk;
+  std::string firstFailureText_;
+  std::string recordLost_;   // why the line stopped for want of a record
+  std::string portProblem_;  // why the port cannot be opened, as last said
   double uploadSeconds_ = 0, worstFirstBlock_ = 0;
 };
-
-int VerifyEeprom(const Global& g, Session& s, const Firmware& fw, const UploadArgs& a);
 
 int CmdUpload(const Global& g, const UploadArgs& a) {
   // The file is read and checked before the port is touched, with the loader's own words for
@@ -531,6 +712,12 @@ int CmdUpload(const Global& g, const UploadArgs& a) {
   Firmware fw;
   PrivateCopy copy;
   std::string error;
+  // A line whose records cannot be kept does not start. Opened first: a signal that ends the
+  // wait for a FIFO leaves no private copy of the file behind.
+  RecordLog log;
+  if (a.repeat && !log.Open(a.logFile, error)) {
+    return Finish(g, kExitFile, "the line does not start: " + error);
+  }
   if (const int code = LoadFirmware(a, fw, copy, error); code != kExitOk) {
     return Finish(g, code, error);
   }
@@ -539,7 +726,7 @@ int CmdUpload(const Global& g, const UploadArgs& a) {
   s.host.switches[device::Switch::DecodeON] = !a.plain;
   s.host.switches[device::Switch::EEPROM] = !a.noEeprom;
   s.host.switches[device::Switch::All_memory] = !a.fileSize;
-  s.state.SelectedFileName = device::PathText(copy.path);
+  s.state.SelectedFileName = copy.Path();
   // The EEPROM phase follows the FLASH phase: its blocks count in the FLASH phase's time left.
   constexpr int kEepromBlocks = 16;
   const int eepromBlocks =
@@ -550,52 +737,23 @@ int CmdUpload(const Global& g, const UploadArgs& a) {
 
   if (a.repeat) {
     ProductionLine::current_ = &fw.images;
-    ProductionLine line(g, a, fw, s);
+    ProductionLine line(g, a, fw, s, log);
     return line.Run();
   }
   const Outcome o = Run(s, device::UploadFirmware, /*progress=*/true);
-  if (o.code != kExitOk) return FinishOutcome(g, o, {{"file", a.file}, {"firmware_sha256", fw.sha256}});
-  if (a.verify) return VerifyEeprom(g, s, fw, a);
-  return Finish(g, kExitOk, "", {{"file", a.file}, {"firmware_sha256", fw.sha256}});
-}
-
-// The protocol reads EEPROM but not FLASH: what an upload wrote into the EEPROM is read back
-// and compared with the file's image.
-int VerifyEeprom(const Global& g, Session& s, const Firmware& fw, const UploadArgs& a) {
   json extra = {{"file", a.file}, {"firmware_sha256", fw.sha256}};
-  if (a.noEeprom || fw.images.EepromTop < 0) {
+  if (o.code != kExitOk) return FinishOutcome(g, o, extra);
+  extra["written"] = true;
+  if (!a.verify) return Finish(g, kExitOk, "", extra);
+  if (!UploadWritesEeprom(fw, a)) {
     s.host.Say("nothing to verify: the upload wrote no EEPROM (FLASH cannot be read back)");
     extra["verified"] = false;
     return Finish(g, kExitOk, "", extra);
   }
-  s.host.Say("Verifying the EEPROM...");
-  const Outcome o = Run(s, device::ReadConfiguration);
-  if (o.code != kExitOk) return FinishOutcome(g, o, extra);
-  const auto& read = s.state.images.EepromImage;
-  // --file-size writes only up to the file's highest EEPROM address.
-  const std::size_t written =
-      a.fileSize ? static_cast<std::size_t>(fw.images.EepromTop / 16 * 16 + 16) : read.size();
-  int count = 0;
-  std::string first;
-  for (std::size_t i = 0; i < written; ++i) {
-    if (read[i] == fw.images.EepromImage[i]) continue;
-    if (++count == 1) {
-      char text[48];
-      std::snprintf(text, sizeof text, "first at 0x%02zX (%02X, not %02X)", i, read[i],
-                    fw.images.EepromImage[i]);
-      first = text;
-    }
-  }
-  extra["verified"] = count == 0;
-  if (count > 0) {
-    extra["differences"] = count;
-    return Finish(g, kExitVerify,
-                  "the module's EEPROM differs from " + a.file + " in " + std::to_string(count) +
-                      " byte(s), " + first,
-                  extra);
-  }
-  s.host.Say("Verified: the module's EEPROM holds the file's image");
-  return Finish(g, kExitOk, "", extra);
+  const ReadBack back = ReadBackEeprom(s, fw, a);
+  AddReadBack(extra, back);
+  if (back.code == kExitOk) s.host.Say("Verified: the module's EEPROM holds the file's image");
+  return Finish(g, back.code, back.message, extra);
 }
 
 json ConfigJson(const device::EepromBytes& image) {
@@ -706,9 +864,13 @@ int CmdPorts(const Global& g) {
 
 int Main(int argc, char** argv, Global& g) {
   cli::WatchInterrupts([](int signal) {
-    int none = 0;
-    g_signal.compare_exchange_strong(none, signal);
+    {
+      std::lock_guard hold(g_signalLock);
+      int none = 0;
+      g_signal.compare_exchange_strong(none, signal);
+    }
     g_signalled.notify_all();
+    cli::EndIfBlocked(SignalNumber());
     std::lock_guard hold(g_hostLock);
     if (g_host) {
       g_host->Interrupt();
@@ -716,6 +878,10 @@ int Main(int argc, char** argv, Global& g) {
       g_interruptedEarly = true;  // the next session starts cancelled
     }
   });
+
+  // A read or open that only the system can end is ended with the program, as a signal ends an
+  // operation: its exit code and words.
+  cli::EndBlockingWaitsWith([&g](int) { std::_Exit(Finish(g, SignalExit(), SignalWords())); });
 
   CLI::App app{"Reads and programs the module over its serial bootloader.", kProgram};
   app.set_version_flag("--version", std::string(kProgram) + " " + LL_PROGRAM_VERSION);
@@ -746,12 +912,19 @@ int Main(int argc, char** argv, Global& g) {
   auto* size = upload->add_flag("--file-size", up.fileSize,
                                 "write only up to the highest address the file sets");
   all->excludes(size);
-  upload->add_flag("--repeat", up.repeat,
-                   "a production line: program each module once, wait until it is taken away, "
-                   "then for the next; a summary at the end (Ctrl-C or a signal ends it)");
+  auto* repeat = upload->add_flag(
+      "--repeat", up.repeat,
+      "a production line: program each module once, wait until it is taken away, then for the "
+      "next; a summary at the end (Ctrl-C or a signal ends it). A probe every 2.3 s; a module "
+      "counts as taken away after " + std::to_string(ProductionLine::kAbsentProbes) +
+      " probes in a row find no bootloader (about 7 s; 1.5 s when the port itself is gone)");
   upload->add_option("--count", up.count, "with --repeat: stop after N modules")
-      ->check(CLI::PositiveNumber);
-  upload->add_option("--log", up.logFile, "with --repeat: append each module's JSON record to FILE");
+      ->check(CLI::PositiveNumber)
+      ->needs(repeat);
+  upload->add_option("--log", up.logFile,
+                     "with --repeat: append each module's JSON record to FILE (opened before the "
+                     "first module; a record that cannot be written stops the line)")
+      ->needs(repeat);
   upload->add_flag("--verify", up.verify,
                    "read the EEPROM back after the upload and compare it with the file's image "
                    "(the bootloader cannot read FLASH back, so FLASH is not verified); exit 6 on "
@@ -778,7 +951,8 @@ int Main(int argc, char** argv, Global& g) {
   auto* eeprom = app.add_subcommand("eeprom", "the module's whole 256-byte EEPROM");
   eeprom->require_subcommand(1);
   eeprom->add_subcommand("backup", "write the EEPROM to FILE ('-': standard output)")
-      ->add_option("FILE", file, "a new FILE is readable by its owner only")->required();
+      ->add_option("FILE", file, "left readable by its owner only, also when it existed")
+      ->required();
   cli::RestoreOptions restoreOptions;
   auto* restore = eeprom->add_subcommand(
       "restore", "write FILE back into the EEPROM and read it again to verify");
@@ -798,13 +972,16 @@ int Main(int argc, char** argv, Global& g) {
   for (CLI::App* sub : config->get_subcommands({})) sub->fallthrough();
   for (CLI::App* sub : eeprom->get_subcommands({})) sub->fallthrough();
 
+  const auto writesModule = [&] { return *upload || *set || *restore; };
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);
     g.json = std::any_of(argv + 1, argv + argc, [](const char* a) { return std::string(a) == "--json"; });
+    g.writesModule = writesModule();
     return Finish(g, kExitUsage, std::string(e.what()) + " (see --help)");
   }
+  g.writesModule = writesModule();
 
   // The kept copies and image files need no module.
   if (eeprom->got_subcommand("list")) return FinishCommand(g, cli::EepromList());

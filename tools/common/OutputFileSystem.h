@@ -64,5 +64,6 @@ bool WriteDirect(const std::string& path, std::string_view data, std::string& re
 // Byte for byte, never as text.
 bool WriteStandardOutput(std::string_view data, std::string& reason);
 bool ReadStandardInput(std::string& data, std::string& reason);
+bool StandardOutputGone();
 
 }  // namespace ll::tools::output

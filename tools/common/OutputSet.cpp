@@ -20,6 +20,8 @@ bool WriteStdout(std::string_view data, std::string& error) {
   return false;
 }
 
+bool StdoutGone() { return output::StandardOutputGone(); }
+
 bool ReadStdin(std::string& data, std::string& error) {
   data.clear();
   std::string reason;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Standard input kept under TMPDIR (or /tmp), made with mkstemp so that nobody else can have
-// the name; the same file is the same device and inode.
+// the name; a private copy in a folder of mkdtemp; the same file is the same device and inode.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,6 +53,42 @@ bool StandardInputCopy::Make(std::string& error) {
   }
   if (::close(fd) != 0) {
     error = "cannot keep standard input in " + path_ + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+PrivateFileCopy::~PrivateFileCopy() {
+  if (!path_.empty()) ::unlink(path_.c_str());
+  if (!folder_.empty()) ::rmdir(folder_.c_str());
+}
+
+bool PrivateFileCopy::Make(const std::string& bytes, std::string& error) {
+  const char* dir = std::getenv("TMPDIR");
+  std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/linkloader-cli.XXXXXX";
+  // mkdtemp makes the folder 0700 under a name nobody could have taken before.
+  if (!::mkdtemp(pattern.data())) {
+    error = "cannot make a private temporary folder: " + std::string(std::strerror(errno));
+    return false;
+  }
+  folder_ = pattern;
+  const std::string path = folder_ + "/firmware";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error = "cannot create " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  path_ = path;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) break;
+    done += static_cast<std::size_t>(put);
+  }
+  const int saved = errno;
+  if (::close(fd) != 0 || done < bytes.size()) {
+    error = "cannot write " + path + ": " + std::strerror(done < bytes.size() ? saved : errno);
     return false;
   }
   return true;

@@ -2,6 +2,7 @@
 // Output files and standard streams on POSIX systems: staged beside the target with mkstemp,
 // put in place with rename, kept aside under a second (hard) link, links followed with realpath.
 #include <fcntl.h>
+#include <poll.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -89,7 +90,8 @@ Staged StageBeside(const std::string& path, std::string_view data, const KeptTra
   }
   mode_t mode;
   if (kept) {
-    mode = kept->bits;
+    // A secret stays private even where the file it replaces was open to others.
+    mode = access == NewFileAccess::OwnerOnly ? kept->bits & ~static_cast<mode_t>(077) : kept->bits;
     // Only root may give a file away; anyone else keeps owning what they write.
     if (::fchown(fd, kept->owner, kept->group) != 0) { /* not permitted: the writer owns it */ }
   } else {
@@ -145,6 +147,12 @@ bool WriteStandardOutput(std::string_view data, std::string& reason) {
   if (WriteFd(STDOUT_FILENO, data)) return true;
   reason = ErrnoText(errno);
   return false;
+}
+
+bool StandardOutputGone() {
+  // A pipe whose reader has gone reports an error condition to a poll that waits for nothing.
+  pollfd out{STDOUT_FILENO, 0, 0};
+  return ::poll(&out, 1, 0) == 1 && (out.revents & (POLLERR | POLLNVAL)) != 0;
 }
 
 bool ReadStandardInput(std::string& data, std::string& reason) {

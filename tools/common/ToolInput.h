@@ -26,6 +26,24 @@ class StandardInputCopy {
   [[maybe_unused]] void* handle_ = nullptr;  // Windows: the file's own handle, which deletes it at close
 };
 
+// Bytes kept in a file that only this run can have made: a new private folder in the system's
+// temporary folder (named by the system, never guessed), a file created there exclusively, never
+// through a link. Both are removed when this object goes.
+class PrivateFileCopy {
+ public:
+  PrivateFileCopy() = default;
+  ~PrivateFileCopy();
+  PrivateFileCopy(const PrivateFileCopy&) = delete;
+  PrivateFileCopy& operator=(const PrivateFileCopy&) = delete;
+
+  // False, with the reason in `error`, when the folder or the file cannot be made.
+  bool Make(const std::string& bytes, std::string& error);
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string folder_, path_;
+};
+
 // True when both names lead to one existing file (links and other spellings included).
 bool SameFile(const std::string& a, const std::string& b);
 

@@ -54,14 +54,21 @@ nlohmann::ordered_json ResultObject(int exitCode, const std::string& message);
 // the output is gone (a closed pipe, a full disk).
 bool WriteStdout(std::string_view data, std::string& error);
 
+// True when standard output can be seen to take nothing more (the reading end of its pipe
+// closed), before anything is written; false when it may still take data or the system cannot
+// tell.
+bool StdoutGone();
+
 // Reads standard input to its end, byte for byte; false (with the system's text in `error`) when
 // it cannot be read.
 bool ReadStdin(std::string& data, std::string& error);
 
-// Who may read a file that the output creates (an existing file keeps its own permissions).
+// Who may read a file that the output creates (an existing file keeps its own permissions,
+// less those of others where the data is secret).
 enum class NewFileAccess {
   AsUmask,    // the user's umask decides
-  OwnerOnly,  // private to the user: the data is secret (an EEPROM image holds the PIN)
+  OwnerOnly,  // private to the user, also when it replaces a file: the data is secret (an EEPROM
+              // image holds the PIN)
 };
 
 // An output file written whole or not at all, without changing what the target is:

@@ -93,6 +93,56 @@ bool StandardInputCopy::Make(std::string& error) {
   return ok;
 }
 
+PrivateFileCopy::~PrivateFileCopy() {
+  if (!path_.empty()) ::DeleteFileW(Utf16FromUtf8(path_).c_str());
+  if (!folder_.empty()) ::RemoveDirectoryW(Utf16FromUtf8(folder_).c_str());
+}
+
+bool PrivateFileCopy::Make(const std::string& bytes, std::string& error) {
+  static std::atomic<unsigned> counter{0};
+  std::wstring temp(MAX_PATH + 1, L'\0');
+  const DWORD n = ::GetTempPathW(static_cast<DWORD>(temp.size()), temp.data());
+  if (n == 0 || n > temp.size()) {
+    error = "no temporary folder: " + SystemPhrase(::GetLastError());
+    return false;
+  }
+  temp.resize(n);
+  // A folder made here is this run's alone: CreateDirectoryW fails on anything that already has
+  // the name, and the user's temporary folder (under the profile) gives it the user's access.
+  std::wstring folder;
+  for (int attempt = 0; attempt < kNameAttempts && folder_.empty(); ++attempt) {
+    folder = temp + L"linkloader-cli." + std::to_wstring(::GetCurrentProcessId()) + L"." +
+             std::to_wstring(::GetTickCount64()) + L"." + std::to_wstring(counter++);
+    if (::CreateDirectoryW(folder.c_str(), nullptr)) {
+      folder_ = Utf8FromUtf16(folder);
+    } else if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+      error = "cannot make a private temporary folder: " + SystemPhrase(::GetLastError());
+      return false;
+    }
+  }
+  if (folder_.empty()) {
+    error = "cannot make a private temporary folder in " + Utf8FromUtf16(temp);
+    return false;
+  }
+  const std::wstring name = folder + L"\\firmware";
+  const HANDLE file = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = "cannot create " + Utf8FromUtf16(name) + ": " + SystemPhrase(::GetLastError());
+    return false;
+  }
+  path_ = Utf8FromUtf16(name);
+  DWORD put = 0;
+  const bool written = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &put,
+                                   nullptr) && put == bytes.size();
+  const DWORD saved = ::GetLastError();
+  if (!::CloseHandle(file) || !written) {
+    error = "cannot write " + path_ + ": " + SystemPhrase(written ? ::GetLastError() : saved);
+    return false;
+  }
+  return true;
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
   BY_HANDLE_FILE_INFORMATION ia{}, ib{};
   return SameFileInformation(a, ia) && SameFileInformation(b, ib) &&

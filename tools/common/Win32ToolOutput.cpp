@@ -288,6 +288,9 @@ bool WriteStandardOutput(std::string_view data, std::string& reason) {
   return ok;
 }
 
+// Windows tells of a closed pipe only when it is written to.
+bool StandardOutputGone() { return false; }
+
 bool ReadStandardInput(std::string& data, std::string& reason) {
   // Byte for byte: text mode would end the data at the first Ctrl-Z and drop every CR.
   const int mode = ::_setmode(0, _O_BINARY);

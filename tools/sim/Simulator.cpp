@@ -96,6 +96,8 @@ struct Simulator::Impl {
   enum class Phase { Hunting, GotStart, AwaitKeyStep, AwaitNewKey, Command };
   Phase phase = Phase::Hunting;
   int connectionProbes = 0;
+  int searches = 0;  // deafSearches' numbering
+  std::optional<Clock::time_point> lastProbeAt;
   std::vector<std::uint8_t> frameBytes;
   std::optional<Clock::time_point> lastByteAt;
   struct Timed {
@@ -164,6 +166,7 @@ void Simulator::Impl::OnByte(std::uint8_t b, Clock::time_point at) {
       opt.answerOnProbe = healthy.answerOnProbe;
       opt.strayByte = healthy.strayByte;
       opt.neverAnswer = healthy.neverAnswer;
+      opt.deafSearches = healthy.deafSearches;
       opt.refuseBlock = healthy.refuseBlock;
       opt.silentBlock = healthy.silentBlock;
       opt.slowAckMs = healthy.slowAckMs;
@@ -195,12 +198,17 @@ void Simulator::Impl::OnByte(std::uint8_t b, Clock::time_point at) {
     case Phase::GotStart:
       if (b == (kProbeAsk ^ kInitialKey)) {
         ++connectionProbes;
+        if (!lastProbeAt || at - *lastProbeAt >= std::chrono::milliseconds(opt.resyncIdleMs)) {
+          ++searches;
+        }
+        lastProbeAt = at;
         {
           std::lock_guard lock(m);
           ++probes;
           Changed();
         }
-        if (!opt.neverAnswer && connectionProbes >= opt.answerOnProbe) {
+        if (!opt.neverAnswer && connectionProbes >= opt.answerOnProbe &&
+            opt.deafSearches.count(searches) == 0) {
           if (opt.strayByte) SendRaw(kStrayByte, at);
           SendRaw(kProbeAnswer ^ kInitialKey, at);
           phase = Phase::AwaitKeyStep;

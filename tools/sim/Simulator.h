@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,6 +51,9 @@ struct SimOptions {
   int answerOnProbe = 1;          // the n-th probe of a connection is the first one answered
   bool strayByte = false;         // a stray byte goes out right before the answer
   bool neverAnswer = false;       // no bootloader: probes are ignored
+  // Searches (probes after a quiet line of resyncIdleMs: a host's new open) whose probes all go
+  // unanswered, numbered from 1 over the simulator's life.
+  std::set<int> deafSearches;
   BlockRef refuseBlock;           // that block gets refuseStatus and is not written
   std::uint8_t refuseStatus = 5;
   BlockRef silentBlock;           // that block is written but no status goes out

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,6 +38,8 @@ void Usage(std::ostream& out = std::cerr) {
       "  --answer-on-probe N    answer from the n-th probe of a connection on\n"
       "  --stray-byte           a stray byte before the answer\n"
       "  --never-answer         no bootloader\n"
+      "  --deaf-search N[,N...] no answer to the n-th search (probes after a quiet line: each\n"
+      "                         open of the port by the host), counted from 1\n"
       "  --refuse MEM:BLOCK[:STATUS]  non-zero status (default 5) for that block\n"
       "  --silent MEM:BLOCK     no status for that block\n"
       "  --forget MEM:BLOCK     status 0 for that block, but its bytes are not stored\n"
@@ -114,6 +117,12 @@ int main(int argc, char** argv) {
       options.strayByte = true;
     } else if (arg == "--never-answer") {
       options.neverAnswer = true;
+    } else if (arg == "--deaf-search") {
+      std::stringstream numbers(value());
+      for (std::string n; std::getline(numbers, n, ',');) {
+        if (std::atoi(n.c_str()) < 1) return Usage(), 2;
+        options.deafSearches.insert(std::atoi(n.c_str()));
+      }
     } else if (arg == "--refuse") {
       int status = options.refuseStatus;
       if (!ParseBlock(value(), options.refuseBlock, &status)) return Usage(), 2;
