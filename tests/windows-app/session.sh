@@ -114,6 +114,7 @@ paths_are() {
     entry=${entry//\\/\\\\}
     case "$entry:$want" in
       :*) ;;
+      *:) want="str(2):\"$entry\"" ;;
       *';"') want="${want%\"}$entry;\"" ;;
       *) want="${want%\"};$entry\"" ;;
     esac
@@ -372,6 +373,23 @@ left=$(files_left_by "$userdir/uninstall.exe" "$work/files-before-user")
 [ -z "$left" ] && pass "per-user uninstall left no file of the program" || fail "files left after the per-user uninstall: $left"
 paths_are "per-user uninstall" "" ""
 reg_value user.reg 'Software\LinkLoader' && fail "per-user uninstall left its registry key"
+
+# The user's Path missing (the install creates it, the uninstall removes it again) and no string
+# (left alone, the install goes on without it).
+for preset in missing 'REG_DWORD 7'; do
+  if [ "$preset" = missing ]; then wine reg delete 'HKCU\Environment' /v Path /f
+  else wine reg add 'HKCU\Environment' /v Path /t "${preset% *}" /d "${preset#* }" /f; fi >/dev/null 2>&1
+  wineserver --wait
+  path_snapshot
+  wine "$installer" /S /CurrentUser
+  wineserver --wait
+  [ -f "$userdir/linkloader.exe" ] || fail "user Path $preset: not installed"
+  entry=; [ "$preset" = missing ] && entry=$(reg_value user.reg 'Software\LinkLoader' InstallDir)
+  paths_are "user Path $preset, install" "" "$entry"
+  wine "$userdir/uninstall.exe" /S
+  wineserver --wait
+  paths_are "user Path $preset, uninstall" "" ""
+done
 
 [ "$failures" -eq 0 ] && echo "Windows program under Wine: all checks passed"
 [ "$failures" -eq 0 ]
