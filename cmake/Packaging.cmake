@@ -77,6 +77,21 @@ add_custom_target(ll_installables DEPENDS ${LL_GZIPPED})
 if(LL_PROGRAMS)
   add_dependencies(ll_installables ${LL_PROGRAMS})
 endif()
+if(WIN32)
+  # Every program carries the process manifest: long paths, per-monitor DPI, run as invoked.
+  set(LL_WINDOWS_MANIFEST_RC ${LL_PACKAGING_DIR}/windows/manifest.rc)
+  set_source_files_properties(${LL_WINDOWS_MANIFEST_RC} PROPERTIES
+                              OBJECT_DEPENDS ${LL_PACKAGING_DIR}/windows/linkloader.manifest)
+  foreach(program IN LISTS LL_PROGRAMS)
+    target_sources(${program} PRIVATE ${LL_WINDOWS_MANIFEST_RC})
+  endforeach()
+  # The installer's and the uninstaller's PATH editor; they carry it, it is not installed.
+  add_executable(linkloader-path ${LL_PACKAGING_DIR}/windows/path_entry.cpp ${LL_WINDOWS_MANIFEST_RC})
+  target_link_options(linkloader-path PRIVATE -municode -s)
+  set_target_properties(linkloader-path PROPERTIES
+                        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/packaging/windows)
+  add_dependencies(ll_installables linkloader-path)
+endif()
 # `all` makes the compressed files too, so that `cmake --install` after a plain build works.
 add_custom_target(ll_packaging_files ALL DEPENDS ${LL_GZIPPED})
 

@@ -15,7 +15,8 @@ out="${2:-$build/package}"
 version="$(sed -n 's/^project(LinkLoader VERSION \([0-9][0-9.]*\).*/\1/p' "$root/CMakeLists.txt")"
 [[ "$version" =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "error: no x.y.z version in CMakeLists.txt's project()" >&2; exit 1; }
 
-for file in src/app/linkloader.exe src/app/linkloader.ico tools/cli/linkloader-cli.exe tools/hexfw/linkloader-hexfw.exe; do
+for file in src/app/linkloader.exe src/app/linkloader.ico tools/cli/linkloader-cli.exe tools/hexfw/linkloader-hexfw.exe \
+            packaging/windows/linkloader-path.exe; do
   [ -f "$build/$file" ] || { echo "error: $build/$file is missing; build the windows-app preset first" >&2; exit 1; }
 done
 command -v makensis >/dev/null || { echo "error: makensis not found (Debian package nsis; scripts/deps.sh installs it)" >&2; exit 1; }

@@ -39,15 +39,18 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "GPL-3.0-or-later"
 !include MultiUser.nsh
 !include MUI2.nsh
 !include LogicLib.nsh
-!include StrFunc.nsh
-${Using:StrFunc} StrStr
-${Using:StrFunc} UnStrRep
 
 !define MUI_ICON "${BUILD_DIR}\src\app\linkloader.ico"
 !define MUI_UNICON "${BUILD_DIR}\src\app\linkloader.ico"
 !define MUI_COMPONENTSPAGE_NODESC
 
 Var LinkLoaderData
+Var PathAction
+Var PathScope
+Var PathFolder
+Var PathOptions
+Var PathResult
+Var ProgramRunning
 
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_LICENSE "${SOURCE_DIR}\LICENSE"
@@ -56,6 +59,7 @@ Var LinkLoaderData
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_RUN "$INSTDIR\linkloader.exe"
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW FinishPageShow
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
@@ -66,7 +70,10 @@ Var LinkLoaderData
 
 Function .onInit
   SetRegView 64
+  ; MULTIUSER_INIT puts the install mode's folder into $INSTDIR, over the one /D= gave.
+  StrCpy $0 $INSTDIR
   !insertmacro MULTIUSER_INIT
+  ${IfThen} $0 != "" ${|} StrCpy $INSTDIR $0 ${|}
 FunctionEnd
 
 Function un.onInit
@@ -76,16 +83,129 @@ Function un.onInit
   StrCpy $LinkLoaderData "$LinkLoaderData\${APP}"
 FunctionEnd
 
-; The environment block of this install mode: the user's own, or the machine's.
-!macro EnvironmentKey ROOT KEY
-  ${If} $MultiUser.InstallMode == "AllUsers"
-    StrCpy ${ROOT} "HKLM"
-    StrCpy ${KEY} "${ENV_KEY_MACHINE}"
-  ${Else}
-    StrCpy ${ROOT} "HKCU"
-    StrCpy ${KEY} "${ENV_KEY_USER}"
+; The finish page starts LinkLoader only where it would run as the user who is logged in. An
+; installer with administrator rights (every all-users install, and a per-user one that an
+; administrator's account elevated) would start it elevated, or as the administrator whose
+; password was typed in: its EEPROM copies would go into that profile. Debian's NSIS has no
+; plugin that starts a program with the desktop's own rights, so then the page offers no start.
+Function FinishPageShow
+  ${If} $MultiUser.Privileges == "Admin"
+  ${OrIf} $MultiUser.Privileges == "Power"
+    SendMessage $mui.FinishPage.Run ${BM_SETCHECK} ${BST_UNCHECKED} 0
+    ShowWindow $mui.FinishPage.Run ${SW_HIDE}
+    SendMessage $mui.FinishPage.Text ${WM_SETTEXT} 0 "STR:${APP} has been installed.$\r$\n$\r$\nStart it from the Start menu (${APP})."
+  ${EndIf}
+FunctionEnd
+
+; The PATH editor (packaging/windows/path_entry.cpp) does the edit: an NSIS string ends at
+; NSIS_MAX_STRLEN, and a longer PATH read into one comes back empty. It runs on $PathAction
+; (add or remove), $PathScope (machine or user), $PathFolder and $PathOptions, and leaves its
+; exit status in $PathResult: 0 changed, 1 nothing to change, 2 created the value, 3 left alone.
+!macro PATH_EDITOR UN
+  Function ${UN}EditPath
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\linkloader-path.exe" "${BUILD_DIR}\packaging\windows\linkloader-path.exe"
+    nsExec::Exec '"$PLUGINSDIR\linkloader-path.exe" $PathAction $PathScope "$PathFolder" $PathOptions'
+    Pop $PathResult
+  FunctionEnd
+
+  ; Sets $ProgramRunning to a program of the folder $0 that runs, or "". A running program
+  ; cannot be opened for writing; it can be renamed, so a rename would prove nothing.
+  Function ${UN}ProgramRunning
+    StrCpy $ProgramRunning ""
+    ${ForEach} $1 0 2 + 1
+      ${If} $1 == 0
+        StrCpy $2 "linkloader.exe"
+      ${ElseIf} $1 == 1
+        StrCpy $2 "linkloader-cli.exe"
+      ${Else}
+        StrCpy $2 "linkloader-hexfw.exe"
+      ${EndIf}
+      ${If} ${FileExists} "$0\$2"
+        ClearErrors
+        FileOpen $3 "$0\$2" a
+        ${If} ${Errors}
+          StrCpy $ProgramRunning $2
+        ${Else}
+          FileClose $3
+        ${EndIf}
+      ${EndIf}
+    ${Next}
+  FunctionEnd
+!macroend
+!insertmacro PATH_EDITOR ""
+!insertmacro PATH_EDITOR "un."
+
+; Takes FOLDER's entry off the PATH of SCOPE when the installation that registered under ROOT
+; put it there (AddedToPath 2: it created the value, which then goes when nothing else is in it).
+!macro RemovePathEntry UN ROOT SCOPE FOLDER
+  ReadRegDWORD $0 ${ROOT} "${APP_KEY}" "AddedToPath"
+  ${If} $0 == 1
+  ${OrIf} $0 == 2
+    StrCpy $PathAction remove
+    StrCpy $PathScope ${SCOPE}
+    StrCpy $PathFolder "${FOLDER}"
+    StrCpy $PathOptions ""
+    ${IfThen} $0 == 2 ${|} StrCpy $PathOptions "--delete-if-empty" ${|}
+    Call ${UN}EditPath
+    ${If} $PathResult != 0
+    ${AndIf} $PathResult != 1
+      DetailPrint "PATH was left as it is; remove ${FOLDER} from it yourself."
+      MessageBox MB_OK|MB_ICONEXCLAMATION "PATH was left as it is: it could not be changed safely.$\r$\n$\r$\nRemove ${FOLDER} from it yourself (Start, $\"Edit environment variables$\", Path)." /SD IDOK
+    ${EndIf}
+    DeleteRegValue ${ROOT} "${APP_KEY}" "AddedToPath"
   ${EndIf}
 !macroend
+
+; Waits until no program of FOLDER runs. Cancel, and a silent run, end the installer or the
+; uninstaller here, before it has removed anything.
+!macro WaitUntilClosed UN FOLDER
+  ${Do}
+    StrCpy $0 "${FOLDER}"
+    Call ${UN}ProgramRunning
+    ${IfThen} $ProgramRunning == "" ${|} ${ExitDo} ${|}
+    DetailPrint "$ProgramRunning is running from ${FOLDER}."
+    ${IfNot} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "LinkLoader is running ($ProgramRunning in ${FOLDER}).$\r$\n$\r$\nClose it, then choose Retry. Nothing has been removed yet." /SD IDCANCEL IDRETRY`
+      SetErrorLevel 2
+      Abort "LinkLoader is running; nothing was removed."
+    ${EndIf}
+  ${Loop}
+!macroend
+
+; One installation at a time: an earlier one, in this folder or another, for this user or for
+; all, is uninstalled first (its folder and PATH entry go), with its own uninstaller run in
+; place. Its PATH entry is taken out here, so that an older uninstaller, which could not edit a
+; long PATH, never touches it.
+!macro RemovePrevious ROOT SCOPE MODE
+  ReadRegStr $R0 ${ROOT} "${APP_KEY}" "InstallDir"
+  ${If} $R0 != ""
+  ${AndIf} ${FileExists} "$R0\uninstall.exe"
+    !if ${ROOT} == HKLM
+      ${If} $MultiUser.Privileges != "Admin"
+      ${AndIf} $MultiUser.Privileges != "Power"
+        MessageBox MB_OK|MB_ICONSTOP "${APP} is installed for all users in $R0.$\r$\n$\r$\nAn administrator must uninstall it first (Settings, Apps)." /SD IDOK
+        Abort "${APP} is installed for all users in $R0."
+      ${EndIf}
+    !endif
+    !insertmacro WaitUntilClosed "" "$R0"
+    DetailPrint "Uninstalling the ${APP} in $R0"
+    !insertmacro RemovePathEntry "" ${ROOT} ${SCOPE} "$R0"
+    ExecWait '"$R0\uninstall.exe" /S /${MODE} _?=$R0' $R1
+    ${If} $R1 != 0
+      MessageBox MB_OK|MB_ICONSTOP "The ${APP} in $R0 could not be uninstalled. Uninstall it first (Settings, Apps)." /SD IDOK
+      Abort "The ${APP} in $R0 could not be uninstalled."
+    ${EndIf}
+    ; Run in place, the uninstaller could not remove itself and its folder.
+    Delete "$R0\uninstall.exe"
+    RMDir "$R0"
+  ${EndIf}
+!macroend
+
+Section "-Previous installation"
+  !insertmacro RemovePrevious HKLM machine AllUsers
+  !insertmacro RemovePrevious HKCU user CurrentUser
+  !insertmacro WaitUntilClosed "" "$INSTDIR"
+SectionEnd
 
 Section "LinkLoader (window and command-line programs)" SecProgram
   SectionIn RO
@@ -127,39 +247,26 @@ Section "Open .hexfw files with LinkLoader" SecAssociate
 SectionEnd
 
 Section "Command-line programs on PATH" SecPath
-  !insertmacro EnvironmentKey $R8 $R9
-  ${If} $R8 == "HKLM"
-    ReadRegStr $0 HKLM "${ENV_KEY_MACHINE}" "Path"
+  StrCpy $PathAction add
+  StrCpy $PathScope user
+  ${IfThen} $MultiUser.InstallMode == "AllUsers" ${|} StrCpy $PathScope machine ${|}
+  StrCpy $PathFolder "$INSTDIR"
+  StrCpy $PathOptions ""
+  Call EditPath
+  ${If} $PathResult == 0
+    WriteRegDWORD SHCTX "${APP_KEY}" "AddedToPath" 1
+  ${ElseIf} $PathResult == 2
+    WriteRegDWORD SHCTX "${APP_KEY}" "AddedToPath" 2
+  ${ElseIf} $PathResult == 1
+    DetailPrint "PATH already names $INSTDIR."
   ${Else}
-    ReadRegStr $0 HKCU "${ENV_KEY_USER}" "Path"
+    DetailPrint "PATH was left as it is; add $INSTDIR to it yourself."
+    MessageBox MB_OK|MB_ICONEXCLAMATION "PATH was left as it is: it could not be changed safely.$\r$\n$\r$\nTo run linkloader-cli and linkloader-hexfw by name in any console, add $INSTDIR to PATH yourself (Start, $\"Edit environment variables$\", Path, New), or use $\"${APP} command prompt$\" in the Start menu." /SD IDOK
   ${EndIf}
-  ; A longer PATH than the installer can hold would come back cut short: leave it alone.
-  StrLen $1 "$0;$INSTDIR"
-  ${If} $1 >= ${NSIS_MAX_STRLEN}
-    DetailPrint "PATH is too long to extend safely; add $INSTDIR to it yourself."
-    MessageBox MB_OK|MB_ICONEXCLAMATION "PATH is too long to extend safely; add $INSTDIR to it yourself." /SD IDOK
-    Goto done
-  ${EndIf}
-  ${StrStr} $2 ";$0;" ";$INSTDIR;"
-  ${If} $2 != ""
-    Goto done
-  ${EndIf}
-  ${If} $0 == ""
-    StrCpy $0 "$INSTDIR"
-  ${Else}
-    StrCpy $0 "$0;$INSTDIR"
-  ${EndIf}
-  ${If} $R8 == "HKLM"
-    WriteRegExpandStr HKLM "${ENV_KEY_MACHINE}" "Path" "$0"
-  ${Else}
-    WriteRegExpandStr HKCU "${ENV_KEY_USER}" "Path" "$0"
-  ${EndIf}
-  WriteRegDWORD SHCTX "${APP_KEY}" "AddedToPath" 1
-  SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=2000
-  done:
 SectionEnd
 
 Section "Uninstall"
+  !insertmacro WaitUntilClosed un. "$INSTDIR"
   ; What the installer wrote, and nothing else.
   Delete "$INSTDIR\linkloader.exe"
   Delete "$INSTDIR\linkloader-cli.exe"
@@ -184,37 +291,10 @@ Section "Uninstall"
     System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
   ${EndIf}
 
-  ReadRegDWORD $0 SHCTX "${APP_KEY}" "AddedToPath"
-  ${If} $0 == 1
-    !insertmacro EnvironmentKey $R8 $R9
-    ${If} $R8 == "HKLM"
-      ReadRegStr $1 HKLM "${ENV_KEY_MACHINE}" "Path"
-    ${Else}
-      ReadRegStr $1 HKCU "${ENV_KEY_USER}" "Path"
-    ${EndIf}
-    StrLen $2 $1
-    ${If} $2 < ${NSIS_MAX_STRLEN}
-      ; Remove the one entry, wherever it stands, and the separator that came with it.
-      ${UnStrRep} $1 ";$1;" ";$INSTDIR;" ";"
-      StrCpy $1 $1 "" 1
-      StrCpy $1 $1 -1
-      ${If} $R8 == "HKLM"
-        ${If} $1 == ""
-          DeleteRegValue HKLM "${ENV_KEY_MACHINE}" "Path"
-        ${Else}
-          WriteRegExpandStr HKLM "${ENV_KEY_MACHINE}" "Path" "$1"
-        ${EndIf}
-      ${Else}
-        ${If} $1 == ""
-          DeleteRegValue HKCU "${ENV_KEY_USER}" "Path"
-        ${Else}
-          WriteRegExpandStr HKCU "${ENV_KEY_USER}" "Path" "$1"
-        ${EndIf}
-      ${EndIf}
-      SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=2000
-    ${Else}
-      DetailPrint "PATH is too long to edit safely; remove $INSTDIR from it yourself."
-    ${EndIf}
+  ${If} $MultiUser.InstallMode == "AllUsers"
+    !insertmacro RemovePathEntry un. HKLM machine "$INSTDIR"
+  ${Else}
+    !insertmacro RemovePathEntry un. HKCU user "$INSTDIR"
   ${EndIf}
 
   DeleteRegKey SHCTX "${UNINSTALL_KEY}"

@@ -39,6 +39,8 @@ die() { echo "FAIL: $*"; exit 1; }
 # reg_value HIVE KEY [NAME]: prints the string NAME of KEY (@, its default) or, without NAME, succeeds
 # when KEY exists. It reads the hive (system.reg is HKLM, user.reg HKCU) as Wine's server saved it
 # at `wineserver --wait`: no Wine start-up that goes wrong can make a check read a wrong answer.
+# reg_raw prints NAME as the hive holds it, type and escapes included (str(2):"..." is REG_EXPAND_SZ).
+reg_raw() { raw=1 reg_value "$@"; }
 reg_value() {
   # Through the environment: awk -v would take the key's backslashes for escapes.
   key=$2 name=${3-} awk 'function plain(s) { gsub(/\\\\/, "\001", s); gsub(/\\"/, "\"", s); gsub(/\001/, "\\", s); return s }
@@ -46,7 +48,8 @@ reg_value() {
     /^\[/ { section = $0; sub(/^\[/, "", section); sub(/\]( [0-9]+)?$/, "", section); inside = tolower(plain(section)) == key
            if (inside && ENVIRON["name"] == "") { found = 1; exit }; next }
     inside && tolower(substr($0, 1, length(want))) == want {
-      value = substr($0, length(want) + 1); sub(/^str\([0-9]+\):/, "", value)
+      value = substr($0, length(want) + 1); if (ENVIRON["raw"]) { print value; found = 1; exit }
+      sub(/^str\([0-9]+\):/, "", value)
       if (value ~ /^".*"$/) { print plain(substr(value, 2, length(value) - 2)); found = 1; exit } }
     END { exit !found }' "$WINEPREFIX/$1"
 }
@@ -89,6 +92,38 @@ files_left_by() {  # UNINSTALLER FILES-BEFORE
   list_files | grep -v '^\./users/[^/]*/AppData/Local/LinkLoader/' | comm -13 "$2" - |
     grep -vE '^\./windows/(temp|Installer|system32/config|inf)/|\.log$' || true
 }
+
+# PATH, machine's and user's: each install must leave both values as they were before it (as
+# path_snapshot saved them) but for its one entry, appended to its own; each uninstall exactly as
+# they were.
+env_keys='machine system.reg HKLM System\CurrentControlSet\Control\Session Manager\Environment
+user user.reg HKCU Environment'
+path_snapshot() {
+  while read -r scope hive _ key; do
+    reg_raw "$hive" "$key" Path >"$work/path-$scope"
+    reg_value "$hive" "$key" Path >"$work/path-$scope.text"
+  done <<<"$env_keys"
+}
+# paths_are WHAT MACHINE-ENTRY USER-ENTRY: each value is the one from before with the entry for it
+# ("" for none) appended the installer's way, as the hive stores it.
+paths_are() {
+  local scope hive key want got entry
+  while read -r scope hive _ key; do
+    want=$(cat "$work/path-$scope")
+    entry=$2; [ "$scope" = user ] && entry=$3
+    entry=${entry//\\/\\\\}
+    case "$entry:$want" in
+      :*) ;;
+      *:) want="str(2):\"$entry\"" ;;
+      *';"') want="${want%\"}$entry;\"" ;;
+      *) want="${want%\"};$entry\"" ;;
+    esac
+    got=$(reg_raw "$hive" "$key" Path)
+    [ "$got" = "$want" ] && pass "$1: the $scope PATH (${#got} characters) is as it should be" ||
+      fail "$1: the $scope PATH ends in '${got: -60}', expected '${want: -60}' (${#got}/${#want} characters)"
+  done <<<"$env_keys"
+}
+path_snapshot
 list_files >"$work/files-before"
 
 # ---- Install --------------------------------------------------------------------------------
@@ -109,6 +144,45 @@ grep -q "Usage: linkloader-cli" <<<"$out" && pass "linkloader-cli answers from a
   fail "linkloader-cli not found from a console: $out"
 out=$(wine cmd /c "linkloader-hexfw --help" 2>&1 | tr -d '\r')
 grep -qi "usage" <<<"$out" && pass "linkloader-hexfw answers from a console" || fail "linkloader-hexfw from a console: $out"
+paths_are "all-users install" "$(reg_value system.reg 'Software\LinkLoader' InstallDir)" ""
+# Each program's manifest: long paths, per-monitor DPI awareness (once each, in the one manifest).
+for exe in linkloader linkloader-cli linkloader-hexfw; do
+  for pattern in '<assembly xmlns=' '<longPathAware [^>]*>true</longPathAware>' '<dpiAwareness [^>]*>PerMonitorV2,'; do
+    [ "$(grep -a -o -E "$pattern" "$instdir/$exe.exe" | wc -l)" -eq 1 ] || fail "$exe.exe: '$pattern' is not in its manifest once"
+  done
+done
+
+# From here on PATH is as on a PC with vendor and development tools: far beyond NSIS's 1,024
+# characters, REG_EXPAND_SZ with %VARIABLES%, the user's ending in ';'. (Wine cuts the PATH it
+# gives a process at about 1,024 characters, so consoles are asked above, before this.)
+long=$(for i in $(seq 70); do printf ';%s\\Vendor Tool %d\\bin;%s\\.tools\\%d' %ProgramFiles% "$i" %USERPROFILE% "$i"; done)
+while read -r scope hive root key; do
+  value=$(cat "$work/path-$scope.text")  # as before the install: LinkLoader's entry is not in it
+  if [ "$scope" = user ]; then value="%USERPROFILE%\bin$long;"; else value="$value$long"; fi
+  wine reg add "$root\\$key" /v Path /t REG_EXPAND_SZ /d "$value" /f >/dev/null 2>&1
+done <<<"$env_keys"
+wineserver --wait
+path_snapshot
+while read -r scope hive _ key; do
+  value=$(reg_value "$hive" "$key" Path)
+  [ "${#value}" -ge 4000 ] && grep -q '^str(2):' "$work/path-$scope" ||
+    die "no long REG_EXPAND_SZ $scope PATH to start from: $(head -c 80 "$work/path-$scope")"
+done <<<"$env_keys"
+
+# ---- Installing over an installation ----------------------------------------------------------
+# Into its own folder, then into another: each time the one before is gone, its PATH entry too.
+for target in '' 'C:\Tools\LinkLoader'; do
+  wine "$installer" /S ${target:+"/D=$target"}; status=$?
+  wineserver --wait
+  now=$(reg_value system.reg 'Software\Microsoft\Windows\CurrentVersion\Uninstall\LinkLoader' InstallLocation)
+  rel=${now#?:\\}; newdir="$drive_c/${rel//\\//}"
+  [ "$status" -eq 0 ] && [ -f "$newdir/linkloader.exe" ] && [ "$newdir" = "$instdir" -o ! -e "$instdir" ] &&
+    ! reg_value user.reg 'Software\Microsoft\Windows\CurrentVersion\Uninstall\LinkLoader' &&
+    pass "install over it into ${target:-its folder}: one installation, in $now" ||
+    fail "install over it into ${target:-its folder} (exit $status): in '$now', the old folder $([ -e "$instdir" ] && echo kept || echo gone)"
+  paths_are "install over it into ${target:-its folder}" "$now" ""
+  instdir=$newdir
+done
 
 # ---- The window -----------------------------------------------------------------------------
 window=
@@ -231,7 +305,21 @@ while read -r position old new; do  # cmp -l: 1-based position, the two bytes in
 done < <(cmp -l "$work/eeprom-before.bin" "$work/eeprom.bin")
 [ "$saw_option" -eq 1 ] && [ "$ok" -eq 1 ] && pass "Saving changed exactly bit 1 of byte 0x21" ||
   fail "Saving: byte 0x21 is not $expected_after"
+# While the window runs, its uninstaller (run in place, as an installer runs it) and a new install
+# end with 2 (aborted) and remove nothing; the registry and PATH are looked at once Wine has saved them.
+windir=$(reg_value system.reg 'Software\LinkLoader' InstallDir)
+ls -lR "$instdir" >"$work/installed"
+for run in "\"$windir\\uninstall.exe\" /S _?=$windir" "\"$(winepath -w "$installer" 2>/dev/null)\" /S"; do
+  printf '@%s\r\n@exit /b %%errorlevel%%\r\n' "$run" >"$drive_c/run.bat"
+  wine cmd /c 'C:\run.bat' >/dev/null 2>&1; status=$?
+  rm -f "$drive_c/run.bat"
+  [ "$status" -eq 2 ] && ls -lR "$instdir" | cmp -s - "$work/installed" && pass "while LinkLoader runs: $run removes nothing" ||
+    fail "while LinkLoader runs: $run exits $status, files $(ls -lR "$instdir" | cmp -s - "$work/installed" && echo kept || echo changed)"
+done
 stop_window
+paths_are "after both were refused" "$windir" ""
+[ "$(reg_value system.reg 'Software\Microsoft\Windows\CurrentVersion\Uninstall\LinkLoader' DisplayVersion)" = "$version" ] ||
+  fail "the uninstall entry went while LinkLoader ran"
 kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; sim_pid=
 
 # ---- Uninstall ------------------------------------------------------------------------------
@@ -245,15 +333,33 @@ left=$(files_left_by "$instdir/uninstall.exe" "$work/files-before")
 [ ! -e "$startmenu" ] || fail "Start-menu folder still exists"
 reg_value system.reg 'Software\Classes\LinkLoader.hexfw' && fail ".hexfw association left behind"
 reg_value system.reg 'Software\Microsoft\Windows\CurrentVersion\Uninstall\LinkLoader' && fail "uninstall entry left behind"
-grep -qi 'LinkLoader' <<<"$(reg_value system.reg 'System\CurrentControlSet\Control\Session Manager\Environment' Path)" &&
-  fail "PATH still names LinkLoader"
+paths_are "all-users uninstall" "" ""
 if [ "$had_data" -eq 1 ]; then
   [ -d "$data_dir" ] && pass "the user's EEPROM copies stay in $(basename "$data_dir")" || fail "uninstaller removed the user's data"
 fi
 
 # ---- For this user only ---------------------------------------------------------------------
+# Not silent this time: every page (and any message) is answered with Enter, as a user taking the
+# defaults would. Wine's accounts are administrators, so the finish page must start nothing.
 list_files >"$work/files-before-user"
-wine "$installer" /S /CurrentUser
+wine "$installer" /CurrentUser >/dev/null 2>&1 &
+setup_pid=$!
+for _ in $(seq 90); do
+  kill -0 "$setup_pid" 2>/dev/null || break
+  page=$(xdotool search --onlyvisible --name '^LinkLoader .* Setup' 2>/dev/null | head -n1)
+  [ -n "$page" ] && xdotool windowactivate --sync "$page" key Return 2>/dev/null
+  sleep 1
+done
+if kill "$setup_pid" 2>/dev/null; then fail "the per-user install through its pages did not end"
+elif wait "$setup_pid"; then pass "per-user install through its pages"
+else fail "the per-user install through its pages ended with $?"
+fi
+sleep 3
+for pid in $(pgrep -f 'linkloader\.exe'); do  # this prefix's, not another test's
+  tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+    fail "the finish page started LinkLoader with administrator rights"
+done
+wineserver -k 2>/dev/null
 wineserver --wait
 userdir="$user_dir/AppData/Local/Programs/LinkLoader"
 [ -f "$userdir/linkloader.exe" ] && pass "per-user install into $(basename "$(dirname "$userdir")")/LinkLoader" ||
@@ -261,14 +367,29 @@ userdir="$user_dir/AppData/Local/Programs/LinkLoader"
 [ -f "$user_dir/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/LinkLoader/LinkLoader.lnk" ] ||
   fail "per-user install: no Start-menu entry of the user"
 [ ! -e "$instdir" ] || fail "per-user install wrote into Program Files"
-grep -qF 'Programs\LinkLoader' <<<"$(reg_value user.reg Environment Path)" ||
-  fail "per-user install: the user's PATH lacks the program folder"
-out=$(wine cmd /c "linkloader-cli --help" 2>&1 | tr -d '\r')
-grep -q "Usage: linkloader-cli" <<<"$out" || fail "per-user install: linkloader-cli not found from a console"
+# (No console is asked here: with PATH this long, Wine gives it only the first 1,024 characters.)
+paths_are "per-user install" "" "$(reg_value user.reg 'Software\LinkLoader' InstallDir)"
 left=$(files_left_by "$userdir/uninstall.exe" "$work/files-before-user")
 [ -z "$left" ] && pass "per-user uninstall left no file of the program" || fail "files left after the per-user uninstall: $left"
-grep -qi 'LinkLoader' <<<"$(reg_value user.reg Environment Path)" && fail "the user's PATH still names LinkLoader"
+paths_are "per-user uninstall" "" ""
 reg_value user.reg 'Software\LinkLoader' && fail "per-user uninstall left its registry key"
+
+# The user's Path missing (the install creates it, the uninstall removes it again) and no string
+# (left alone, the install goes on without it).
+for preset in missing 'REG_DWORD 7'; do
+  if [ "$preset" = missing ]; then wine reg delete 'HKCU\Environment' /v Path /f
+  else wine reg add 'HKCU\Environment' /v Path /t "${preset% *}" /d "${preset#* }" /f; fi >/dev/null 2>&1
+  wineserver --wait
+  path_snapshot
+  wine "$installer" /S /CurrentUser
+  wineserver --wait
+  [ -f "$userdir/linkloader.exe" ] || fail "user Path $preset: not installed"
+  entry=; [ "$preset" = missing ] && entry=$(reg_value user.reg 'Software\LinkLoader' InstallDir)
+  paths_are "user Path $preset, install" "" "$entry"
+  wine "$userdir/uninstall.exe" /S
+  wineserver --wait
+  paths_are "user Path $preset, uninstall" "" ""
+done
 
 [ "$failures" -eq 0 ] && echo "Windows program under Wine: all checks passed"
 [ "$failures" -eq 0 ]
