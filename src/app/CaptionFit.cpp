@@ -13,11 +13,13 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
+#include <cmath>
 
 namespace ll::app {
 namespace {
 
 constexpr double kPointStep = 0.5;
+constexpr char kDesignFace[] = "MS Sans Serif";
 constexpr int kIconTextGap = 4;  // between a button's glyph and its text, as the style draws it
 
 // The design face's files in fonts-wine: MS Sans Serif is bitmap strikes (13 px is its 8-point
@@ -46,12 +48,20 @@ void AddDesignFonts(const QString& folder) {
   }
 }
 
-QStringList WindowFamilies() {
-  return {"MS Sans Serif", "Tahoma", "Liberation Sans", "DejaVu Sans", "Sans Serif"};
+QFont WindowFont(qreal ratio) {
+  QFont f;
+  QStringList families = {"Tahoma", "Liberation Sans", "DejaVu Sans", "Sans Serif"};
+  // A system whose design face is an outline font may use it at every scale.
+  if (ratio == 1.0 || QFontDatabase::isSmoothlyScalable(QString::fromLatin1(kDesignFace)))
+    families.prepend(QString::fromLatin1(kDesignFace));
+  f.setFamilies(families);
+  f.setPointSizeF(kCaptionPointSize);
+  return f;
 }
 
 CaptionRoom MeasureCaption(const QWidget* c, const QFont& font, const QString& text) {
-  const int textWidth = QFontMetrics(font).horizontalAdvance(text);
+  // Away from 100 % the advances are fractions of a pixel; the text takes the whole last one.
+  const int textWidth = static_cast<int>(std::ceil(QFontMetricsF(font).horizontalAdvance(text)));
   QStyle* st = c->style();
   auto buttonOption = [&](const QAbstractButton* b) {
     QStyleOptionButton o;

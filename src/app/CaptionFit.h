@@ -26,8 +26,12 @@ inline constexpr char kDesignFontFolder[] = "/usr/share/wine/fonts";
 // built.
 void AddDesignFonts(const QString& folder = QString::fromLatin1(kDesignFontFolder));
 
-// The window's face, then look-alikes of similar metrics.
-QStringList WindowFamilies();
+// The window's font on a surface of `ratio` device pixels per pixel. The design's face is a
+// bitmap face, and Qt draws its 13 px strike unscaled at any other ratio while it scales the
+// advances, which letter-spaces every caption; so it serves at 1 only, and its scalable sibling
+// Tahoma, made to the same metrics, takes over at 125 %, 150 %, 200 % and the rest. Look-alikes
+// of similar metrics follow.
+QFont WindowFont(qreal ratio);
 
 // Width `text` needs in `control` with `font`, and the width the control's style gives its
 // text. {-1, -1} for a control whose caption is not measured here.

@@ -227,6 +227,7 @@ class TfrmMain : public QWidget, public ll::device::DeviceHost {
 
   std::unique_ptr<TForm1> form1_;
   bool centred_ = false;
+  bool portsLookedUp_ = false;
   bool closeAfterOperation_ = false;
 };
 
