@@ -60,8 +60,11 @@ QFont WindowFont(qreal ratio) {
 }
 
 CaptionRoom MeasureCaption(const QWidget* c, const QFont& font, const QString& text) {
-  // Away from 100 % the advances are fractions of a pixel; the text takes the whole last one.
-  const int textWidth = static_cast<int>(std::ceil(QFontMetricsF(font).horizontalAdvance(text)));
+  // Away from 100 % the advances are fractions of a pixel and the text needs the whole last one;
+  // at 100 % the rounded advance is what the screenshots of the design were taken with.
+  const qreal advance = QFontMetricsF(font).horizontalAdvance(text);
+  const int textWidth = c->devicePixelRatioF() == 1.0 ? QFontMetrics(font).horizontalAdvance(text)
+                                                      : static_cast<int>(std::ceil(advance));
   QStyle* st = c->style();
   auto buttonOption = [&](const QAbstractButton* b) {
     QStyleOptionButton o;
