@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up of the window against a bare Qt Widgets window: from exec to the moment the X server
-// maps the program's first top-level window, and the resident memory half a second later.
+// maps the program's first top-level window, and the memory half a second later (resident, and
+// the anonymous part of it: the program's own, without the shared libraries' code).
 //
 //   DISPLAY=:N build/release/bench/startup [runs] PROGRAM [PROGRAM...]
 //
@@ -10,6 +11,7 @@
 // median and the fastest start of each, its ratio to the bare window's median and its memory
 // beside the bare window's.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,13 +34,14 @@ using Clock = std::chrono::steady_clock;
 struct Sample {
   double ms = -1;
   long rssKiB = -1;
+  long anonymousKiB = -1;  // the program's own memory; the rest is mostly shared library code
 };
 
-long ResidentKiB(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+long MemoryKiB(pid_t pid, const std::string& field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/smaps_rollup");
   std::string key;
   while (status >> key) {
-    if (key == "VmRSS:") {
+    if (key == field) {
       long kib = -1;
       status >> kib;
       return kib;
@@ -55,6 +58,9 @@ Sample Start(xcb_connection_t* x, const std::string& program) {
   const pid_t pid = fork();
   if (pid == 0) {
     setenv("QT_QPA_PLATFORM", "xcb", 1);
+    const int quiet = open("/dev/null", O_WRONLY);
+    dup2(quiet, STDOUT_FILENO);
+    dup2(quiet, STDERR_FILENO);
     execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -68,7 +74,8 @@ Sample Start(xcb_connection_t* x, const std::string& program) {
   }
   // Memory once the window has painted and settled.
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  s.rssKiB = ResidentKiB(pid);
+  s.rssKiB = MemoryKiB(pid, "Rss:");
+  s.anonymousKiB = MemoryKiB(pid, "Anonymous:");
   kill(pid, SIGTERM);
   waitpid(pid, nullptr, 0);
   // Events of the closing window must not count for the next start.
@@ -116,9 +123,11 @@ int main(int argc, char** argv) {
 
   double bareMs = 0;
   double bareKiB = 0;
+  double bareAnonymousKiB = 0;
   for (size_t p = 0; p < programs.size(); ++p) {
     std::vector<double> ms;
     std::vector<double> kib;
+    std::vector<double> anonymous;
     for (const Sample& s : samples[p]) {
       if (s.ms < 0) {
         std::fprintf(stderr, "%s: no window within 10 s\n", programs[p].c_str());
@@ -126,16 +135,21 @@ int main(int argc, char** argv) {
       }
       ms.push_back(s.ms);
       kib.push_back(static_cast<double>(s.rssKiB));
+      anonymous.push_back(static_cast<double>(s.anonymousKiB));
     }
     const double median = Median(ms);
     const double memory = Median(kib);
+    const double own = Median(anonymous);
     if (p == 0) {
       bareMs = median;
       bareKiB = memory;
+      bareAnonymousKiB = own;
     }
-    std::printf("%-50s median %6.1f ms  fastest %6.1f ms  %.3f x bare  RSS %6.1f MB (%+.1f MB)\n",
+    std::printf("%s\n  median %6.1f ms  fastest %6.1f ms  %.3f x bare   RSS %5.1f MB (%+.1f)  "
+                "anonymous %4.1f MB (%+.1f)\n",
                 programs[p].c_str(), median, *std::min_element(ms.begin(), ms.end()),
-                median / bareMs, memory / 1024, (memory - bareKiB) / 1024);
+                median / bareMs, memory / 1024, (memory - bareKiB) / 1024, own / 1024,
+                (own - bareAnonymousKiB) / 1024);
   }
   xcb_disconnect(x);
   return 0;
