@@ -704,7 +704,7 @@ void TfrmMain::zmiana_logo(char code) {
   setWindowTitle(QString::fromUtf8(variant->title));
   SetApplicationTitle(QString::fromUtf8(variant->title));
   if (auto* image = GroupBox18->findChild<QLabel*>(variant->imageName)) {
-    if (image->pixmap().isNull()) image->setPixmap(BrandPicture(code));
+    if (image->pixmap().isNull()) image->setPixmap(BrandPicture(code, devicePixelRatioF()));
     image->show();
   }
 }
