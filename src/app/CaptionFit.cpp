@@ -104,13 +104,13 @@ CaptionRoom MeasureCaption(const QWidget* c, const QFont& font, const QString& t
 
 void FitCaption(QWidget* control, const QString& text) {
   if (!control) return;
+  const QFont base = control->window()->font();
   if (auto* box = qobject_cast<QGroupBox*>(control)) {
-    // A group box hands its font down; the controls inside keep the one they have.
+    // A group box hands its font down; the controls inside keep the window's.
     for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-      if (!child->testAttribute(Qt::WA_SetFont)) child->setFont(child->font());
+      if (!child->testAttribute(Qt::WA_SetFont)) child->setFont(base);
     }
   }
-  const QFont base = control->window()->font();
   auto fits = [&](const QFont& f) {
     const CaptionRoom room = MeasureCaption(control, f, text);
     return room.need <= room.have;

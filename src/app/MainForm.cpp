@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QWindow>
 #include <QShowEvent>
 #include <algorithm>
 #include <chrono>
@@ -579,6 +580,10 @@ void TfrmMain::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (centred_) return;
   centred_ = true;
+  // Moved to a screen of another scale (a laptop's panel and an external monitor), the window
+  // takes the face that scale needs.
+  connect(windowHandle(), &QWindow::screenChanged, this,
+          [this] { RunGuarded([this] { FollowScale(devicePixelRatioF()); }); });
   if (QScreen* screen = this->screen()) {
     const QRect area = screen->availableGeometry();
     const QSize frame = frameGeometry().size();
@@ -670,6 +675,17 @@ void TfrmMain::zmiana_jezyka(char code) {
     state.MessageTable[slot] = texts->messages[slot];
   for (int i = kFirstParameterPageCaption; i < kCaptionCount; ++i)
     SetCaption(kCaptionControls[i], QString::fromUtf8(texts->captions[i]));
+  FitCaptions();
+}
+
+void TfrmMain::FollowScale(qreal ratio) {
+  const QFont before = font();
+  const QFont now = WindowFont(ratio);
+  if (now == before) return;
+  // The controls that were given the window's font take the new one.
+  for (QWidget* c : findChildren<QWidget*>())
+    if (c->testAttribute(Qt::WA_SetFont) && c->font() == before) c->setFont(QFont());
+  setFont(now);
   FitCaptions();
 }
 

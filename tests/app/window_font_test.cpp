@@ -113,6 +113,12 @@ TEST_F(WindowTest, TheDesignFacesAreUsedAtTheDesignSize) {
   if (designScale) {
     EXPECT_EQ(window.pixelSize(), 13) << "the face's 8-point strike";
   }
+  // On a screen of the other kind of scale, the other face, the controls inside the boxes with it.
+  w.FollowScale(designScale ? 1.5 : 1.0);
+  EXPECT_EQ(QFontInfo(w.font()).family().toStdString(), designScale ? "Tahoma" : "MS Sans Serif");
+  for (QWidget* c : {static_cast<QWidget*>(w.cbPort), static_cast<QWidget*>(w.Button2)})
+    EXPECT_EQ(c->font(), w.font()) << c->objectName().toStdString();
+  w.FollowScale(w.devicePixelRatioF());
   EXPECT_EQ(QFontInfo(w.Form1()->font()).family().toStdString(), "Tahoma");
   EXPECT_EQ(QFontInfo(w.Form1()->Memo1->font()).family().toStdString(), "Tahoma");
   for (QWidget* number : {static_cast<QWidget*>(w.PIN), static_cast<QWidget*>(w.MaskEdit1),
