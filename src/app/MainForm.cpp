@@ -602,11 +602,18 @@ bool TfrmMain::event(QEvent* event) {
     return true;
   }
   // Looking up the twelve ports' devices takes longer than building the whole window: it is done
-  // once the window's first picture is on its way, and again whenever the list opens.
+  // once the window's first picture is on its way (not inside an operation's wait, which a click
+  // may already have started), and again whenever the list opens.
   if (event->type() == QEvent::Paint && !portsLookedUp_) {
     portsLookedUp_ = true;
-    if (auto* ports = qobject_cast<PortList*>(cbPort))
-      QMetaObject::invokeMethod(ports, &PortList::ShowDevices, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          auto* ports = qobject_cast<PortList*>(cbPort);
+          if (ports && !ll::device::OperationGuard::Busy(state))
+            RunGuarded([ports] { ports->ShowDevices(); });
+        },
+        Qt::QueuedConnection);
   }
   return QWidget::event(event);
 }

@@ -227,7 +227,8 @@ TEST_F(WindowTest, EveryTextIsDrawnAtTheScaleOfItsAdvances) {
     for (const std::string& message : w.state.MessageTable)
       check(code, "meLog", w.meLog->font(), QString::fromStdString(message));
   }
-  for (const std::string& line : ll::firmware::ReadProgramList(kDemoFirmware.toStdString(), true).lines)
+  const auto list = ll::firmware::ReadProgramList(kDemoFirmware.toStdString(), true);
+  for (const std::string& line : list.lines)
     check('-', "list", w.Form1()->Memo1->font(), ll::firmware::Cp1250ToUtf8(line).c_str());
   EXPECT_GT(measured, 7 * ll::app::kCaptionCount + 7);
   EXPECT_TRUE(spread.isEmpty()) << "Not drawn at " << ratio << " (" << spread.size() << " of "
