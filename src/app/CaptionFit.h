@@ -3,8 +3,9 @@
 // The window was drawn for "MS Sans Serif" at 8 points. Captions are written in that face where
 // they fit their control at that size; the few longer translations take its scalable sibling
 // Tahoma, at 8 points if they fit and down to 7 points where they must, so that no control has to
-// move and no caption is cut off. A condensed face is only the last resort of a machine without
-// those fonts.
+// move and no caption is cut off. On a scaled screen (125 %, 150 %, 200 %) the bitmap face has
+// no glyphs of the size needed, and Tahoma at 8 points is the window's face. A condensed face is
+// only the last resort of a machine without those fonts.
 
 #include <QFont>
 #include <QString>
