@@ -56,6 +56,9 @@ QFont WindowFont(qreal ratio) {
     families.prepend(QString::fromLatin1(kDesignFace));
   f.setFamilies(families);
   f.setPointSizeF(kCaptionPointSize);
+  // Tahoma carries bitmap strikes up to 16 px; a renderer that takes them (Wine's) draws
+  // fragmentary glyphs at 150 %. Smoothed glyphs are drawn from the outlines.
+  if (ratio != 1.0) f.setStyleStrategy(QFont::PreferAntialias);
   return f;
 }
 
