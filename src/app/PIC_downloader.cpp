@@ -56,7 +56,14 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationVersion(LL_VERSION);
   if (AsksWhatItIs(argc, argv)) {
     const QCoreApplication console(argc, argv);
-    ParseCommandLine(console);  // prints and ends the program
+    QCommandLineParser parser;
+    DefineOptions(parser);
+    (void)parser.parse(console.arguments());
+    const QString answer = parser.isSet("version") ? QCoreApplication::applicationName() + ' ' +
+                                                         QCoreApplication::applicationVersion() + '\n'
+                                                   : parser.helpText();
+    if (!parser.isSet("help-all") && ll::app::WriteToCaller(answer)) return 0;
+    ParseCommandLine(console);  // Qt's own answer (with nowhere to write: a message window)
   }
   ll::app::Application app(argc, argv);
   const QString file = ParseCommandLine(app);
