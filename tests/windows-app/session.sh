@@ -109,6 +109,11 @@ grep -q "Usage: linkloader-cli" <<<"$out" && pass "linkloader-cli answers from a
   fail "linkloader-cli not found from a console: $out"
 out=$(wine cmd /c "linkloader-hexfw --help" 2>&1 | tr -d '\r')
 grep -qi "usage" <<<"$out" && pass "linkloader-hexfw answers from a console" || fail "linkloader-hexfw from a console: $out"
+# The window program asked its version answers on the output it was given and opens no window.
+# (Without DISPLAY here Wine's desktop process would start without one for the rest of the run.)
+out=$(wine "$instdir/linkloader.exe" --version 2>/dev/null | tr -d '\r')
+[ "$out" = "linkloader $version" ] && pass "linkloader --version answers on its output" ||
+  fail "linkloader --version: '$out'"
 
 # ---- The window -----------------------------------------------------------------------------
 window=
