@@ -11,10 +11,28 @@
 namespace ll::app {
 namespace {
 
-QPixmap Blank(QSize size) {
-  QPixmap pm(size);
-  pm.fill(Qt::transparent);
+// A picture of `size` pixels for a screen of `ratio` device pixels per pixel: it is drawn in the
+// pixels it is shown in, sharp at every scale.
+QPixmap Canvas(QSize size, qreal ratio, const QColor& fill = Qt::transparent) {
+  QPixmap pm((QSizeF(size) * ratio).toSize());
+  pm.setDevicePixelRatio(ratio);
+  pm.fill(fill);
   return pm;
+}
+
+// The 16 x 16 pictures at one and two device pixels per pixel; a scaled window takes the larger.
+template <typename Draw>
+QIcon SmallIcon(Draw draw) {
+  QIcon icon;
+  for (qreal ratio : {1.0, 2.0}) {
+    QPixmap pm = Canvas({16, 16}, ratio);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    draw(p);
+    p.end();
+    icon.addPixmap(pm);
+  }
+  return icon;
 }
 
 // A small circuit module: green board, a chip and pins.
@@ -72,10 +90,29 @@ void DrawFolder(QPainter& p) {
   p.drawPath(front);
 }
 
-QPixmap TextLogo(QSize size, const QString& text, QColor background, QColor foreground,
-                 int pixelSize, bool stripe) {
-  QPixmap pm(size);
-  pm.fill(background);
+void DrawGlyph(QPainter& p, Glyph glyph) {
+  switch (glyph) {
+    case Glyph::OpenFile:
+      DrawFolder(p);
+      break;
+    case Glyph::Upload:
+      DrawModule(p, QRectF(0.5, 8.5, 15, 7));
+      DrawArrow(p, QPointF(8, 9), 4, true, QColor(200, 40, 40));
+      break;
+    case Glyph::Read:
+      DrawModule(p, QRectF(0.5, 0.5, 15, 7));
+      DrawArrow(p, QPointF(8, 15), 4, true, QColor(30, 110, 210));
+      break;
+    case Glyph::Write:
+      DrawModule(p, QRectF(0.5, 0.5, 15, 7));
+      DrawArrow(p, QPointF(8, 7), 4, false, QColor(200, 40, 40));
+      break;
+  }
+}
+
+QPixmap TextLogo(QSize size, qreal ratio, const QString& text, QColor background,
+                 QColor foreground, int pixelSize, bool stripe) {
+  QPixmap pm = Canvas(size, ratio, background);
   QPainter p(&pm);
   p.setRenderHint(QPainter::Antialiasing);
   p.setRenderHint(QPainter::TextAntialiasing);
@@ -95,53 +132,25 @@ QPixmap TextLogo(QSize size, const QString& text, QColor background, QColor fore
 }  // namespace
 
 QIcon WindowIcon() {
-  QPixmap pm = Blank({16, 16});
-  QPainter p(&pm);
-  p.setRenderHint(QPainter::Antialiasing);
-  DrawModule(p, QRectF(0.5, 6.5, 15, 9));
-  DrawArrow(p, QPointF(8, 8), 4, true, QColor(30, 90, 200));
-  p.end();
-  QIcon icon;
-  icon.addPixmap(pm);
-  return icon;
+  return SmallIcon([](QPainter& p) {
+    DrawModule(p, QRectF(0.5, 6.5, 15, 9));
+    DrawArrow(p, QPointF(8, 8), 4, true, QColor(30, 90, 200));
+  });
 }
 
 QIcon GlyphIcon(Glyph glyph) {
-  QPixmap pm = Blank({16, 16});
-  QPainter p(&pm);
-  p.setRenderHint(QPainter::Antialiasing);
-  switch (glyph) {
-    case Glyph::OpenFile:
-      DrawFolder(p);
-      break;
-    case Glyph::Upload:
-      DrawModule(p, QRectF(0.5, 8.5, 15, 7));
-      DrawArrow(p, QPointF(8, 9), 4, true, QColor(200, 40, 40));
-      break;
-    case Glyph::Read:
-      DrawModule(p, QRectF(0.5, 0.5, 15, 7));
-      DrawArrow(p, QPointF(8, 15), 4, true, QColor(30, 110, 210));
-      break;
-    case Glyph::Write:
-      DrawModule(p, QRectF(0.5, 0.5, 15, 7));
-      DrawArrow(p, QPointF(8, 7), 4, false, QColor(200, 40, 40));
-      break;
-  }
-  p.end();
-  QIcon icon;
-  icon.addPixmap(pm, QIcon::Normal);
-  return icon;
+  return SmallIcon([glyph](QPainter& p) { DrawGlyph(p, glyph); });
 }
 
-QPixmap BrandPicture(char code) {
+QPixmap BrandPicture(char code, qreal ratio) {
   const BrandVariant* v = BrandVariantFor(code);
   if (!v) return {};
+  const QSize size = v->pictureSize;
   switch (code) {
     case '0':
-      return TextLogo(v->pictureSize, "NORVANE", QColor(15, 40, 90), QColor(240, 200, 40), 20, true);
+      return TextLogo(size, ratio, "NORVANE", QColor(15, 40, 90), QColor(240, 200, 40), 20, true);
     case '1': {
-      QPixmap pm(v->pictureSize);
-      pm.fill(Qt::white);
+      QPixmap pm = Canvas(size, ratio, Qt::white);
       QPainter p(&pm);
       p.setRenderHint(QPainter::Antialiasing);
       // A shield with the brand's initial.
@@ -164,27 +173,28 @@ QPixmap BrandPicture(char code) {
       return pm;
     }
     case '2':
-      return TextLogo(v->pictureSize, "DORVAN", QColor(0, 0, 0), QColor(230, 230, 230), 11, false);
+      return TextLogo(size, ratio, "DORVAN", QColor(0, 0, 0), QColor(230, 230, 230), 11, false);
     case '3':
-      return TextLogo(v->pictureSize, "PELKO", QColor(0, 110, 60), Qt::white, 26, true);
+      return TextLogo(size, ratio, "PELKO", QColor(0, 110, 60), Qt::white, 26, true);
     case '4': {
-      QPixmap pm(v->pictureSize);
+      QPixmap pm = Canvas(size, ratio);
       QPainter p(&pm);
-      QLinearGradient g(0, 0, 0, pm.height());
+      const QRect all(QPoint(0, 0), size);
+      QLinearGradient g(0, 0, 0, size.height());
       g.setColorAt(0, QColor(255, 150, 30));
       g.setColorAt(1, QColor(200, 60, 10));
-      p.fillRect(pm.rect(), g);
+      p.fillRect(all, g);
       QFont f;
       f.setFamilies({"Nimbus Sans", "DejaVu Sans", "Sans Serif"});
       f.setBold(true);
       f.setPixelSize(26);
       p.setFont(f);
       p.setPen(Qt::white);
-      p.drawText(pm.rect(), Qt::AlignCenter, "LUMBRA");
+      p.drawText(all, Qt::AlignCenter, "LUMBRA");
       return pm;
     }
     case '5': {
-      QPixmap pm = Blank(v->pictureSize);
+      QPixmap pm = Canvas(size, ratio);
       QPainter p(&pm);
       p.setRenderHint(QPainter::Antialiasing);
       // Two chain links: the link between the PC and the module.

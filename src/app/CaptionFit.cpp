@@ -13,11 +13,13 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
+#include <cmath>
 
 namespace ll::app {
 namespace {
 
 constexpr double kPointStep = 0.5;
+constexpr char kDesignFace[] = "MS Sans Serif";
 constexpr int kIconTextGap = 4;  // between a button's glyph and its text, as the style draws it
 
 // The design face's files in fonts-wine: MS Sans Serif is bitmap strikes (13 px is its 8-point
@@ -46,12 +48,26 @@ void AddDesignFonts(const QString& folder) {
   }
 }
 
-QStringList WindowFamilies() {
-  return {"MS Sans Serif", "Tahoma", "Liberation Sans", "DejaVu Sans", "Sans Serif"};
+QFont WindowFont(qreal ratio) {
+  QFont f;
+  QStringList families = {"Tahoma", "Liberation Sans", "DejaVu Sans", "Sans Serif"};
+  // A system whose design face is an outline font may use it at every scale.
+  if (ratio == 1.0 || QFontDatabase::isSmoothlyScalable(QString::fromLatin1(kDesignFace)))
+    families.prepend(QString::fromLatin1(kDesignFace));
+  f.setFamilies(families);
+  f.setPointSizeF(kCaptionPointSize);
+  // Tahoma carries bitmap strikes up to 16 px; a renderer that takes them (Wine's) draws
+  // fragmentary glyphs at 150 %. Smoothed glyphs are drawn from the outlines.
+  if (ratio != 1.0) f.setStyleStrategy(QFont::PreferAntialias);
+  return f;
 }
 
 CaptionRoom MeasureCaption(const QWidget* c, const QFont& font, const QString& text) {
-  const int textWidth = QFontMetrics(font).horizontalAdvance(text);
+  // Away from 100 % the advances are fractions of a pixel and the text needs the whole last one;
+  // at 100 % the rounded advance is what the screenshots of the design were taken with.
+  const qreal advance = QFontMetricsF(font).horizontalAdvance(text);
+  const int textWidth = c->devicePixelRatioF() == 1.0 ? QFontMetrics(font).horizontalAdvance(text)
+                                                      : static_cast<int>(std::ceil(advance));
   QStyle* st = c->style();
   auto buttonOption = [&](const QAbstractButton* b) {
     QStyleOptionButton o;
@@ -91,13 +107,13 @@ CaptionRoom MeasureCaption(const QWidget* c, const QFont& font, const QString& t
 
 void FitCaption(QWidget* control, const QString& text) {
   if (!control) return;
+  const QFont base = control->window()->font();
   if (auto* box = qobject_cast<QGroupBox*>(control)) {
-    // A group box hands its font down; the controls inside keep the one they have.
+    // A group box hands its font down; the controls inside keep the window's.
     for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-      if (!child->testAttribute(Qt::WA_SetFont)) child->setFont(child->font());
+      if (!child->testAttribute(Qt::WA_SetFont)) child->setFont(base);
     }
   }
-  const QFont base = control->window()->font();
   auto fits = [&](const QFont& f) {
     const CaptionRoom room = MeasureCaption(control, f, text);
     return room.need <= room.have;

@@ -3,8 +3,9 @@
 // The window was drawn for "MS Sans Serif" at 8 points. Captions are written in that face where
 // they fit their control at that size; the few longer translations take its scalable sibling
 // Tahoma, at 8 points if they fit and down to 7 points where they must, so that no control has to
-// move and no caption is cut off. A condensed face is only the last resort of a machine without
-// those fonts.
+// move and no caption is cut off. On a scaled screen (125 %, 150 %, 200 %) the bitmap face has
+// no glyphs of the size needed, and Tahoma at 8 points is the window's face. A condensed face is
+// only the last resort of a machine without those fonts.
 
 #include <QFont>
 #include <QString>
@@ -26,8 +27,12 @@ inline constexpr char kDesignFontFolder[] = "/usr/share/wine/fonts";
 // built.
 void AddDesignFonts(const QString& folder = QString::fromLatin1(kDesignFontFolder));
 
-// The window's face, then look-alikes of similar metrics.
-QStringList WindowFamilies();
+// The window's font on a surface of `ratio` device pixels per pixel. The design's face is a
+// bitmap face, and Qt draws its 13 px strike unscaled at any other ratio while it scales the
+// advances, which letter-spaces every caption; so it serves at 1 only, and its scalable sibling
+// Tahoma, made to the same metrics, takes over at 125 %, 150 %, 200 % and the rest. Look-alikes
+// of similar metrics follow.
+QFont WindowFont(qreal ratio);
 
 // Width `text` needs in `control` with `font`, and the width the control's style gives its
 // text. {-1, -1} for a control whose caption is not measured here.

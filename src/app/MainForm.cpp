@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QWindow>
 #include <QShowEvent>
 #include <algorithm>
 #include <chrono>
@@ -34,19 +35,10 @@ using ll::device::Switch;
 
 namespace {
 
-constexpr int kFontPointSize = 8;
 constexpr int kNumberFieldPixelSize = 19;  // program-number and PIN fields
 const QColor kActiveBorderColour(180, 180, 180);
 const QColor kSilver(192, 192, 192);
 const QColor kScrollBarColour(200, 200, 200);
-
-// The design's fonts first, where the machine has them; then look-alikes of similar metrics.
-QFont WindowFont() {
-  QFont f;
-  f.setFamilies(WindowFamilies());
-  f.setPointSize(kFontPointSize);
-  return f;
-}
 
 QFont NumberFieldFont() {
   QFont f;
@@ -124,7 +116,9 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
   setAccessibleDescription("frmMain");
   setWindowTitle("Velmaro - Bootloader");
   setWindowIcon(WindowIcon());
-  setFont(WindowFont());
+  // The scale of the screen the window opens on (the desktop's setting, QT_SCALE_FACTOR, the
+  // system's DPI) decides the face.
+  setFont(WindowFont(devicePixelRatioF()));
   // Single fixed border: minimise and the system menu only, no maximise, no resizing.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -211,7 +205,6 @@ void TfrmMain::BuildProgrammingPage() {
   cbPort->setEditable(false);
   for (int i = 1; i <= kPortCount; ++i) cbPort->addItem(QString("COM%1").arg(i));
   cbPort->setCurrentIndex(0);
-  portList->ShowDevices();
 
   GroupBox2 = Place(new QGroupBox(page), "GroupBox2", QRect(88, 100, 112, 57));
   Button2 = Place(new QPushButton(GroupBox2), "Button2", QRect(12, 22, 85, 25));
@@ -250,11 +243,10 @@ void TfrmMain::BuildProgrammingPage() {
   for (const BrandVariant& v : kBrandVariants) {
     QLabel* label = v.toolTip ? new ClickableLabel(GroupBox18) : new QLabel(GroupBox18);
     Place(label, v.imageName, v.geometry, "Brand logo");
-    QPixmap picture = BrandPicture(v.code);
-    label->setPixmap(picture);
+    // The picture is drawn when its brand is first shown (zmiana_logo): one of the six ever is.
     // Wider pictures show their left columns; a smaller one (the icon) sits in the middle.
-    label->setAlignment(picture.width() > v.geometry.width() ? Qt::AlignLeft | Qt::AlignTop
-                                                             : Qt::AlignCenter);
+    label->setAlignment(v.pictureSize.width() > v.geometry.width() ? Qt::AlignLeft | Qt::AlignTop
+                                                                   : Qt::AlignCenter);
     if (v.toolTip) {
       label->setCursor(Qt::PointingHandCursor);
       label->setToolTip(v.toolTip);
@@ -588,6 +580,10 @@ void TfrmMain::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (centred_) return;
   centred_ = true;
+  // Moved to a screen of another scale (a laptop's panel and an external monitor), the window
+  // takes the face that scale needs.
+  connect(windowHandle(), &QWindow::screenChanged, this,
+          [this] { RunGuarded([this] { FollowScale(devicePixelRatioF()); }); });
   if (QScreen* screen = this->screen()) {
     const QRect area = screen->availableGeometry();
     const QSize frame = frameGeometry().size();
@@ -604,6 +600,20 @@ bool TfrmMain::event(QEvent* event) {
   if (event->type() == WakeEventType()) {
     RunGuarded([this] { ComPort.ProcessNotifications(); });
     return true;
+  }
+  // Looking up the twelve ports' devices takes longer than building the whole window: it is done
+  // once the window's first picture is on its way (not inside an operation's wait, which a click
+  // may already have started), and again whenever the list opens.
+  if (event->type() == QEvent::Paint && !portsLookedUp_) {
+    portsLookedUp_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          auto* ports = qobject_cast<PortList*>(cbPort);
+          if (ports && !ll::device::OperationGuard::Busy(state))
+            RunGuarded([ports] { ports->ShowDevices(); });
+        },
+        Qt::QueuedConnection);
   }
   return QWidget::event(event);
 }
@@ -675,6 +685,17 @@ void TfrmMain::zmiana_jezyka(char code) {
   FitCaptions();
 }
 
+void TfrmMain::FollowScale(qreal ratio) {
+  const QFont before = font();
+  const QFont now = WindowFont(ratio);
+  if (now == before) return;
+  // The controls that were given the window's font take the new one.
+  for (QWidget* c : findChildren<QWidget*>())
+    if (c->testAttribute(Qt::WA_SetFont) && c->font() == before) c->setFont(QFont());
+  setFont(now);
+  FitCaptions();
+}
+
 void TfrmMain::FitCaptions() {
   for (const char* name : kCaptionControls) {
     const QString objectName = QString::fromLatin1(name);
@@ -705,7 +726,10 @@ void TfrmMain::zmiana_logo(char code) {
   state.MessageTable[ll::device::MsgBrandWebAddress] = variant->webAddress;
   setWindowTitle(QString::fromUtf8(variant->title));
   SetApplicationTitle(QString::fromUtf8(variant->title));
-  if (QWidget* image = GroupBox18->findChild<QWidget*>(variant->imageName)) image->show();
+  if (auto* image = GroupBox18->findChild<QLabel*>(variant->imageName)) {
+    if (image->pixmap().isNull()) image->setPixmap(BrandPicture(code, devicePixelRatioF()));
+    image->show();
+  }
 }
 
 void TfrmMain::LOGOClick() {

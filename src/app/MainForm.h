@@ -95,6 +95,10 @@ class TfrmMain : public QWidget, public ll::device::DeviceHost {
   void CreateProgramListWindow();
   TForm1* Form1() const { return form1_.get(); }
 
+  // The window's face for a screen of `ratio` device pixels per pixel, every caption fitted to it
+  // again; the window follows the scale of the screen it is on.
+  void FollowScale(qreal ratio);
+
   // Caption of a control by object name (button text, group title, tab text); empty if unknown.
   QString Caption(const QString& objectName) const;
 
@@ -227,6 +231,7 @@ class TfrmMain : public QWidget, public ll::device::DeviceHost {
 
   std::unique_ptr<TForm1> form1_;
   bool centred_ = false;
+  bool portsLookedUp_ = false;
   bool closeAfterOperation_ = false;
 };
 

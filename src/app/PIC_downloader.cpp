@@ -11,11 +11,11 @@
 namespace {
 
 // --help and --version exist so that a user (and a package check) can ask the installed program
-// what it is without opening the window. An unknown option ends the program with a message
+// what it is without opening the window, over SSH or in a script too: they are answered before
+// the GUI starts, which needs a display. An unknown option ends the program with a message
 // instead of being ignored. The one argument is a firmware file to open: how the system passes a
 // double-clicked .hexfw file.
-QString ParseCommandLine(const QApplication& app) {
-  QCommandLineParser parser;
+void DefineOptions(QCommandLineParser& parser) {
   // The numbering comes from the serial layer that applies it, so the two cannot drift apart.
   parser.setApplicationDescription(
       "Service tool for the CAN-bus alarm module's serial bootloader: reads the program\n"
@@ -27,6 +27,23 @@ QString ParseCommandLine(const QApplication& app) {
   parser.addVersionOption();
   parser.addPositionalArgument("file", "A firmware file to open, as if chosen with \"Open file\".",
                                "[file]");
+}
+
+// True when the command line asks for help or the version. Qt's own options (-platform, -display)
+// are not known here yet and are passed over.
+bool AsksWhatItIs(int argc, char** argv) {
+  QCommandLineParser parser;
+  parser.addHelpOption();
+  parser.addVersionOption();
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  (void)parser.parse(arguments);
+  return parser.isSet("help") || parser.isSet("help-all") || parser.isSet("version");
+}
+
+QString ParseCommandLine(const QCoreApplication& app) {
+  QCommandLineParser parser;
+  DefineOptions(parser);
   parser.process(app);
   const QStringList files = parser.positionalArguments();
   if (files.size() > 1) parser.showHelp(2);
@@ -36,8 +53,19 @@ QString ParseCommandLine(const QApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  ll::app::Application app(argc, argv);
   QCoreApplication::setApplicationVersion(LL_VERSION);
+  if (AsksWhatItIs(argc, argv)) {
+    const QCoreApplication console(argc, argv);
+    QCommandLineParser parser;
+    DefineOptions(parser);
+    (void)parser.parse(console.arguments());
+    const QString answer = parser.isSet("version") ? QCoreApplication::applicationName() + ' ' +
+                                                         QCoreApplication::applicationVersion() + '\n'
+                                                   : parser.helpText();
+    if (!parser.isSet("help-all") && ll::app::WriteToCaller(answer)) return 0;
+    ParseCommandLine(console);  // Qt's own answer (with nowhere to write: a message window)
+  }
+  ll::app::Application app(argc, argv);
   const QString file = ParseCommandLine(app);
   ll::app::ProgramWindows windows = ll::app::StartProgram();
   ll::app::ApplyScreenshotSettings(*windows.frmMain);

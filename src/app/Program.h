@@ -22,6 +22,10 @@ ProgramWindows StartProgram();
 // user let the installer associate them): chosen as if picked in the "Open file" dialog.
 void OpenGivenFile(TfrmMain& window, const QString& path);
 
+// Writes the answer to --help or --version where the caller reads it (one file per system);
+// false when there is nowhere to write.
+bool WriteToCaller(const QString& text);
+
 // For screenshots only: LINKLOADER_SHOT_LANG=<code '0'..'6'> checks that language's button and
 // LINKLOADER_SHOT_PAGE=<0|1> selects the page, as if the user had clicked them after start-up.
 // Unset or invalid values change nothing.

@@ -152,6 +152,12 @@ for exe in linkloader linkloader-cli linkloader-hexfw; do
   done
 done
 
+# The window program asked its version answers on the output it was given and opens no window.
+# (Without DISPLAY here Wine's desktop process would start without one for the rest of the run.)
+out=$(wine "$instdir/linkloader.exe" --version 2>/dev/null | tr -d '\r')
+[ "$out" = "linkloader $version" ] && pass "linkloader --version answers on its output" ||
+  fail "linkloader --version: '$out'"
+
 # From here on PATH is as on a PC with vendor and development tools: far beyond NSIS's 1,024
 # characters, REG_EXPAND_SZ with %VARIABLES%, the user's ending in ';'. (Wine cuts the PATH it
 # gives a process at about 1,024 characters, so consoles are asked above, before this.)

@@ -6,7 +6,9 @@
 #
 # Builds nothing: pass the built program (default: build/release/src/app/linkloader). Needs Xvfb,
 # xdotool and import (imagemagick). Writes into docs/screenshots/ by default both pages of every
-# language: programming-<language>.png and parameters-<language>.png for pl en de ru sk cz hu.
+# language: programming-<language>.png and parameters-<language>.png for pl en de ru sk cz hu, and
+# both pages in English and Hungarian (long captions) at 150 % and 200 % (QT_SCALE_FACTOR):
+# programming-en-150.png, parameters-hu-200.png and so on.
 #
 # The program reads two variables meant for screenshots only, applied right after start-up as if
 # the user had clicked: LINKLOADER_SHOT_LANG (language code, 0 Polish, 1 English, 3 Russian, ...)
@@ -43,8 +45,9 @@ until xdotool getdisplaygeometry >/dev/null 2>&1; do
   sleep 0.1
 done
 
-shot() {  # shot <file> <language code> <page>
-  LINKLOADER_SHOT_LANG=$2 LINKLOADER_SHOT_PAGE=$3 QT_QPA_PLATFORM=xcb "$program" >/dev/null 2>&1 &
+shot() {  # shot <file> <language code> <page> [scale factor]
+  LINKLOADER_SHOT_LANG=$2 LINKLOADER_SHOT_PAGE=$3 QT_SCALE_FACTOR=${4:-1} QT_QPA_PLATFORM=xcb \
+    "$program" >/dev/null 2>&1 &
   app=$!
   window=$(timeout 20 xdotool search --sync --onlyvisible --name '^LINK LOADER$' | head -n 1)
   [ -n "$window" ] || { echo "the window did not appear" >&2; exit 1; }
@@ -61,4 +64,10 @@ for language in pl en de ru sk cz hu; do
   shot "programming-$language.png" "$code" 0
   shot "parameters-$language.png" "$code" 1
   code=$((code + 1))
+done
+for scale in 150=1.5 200=2; do
+  for language in en=1 hu=6; do
+    shot "programming-${language%=*}-${scale%=*}.png" "${language#*=}" 0 "${scale#*=}"
+    shot "parameters-${language%=*}-${scale%=*}.png" "${language#*=}" 1 "${scale#*=}"
+  done
 done
