@@ -16,8 +16,8 @@ packages=(
   # Windows cross build (windows-cross preset): compiler, GoogleTest sources, Wine for the tests
   mingw-w64 googletest wine
   # the window for Windows (windows-app preset): Qt's source comes from the archive (dpkg-source
-  # unpacks it), NSIS makes the installer, Wine's own fonts stand in for the Windows ones
-  nsis fonts-wine
+  # unpacks it), NSIS makes the installer; Wine's own fonts (above) stand in for the Windows ones
+  nsis
   # a window manager for the tests that need real frames; xcb headers and X inspection tools
   openbox libxcb1-dev x11-utils
   # libFuzzer targets (fuzz preset)

@@ -150,7 +150,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
   }
 
   TimeoutTicker.setObjectName("TimeoutTicker");
-  TimeoutTicker.setInterval(kTickerIntervalMs);
+  TimeoutTicker.setInterval(device::kTick);
   TimeoutTicker.setSingleShot(false);
 
   ComPort.BeginLoading();

@@ -33,7 +33,6 @@ namespace ll::app {
 inline constexpr int kClientWidth = 457;
 inline constexpr int kClientHeight = 344;
 inline constexpr int kTabWidth = 226;
-inline constexpr int kTickerIntervalMs = 50;
 inline constexpr int kPortBaud = 9600;
 inline constexpr int kPortCount = 12;  // COM1..COM12
 inline constexpr char kStartLanguage = '1';

@@ -4,9 +4,14 @@
 // handler on the user-interface thread; the window (or a test, or a tool) implements this.
 
 #include <array>
+#include <chrono>
 #include <string>
 
 namespace ll::device {
+
+// TimeoutTicker's interval, the one tick of every host: each wait budget of the link counts these
+// ticks, so "about 1.5 s" is 30 of them in the window and on the command line alike.
+inline constexpr std::chrono::milliseconds kTick{50};
 
 enum class Bar { Programming /* ProgressBar */, Config /* ProgressBar1 */ };
 enum class Field { Edit1, Edit3 };
@@ -47,7 +52,7 @@ class DeviceHost {
   virtual int PortIndex() const = 0;  // cbPort item index
   virtual bool IsChecked(Switch s) const = 0;
 
-  virtual void StartTicker() = 0;  // TimeoutTicker, 50 ms
+  virtual void StartTicker() = 0;  // TimeoutTicker, one kTick
   virtual void StopTicker() = 0;
 
   // Runs the window messages already pending and returns at once.

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "device/Link.h"
-#include "serial/PortErrors.h"
 #include "serial/PortNames.h"
 
 namespace ll::device {
@@ -130,11 +129,8 @@ OperationResult RunToEnd(DeviceContext& ctx, Operation operation) {
   OperationResult result;
   try {
     result = operation(ctx);
-  } catch (const serial::ERuntimeIOError& e) {
-    // The firmware file opened and then could not be read.
-    result = Ended(ctx, Ending::FileNotLoaded, false);
-    result.file = ctx.state.SelectedFileName;
-    result.reason = e.what();
+  } catch (const FirmwareReadError& e) {
+    result = e.Result();
   } catch (const std::exception& e) {
     // The steps closed the port on their way out.
     result = Ended(ctx, Ending::LineFailed, false);

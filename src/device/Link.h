@@ -39,7 +39,6 @@ inline constexpr std::uint8_t kStatusWritten = 0;      // status byte of a block
 inline constexpr std::size_t kFrameHeaderBytes = 5;    // command, address x3, length
 inline constexpr std::size_t kMaxPacketData = 255;
 
-inline constexpr int kTickMs = 50;          // TimeoutTicker interval
 inline constexpr int kAckBudgetTicks = 30;  // status byte of a write: about 1.5 s
 inline constexpr int kRtsPulseMs = 500;     // RTS held high after opening (module reset line)
 inline constexpr int kRtsSettleMs = 100;    // after RTS drops, before the first probe

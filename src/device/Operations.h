@@ -7,6 +7,7 @@
 #include "device/OperationResult.h"
 #include "device/ProgramState.h"
 #include "firmware/Images.h"
+#include "serial/PortErrors.h"
 
 namespace ll::serial {
 class TSerialPort;
@@ -48,9 +49,23 @@ void RestartProbedModule(DeviceContext& ctx);
 
 using Operation = OperationResult (*)(DeviceContext&);
 
+// A firmware file that opened and then could not be read: a fault of the machine, not of the
+// file, so the upload leaves with the runtime's input/output error for the window's general
+// error report (no log line). It carries the upload's ending, FileNotLoaded, for a host without
+// that report.
+class FirmwareReadError : public serial::ERuntimeIOError {
+ public:
+  FirmwareReadError(OperationResult result, int32_t errorNumber)
+      : ERuntimeIOError(result.reason, errorNumber), result_(std::move(result)) {}
+  const OperationResult& Result() const { return result_; }
+
+ private:
+  OperationResult result_;
+};
+
 // For a host without the window's general error report (a command line, a benchmark): runs the
 // operation, turns what would reach that report into the ending it stands for (a serial error
-// into LineFailed, a firmware file that could not be read into FileNotLoaded), and then lets a
+// into LineFailed, a FirmwareReadError into the ending it carries), and then lets a
 // queued restart leave the wire and closes the port.
 OperationResult RunToEnd(DeviceContext& ctx, Operation operation);
 

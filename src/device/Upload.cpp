@@ -9,7 +9,6 @@
 #include "device/Link.h"
 #include "device/Operations.h"
 #include "firmware/HexLoader.h"
-#include "serial/PortErrors.h"
 #include "serial/SerialPort.h"
 
 namespace ll::device {
@@ -153,13 +152,13 @@ OperationResult RunUpload(DeviceContext& ctx) {
   if (!loaded.ok) {
     // A file that opened and then could not be read is an input/output fault of the machine,
     // not a bad firmware file: it goes to the general error report, past this operation.
-    if (loaded.failure == firmware::LoadFailure::ReadFailed) {
-      throw serial::ERuntimeIOError(loaded.message, kDiskReadErrorNumber);
-    }
     OperationResult bad = Ended(ctx, Ending::FileNotLoaded, false);
     bad.file = state.SelectedFileName;
     bad.line = loaded.failure == firmware::LoadFailure::BadLine ? loaded.lineNumber : 0;
     bad.reason = loaded.message;
+    if (loaded.failure == firmware::LoadFailure::ReadFailed) {
+      throw FirmwareReadError(std::move(bad), kDiskReadErrorNumber);
+    }
     ReportEnding(ctx, OperationKind::Upload, EndingPhase::Link, bad);
     return bad;
   }

@@ -7,10 +7,6 @@ namespace ll::headless {
 
 using Clock = std::chrono::steady_clock;
 
-namespace {
-constexpr std::chrono::milliseconds kTickInterval(50);
-}  // namespace
-
 HeadlessHost::HeadlessHost() {
   using device::Switch;
   switches = {{Switch::DecodeON, true},     {Switch::EEPROM, true},
@@ -76,7 +72,7 @@ void HeadlessHost::StartTicker() {
   {
     std::lock_guard lock(m_);
     tickerRunning_ = true;
-    nextTick_ = Clock::now() + kTickInterval;
+    nextTick_ = Clock::now() + device::kTick;
   }
   tickerCv_.notify_all();
 }
@@ -137,8 +133,8 @@ void HeadlessHost::TickerLoop() {
         });
         cv_.notify_all();
       }
-      nextTick_ += kTickInterval;
-      if (nextTick_ <= now) nextTick_ = now + kTickInterval;
+      nextTick_ += device::kTick;
+      if (nextTick_ <= now) nextTick_ = now + device::kTick;
     }
     for (auto it = delayed_.begin(); it != delayed_.end();) {
       if (it->due <= now) {

@@ -3,9 +3,6 @@
 
 #include <algorithm>
 #include <cassert>
-#include <cerrno>
-#include <cstdio>
-#include <ctime>
 #include <thread>
 
 #include "serial/PortErrors.h"
@@ -85,12 +82,17 @@ TPortDispatcher::TPortDispatcher(TDispatcherOwner* owner) : owner_(owner) {
 TPortDispatcher::~TPortDispatcher() {
   // The OS dispatcher has closed the device and joined its threads in its own destructor.
   Release();
+  LeaveRegistry();
+}
+
+void TPortDispatcher::LeaveRegistry() {
   std::lock_guard<std::mutex> lock(RegistryMutex());
   auto& r = Registry();
   if (handle_ >= 0 && static_cast<std::size_t>(handle_) < r.size() && r[handle_] == this) {
     r[handle_] = nullptr;
   }
   while (!r.empty() && r.back() == nullptr) r.pop_back();
+  handle_ = -1;
 }
 
 // ---- Open and close --------------------------------------------------------------------------
@@ -122,15 +124,11 @@ int32_t TPortDispatcher::OpenDevice(int32_t baud, uint32_t control, uint16_t out
   }
   {
     Guard in(inputLock_);
-    inRing_.reset(new uint8_t[kInputRingSize]);
-    inWrite_ = inRead_ = 0;
-    inFull_ = false;
+    inRing_.Allocate(kInputRingSize);
   }
   {
     Guard out(outputLock_);
-    outRing_.reset(new uint8_t[outSize_]);
-    outHead_ = outTail_ = 0;
-    outFull_ = false;
+    outRing_.Allocate(outSize_);
   }
   lastLineErr_ = 0;
   rs485_ = false;
@@ -181,13 +179,7 @@ void TPortDispatcher::Orphan() {
     std::lock_guard<std::mutex> lock(ownerMutex_);
     owner_ = nullptr;
   }
-  std::lock_guard<std::mutex> lock(RegistryMutex());
-  auto& r = Registry();
-  if (handle_ >= 0 && static_cast<std::size_t>(handle_) < r.size() && r[handle_] == this) {
-    r[handle_] = nullptr;
-  }
-  while (!r.empty() && r.back() == nullptr) r.pop_back();
-  handle_ = -1;
+  LeaveRegistry();
 }
 
 void TPortDispatcher::NoteOsFailure(int osError, const char* call) {
@@ -212,15 +204,11 @@ void TPortDispatcher::CloseDevice() {
 void TPortDispatcher::Release() {
   {
     Guard in(inputLock_);
-    inRing_.reset();
-    inWrite_ = inRead_ = 0;
-    inFull_ = false;
+    inRing_.Release();
   }
   {
     Guard out(outputLock_);
-    outRing_.reset();
-    outHead_ = outTail_ = 0;
-    outFull_ = false;
+    outRing_.Release();
   }
 }
 
@@ -413,43 +401,37 @@ void TPortDispatcher::SetOption(uint32_t bit, bool on) {
 void TPortDispatcher::SetThreadBoost(int boost) { threadBoost_ = boost; }
 
 // ---- Input --------------------------------------------------------------------------------
-uint32_t TPortDispatcher::InputUsedLocked() const {
-  if (!inRing_) return 0;
-  if (inWrite_ == inRead_) return inFull_ ? kInputRingSize : 0;
-  return inWrite_ > inRead_ ? inWrite_ - inRead_ : inWrite_ + kInputRingSize - inRead_;
-}
-
 bool TPortDispatcher::InputAvailable() {
   // With the worker threads gone (device lost), bytes they queued are still handed out.
   if (!ThreadsActive()) MoveLeftovers();
   Guard in(inputLock_);
-  return InputUsedLocked() > 0;
+  return inRing_.Used() > 0;
 }
 
 bool TPortDispatcher::InputRingFull() {
   Guard in(inputLock_);
-  return inRing_ && inFull_;
+  return inRing_.Full();
 }
 
 uint32_t TPortDispatcher::InBuffUsed() {
   Guard in(inputLock_);
-  return InputUsedLocked();
+  return inRing_.Used();
 }
 
 uint32_t TPortDispatcher::InputReadIndex() {
   Guard in(inputLock_);
-  return inRead_;
+  return inRing_.ReadIndex();
 }
 
 uint32_t TPortDispatcher::InputWriteIndex() {
   Guard in(inputLock_);
-  return inWrite_;
+  return inRing_.WriteIndex();
 }
 
 int32_t TPortDispatcher::PeekInputByte(uint32_t n, uint8_t& byte) {
   Guard in(inputLock_);
-  if (n == 0 || InputUsedLocked() < n) return ecBufferIsEmpty;
-  byte = inRing_[(inRead_ + n - 1) % kInputRingSize];
+  if (n == 0 || inRing_.Used() < n) return ecBufferIsEmpty;
+  byte = inRing_.At(n - 1);
   return 0;
 }
 
@@ -459,9 +441,8 @@ int32_t TPortDispatcher::ReadInputByte(uint8_t& byte) {
   {
     Guard in(inputLock_);
     if (PeekInputByte(1, byte) != 0) return ecBufferIsEmpty;
-    wasFull = inFull_;
-    inRead_ = (inRead_ + 1) % kInputRingSize;
-    inFull_ = false;
+    wasFull = inRing_.Full();
+    inRing_.Drop(1);
   }
   // Bytes held back in the ReceiveQueue by a full ring move in at once, not at the next tick.
   if (wasFull) receiveQueue_.Interrupt();
@@ -474,8 +455,7 @@ int32_t TPortDispatcher::DiscardInput() {
   {
     Guard in(inputLock_);
     rc = FlushCom(kFlushInput);
-    inRead_ = inWrite_;
-    inFull_ = false;
+    inRing_.DropAll();
   }
   // The dispatcher thread may be asleep behind a full ring.
   receiveQueue_.Interrupt();
@@ -484,14 +464,13 @@ int32_t TPortDispatcher::DiscardInput() {
   return rc;
 }
 
-uint32_t TPortDispatcher::MoveChunk(uint32_t want) {
-  int32_t got = want ? ReadCom(inRing_.get() + inWrite_, want) : 0;
+uint32_t TPortDispatcher::MoveChunk(std::span<uint8_t> space) {
+  int32_t got = ReadCom(space.data(), static_cast<uint32_t>(space.size()));
   if (got < 0) {
     CheckReceiveHook(-1);
     got = 0;
   }
-  inWrite_ = (inWrite_ + static_cast<uint32_t>(got)) % kInputRingSize;
-  if (got > 0 && inWrite_ == inRead_) inFull_ = true;
+  inRing_.Commit(static_cast<uint32_t>(got));
   return static_cast<uint32_t>(got);
 }
 
@@ -501,24 +480,20 @@ uint32_t TPortDispatcher::MoveReceived() {
   std::vector<uint8_t> logged;  // copied under the input lock, logged after it is released
   {
     Guard in(inputLock_);
-    if (!inRing_) return 0;
-    if (inFull_) {
+    if (!inRing_.Allocated()) return 0;
+    if (inRing_.Full()) {
       full = true;
     } else if (InQueueFirstUnread() > 0) {
-      const uint32_t start = inWrite_;
-      // First chunk: up to the end of the ring or the read index, whichever comes first.
-      const uint32_t end = inRead_ > inWrite_ ? inRead_ : kInputRingSize;
-      const uint32_t first = end - inWrite_;
-      moved = MoveChunk(first);
-      // Second chunk at the start of the ring when the first one reached its end.
-      if (moved == first && !inFull_ && inWrite_ == 0 && inRead_ > 0) {
-        moved += MoveChunk(inRead_);
+      // Straight into the ring: up to its end or the read index, then, when that chunk filled
+      // completely, on at the start of the ring up to the read index.
+      for (std::span<uint8_t> space = inRing_.Space(); !space.empty(); space = inRing_.Space()) {
+        const uint32_t got = MoveChunk(space);
+        moved += got;
+        if (got < space.size()) break;
       }
       if (loggingOn_ && moved > 0) {
         logged.resize(moved);
-        const uint32_t tail = std::min(moved, kInputRingSize - start);
-        std::copy(inRing_.get() + start, inRing_.get() + start + tail, logged.begin());
-        std::copy(inRing_.get(), inRing_.get() + (moved - tail), logged.begin() + tail);
+        inRing_.CopyNewest(logged.data(), moved);
       }
     }
   }
@@ -595,9 +570,7 @@ void TPortDispatcher::NotifyWake() {
 // ---- Output -------------------------------------------------------------------------------
 uint32_t TPortDispatcher::OutBufUsed() {
   Guard out(outputLock_);
-  if (!outRing_) return 0;
-  if (outFull_) return outSize_;
-  return outHead_ >= outTail_ ? outHead_ - outTail_ : outHead_ + outSize_ - outTail_;
+  return outRing_.Used();
 }
 
 uint32_t TPortDispatcher::OutputUsed() {
@@ -608,33 +581,21 @@ uint32_t TPortDispatcher::OutputUsed() {
 uint32_t TPortDispatcher::OutputFree() {
   RefreshLineErrors();
   Guard out(outputLock_);
-  if (!outRing_) return 0;
-  return outSize_ - OutBufUsed();
+  return outRing_.Room();
 }
 
 bool TPortDispatcher::OutputFull() {
   Guard out(outputLock_);
-  return outRing_ && outFull_;
+  return outRing_.Full();
 }
 
 void TPortDispatcher::AppendOutputLocked(const uint8_t* block, uint32_t n) {
-  const uint32_t firstPart = std::min(n, outSize_ - outHead_);
-  std::copy(block, block + firstPart, outRing_.get() + outHead_);
-  std::copy(block + firstPart, block + n, outRing_.get());
-  outHead_ = (outHead_ + n) % outSize_;
-  if (n > 0 && outHead_ == outTail_) outFull_ = true;
+  outRing_.Append(block, n);
 }
 
 std::vector<uint8_t> TPortDispatcher::TakeOutputLocked() {
-  std::vector<uint8_t> buf;
-  if (!outRing_) return buf;
-  const uint32_t used = OutBufUsed();
-  buf.resize(used);
-  const uint32_t firstPart = std::min(used, outSize_ - outTail_);
-  std::copy(outRing_.get() + outTail_, outRing_.get() + outTail_ + firstPart, buf.begin());
-  std::copy(outRing_.get(), outRing_.get() + (used - firstPart), buf.begin() + firstPart);
-  outHead_ = outTail_ = 0;
-  outFull_ = false;
+  std::vector<uint8_t> buf(outRing_.Used());
+  outRing_.Take(buf.data(), static_cast<uint32_t>(buf.size()));
   return buf;
 }
 
@@ -642,9 +603,7 @@ int32_t TPortDispatcher::WriteOutput(const uint8_t* block, uint32_t n) {
   if (n == 0) return 0;
   {
     Guard out(outputLock_);
-    if (!outRing_) return ecOutputBufferTooSmall;
-    const uint32_t free = outSize_ - OutBufUsed();
-    if (n > free) return ecOutputBufferTooSmall;
+    if (!outRing_.Allocated() || n > outRing_.Room()) return ecOutputBufferTooSmall;
     if (WriteCom(block, n) <= 0) {
       lastLineErr_ |= GetComError();
       return ecPutBlockFail;
@@ -717,314 +676,29 @@ void TPortDispatcher::ThreadEnded(int32_t result, const std::string& osText) {
   if (result < 0) NotifyWake();
 }
 
-// ---- Tracing --------------------------------------------------------------------------------
-int32_t TPortDispatcher::StartTracing(uint32_t size) {
-  if (size > kMaxTraceSize) return ecBadArgument;
-  Guard ctl(controlLock_);
-  trace_.assign(size == 0 ? 1 : size, {0, 0});
-  traceIndex_ = 0;
-  traceWrapped_ = false;
-  tracePaused_ = false;
-  tracingOn_ = true;
-  return 0;
-}
-
-void TPortDispatcher::StopTracing() {
-  Guard ctl(controlLock_);
-  tracingOn_ = false;
-  tracePaused_ = false;
-  trace_.clear();
-  trace_.shrink_to_fit();
-  traceIndex_ = 0;
-  traceWrapped_ = false;
-}
-
-void TPortDispatcher::ClearTracing() {
-  Guard ctl(controlLock_);
-  traceIndex_ = 0;
-  traceWrapped_ = false;
-}
-
-void TPortDispatcher::PauseTracing() {
-  Guard ctl(controlLock_);
-  if (tracingOn_) {
-    tracingOn_ = false;
-    tracePaused_ = true;
-  }
-}
-
-void TPortDispatcher::ResumeTracing() {
-  Guard ctl(controlLock_);
-  if (tracePaused_) {
-    tracePaused_ = false;
-    tracingOn_ = true;
-  }
-}
-
-void TPortDispatcher::AddTraceEntry(char kind, uint8_t byte) {
-  Guard ctl(controlLock_);
-  if (!tracingOn_ || trace_.empty()) return;
-  trace_[traceIndex_] = {kind, byte};
-  if (++traceIndex_ == trace_.size()) {
-    traceIndex_ = 0;
-    traceWrapped_ = true;
-  }
-}
-
-namespace {
-
-// One byte as the trace and log dumps show it.
-std::string BytePiece(uint8_t b, bool inHex, bool allHex) {
-  char buf[8];
-  if (allHex) {
-    std::snprintf(buf, sizeof buf, "%02X", b);
-  } else if (b >= (inHex ? 33 : 32) && b <= 126) {
-    buf[0] = static_cast<char>(b);
-    buf[1] = '\0';
-  } else if (inHex) {
-    std::snprintf(buf, sizeof buf, "%02X", b);
-  } else {
-    std::snprintf(buf, sizeof buf, "[%u]", b);
-  }
-  return buf;
-}
-
-void AppendPiece(std::string& out, std::size_t& col, const std::string& piece) {
-  if (col > 0 && col + piece.size() > static_cast<std::size_t>(kTraceLineWidth)) {
-    out += '\n';
-    col = 0;
-  }
-  out += piece;
-  col += piece.size();
-}
-
-int32_t WriteFile(const std::string& path, bool append, const std::string& text) {
-  std::FILE* f = std::fopen(path.c_str(), append ? "ab" : "wb");
-  if (!f) return errno > 0 ? -errno : ecGeneralFailure;
-  const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  const int err = ok ? 0 : errno;
-  if (std::fclose(f) != 0 || !ok) return err > 0 ? -err : ecDeviceWrite;
-  return 0;
-}
-
-}  // namespace
-
-std::string TPortDispatcher::FormatTrace(const std::vector<std::pair<char, uint8_t>>& entries,
-                                            bool inHex, bool allHex) {
-  std::string out;
-  std::size_t col = 0;
-  char lastKind = 0;
-  for (const auto& [kind, byte] : entries) {
-    if (kind != lastKind) {
-      if (col > 0) out += '\n';
-      std::string head = kind == 'T'   ? "Transmit: "
-                         : kind == 'R' ? "Receive: "
-                                       : std::string("Special-") + kind + ": ";
-      out += head;
-      col = head.size();
-      lastKind = kind;
-    }
-    AppendPiece(out, col, BytePiece(byte, inHex, allHex));
-  }
-  if (col > 0) out += '\n';
-  return out;
-}
-
-int32_t TPortDispatcher::DumpTrace(const std::string& path, bool append, bool inHex,
-                                      bool allHex) {
-  std::vector<std::pair<char, uint8_t>> entries;
-  {
-    Guard ctl(controlLock_);
-    if (traceWrapped_) entries.assign(trace_.begin() + traceIndex_, trace_.end());
-    entries.insert(entries.end(), trace_.begin(), trace_.begin() + traceIndex_);
-    traceIndex_ = 0;
-    traceWrapped_ = false;
-  }
-  const int32_t rc = WriteFile(path, append, FormatTrace(entries, inHex, allHex));
-  if (rc != 0) StopTracing();
-  return rc;
-}
-
-// ---- Logging --------------------------------------------------------------------------------
-int32_t TPortDispatcher::StartLogging(uint32_t size) {
-  if (size > kMaxLogSize) return ecBadArgument;
-  Guard ctl(controlLock_);
-  logQueue_.Clear();
-  logLimit_ = size;
-  logPaused_ = false;
-  loggingOn_ = true;
-  return 0;
-}
-
-void TPortDispatcher::StopLogging() {
-  Guard ctl(controlLock_);
-  loggingOn_ = false;
-  logPaused_ = false;
-  logQueue_.Clear();
-}
-
-void TPortDispatcher::ClearLogging() {
-  Guard ctl(controlLock_);
-  logQueue_.Clear();
-}
-
-void TPortDispatcher::PauseLogging() {
-  Guard ctl(controlLock_);
-  if (loggingOn_) {
-    loggingOn_ = false;
-    logPaused_ = true;
-  }
-}
-
-void TPortDispatcher::ResumeLogging() {
-  Guard ctl(controlLock_);
-  if (logPaused_) {
-    logPaused_ = false;
-    loggingOn_ = true;
-  }
-}
-
-void TPortDispatcher::AddLogEntry(TLogType type, TLogSubType subType, uint32_t data,
-                                     const uint8_t* bytes, uint32_t count) {
-  Guard ctl(controlLock_);
-  if (!loggingOn_) return;
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now() - openTime_).count();
-  logQueue_.Push(std::make_unique<TLogBuffer>(type, subType, static_cast<uint32_t>(ms), data,
-                                              bytes, count));
-  logQueue_.TrimTo(logLimit_);
-}
-
-namespace {
-#if defined(__clang__)
-constexpr const char* kCompilerName = "clang " __clang_version__;
-#elif defined(__GNUC__)
-constexpr const char* kCompilerName = "g++ " __VERSION__;
-#else
-constexpr const char* kCompilerName = "C++";
-#endif
-#if defined(__linux__)
-constexpr const char* kSystemName = "Linux";
-#elif defined(_WIN32)
-constexpr const char* kSystemName = "Windows";
-#else
-constexpr const char* kSystemName = "POSIX";
-#endif
-}  // namespace
-
-int32_t TPortDispatcher::DumpLog(const std::string& path, bool append, bool inHex,
-                                    bool allHex) {
-  std::string out;
-  out += "LinkLoader serial port log\n";
-  out += std::string("Compiler: ") + kCompilerName;
-  out += std::string("\nOperating system: ") + kSystemName;
-  out += "\nDevice: " + deviceName_ + "\n";
-  {
-    char when[32];
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    std::strftime(when, sizeof when, "%d/%m/%y, %H:%M:%S", &tm);
-    out += std::string("Date/time: ") + when + "\n\n";
-  }
-  out += "Time      Type      SubType       Data      OtherData\n";
-  out += "--------  --------  ------------  --------  ---------\n";
-  {
-    Guard ctl(controlLock_);
-    logQueue_.ForEach([&](const TIOBuffer& block) {
-      const auto* e = dynamic_cast<const TLogBuffer*>(&block);
-      if (!e) return;
-      char time[24], line[128];
-      std::snprintf(time, sizeof time, "%05u.%02u", e->timeMs / 100, e->timeMs % 100);
-      const char* type = ErrorText(ecLogTypeBase + e->type);
-      const char* sub = ErrorText(ecLogSubTypeBase + e->subType);
-      std::snprintf(line, sizeof line, "%8s  %-8s  %-12s  %08x  ", time, type ? type : "",
-                    sub ? sub : "", e->data);
-      std::string text = line;
-      std::size_t col = text.size();
-      if (e->subType == lstModemStatus) {
-        std::string names = "(";
-        for (int bit = 0; bit < 8; ++bit) {
-          if (e->data & (1u << bit)) names += ErrorText(ecModemBitNameBase + 1 + bit);
-        }
-        names += ")";
-        text += names;
-        col += names.size();
-      }
-      for (uint8_t b : e->bytes) AppendPiece(text, col, BytePiece(b, inHex, allHex));
-      out += text + "\n";
-    });
-    logQueue_.Clear();
-  }
-  const int32_t rc = WriteFile(path, append, out);
-  if (rc != 0) StopLogging();
-  return rc;
-}
-
 // ---- Triggers and handlers ------------------------------------------------------------------
-namespace {
-int32_t AddHandler(std::vector<uintptr_t>& list, uintptr_t h) {
-  if (std::find(list.begin(), list.end(), h) != list.end()) return 0;
-  list.push_back(h);
-  return 0;
-}
-int32_t RemoveHandler(std::vector<uintptr_t>& list, uintptr_t h) {
-  auto it = std::find(list.begin(), list.end(), h);
-  if (it == list.end()) return ecBadHandle;
-  list.erase(it);
-  return 0;
-}
-}  // namespace
-
 void TPortDispatcher::UpdateHandlerFlags() {
   handlerServiceNeeded_ = wndHandlers_.size() > 1 || !procHandlers_.empty() ||
                           !eventHandlers_.empty() || componentWantsTriggers_;
 }
 
-int32_t TPortDispatcher::RegisterWndTriggerHandler(uintptr_t window) {
+int32_t TPortDispatcher::ChangeHandlers(std::vector<uintptr_t>& list, uintptr_t handler,
+                                        bool add) {
   Guard ctl(controlLock_);
-  const int32_t rc = AddHandler(wndHandlers_, window);
-  AddLogEntry(ltTrigHandlerAlloc, lstWindow, static_cast<uint32_t>(window), nullptr, 0);
-  UpdateHandlerFlags();
-  return rc;
-}
-
-int32_t TPortDispatcher::RegisterProcTriggerHandler(uintptr_t proc) {
-  Guard ctl(controlLock_);
-  const int32_t rc = AddHandler(procHandlers_, proc);
-  UpdateHandlerFlags();
-  return rc;
-}
-
-int32_t TPortDispatcher::RegisterEventTriggerHandler(uintptr_t event) {
-  Guard ctl(controlLock_);
-  const int32_t rc = AddHandler(eventHandlers_, event);
-  UpdateHandlerFlags();
-  return rc;
-}
-
-int32_t TPortDispatcher::DeregisterWndTriggerHandler(uintptr_t window) {
-  Guard ctl(controlLock_);
-  const int32_t rc = RemoveHandler(wndHandlers_, window);
-  if (rc == 0) {
-    AddLogEntry(ltTrigHandlerDispose, lstWindow, static_cast<uint32_t>(window), nullptr, 0);
+  const auto it = std::find(list.begin(), list.end(), handler);
+  if (add) {
+    if (it == list.end()) list.push_back(handler);
+  } else if (it == list.end()) {
+    return ecBadHandle;
+  } else {
+    list.erase(it);
+  }
+  if (&list == &wndHandlers_) {
+    AddLogEntry(add ? ltTrigHandlerAlloc : ltTrigHandlerDispose, lstWindow,
+                static_cast<uint32_t>(handler), nullptr, 0);
   }
   UpdateHandlerFlags();
-  return rc;
-}
-
-int32_t TPortDispatcher::DeregisterProcTriggerHandler(uintptr_t proc) {
-  Guard ctl(controlLock_);
-  const int32_t rc = RemoveHandler(procHandlers_, proc);
-  UpdateHandlerFlags();
-  return rc;
-}
-
-int32_t TPortDispatcher::DeregisterEventTriggerHandler(uintptr_t event) {
-  Guard ctl(controlLock_);
-  const int32_t rc = RemoveHandler(eventHandlers_, event);
-  UpdateHandlerFlags();
-  return rc;
+  return 0;
 }
 
 void TPortDispatcher::SetComponentWantsTriggers(bool wants) {

@@ -16,9 +16,11 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "serial/ByteRing.h"
 #include "serial/IoQueue.h"
 
 namespace ll::serial {
@@ -285,12 +287,24 @@ class TPortDispatcher {
                                  bool inHex, bool allHex);
 
   // ---- Triggers and handlers ----
-  int32_t RegisterWndTriggerHandler(uintptr_t window);
-  int32_t RegisterProcTriggerHandler(uintptr_t proc);
-  int32_t RegisterEventTriggerHandler(uintptr_t event);
-  int32_t DeregisterWndTriggerHandler(uintptr_t window);
-  int32_t DeregisterProcTriggerHandler(uintptr_t proc);
-  int32_t DeregisterEventTriggerHandler(uintptr_t event);
+  int32_t RegisterWndTriggerHandler(uintptr_t h) {
+    return ChangeHandlers(wndHandlers_, h, true);
+  }
+  int32_t RegisterProcTriggerHandler(uintptr_t h) {
+    return ChangeHandlers(procHandlers_, h, true);
+  }
+  int32_t RegisterEventTriggerHandler(uintptr_t h) {
+    return ChangeHandlers(eventHandlers_, h, true);
+  }
+  int32_t DeregisterWndTriggerHandler(uintptr_t h) {
+    return ChangeHandlers(wndHandlers_, h, false);
+  }
+  int32_t DeregisterProcTriggerHandler(uintptr_t h) {
+    return ChangeHandlers(procHandlers_, h, false);
+  }
+  int32_t DeregisterEventTriggerHandler(uintptr_t h) {
+    return ChangeHandlers(eventHandlers_, h, false);
+  }
   int32_t AddTimerTrigger();
   int32_t AddDataTrigger(const std::string& data, bool ignoreCase);
   int32_t AddStatusTrigger(uint16_t type);
@@ -377,12 +391,13 @@ class TPortDispatcher {
   int threadBoost_ = 0;
 
  private:
-  uint32_t MoveChunk(uint32_t want);
+  uint32_t MoveChunk(std::span<uint8_t> space);  // one ReadCom straight into the InputRing
   void HandleStatus(uint32_t mask);  // a status event's effect on modem status and line errors
   int32_t ApplyCacheResult(TLineSettings& s);  // applies the cache to the device
   void DrainOutput();
   void RefreshLineErrors();
-  uint32_t InputUsedLocked() const;
+  // Empties the registry slot (a no-op when it is not ours any more) and drops trailing empties.
+  void LeaveRegistry();
 
   int handle_ = -1;
   TLineSettings cache_;
@@ -396,14 +411,8 @@ class TPortDispatcher {
   bool ringPending_ = false;
   uint32_t options_ = 0;
 
-  // InputRing.
-  std::unique_ptr<uint8_t[]> inRing_;
-  uint32_t inWrite_ = 0, inRead_ = 0;
-  bool inFull_ = false;
-  // OutputRing.
-  std::unique_ptr<uint8_t[]> outRing_;
-  uint32_t outHead_ = 0, outTail_ = 0;
-  bool outFull_ = false;
+  ByteRing inRing_;   // InputRing, under inputLock_
+  ByteRing outRing_;  // OutputRing, under outputLock_
 
   // Tracing.
   std::atomic<bool> tracingOn_{false}, tracePaused_{false};
@@ -423,6 +432,8 @@ class TPortDispatcher {
   std::atomic<bool> handlerServiceNeeded_{false};
   uint16_t dataAvailLen_ = 1;
   void UpdateHandlerFlags();  // slot 19
+  // Adds a handler to one of the three lists (once) or removes it (-1001 when not there).
+  int32_t ChangeHandlers(std::vector<uintptr_t>& list, uintptr_t handler, bool add);
 };
 
 // Creates the operating system's dispatcher for this build (defined by the backend file).

@@ -351,72 +351,37 @@ void TCustomSerialPort::SetComNumber(uint16_t v) {
   if (dispatcher_) dispatcher_->RestoreTriggers(triggers);
 }
 
-void TCustomSerialPort::ApplyLineNow() {
-  CheckDispatcher(dispatcher_->ApplyLine(baud_, static_cast<uint8_t>(parity_), stopBits_,
-                                         dataBits_));
-}
-
 int32_t TCustomSerialPort::CheckDispatcher(int32_t code) const {
   return CheckException(code, dispatcher_->LastOsErrorText());
 }
 
+template <class T>
+bool TCustomSerialPort::StoreLineSetting(T& field, T value) {
+  if (value == field && !force_) return false;
+  const T old = field;
+  field = value;
+  if (dispatcher_ && state_ == TPortState::psOpen) {
+    try {
+      CheckDispatcher(dispatcher_->ApplyLine(baud_, static_cast<uint8_t>(parity_), stopBits_,
+                                             dataBits_));
+    } catch (...) {
+      field = old;  // the line keeps what it has
+      throw;
+    }
+    return false;
+  }
+  return true;
+}
+
 void TCustomSerialPort::SetBaud(int32_t v) {
-  if (v == baud_ && !force_) return;
-  const int32_t old = baud_;
-  baud_ = v;
-  if (dispatcher_ && state_ == TPortState::psOpen) {
-    try {
-      ApplyLineNow();
-    } catch (...) {
-      baud_ = old;  // the line keeps the rate it has
-      throw;
-    }
-  } else {
-    force_ = true;
-  }
+  if (StoreLineSetting(baud_, v)) force_ = true;
 }
 
-void TCustomSerialPort::SetParity(TParity v) {
-  if (v == parity_ && !force_) return;
-  const TParity old = parity_;
-  parity_ = v;
-  if (dispatcher_ && state_ == TPortState::psOpen) {
-    try {
-      ApplyLineNow();
-    } catch (...) {
-      parity_ = old;
-      throw;
-    }
-  }
-}
+void TCustomSerialPort::SetParity(TParity v) { StoreLineSetting(parity_, v); }
 
-void TCustomSerialPort::SetDataBits(uint16_t v) {
-  if (v == dataBits_ && !force_) return;
-  const uint16_t old = dataBits_;
-  dataBits_ = v;
-  if (dispatcher_ && state_ == TPortState::psOpen) {
-    try {
-      ApplyLineNow();
-    } catch (...) {
-      dataBits_ = old;
-      throw;
-    }
-  }
-}
+void TCustomSerialPort::SetDataBits(uint16_t v) { StoreLineSetting(dataBits_, v); }
 
-void TCustomSerialPort::SetStopBits(uint16_t v) {
-  if (v == stopBits_ && !force_) return;
-  const uint16_t old = stopBits_;
-  stopBits_ = v;
-  if (dispatcher_ && state_ == TPortState::psOpen) {
-    try {
-      ApplyLineNow();
-    } catch (...) {
-      stopBits_ = old;
-      throw;
-    }
-  }
-}
+void TCustomSerialPort::SetStopBits(uint16_t v) { StoreLineSetting(stopBits_, v); }
 
 void TCustomSerialPort::SetInSize(uint16_t v) {
   if (v == inSize_ && !force_) return;

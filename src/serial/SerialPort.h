@@ -257,7 +257,11 @@ class TCustomSerialPort : public TPortComponentBase {
   void FinishClose();
   void KeepOrFreeDispatcher();  // frees the dispatcher, or keeps it while a thread may use it
   bool ReachDispatcher();  // AutoOpen rule; throws ECommNotOpen
-  void ApplyLineNow();
+  // Baud, Parity, DataBits and StopBits: a new value (or any, under the force flag) is stored
+  // and, on an open port, applied to the line at once; a refusal puts the old value back and
+  // raises. True when the value was only stored (the port is not open).
+  template <class T>
+  bool StoreLineSetting(T& field, T value);
   // CheckException with the dispatcher's system text for the call that just failed.
   int32_t CheckDispatcher(int32_t code) const;
   void ApplyHWFlow();

@@ -13,7 +13,6 @@ namespace ll::cli {
 using Clock = std::chrono::steady_clock;
 
 namespace {
-constexpr std::chrono::milliseconds kTickInterval(50);
 constexpr std::chrono::milliseconds kRedrawInterval(200);
 constexpr int kTenths = 10;
 
