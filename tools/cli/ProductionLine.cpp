@@ -43,6 +43,10 @@ bool RecordLog::Append(const std::string& line, std::string& error) {
 
 namespace {
 
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return !prefix.empty() && text.rfind(prefix, 0) == 0;
+}
+
 class ProductionLine {
  public:
   ProductionLine(const Global& g, const UploadArgs& a, const Firmware& fw, Session& s,

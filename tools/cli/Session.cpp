@@ -93,10 +93,6 @@ Session::~Session() {
   }
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) {
-  return !prefix.empty() && text.rfind(prefix, 0) == 0;
-}
-
 // The one table from how an operation ended to the exit code and its message.
 Outcome OutcomeOf(const device::DeviceContext& ctx, const device::OperationResult& r) {
   using device::Ending;

@@ -93,6 +93,4 @@ int FinishCommand(const Global& g, const CommandResult& r);
 // Human results on standard output (nothing with --json); the exit code, kExitOk when written.
 int Print(const Global& g, const std::string& text);
 
-bool StartsWith(const std::string& text, const std::string& prefix);
-
 }  // namespace ll::cli
