@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Upload benchmark of linkloader-cli: the real program uploads a firmware file to linkloader-sim
+// Upload benchmark of linkloader-cli: the real program uploads a firmware file to the simulator
 // paced at 9600 baud with 4 ms per block write, as a technician's terminal would run it.
 //   - time from starting the program to its "Finished" line, divided by the wire-time limit
 //     (fixed pauses + per packet its bytes and the status byte at 10 bits per byte + the block
 //     write time; the same limit as the device-level and window benchmarks);
 //   - the same ratio through the real window (the upload_window benchmark, run alongside), and
-//     the CLI's ratio to the window's: the command line must be as prompt as the window.
+//     the CLI's ratio to the window's: the command line must be as prompt as the window;
+//   - each front end's turnaround between blocks on the same simulator (BlockGaps.h): median,
+//     99th percentile, and how many exceed 4 ms.
 // Usage: upload_cli [runs]   (exit status 1 when an upload did not finish)
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "BlockGaps.h"
+#include "Simulator.h"
 #include "UploadLimit.h"
 
 extern char** environ;
@@ -93,21 +96,18 @@ int Reap(const Child& child) {
 }
 
 // One paced upload through linkloader-cli; seconds from its start to "Finished", or nothing.
-std::optional<double> CliRun(const std::string& folder) {
-  const std::string link = folder + "/port";
-  std::optional<Child> sim = Spawn({LL_SIM_PATH, "--link", link, "--baud", std::to_string(kBaud),
-                                    "--block-ms", std::to_string(kBlockWriteMs)},
-                                   /*stderrToPipe=*/false);
-  if (!sim) return std::nullopt;
-  // The simulator prints its device path once the link exists.
-  char c = 0;
-  while (read(sim->out, &c, 1) == 1 && c != '\n') {
-  }
+// The host's turnaround between blocks is added to `gaps`.
+std::optional<double> CliRun(std::vector<double>& gaps) {
+  ll::sim::SimOptions options;
+  options.baud = kBaud;
+  options.blockWriteMs = kBlockWriteMs;
+  ll::sim::Simulator sim(options);
+  sim.Start();
   std::optional<double> seconds;
   const Clock::time_point start = Clock::now();
-  if (std::optional<Child> cli =
-          Spawn({LL_CLI_PATH, "--port", link, "upload", LL_SOURCE_DIR "/examples/demo.hexfw"},
-                /*stderrToPipe=*/true)) {
+  if (std::optional<Child> cli = Spawn({LL_CLI_PATH, "--port", sim.DevicePath(), "upload",
+                                        LL_SOURCE_DIR "/examples/demo.hexfw"},
+                                       /*stderrToPipe=*/true)) {
     std::optional<Clock::time_point> finished;
     const std::string text = ReadAll(*cli, kFinishedLine, finished);
     const int rc = Reap(*cli);
@@ -117,13 +117,19 @@ std::optional<double> CliRun(const std::string& folder) {
       std::fprintf(stderr, "linkloader-cli ended with %d:\n%s", rc, text.c_str());
     }
   }
-  kill(sim->pid, SIGINT);
-  Reap(*sim);
+  sim.Stop();
+  const ll::bench::BlockGaps run = ll::bench::GapsOf(sim.Frames());
+  gaps.insert(gaps.end(), run.ms.begin(), run.ms.end());
   return seconds;
 }
 
-// The window's ratio, from its own benchmark's line "click on Write to MsgDone in log".
-std::optional<double> WindowRatio() {
+// The window's ratio, from its own benchmark's line "click on Write to MsgDone in log", and its
+// line of block gaps as it printed it.
+struct WindowFigures {
+  double ratio = 0;
+  std::string gapsLine;
+};
+std::optional<WindowFigures> WindowRun() {
   const std::string path = LL_WINDOW_BENCH_PATH;
   if (path.empty() || !std::filesystem::exists(path)) return std::nullopt;
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -135,11 +141,15 @@ std::optional<double> WindowRatio() {
   const std::string label = "click on Write to MsgDone in log";
   const auto at = text.find(label);
   if (at == std::string::npos) return std::nullopt;
-  double seconds = 0, ratio = 0;
-  if (std::sscanf(text.c_str() + at + label.size(), "%lf %lf", &seconds, &ratio) != 2) {
+  double seconds = 0;
+  WindowFigures figures;
+  if (std::sscanf(text.c_str() + at + label.size(), "%lf %lf", &seconds, &figures.ratio) != 2) {
     return std::nullopt;
   }
-  return ratio;
+  if (const auto gaps = text.find("  per-block gap"); gaps != std::string::npos) {
+    figures.gapsLine = text.substr(gaps, text.find('\n', gaps) - gaps + 1);
+  }
+  return figures;
 }
 
 }  // namespace
@@ -147,31 +157,28 @@ std::optional<double> WindowRatio() {
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
   const double limit = WireTimeLimit();
-  char folderTemplate[] = "/tmp/ll-upload-cli-XXXXXX";
-  if (!mkdtemp(folderTemplate)) return 1;
-  const std::string folder = folderTemplate;
 
   std::vector<double> ratios;
+  ll::bench::BlockGaps gaps;
   for (int i = 0; i < runs; ++i) {
-    const std::optional<double> seconds = CliRun(folder);
-    if (!seconds) {
-      std::filesystem::remove_all(folder);
-      return 1;
-    }
+    const std::optional<double> seconds = CliRun(gaps.ms);
+    if (!seconds) return 1;
     ratios.push_back(*seconds / limit);
     std::printf("  run %d: linkloader-cli start to \"Finished\" %.3f s, ratio %.4f\n", i + 1,
                 *seconds, *seconds / limit);
   }
-  std::filesystem::remove_all(folder);
   std::sort(ratios.begin(), ratios.end());
+  std::sort(gaps.ms.begin(), gaps.ms.end());
   const double median = ratios[ratios.size() / 2];
   std::printf("Paced upload through linkloader-cli (9600 baud, %d ms per block, %d runs)\n",
               kBlockWriteMs, runs);
   std::printf("  wire-time limit %.3f s; linkloader-cli median ratio %.4f (best %.4f, worst %.4f)\n",
               limit, median, ratios.front(), ratios.back());
-  if (const std::optional<double> window = WindowRatio()) {
+  ll::bench::PrintGaps("linkloader-cli", gaps);
+  if (const std::optional<WindowFigures> window = WindowRun()) {
     std::printf("  the window: ratio %.4f; linkloader-cli / window %.4f (target <= 1.005)\n",
-                *window, median / *window);
+                window->ratio, median / window->ratio);
+    std::fputs(window->gapsLine.c_str(), stdout);
   } else {
     std::printf("  the window's benchmark did not run (built without the window?)\n");
   }

@@ -5,7 +5,9 @@
 //     MsgDone), and the time until MsgDone appeared in the log, each divided by the wire-time
 //     limit (fixed pauses + per packet its bytes and the status byte at 10 bits per byte + the
 //     block write time; the same limit as the device-level benchmark);
-//   - CPU time of the UI thread during the click, as a share of the wall time.
+//   - CPU time of the UI thread during the click, as a share of the wall time;
+//   - the window's turnaround between blocks (BlockGaps.h): median, 99th percentile, and how many
+//     exceed 4 ms.
 // A full 32 KiB FLASH image with 256 bytes of EEPROM data goes out as a line-encoded file, since
 // the window starts with the file decoding switched on.
 // Usage: upload_window            (exit status 1 when the upload did not end with MsgDone)
@@ -29,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "BlockGaps.h"
 #include "Simulator.h"
 #include "app/Application.h"
 #include "app/MainForm.h"
@@ -208,7 +211,8 @@ int main(int argc, char** argv) {
   const QString lastLine = text.isEmpty() ? QString() : text.split(u'\n').back();
   const bool done = lastLine == msgDone;
   (void)sim.WaitUntil([&] { return sim.Resets() >= 1; }, done ? kResetWait : std::chrono::seconds(0));
-  const std::size_t frames = sim.Frames().size();
+  const std::vector<ll::sim::Frame> received = sim.Frames();
+  const std::size_t frames = received.size();
   const int probeCycles = sim.ProbesSeen();
   windows.frmMain.reset();
   ll::app::SetErrorReport({});
@@ -240,6 +244,7 @@ int main(int argc, char** argv) {
   }
   std::printf("  %-34s %9.3f %9.4f\n", "click call (handler returned)", clickS, clickS / limit);
   std::printf("  %-34s %9.3f %8.2f%%\n", "UI-thread CPU during the click", cpu, 100.0 * cpu / clickS);
+  ll::bench::PrintGaps("the window", ll::bench::GapsOf(received));
   if (doneLogged) {
     std::printf("  MsgDone to the handler's return: %.1f ms (port close)\n",
                 (clickS - loggedS) * 1000.0);

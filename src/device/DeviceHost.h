@@ -7,6 +7,8 @@
 #include <chrono>
 #include <string>
 
+#include "device/OperationResult.h"
+
 namespace ll::device {
 
 // TimeoutTicker's interval, the one tick of every host: each wait budget of the link counts these
@@ -85,6 +87,9 @@ class DeviceHost {
   // A cancelled write leaves the module in its bootloader. A host that ends right after the
   // operation (a command line) wants it restarted before the port closes; the window does not.
   virtual bool RestartAfterCancel() const { return false; }
+  // An upload starts writing the blocks of `memory` (FLASH, then EEPROM), right after it logs so:
+  // a host that shows or times the phases learns of them here, never from the log's text.
+  virtual void PhaseStarted(Memory memory) { (void)memory; }
 };
 
 }  // namespace ll::device

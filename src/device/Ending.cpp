@@ -125,7 +125,7 @@ void ReportEnding(DeviceContext& ctx, OperationKind kind, EndingPhase phase,
   if (const std::string reason = ReasonLine(r); !reason.empty()) host.Log(reason);
 }
 
-OperationResult RunToEnd(DeviceContext& ctx, Operation operation) {
+OperationResult RunToEnd(DeviceContext& ctx, const Operation& operation) {
   OperationResult result;
   try {
     result = operation(ctx);

@@ -48,6 +48,7 @@ bool CancelledMeanwhile(DeviceContext& ctx) { return ctx.state.TimeoutCounter ==
 
 OperationResult ReadAfterOpen(DeviceContext& ctx) {
   DeviceHost& host = ctx.host;
+  std::string deviceId;
   PrepareSearch(ctx, kIdentityLink);
   if (OperationResult found = FindBootloader(ctx, kIdentityLink); !found) return found;
 
@@ -60,9 +61,10 @@ OperationResult ReadAfterOpen(DeviceContext& ctx) {
     if (const std::int32_t c = AwaitReply(ctx, id.size(), id.data()); c <= 0) {
       return ReplyFailed(ctx, c);
     }
-    char line[32];
-    std::snprintf(line, sizeof line, "Device ID: %02X:%02X", id[2], id[1]);
-    host.Log(line);
+    char text[8];
+    std::snprintf(text, sizeof text, "%02X:%02X", id[2], id[1]);
+    deviceId = text;
+    host.Log("Device ID: " + deviceId);
   }
 
   std::array<std::uint8_t, kVersionReplyBytes + 1> reply;
@@ -77,9 +79,12 @@ OperationResult ReadAfterOpen(DeviceContext& ctx) {
 
   // The module's characters are Windows-1250 bytes; an erased area shows as sixteen "˙".
   const std::string versionBytes(reinterpret_cast<const char*>(&reply[1]), kVersionTextLength);
-  host.Log(Text(ctx, MsgProgramVersion) + ": " + firmware::Cp1250ToUtf8(versionBytes));
+  const std::string version = firmware::Cp1250ToUtf8(versionBytes);
+  host.Log(Text(ctx, MsgProgramVersion) + ": " + version);
 
   OperationResult result = Ended(ctx, Ending::Done, true);
+  result.version = version;
+  result.deviceId = deviceId;
   std::array<std::uint8_t, kVersionReplyBytes> received{};
   std::copy_n(reply.begin(), kVersionReplyBytes, received.begin());
   if (received[kVersionReplyBytes - 1] != ReplyCheckValue(received)) {

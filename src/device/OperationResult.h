@@ -55,6 +55,11 @@ struct OperationResult {
   // ReadChecksumFailed: the first block whose checksum did not match.
   int block = -1;
 
+  // The version read: the module's version text (its Windows-1250 bytes as UTF-8, padding
+  // included) once the reply arrived, and the device identity ("HH:LL") when it was asked for.
+  std::string version;
+  std::string deviceId;
+
   bool Ok() const { return ending == Ending::Done; }
   // A step's result: true when the operation goes on.
   explicit operator bool() const { return Ok(); }

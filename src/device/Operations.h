@@ -3,6 +3,8 @@
 // The device operations, one per button, each run to its end inside the click handler that
 // started it. They share the program state and the window's port component.
 
+#include <functional>
+
 #include "device/DeviceHost.h"
 #include "device/OperationResult.h"
 #include "device/ProgramState.h"
@@ -47,7 +49,8 @@ ProbeResult ProbeBootloader(DeviceContext& ctx);
 // After Answered, for a module that is not to be written: told to restart, the port closed.
 void RestartProbedModule(DeviceContext& ctx);
 
-using Operation = OperationResult (*)(DeviceContext&);
+// An operation with whatever it needs besides the context (the images of a production line).
+using Operation = std::function<OperationResult(DeviceContext&)>;
 
 // A firmware file that opened and then could not be read: a fault of the machine, not of the
 // file, so the upload leaves with the runtime's input/output error for the window's general
@@ -67,7 +70,7 @@ class FirmwareReadError : public serial::ERuntimeIOError {
 // operation, turns what would reach that report into the ending it stands for (a serial error
 // into LineFailed, a FirmwareReadError into the ending it carries), and then lets a
 // queued restart leave the wire and closes the port.
-OperationResult RunToEnd(DeviceContext& ctx, Operation operation);
+OperationResult RunToEnd(DeviceContext& ctx, const Operation& operation);
 
 void Cancel(DeviceContext& ctx);              // "Anuluj"  (Button1Click)
 void TimeoutTickerTimer(DeviceContext& ctx);  // every 50 ms while the ticker runs

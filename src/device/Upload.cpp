@@ -72,6 +72,7 @@ OperationResult WriteFlash(DeviceContext& ctx) {
   }
   if (host.IsChecked(Switch::All_memory)) images.FlashTop = kFlashLastAddress;
   host.Log(Text(ctx, MsgFlashWriting));
+  host.PhaseStarted(Memory::Flash);
   host.SetText(Field::Edit1, Text(ctx, MsgFlashWriting));
 
   const int last = images.FlashTop / kBlockBytes;
@@ -105,6 +106,7 @@ OperationResult WriteEeprom(DeviceContext& ctx) {
   }
   if (host.IsChecked(Switch::All_memory)) images.EepromTop = kEepromLastOffset;
   host.Log(Text(ctx, MsgEepromWriting));
+  host.PhaseStarted(Memory::Eeprom);
 
   const int last = images.EepromTop / kBlockBytes;
   host.SetMin(Bar::Programming, 0);

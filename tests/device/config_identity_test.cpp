@@ -89,10 +89,13 @@ TEST(IdentityRead, DeviceIdLoggedHighByteFirst) {
   rig.sim.SetEeprom(KnownEeprom());
   rig.host.switches[device::Switch::DeviceID] = true;
 
-  device::ReadVersion(rig.ctx);
+  const device::OperationResult result = device::ReadVersion(rig.ctx);
 
   EXPECT_EQ(rig.host.log, (Lines{"Waiting for bootloader...", "OK", "Device ID: 34:12",
                                  "Program version: " + kKnownVersionUtf8, "Finished"}));
+  // The same values reach the host without the log.
+  EXPECT_EQ(result.deviceId, "34:12");
+  EXPECT_EQ(result.version, kKnownVersionUtf8);
   ASSERT_TRUE(rig.WaitForResets(1));
   const std::vector<sim::Frame> frames = rig.sim.Frames();
   ASSERT_EQ(frames.size(), 3u);

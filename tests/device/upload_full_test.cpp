@@ -33,6 +33,9 @@ TEST(Upload, DemoFirmwareLandsInTheModuleByTheBlockRules) {
   ExpectFinished(rig);
   EXPECT_EQ(rig.host.log, (Lines{rig.Msg(MsgSearching), "OK", rig.Msg(MsgFlashWriting),
                                  rig.Msg(MsgEepromWriting), rig.Msg(MsgDone)}));
+  // Each phase reaches the host right after its line.
+  const std::vector<std::pair<Memory, std::size_t>> phases{{Memory::Flash, 3}, {Memory::Eeprom, 4}};
+  EXPECT_EQ(rig.host.phases, phases);
   ASSERT_TRUE(rig.WaitForResets(1)) << "the reset left the port before it closed";
 
   ll::firmware::Images expected;

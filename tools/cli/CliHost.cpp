@@ -65,10 +65,10 @@ void CliHost::Interrupt() {
 }
 
 void CliHost::BeginOperation(bool showProgress) {
-  reports_.clear();
   lastShown_.clear();
   showProgress_ = showProgress;
   phase_.clear();
+  firstPhaseStart_ = {};
 }
 
 void CliHost::Say(const std::string& line) {
@@ -77,7 +77,7 @@ void CliHost::Say(const std::string& line) {
 }
 
 void CliHost::Show(const std::string& line) {
-  reports_.push_back(line);
+  if (quiet_) return;
   // The configuration operations put most reports both in the log and in their status field.
   if (line == lastShown_) return;
   lastShown_ = line;
@@ -85,15 +85,20 @@ void CliHost::Show(const std::string& line) {
 }
 
 void CliHost::Log(const std::string& line) {
+  if (quiet_) return;
   EndProgressLine();
   phase_.clear();
   progressDue_ = false;
   Show(line);
-  if (auto it = phaseTexts.find(line); showProgress_ && it != phaseTexts.end()) {
-    phase_ = it->second;
-    phaseStart_ = Clock::now();
-    lastTenth_ = -1;
-  }
+}
+
+void CliHost::PhaseStarted(device::Memory memory) {
+  const Clock::time_point now = Clock::now();
+  if (firstPhaseStart_ == Clock::time_point{}) firstPhaseStart_ = now;
+  if (!showProgress_) return;
+  phase_ = memory == device::Memory::Flash ? "FLASH" : "EEPROM";
+  phaseStart_ = now;
+  lastTenth_ = -1;
 }
 
 void CliHost::SetText(device::Field field, const std::string& text) {
@@ -114,9 +119,7 @@ void CliHost::DrawProgress() {
   const double fraction = max > min ? static_cast<double>(position - min) / (max - min) : 1.0;
   const double elapsed = std::chrono::duration<double>(Clock::now() - phaseStart_).count();
   // The time left is the whole operation's: this phase's blocks to go and the later phases'.
-  const auto later = blocksAfterPhase.find(phase_);
-  const int blocksLeft =
-      max - position + (later != blocksAfterPhase.end() ? later->second : 0);
+  const int blocksLeft = max - position + (phase_ == "FLASH" ? blocksAfterFlash_ : 0);
   const int blocksDone = position - min;
   const std::string left =
       blocksDone > 0 ? Duration(elapsed / blocksDone * blocksLeft) + " left" : "";
@@ -158,9 +161,9 @@ void CliHost::EndProgressLine() {
 
 void CliHost::EepromCopyKept(const std::string& path, const std::string& error,
                              bool beforeWrite) {
-  copyAttempts.push_back({error.empty() ? path : std::string(), error, beforeWrite});
+  copyAttempts_.push_back({error.empty() ? path : std::string(), error, beforeWrite});
   if (error.empty()) {
-    lastCopy = path;
+    lastCopy_ = path;
     Say("EEPROM copy kept: " + path);
   } else if (!beforeWrite) {
     Say("warning: no copy of the EEPROM kept: " + error);
@@ -168,11 +171,11 @@ void CliHost::EepromCopyKept(const std::string& path, const std::string& error,
 }
 
 bool CliHost::WriteWithoutCopy(const std::string& error) {
-  if (writeWithoutCopy) {
+  if (writeWithoutCopy_) {
     Say("warning: no copy of the EEPROM kept (" + error + "); writing anyway (--no-backup)");
     return true;
   }
-  writeRefused = "nothing written: no copy of the module's EEPROM could be kept (" + error +
+  writeRefused_ = "nothing written: no copy of the module's EEPROM could be kept (" + error +
                  "); make the data folder writable with room for it, or give --no-backup to write "
                  "without a copy";
   return false;

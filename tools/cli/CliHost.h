@@ -9,7 +9,6 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -40,11 +39,16 @@ class CliHost : public headless::HeadlessHost {
   void Interrupt();  // any thread: Ctrl-C
   bool Interrupted() const { return interrupted_; }
 
-  // Starts a new operation's record of reports.
+  // Starts a new operation: what it shows, its progress and its phases begin afresh.
   void BeginOperation(bool showProgress);
-  // Every line logged and every Edit3 text of the current operation, in order.
-  const std::vector<std::string>& Reports() const { return reports_; }
   void Say(const std::string& line);  // a line of the program's own on standard error
+  // Quiet: the operations' log and status lines stay off the terminal (a production line's
+  // probes, which only say it is still looking).
+  void SetQuiet(bool quiet) { quiet_ = quiet; }
+  // The EEPROM blocks an upload writes after its FLASH phase: the time left counts them too.
+  void SetBlocksAfterFlash(int blocks) { blocksAfterFlash_ = blocks; }
+  // When the current operation's first block-write phase started (the epoch: none yet).
+  std::chrono::steady_clock::time_point FirstPhaseStart() const { return firstPhaseStart_; }
 
   // DeviceHost: what the terminal shows.
   void Log(const std::string& line) override;
@@ -55,20 +59,18 @@ class CliHost : public headless::HeadlessHost {
   void EepromCopyKept(const std::string& path, const std::string& error, bool beforeWrite) override;
   bool WriteWithoutCopy(const std::string& error) override;
   bool RestartAfterCancel() const override;
+  void PhaseStarted(device::Memory memory) override;
 
-  std::string lastCopy;  // the safety net's latest copy of this run
   // What the safety net did in this run, for "copy" / "copy_error" (see EepromCommands.h).
   struct CopyAttempt {
     std::string path, error;
     bool beforeWrite = false;
   };
-  std::vector<CopyAttempt> copyAttempts;
-  bool writeWithoutCopy = false;  // --no-backup
-  std::string writeRefused;       // why a write was refused for want of a copy
-  // Log lines that start a phase of block writes, with the name the progress shows for it.
-  std::map<std::string, std::string> phaseTexts;
-  // Blocks that later phases will write after each phase, so the time left covers them too.
-  std::map<std::string, int> blocksAfterPhase;
+  const std::vector<CopyAttempt>& CopyAttempts() const { return copyAttempts_; }
+  const std::string& LastCopy() const { return lastCopy_; }  // this run's latest copy
+  void SetWriteWithoutCopy(bool write) { writeWithoutCopy_ = write; }  // --no-backup
+  // Why a write was refused for want of a copy (empty: none was).
+  const std::string& WriteRefused() const { return writeRefused_; }
 
  protected:
   void BeforeMessages() override;
@@ -78,16 +80,22 @@ class CliHost : public headless::HeadlessHost {
   void DrawProgress();
   void EndProgressLine();
 
-  std::vector<std::string> reports_;
   std::string lastShown_;
   bool showProgress_ = false;
+  bool quiet_ = false;
   std::string phase_;  // "FLASH" or "EEPROM" while blocks are written
-  std::chrono::steady_clock::time_point phaseStart_{};
+  std::chrono::steady_clock::time_point phaseStart_{}, firstPhaseStart_{};
+  int blocksAfterFlash_ = 0;
   int lastTenth_ = -1;
   bool progressDue_ = false;
   std::chrono::steady_clock::time_point lastDraw_{};
   bool barOnScreen_ = false;
   bool terminal_ = false;
+
+  std::vector<CopyAttempt> copyAttempts_;
+  std::string lastCopy_;
+  bool writeWithoutCopy_ = false;
+  std::string writeRefused_;
 
   std::function<void()> cancelHandler_;
   std::atomic<bool> interrupted_{false};

@@ -56,7 +56,7 @@ std::string Differences(const device::EepromBytes& read, const device::EepromByt
 
 json CopyFields(const CliHost& host) {
   const CliHost::CopyAttempt* chosen = nullptr;
-  for (const auto& attempt : host.copyAttempts) {
+  for (const auto& attempt : host.CopyAttempts()) {
     if (attempt.beforeWrite || !chosen || !chosen->beforeWrite) chosen = &attempt;
   }
   json fields = json::object();
@@ -70,8 +70,8 @@ json CopyFields(const CliHost& host) {
 }
 
 bool RefusedForWantOfCopy(const CliHost& host, CommandResult& result) {
-  if (host.writeRefused.empty()) return false;
-  result = Failed(kExitFile, host.writeRefused, CopyFields(host));
+  if (host.WriteRefused().empty()) return false;
+  result = Failed(kExitFile, host.WriteRefused(), CopyFields(host));
   return true;
 }
 
@@ -139,7 +139,7 @@ CommandResult EepromBackup(ModuleSteps& steps, const BackupOptions& options) {
                                tools::NewFileAccess::OwnerOnly);
   }
   if (!saved) {
-    if (!host.lastCopy.empty()) error += "; the copy kept in " + host.lastCopy + " has it";
+    if (!host.LastCopy().empty()) error += "; the copy kept in " + host.LastCopy() + " has it";
     return Failed(kExitFile, error, CopyFields(host));
   }
   CommandResult r;
@@ -158,7 +158,7 @@ CommandResult EepromRestore(ModuleSteps& steps, const RestoreOptions& options) {
   if (!ReadImageArgument(file, wanted, error)) return Failed(kExitFile, error);
 
   CliHost& host = steps.Host();
-  host.writeWithoutCopy = options.noBackup;
+  host.SetWriteWithoutCopy(options.noBackup);
   // Read first: what the module holds now is kept by the safety net before it is overwritten.
   ModuleSteps::Step step = steps.ReadConfiguration();
   if (step.code != 0) return FailedStep(step, host);

@@ -43,13 +43,13 @@ struct OutputSet::Entry {
   bool placed = false;
 };
 
+OutputSet::OutputSet() = default;
 OutputSet::~OutputSet() { Discard(); }
 
 void OutputSet::Discard() {
-  for (Entry* e : entries_) {
+  for (const auto& e : entries_) {
     if (!e->temp.empty()) output::Remove(e->temp);
     if (!e->backup.empty()) output::Remove(e->backup);
-    delete e;
   }
   entries_.clear();
 }
@@ -61,7 +61,7 @@ bool OutputSet::Stage(const std::string& target, std::string data, std::string& 
   entry->data = std::move(data);
   if (target == "-") {
     entry->kind = Entry::Kind::Stdout;
-    entries_.push_back(entry.release());
+    entries_.push_back(std::move(entry));
     return true;
   }
   if (target.empty()) {
@@ -80,7 +80,7 @@ bool OutputSet::Stage(const std::string& target, std::string data, std::string& 
       break;
     case TargetKind::Device:
       entry->kind = Entry::Kind::Direct;
-      entries_.push_back(entry.release());
+      entries_.push_back(std::move(entry));
       return true;
     case TargetKind::Folder: error = target + " is a folder"; return false;
     case TargetKind::Other: error = target + " is neither a file nor a device"; return false;
@@ -103,7 +103,7 @@ bool OutputSet::Stage(const std::string& target, std::string data, std::string& 
       return false;
     case output::Staged::NotWritten: error = "cannot write " + target + ": " + reason; return false;
   }
-  entries_.push_back(entry.release());
+  entries_.push_back(std::move(entry));
   return true;
 }
 
@@ -112,7 +112,7 @@ bool OutputSet::Commit(std::string& error) {
   auto putBack = [&](const Entry* failed, const std::string& reason) {
     error = "cannot write " + failed->shown + ": " + reason;
     std::string ignored;
-    for (Entry* done : entries_) {
+    for (const auto& done : entries_) {
       if (!done->placed) continue;
       if (!done->backup.empty()) {
         output::PutInPlace(done->backup, done->path, nullptr, ignored);
@@ -128,18 +128,18 @@ bool OutputSet::Commit(std::string& error) {
   // and are written only once every file is in place. The old contents of a file are kept
   // aside only when there are several: a later one may still fail.
   std::string reason;
-  for (Entry* e : entries_) {
+  for (const auto& e : entries_) {
     if (e->kind != Entry::Kind::Replace) continue;
     if (several && e->existed && !output::KeepAside(e->path, e->backup, reason)) {
-      return putBack(e, reason);
+      return putBack(e.get(), reason);
     }
     if (!output::PutInPlace(e->temp, e->path, e->existed ? &e->kept : nullptr, reason)) {
-      return putBack(e, reason);
+      return putBack(e.get(), reason);
     }
     e->temp.clear();
     e->placed = true;
   }
-  for (Entry* e : entries_) {
+  for (const auto& e : entries_) {
     if (e->kind == Entry::Kind::Stdout && !WriteStdout(e->data, error)) {
       Discard();
       return false;

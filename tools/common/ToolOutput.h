@@ -3,6 +3,7 @@
 // Conventions shared by LinkLoader's command-line programs: exit codes, how messages look, the
 // --json result object, and writing output files without harming what is already there.
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,7 +83,7 @@ enum class NewFileAccess {
 // while putting them in place restores the ones already replaced).
 class OutputSet {
  public:
-  OutputSet() = default;
+  OutputSet();
   ~OutputSet();
   OutputSet(const OutputSet&) = delete;
   OutputSet& operator=(const OutputSet&) = delete;
@@ -95,7 +96,7 @@ class OutputSet {
 
  private:
   struct Entry;
-  std::vector<Entry*> entries_;
+  std::vector<std::unique_ptr<Entry>> entries_;
   void Discard();
 };
 

@@ -265,6 +265,7 @@ void Simulator::Impl::Execute(Clock::time_point at) {
   }
   const std::uint8_t k = f.key;
   f.raw = frameBytes;
+  f.at = at;
   f.command = frameBytes[0] ^ k;
   f.address = static_cast<std::uint16_t>(((frameBytes[2] ^ k) << 8) | (frameBytes[3] ^ k));
   const bool upperAddressZero = (frameBytes[1] ^ k) == 0;

@@ -80,6 +80,9 @@ struct Frame {
   std::vector<std::uint8_t> raw;   // the bytes as they came over the line
   std::uint8_t key = 0;            // the key that unscrambled it
   bool checksumOk = true;          // always true for length 0 (no checksum byte)
+  // When its last byte arrived, paced as on the line: a benchmark measures the host's turnaround
+  // between blocks from it.
+  std::chrono::steady_clock::time_point at{};
 };
 
 class Simulator {

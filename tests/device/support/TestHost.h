@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "headless/HeadlessHost.h"
@@ -20,6 +21,7 @@ class TestHost : public headless::HeadlessHost {
   void Memo1Add(const std::string& line) override { memo1.push_back(line); }
   void SetPosition(device::Bar bar, int value) override;
   bool RestartAfterCancel() const override { return restartAfterCancel; }
+  void PhaseStarted(device::Memory memory) override { phases.push_back({memory, log.size()}); }
   void ApplyConfigPage(const device::ConfigPage& p) override {
     HeadlessHost::ApplyConfigPage(p);
     ++pageApplied;
@@ -31,6 +33,8 @@ class TestHost : public headless::HeadlessHost {
   std::string edit1, edit3;
   std::vector<std::string> edit1History;
   int pageApplied = 0;
+  // Each upload phase as it started, with the number of log lines written before it.
+  std::vector<std::pair<device::Memory, std::size_t>> phases;
   // Whether this host asks for the module's restart after a cancel (a command line does, the
   // window does not).
   bool restartAfterCancel = false;
