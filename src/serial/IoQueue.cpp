@@ -9,7 +9,7 @@ namespace ll::serial {
 
 TDataBuffer::TDataBuffer(uint32_t size) : TIOBuffer(size) {
   data_.reset(new (std::nothrow) uint8_t[size]);
-  if (!data_) throw EBufferAllocation();
+  if (!data_) throw BufferAllocationFailure();
 }
 
 TLogBuffer::TLogBuffer(uint16_t t, uint16_t st, uint32_t ms, uint32_t d, const uint8_t* b,

@@ -16,7 +16,7 @@ namespace ll::serial {
 
 // A block whose data area could not be allocated. An allocation failure like any other, so a
 // worker thread ends with its out-of-memory code whichever allocation failed.
-class EBufferAllocation : public std::bad_alloc {
+class BufferAllocationFailure : public std::bad_alloc {
  public:
   const char* what() const noexcept override {
     return "Insufficient memory to allocate I/O buffer.";

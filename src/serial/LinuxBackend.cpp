@@ -30,11 +30,11 @@ namespace {
 constexpr unsigned kPtySlaveMajorFirst = 136;
 constexpr unsigned kPtySlaveMajorLast = 143;
 
-struct TBaudPair {
+struct BaudPair {
   int32_t baud;
   speed_t code;
 };
-constexpr TBaudPair kBaudTable[] = {
+constexpr BaudPair kBaudTable[] = {
     {50, B50},         {75, B75},         {110, B110},         {134, B134},
     {150, B150},       {200, B200},       {300, B300},         {600, B600},
     {1200, B1200},     {1800, B1800},     {2400, B2400},       {4800, B4800},
@@ -83,15 +83,15 @@ int CloseExclusive(int fd) {
 }  // namespace
 
 // ---- Errors ---------------------------------------------------------------------------------
-TOsError MapOsError(int error, TOsCall call) {
-  TOsError e{0, error == kHangUp ? std::string("Device disconnected") : OsErrorText(error)};
-  if (call != TOsCall::Configure) {
+OsError MapOsError(int error, OsCall call) {
+  OsError e{0, error == kHangUp ? std::string("Device disconnected") : OsErrorText(error)};
+  if (call != OsCall::Configure) {
     if (error == EBADF) {
       e.code = 0;  // the handle was closed under the call: the port is closing, no failure
     } else if (error == ENOMEM) {
       e.code = ecThreadNoMemory;
     } else {
-      e.code = call == TOsCall::Read ? ecDeviceRead : ecDeviceWrite;
+      e.code = call == OsCall::Read ? ecDeviceRead : ecDeviceWrite;
     }
     return e;
   }
@@ -120,27 +120,27 @@ TOsError MapOsError(int error, TOsCall call) {
 }
 
 // ---- Events -----------------------------------------------------------------------------------
-TWakeEvent::TWakeEvent(bool manualReset)
+WakeEvent::WakeEvent(bool manualReset)
     : native_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), manual_(manualReset) {
   if (native_ < 0) throw std::runtime_error("eventfd: " + MapOsError(errno).text);
 }
 
-TWakeEvent::~TWakeEvent() { ::close(static_cast<int>(native_)); }
+WakeEvent::~WakeEvent() { ::close(static_cast<int>(native_)); }
 
-void TWakeEvent::Set() {
+void WakeEvent::Set() {
   const uint64_t one = 1;
   // A full counter (never reached here) still leaves the event readable.
   [[maybe_unused]] ssize_t r = ::write(static_cast<int>(native_), &one, sizeof one);
 }
 
-void TWakeEvent::Reset() { Consume(); }
+void WakeEvent::Reset() { Consume(); }
 
-bool TWakeEvent::Consume() {
+bool WakeEvent::Consume() {
   uint64_t v = 0;
   return ::read(static_cast<int>(native_), &v, sizeof v) == static_cast<ssize_t>(sizeof v);
 }
 
-int WaitForEvents(std::initializer_list<TWakeEvent*> events, int timeoutMs) {
+int WaitForEvents(std::initializer_list<WakeEvent*> events, int timeoutMs) {
   pollfd fds[8];
   const nfds_t n = std::min<std::size_t>(events.size(), std::size(fds));
   for (nfds_t i = 0; i < n; ++i) fds[i] = {static_cast<int>(events.begin()[i]->Native()), POLLIN, 0};
@@ -155,7 +155,7 @@ int WaitForEvents(std::initializer_list<TWakeEvent*> events, int timeoutMs) {
     if (PollRetry(fds, n, wait) <= 0) return -1;
     for (nfds_t i = 0; i < n; ++i) {
       if (!fds[i].revents) continue;
-      TWakeEvent* e = events.begin()[i];
+      WakeEvent* e = events.begin()[i];
       // Another waiter may have taken an auto-reset event first: then wait on.
       if (e->ManualReset() || e->Consume()) return static_cast<int>(i);
     }
@@ -163,23 +163,23 @@ int WaitForEvents(std::initializer_list<TWakeEvent*> events, int timeoutMs) {
 }
 
 // ---- Dispatcher ------------------------------------------------------------------------------
-TLinuxDispatcher::TLinuxDispatcher(TDispatcherOwner* owner) : TThreadedDispatcher(owner) {}
+LinuxDispatcher::LinuxDispatcher(DispatcherOwner* owner) : ThreadedDispatcher(owner) {}
 
-TLinuxDispatcher::~TLinuxDispatcher() { Shutdown(); }
+LinuxDispatcher::~LinuxDispatcher() { Shutdown(); }
 
-int32_t TLinuxDispatcher::Fail(int error, const char* call) {
+int32_t LinuxDispatcher::Fail(int error, const char* call) {
   NoteOsFailure(error, call);
-  TOsError e = MapOsError(error);
+  OsError e = MapOsError(error);
   lastOsErrorText_ = e.text;
   return e.code;
 }
 
-TIo TLinuxDispatcher::Failure(int error, TOsCall call) {
-  TOsError e = MapOsError(error, call);
-  return {TIoEnd::Failed, 0, e.code, std::move(e.text)};
+IoResult LinuxDispatcher::Failure(int error, OsCall call) {
+  OsError e = MapOsError(error, call);
+  return {IoEnd::Failed, 0, e.code, std::move(e.text)};
 }
 
-intptr_t TLinuxDispatcher::OpenPath(const std::string& path) {
+intptr_t LinuxDispatcher::OpenPath(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return Fail(errno, "open");
   // Opened exclusively: another program holding the port makes this open fail, and TIOCEXCL
@@ -234,7 +234,7 @@ intptr_t TLinuxDispatcher::OpenPath(const std::string& path) {
   return fd;
 }
 
-int32_t TLinuxDispatcher::ClosePath() {
+int32_t LinuxDispatcher::ClosePath() {
   if (fd_ < 0) return 0;
   // The threads are joined, so nothing writes any more. Output still in the driver (held back
   // by flow control) is dropped; otherwise close() would wait for it to drain, up to the
@@ -254,32 +254,32 @@ int32_t TLinuxDispatcher::ClosePath() {
   return rc == 0 ? 0 : -1;
 }
 
-TIo TLinuxDispatcher::ReadDevice(std::unique_ptr<TDataBuffer>& block) {
+IoResult LinuxDispatcher::ReadDevice(std::unique_ptr<TDataBuffer>& block) {
   pollfd fds[2] = {{fd_, POLLIN, 0}, {static_cast<int>(stopEvent_.Native()), POLLIN, 0}};
-  if (PollRetry(fds, 2, kReadWaitMs) < 0) return Failure(errno, TOsCall::Read);
-  if (fds[1].revents) return {TIoEnd::Woken};
-  if (fds[0].revents & POLLNVAL) return {TIoEnd::Failed};  // closed under us: not a failure
+  if (PollRetry(fds, 2, kReadWaitMs) < 0) return Failure(errno, OsCall::Read);
+  if (fds[1].revents) return {IoEnd::Woken};
+  if (fds[0].revents & POLLNVAL) return {IoEnd::Failed};  // closed under us: not a failure
   if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) return {};
   for (;;) {
     const ssize_t got = ::read(fd_, block->Data(), block->DataSize());
-    if (got > 0) return {TIoEnd::Done, static_cast<uint32_t>(got)};
+    if (got > 0) return {IoEnd::Done, static_cast<uint32_t>(got)};
     // End of file on a terminal: the other side hung up.
-    if (got == 0) return Failure(kHangUp, TOsCall::Read);
+    if (got == 0) return Failure(kHangUp, OsCall::Read);
     if (errno == EINTR) continue;
-    if (errno != EAGAIN) return Failure(errno, TOsCall::Read);
-    if (fds[0].revents & (POLLHUP | POLLERR)) return Failure(kHangUp, TOsCall::Read);
+    if (errno != EAGAIN) return Failure(errno, OsCall::Read);
+    if (fds[0].revents & (POLLHUP | POLLERR)) return Failure(kHangUp, OsCall::Read);
     return {};
   }
 }
 
-TIo TLinuxDispatcher::WatchStatus() {
+IoResult LinuxDispatcher::WatchStatus() {
   int bits = 0;
   if (!linesUnavailable_) {
     const int e = QueryModemLines(bits);
     if (e != 0 && IsNoLinesError(e)) {
       LinesUnavailable();
     } else if (e != 0) {
-      return Failure(e, TOsCall::Read);
+      return Failure(e, OsCall::Read);
     }
   }
   if (linesUnavailable_) return {};
@@ -290,16 +290,16 @@ TIo TLinuxDispatcher::WatchStatus() {
     statusErrors_ = ic.frame + ic.overrun + ic.parity + ic.buf_overrun;
     statusBreaks_ = ic.brk;
   }
-  return {TIoEnd::Done};
+  return {IoEnd::Done};
 }
 
-TIo TLinuxDispatcher::WaitStatus(uint32_t& events) {
+IoResult LinuxDispatcher::WaitStatus(uint32_t& events) {
   // The driver has no wake-up for modem-line changes that a poll set can join, so the lines are
   // sampled; line errors are counted by the driver and picked up with GetComError.
-  if (WaitForEvents({&stopEvent_}, kStatusWaitMs) == 0) return {TIoEnd::Woken};
+  if (WaitForEvents({&stopEvent_}, kStatusWaitMs) == 0) return {IoEnd::Woken};
   int cur = 0;
   // Lines that answered at the start and fail now belong to a device that went away.
-  if (const int e = QueryModemLines(cur); e != 0) return Failure(e, TOsCall::Read);
+  if (const int e = QueryModemLines(cur); e != 0) return Failure(e, OsCall::Read);
   uint32_t mask = 0;
   const int changed = cur ^ statusLines_;
   if (changed & TIOCM_CTS) mask |= kEvCts;
@@ -318,42 +318,42 @@ TIo TLinuxDispatcher::WaitStatus(uint32_t& events) {
   }
   events = mask;
   // A sample that found nothing changed is no completion: nothing to count as empty.
-  return {mask != 0 ? TIoEnd::Done : TIoEnd::Idle};
+  return {mask != 0 ? IoEnd::Done : IoEnd::Idle};
 }
 
-TIo TLinuxDispatcher::WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& block,
+IoResult LinuxDispatcher::WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& block,
                                   std::size_t offset) {
   for (;;) {
     const ssize_t w = ::write(fd_, block->data() + offset, block->size() - offset);
-    if (w > 0) return {TIoEnd::Done, static_cast<uint32_t>(w)};
+    if (w > 0) return {IoEnd::Done, static_cast<uint32_t>(w)};
     if (w < 0 && errno == EINTR) continue;
     if (w < 0 && errno == EAGAIN) {
       pollfd fds[3] = {{fd_, POLLOUT, 0},
                        {static_cast<int>(flushEvent_.Native()), POLLIN, 0},
                        {static_cast<int>(stopEvent_.Native()), POLLIN, 0}};
       PollRetry(fds, 3, kWriteWaitMs);
-      if (fds[0].revents & POLLNVAL) return {TIoEnd::Failed};  // closed under us
-      return {fds[1].revents || fds[2].revents ? TIoEnd::Woken : TIoEnd::Idle};
+      if (fds[0].revents & POLLNVAL) return {IoEnd::Failed};  // closed under us
+      return {fds[1].revents || fds[2].revents ? IoEnd::Woken : IoEnd::Idle};
     }
     // A write that takes nothing without saying why counts as an I/O error.
-    return Failure(w < 0 ? errno : EIO, TOsCall::Write);
+    return Failure(w < 0 ? errno : EIO, OsCall::Write);
   }
 }
 
-int TLinuxDispatcher::PurgeInput() {
+int LinuxDispatcher::PurgeInput() {
   if (fd_ < 0) return EBADF;
   return ::tcflush(fd_, TCIFLUSH) == 0 ? 0 : errno;
 }
 
-int TLinuxDispatcher::QueryModemLines(int& bits) {
+int LinuxDispatcher::QueryModemLines(int& bits) {
   return ::ioctl(fd_, TIOCMGET, &bits) == 0 ? 0 : errno;
 }
 
-int TLinuxDispatcher::ChangeModemLine(int bit, bool on) {
+int LinuxDispatcher::ChangeModemLine(int bit, bool on) {
   return ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) == 0 ? 0 : errno;
 }
 
-int TLinuxDispatcher::PurgeOutput() {
+int LinuxDispatcher::PurgeOutput() {
   if (fd_ < 0) return EBADF;
   // A pseudo-terminal has no transmit queue of its own: TCOFLUSH there deletes what the other
   // side has not read yet, bytes that on a real line would already have left the port.
@@ -361,17 +361,17 @@ int TLinuxDispatcher::PurgeOutput() {
   return ::tcflush(fd_, TCOFLUSH) == 0 ? 0 : errno;
 }
 
-bool TLinuxDispatcher::SetupCom(uint16_t, uint16_t) {
+bool LinuxDispatcher::SetupCom(uint16_t, uint16_t) {
   // The driver's queues have a fixed size here; nothing to set.
   return fd_ >= 0;
 }
 
-void TLinuxDispatcher::LinesUnavailable() {
+void LinuxDispatcher::LinesUnavailable() {
   // Recorded once; a pseudo-terminal or a plain pipe-like device has no modem lines.
   linesUnavailable_ = true;
 }
 
-int32_t TLinuxDispatcher::EscapeComFunc(int function) {
+int32_t LinuxDispatcher::EscapeComFunc(int function) {
   if (fd_ < 0 || linesUnavailable_) return 0;
   int bit = 0;
   bool on = false;
@@ -386,7 +386,7 @@ int32_t TLinuxDispatcher::EscapeComFunc(int function) {
   return 0;
 }
 
-int32_t TLinuxDispatcher::ReadModemStatus(uint8_t& upper) {
+int32_t LinuxDispatcher::ReadModemStatus(uint8_t& upper) {
   if (fd_ < 0 || linesUnavailable_) return -1;
   int bits = 0;
   if (const int e = QueryModemLines(bits); e != 0) {
@@ -399,7 +399,7 @@ int32_t TLinuxDispatcher::ReadModemStatus(uint8_t& upper) {
   return 0;
 }
 
-int32_t TLinuxDispatcher::GetComError() {
+int32_t LinuxDispatcher::GetComError() {
   std::lock_guard<std::mutex> lock(icountMutex_);
   if (fd_ < 0 || icountUnavailable_) return 0;
   serial_icounter_struct ic{};
@@ -421,7 +421,7 @@ int32_t TLinuxDispatcher::GetComError() {
   return bits;
 }
 
-int32_t TLinuxDispatcher::GetComState(TLineSettings& s) {
+int32_t LinuxDispatcher::GetComState(LineConfig& s) {
   // The caller sees -1 only; the reason goes with the failure it reports.
   termios t{};
   if (fd_ < 0 || ::tcgetattr(fd_, &t) != 0) {
@@ -430,7 +430,7 @@ int32_t TLinuxDispatcher::GetComState(TLineSettings& s) {
     lastOsErrorText_ = MapOsError(e).text;
     return -1;
   }
-  TLineSettings r = shadowValid_ ? shadow_ : TLineSettings{};
+  LineConfig r = shadowValid_ ? shadow_ : LineConfig{};
   if (!shadowValid_) r.flags = 0;  // unknown until the first write: forces the first apply
   r.baud = CodeToBaud(cfgetospeed(&t));
   switch (t.c_cflag & CSIZE) {
@@ -447,9 +447,9 @@ int32_t TLinuxDispatcher::GetComState(TLineSettings& s) {
     r.parity = (t.c_cflag & PARODD) ? 1 : 2;
   }
   if (t.c_cflag & CSTOPB) {
-    r.stopBits = r.dataBits == 5 ? TLineSettings::kOne5StopBits : TLineSettings::kTwoStopBits;
+    r.stopBits = r.dataBits == 5 ? LineConfig::kOne5StopBits : LineConfig::kTwoStopBits;
   } else {
-    r.stopBits = TLineSettings::kOneStopBit;
+    r.stopBits = LineConfig::kOneStopBit;
   }
   r.xonChar = t.c_cc[VSTART];
   r.xoffChar = t.c_cc[VSTOP];
@@ -457,7 +457,7 @@ int32_t TLinuxDispatcher::GetComState(TLineSettings& s) {
   return 0;
 }
 
-int32_t TLinuxDispatcher::SetComState(const TLineSettings& s) {
+int32_t LinuxDispatcher::SetComState(const LineConfig& s) {
   if (fd_ < 0) return Fail(EBADF, "tcsetattr");
   termios t{};
   if (::tcgetattr(fd_, &t) != 0) return Fail(errno, "tcgetattr");
@@ -479,14 +479,14 @@ int32_t TLinuxDispatcher::SetComState(const TLineSettings& s) {
     case 4: t.c_cflag |= PARENB | CMSPAR; break;
     default: break;
   }
-  if (s.stopBits != TLineSettings::kOneStopBit) t.c_cflag |= CSTOPB;
+  if (s.stopBits != LineConfig::kOneStopBit) t.c_cflag |= CSTOPB;
   // termios has one switch for both halves of RTS/CTS handshaking.
-  if ((s.flags & TLineSettings::fOutxCtsFlow) || s.RtsMode() == TLineSettings::kLineHandshake) {
+  if ((s.flags & LineConfig::fOutxCtsFlow) || s.RtsMode() == LineConfig::kLineHandshake) {
     t.c_cflag |= CRTSCTS;
   }
   t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
-  if (s.flags & TLineSettings::fOutX) t.c_iflag |= IXON;
-  if (s.flags & TLineSettings::fInX) t.c_iflag |= IXOFF;
+  if (s.flags & LineConfig::fOutX) t.c_iflag |= IXON;
+  if (s.flags & LineConfig::fInX) t.c_iflag |= IXOFF;
   t.c_cc[VSTART] = s.xonChar;
   t.c_cc[VSTOP] = s.xoffChar;
   t.c_cc[VMIN] = 1;
@@ -500,15 +500,15 @@ int32_t TLinuxDispatcher::SetComState(const TLineSettings& s) {
   return 0;
 }
 
-uint32_t TLinuxDispatcher::DriverOutQueue() {
+uint32_t LinuxDispatcher::DriverOutQueue() {
   if (fd_ < 0) return 0;
   int q = 0;
   if (::ioctl(fd_, TIOCOUTQ, &q) != 0 || q < 0) return 0;
   return static_cast<uint32_t>(q);
 }
 
-std::unique_ptr<TPortDispatcher> CreateOsDispatcher(TDispatcherOwner* owner) {
-  return std::make_unique<TLinuxDispatcher>(owner);
+std::unique_ptr<TPortDispatcher> CreateOsDispatcher(DispatcherOwner* owner) {
+  return std::make_unique<LinuxDispatcher>(owner);
 }
 
 }  // namespace ll::serial

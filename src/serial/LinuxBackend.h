@@ -29,7 +29,7 @@ inline constexpr int kStatusWaitMs = 100;    // modem-line sampling period of th
 
 // What the failing call was for: opening or configuring the device, or a worker thread's
 // transfer. The result's meaning differs: a transfer failure is the device read or write error.
-enum class TOsCall : uint8_t { Configure, Read, Write };
+enum class OsCall : uint8_t { Configure, Read, Write };
 
 // Errno value a worker records when the other side hung up (read gives end of file, poll gives
 // POLLHUP): a pseudo-terminal's master closed or a USB adapter unplugged.
@@ -42,17 +42,17 @@ inline constexpr int kHangUp = -1;
 // runtime's file errors, or lies outside their range as EPERM's -1 does).
 // Read / Write: -161 / -160, except EBADF (the handle was closed under the call), which is no
 // failure (code 0), and ENOMEM, which is the thread's out-of-memory code.
-struct TOsError {
+struct OsError {
   int32_t code;
   std::string text;
 };
-TOsError MapOsError(int error, TOsCall call = TOsCall::Configure);
+OsError MapOsError(int error, OsCall call = OsCall::Configure);
 
 // The Linux dispatcher: the system's primitives for the threads of PortThreads.h.
-class TLinuxDispatcher : public TThreadedDispatcher {
+class LinuxDispatcher : public ThreadedDispatcher {
  public:
-  explicit TLinuxDispatcher(TDispatcherOwner* owner);
-  ~TLinuxDispatcher() override;
+  explicit LinuxDispatcher(DispatcherOwner* owner);
+  ~LinuxDispatcher() override;
 
   // False once the device has refused modem-line control (a pseudo-terminal does).
   bool ModemLinesAvailable() const { return !linesUnavailable_.load(); }
@@ -63,17 +63,17 @@ class TLinuxDispatcher : public TThreadedDispatcher {
  protected:
   int32_t EscapeComFunc(int function) override;
   int32_t GetComError() override;
-  int32_t GetComState(TLineSettings& s) override;
-  int32_t SetComState(const TLineSettings& s) override;
+  int32_t GetComState(LineConfig& s) override;
+  int32_t SetComState(const LineConfig& s) override;
   bool SetupCom(uint16_t inSize, uint16_t outSize) override;
   int32_t ReadModemStatus(uint8_t& upperNibble) override;
 
   intptr_t OpenPath(const std::string& path) override;
   int32_t ClosePath() override;
-  TIo ReadDevice(std::unique_ptr<TDataBuffer>& block) override;
-  TIo WatchStatus() override;
-  TIo WaitStatus(uint32_t& events) override;
-  TIo WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& block,
+  IoResult ReadDevice(std::unique_ptr<TDataBuffer>& block) override;
+  IoResult WatchStatus() override;
+  IoResult WaitStatus(uint32_t& events) override;
+  IoResult WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& block,
                   std::size_t offset) override;
   int PurgeInput() override;
   // Drops the driver's transmit queue; 0 or the errno value.
@@ -88,14 +88,14 @@ class TLinuxDispatcher : public TThreadedDispatcher {
   void LinesUnavailable();
   // Records the OS text (and, while opening, the failing call), returns the mapped code.
   int32_t Fail(int error, const char* call);
-  static TIo Failure(int error, TOsCall call);
+  static IoResult Failure(int error, OsCall call);
 
   int fd_ = -1;
   std::atomic<bool> linesUnavailable_{false};
   bool isPty_ = false;
   bool lowLatencySet_ = false;  // the open asked the driver for low latency
   // Settings termios cannot hold (flow-control modes, limits), kept from the last write.
-  TLineSettings shadow_;
+  LineConfig shadow_;
   bool shadowValid_ = false;
   // Line-error counters at the last look.
   std::mutex icountMutex_;

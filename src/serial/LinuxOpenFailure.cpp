@@ -71,7 +71,7 @@ std::string InUse(const std::string& port, const std::string& path) {
 
 }  // namespace
 
-std::string ExplainOpenFailure(uint16_t comNumber, const TOpenFailure& error) {
+std::string ExplainOpenFailure(uint16_t comNumber, const OpenFailure& error) {
   const std::string com = "COM" + std::to_string(comNumber);
   const std::string path = error.path.empty() ? PortPath(comNumber) : error.path;
   if (path.empty()) {

@@ -16,7 +16,7 @@ thread_local int tHeld[3] = {0, 0, 0};
 std::atomic<uint64_t> gLockViolations{0};
 }  // namespace
 
-void TOrderedLock::lock() {
+void OrderedLock::lock() {
   // Taking the control lock while holding input or output, or input while holding output (and
   // the reverse), could deadlock against a thread taking them the other way round.
   bool bad = false;
@@ -33,14 +33,14 @@ void TOrderedLock::lock() {
   ++tHeld[kind_];
 }
 
-void TOrderedLock::unlock() {
+void OrderedLock::unlock() {
   --tHeld[kind_];
   mutex_.unlock();
 }
 
-uint64_t TOrderedLock::Violations() { return gLockViolations.load(); }
+uint64_t OrderedLock::Violations() { return gLockViolations.load(); }
 
-using Guard = std::lock_guard<TOrderedLock>;
+using Guard = std::lock_guard<OrderedLock>;
 
 // ---- PortRegistry --------------------------------------------------------------------------
 namespace {
@@ -66,7 +66,7 @@ std::size_t TPortDispatcher::RegistrySize() {
   return Registry().size();
 }
 
-TPortDispatcher::TPortDispatcher(TDispatcherOwner* owner) : owner_(owner) {
+TPortDispatcher::TPortDispatcher(DispatcherOwner* owner) : owner_(owner) {
   std::lock_guard<std::mutex> lock(RegistryMutex());
   auto& r = Registry();
   auto it = std::find(r.begin(), r.end(), nullptr);
@@ -106,9 +106,9 @@ int32_t TPortDispatcher::OpenDevice(int32_t baud, uint32_t control, uint16_t out
   closePending_ = false;
   // Failures of system calls from here to the end of the open are the open's failure.
   opening_ = true;
-  struct TOpening {
+  struct Opening {
     bool& flag;
-    ~TOpening() { flag = false; }
+    ~Opening() { flag = false; }
   } opening{opening_};
   inSize_ = inSize;
   outSize_ = outSize == 0 ? 1 : outSize;
@@ -213,7 +213,7 @@ void TPortDispatcher::Release() {
 }
 
 // ---- Line settings --------------------------------------------------------------------------
-TLineSettings TPortDispatcher::LineSettings() {
+LineConfig TPortDispatcher::LineSettings() {
   Guard ctl(controlLock_);
   GetComState(cache_);
   return cache_;
@@ -222,25 +222,25 @@ TLineSettings TPortDispatcher::LineSettings() {
 int32_t TPortDispatcher::ApplyLine(int32_t baud, uint8_t parity, uint16_t stopBits,
                                       uint16_t dataBits) {
   lastOsErrorText_.clear();
-  auto derive = [&](const TLineSettings& cur) {
-    TLineSettings w = cur;
+  auto derive = [&](const LineConfig& cur) {
+    LineConfig w = cur;
     if (baud != 0) w.baud = baud;
     if (parity != 5) w.parity = parity;
     if (dataBits != 9) w.dataBits = static_cast<uint8_t>(dataBits);
     if (stopBits != 3) {
       uint16_t sb = stopBits == 0 ? 1 : (stopBits > 2 ? 2 : stopBits);
-      w.stopBits = sb == 1 ? TLineSettings::kOneStopBit : TLineSettings::kTwoStopBits;
-      if (w.dataBits == 5) w.stopBits = TLineSettings::kOne5StopBits;
+      w.stopBits = sb == 1 ? LineConfig::kOneStopBit : LineConfig::kTwoStopBits;
+      if (w.dataBits == 5) w.stopBits = LineConfig::kOne5StopBits;
     }
-    w.flags |= TLineSettings::fBinary | TLineSettings::fTXContinueOnXoff;
-    w.flags &= ~(TLineSettings::fParity | TLineSettings::fDsrSensitivity | TLineSettings::fNull);
+    w.flags |= LineConfig::fBinary | LineConfig::fTXContinueOnXoff;
+    w.flags &= ~(LineConfig::fParity | LineConfig::fDsrSensitivity | LineConfig::fNull);
     return w;
   };
   {
     Guard ctl(controlLock_);
-    TLineSettings cur;
+    LineConfig cur;
     if (GetComState(cur) != 0) return ecGeneralFailure;
-    const TLineSettings want = derive(cur);
+    const LineConfig want = derive(cur);
     if (want.baud == cur.baud && want.parity == cur.parity && want.dataBits == cur.dataBits &&
         want.stopBits == cur.stopBits && want.flags == cur.flags) {
       return 0;
@@ -253,13 +253,13 @@ int32_t TPortDispatcher::ApplyLine(int32_t baud, uint8_t parity, uint16_t stopBi
   return ApplyCacheResult(cache_);
 }
 
-int32_t TPortDispatcher::ApplyCacheResult(TLineSettings& s) {
+int32_t TPortDispatcher::ApplyCacheResult(LineConfig& s) {
   Guard ctl(controlLock_);
   if (!dtrAuto_) {
-    s.SetDtrMode(dtrState_ ? TLineSettings::kLineEnable : TLineSettings::kLineDisable);
+    s.SetDtrMode(dtrState_ ? LineConfig::kLineEnable : LineConfig::kLineDisable);
   }
   if (!rtsAuto_) {
-    s.SetRtsMode(rtsState_ ? TLineSettings::kLineEnable : TLineSettings::kLineDisable);
+    s.SetRtsMode(rtsState_ ? LineConfig::kLineEnable : LineConfig::kLineDisable);
   }
   const int32_t rc = SetComState(s);
   if (rc == 0) lastBaud_ = s.baud;
@@ -291,14 +291,14 @@ void TPortDispatcher::DrainOutput() {
   }
   int32_t baud = TranslateLegacyBaud(LastBaud());
   if (baud <= 0) baud = 9600;
-  TLineSettings s;
+  LineConfig s;
   {
     Guard ctl(controlLock_);
     s = cache_;
   }
   int bits = s.dataBits + 2;
   if (s.parity != 0) ++bits;
-  if (s.stopBits != TLineSettings::kOneStopBit) ++bits;
+  if (s.stopBits != LineConfig::kOneStopBit) ++bits;
   // Line time of 18 characters, in units of 0.1 us, so that the last bytes leave the UART.
   int64_t t = int64_t{10000000 / baud} * bits * kDrainCharTimes;
   if (t < 10000) t *= 2;
@@ -327,29 +327,29 @@ int32_t TPortDispatcher::SetHardwareFlow(uint16_t full, uint16_t resume, uint8_t
   if (full < resume || full > inSize_) return ecBadArgument;
   Guard ctl(controlLock_);
   GetComState(cache_);
-  cache_.flags &= ~(TLineSettings::fOutxCtsFlow | TLineSettings::fOutxDsrFlow);
-  cache_.SetDtrMode(TLineSettings::kLineDisable);
-  cache_.SetRtsMode(TLineSettings::kLineDisable);
+  cache_.flags &= ~(LineConfig::fOutxCtsFlow | LineConfig::fOutxDsrFlow);
+  cache_.SetDtrMode(LineConfig::kLineDisable);
+  cache_.SetRtsMode(LineConfig::kLineDisable);
   if (options & hwfUseDTR) {
-    cache_.SetDtrMode(TLineSettings::kLineHandshake);
+    cache_.SetDtrMode(LineConfig::kLineHandshake);
     dtrAuto_ = true;
   } else {
     dtrAuto_ = false;
   }
   if (options & hwfUseRTS) {
-    cache_.SetRtsMode(TLineSettings::kLineHandshake);
+    cache_.SetRtsMode(LineConfig::kLineHandshake);
     rtsAuto_ = true;
   } else {
     rtsAuto_ = false;
   }
   if (rs485_) {
-    cache_.SetRtsMode(TLineSettings::kLineToggle);
+    cache_.SetRtsMode(LineConfig::kLineToggle);
     rtsAuto_ = true;
   }
   cache_.xoffLim = static_cast<uint16_t>(inSize_ - full);
   cache_.xonLim = resume;
-  if (options & hwfRequireDSR) cache_.flags |= TLineSettings::fOutxDsrFlow;
-  if (options & hwfRequireCTS) cache_.flags |= TLineSettings::fOutxCtsFlow;
+  if (options & hwfRequireDSR) cache_.flags |= LineConfig::fOutxDsrFlow;
+  if (options & hwfRequireCTS) cache_.flags |= LineConfig::fOutxCtsFlow;
   return ApplyCacheResult(cache_);
 }
 
@@ -359,11 +359,11 @@ int32_t TPortDispatcher::SetSoftwareFlow(uint16_t full, uint16_t resume, uint8_t
   Guard ctl(controlLock_);
   GetComState(cache_);
   if (mode & 2) {
-    cache_.flags |= TLineSettings::fInX;
+    cache_.flags |= LineConfig::fInX;
     cache_.xoffLim = static_cast<uint16_t>(inSize_ - full);
     cache_.xonLim = resume;
   }
-  if (mode & 1) cache_.flags |= TLineSettings::fOutX;
+  if (mode & 1) cache_.flags |= LineConfig::fOutX;
   if (mode & 3) {
     cache_.xonChar = 17;
     cache_.xoffChar = 19;
@@ -375,7 +375,7 @@ int32_t TPortDispatcher::ClearSoftwareFlow() {
   lastOsErrorText_.clear();
   Guard ctl(controlLock_);
   GetComState(cache_);
-  cache_.flags &= ~(TLineSettings::fInX | TLineSettings::fOutX);
+  cache_.flags &= ~(LineConfig::fInX | LineConfig::fOutX);
   return ApplyCacheResult(cache_);
 }
 
@@ -745,12 +745,12 @@ void TPortDispatcher::RemoveAllTriggers() {
   triggers_ = {};
 }
 
-TTriggerSet TPortDispatcher::SaveTriggers() {
+TriggerSet TPortDispatcher::SaveTriggers() {
   Guard ctl(controlLock_);
   return triggers_;
 }
 
-void TPortDispatcher::RestoreTriggers(const TTriggerSet& set) {
+void TPortDispatcher::RestoreTriggers(const TriggerSet& set) {
   Guard ctl(controlLock_);
   triggers_ = set;
   uint16_t top = 0;

@@ -25,7 +25,7 @@
 
 namespace ll::serial {
 
-class TDispatcherOwner;
+class DispatcherOwner;
 
 // ---- Constants of the dispatcher -------------------------------------------------------------
 inline constexpr uint32_t kInputRingSize = 8192;         // bytes
@@ -79,17 +79,17 @@ inline constexpr uint32_t kEvRingTe = 8192;
 inline constexpr uint32_t kOptionUseEventWord = 4;
 
 // Log entry types and subtypes (names in the ErrorTextTable at 15000 + type, 15100 + subtype).
-enum TLogType : uint16_t {
+enum LogType : uint16_t {
   ltDispatch = 1, ltTrigger, ltError, ltThread, ltTrigAlloc, ltTrigDispose,
   ltTrigHandlerAlloc, ltTrigHandlerDispose, ltTrigDataChange
 };
-enum TLogSubType : uint16_t {
+enum LogSubType : uint16_t {
   lstReadCom = 1, lstWriteCom, lstLineStatus, lstModemStatus, lstAvail, lstTimer, lstData,
   lstStatus, lstWindow = 17
 };
 
 // The device's line settings. Flag bits in `flags`.
-struct TLineSettings {
+struct LineConfig {
   static constexpr uint32_t fBinary = 0x0001;
   static constexpr uint32_t fParity = 0x0002;
   static constexpr uint32_t fOutxCtsFlow = 0x0004;
@@ -123,15 +123,15 @@ struct TLineSettings {
   uint32_t RtsMode() const { return (flags & fRtsControlMask) >> kRtsShift; }
   void SetDtrMode(uint32_t m) { flags = (flags & ~fDtrControlMask) | (m << kDtrShift); }
   void SetRtsMode(uint32_t m) { flags = (flags & ~fRtsControlMask) | (m << kRtsShift); }
-  bool operator==(const TLineSettings&) const = default;
+  bool operator==(const LineConfig&) const = default;
 };
 
 // Re-entrant lock that knows its place in the lock order. A violation is counted (and asserts in
 // debug builds).
-class TOrderedLock {
+class OrderedLock {
  public:
   enum Kind : uint8_t { Control = 0, Output = 1, Input = 2 };
-  explicit TOrderedLock(Kind kind) : kind_(kind) {}
+  explicit OrderedLock(Kind kind) : kind_(kind) {}
   void lock();
   void unlock();
   static uint64_t Violations();
@@ -142,28 +142,30 @@ class TOrderedLock {
 };
 
 // Triggers: kept and handed over between opens; matching and firing are not used here.
-struct TTimerTrigger { uint16_t handle; int32_t ticks; bool enabled; };
-struct TDataTrigger { uint16_t handle; std::string data; bool ignoreCase; uint32_t matched; };
-struct TStatusTrigger { uint16_t handle; uint16_t type; uint32_t value; bool enabled; };
-struct TTriggerSet {
-  std::vector<TTimerTrigger> timers;
-  std::vector<TDataTrigger> data;
-  std::vector<TStatusTrigger> status;
+struct TimerTrigger { uint16_t handle; int32_t ticks; bool enabled; };
+struct DataTrigger { uint16_t handle; std::string data; bool ignoreCase; uint32_t matched; };
+struct StatusTrigger { uint16_t handle; uint16_t type; uint32_t value; bool enabled; };
+struct TriggerSet {
+  std::vector<TimerTrigger> timers;
+  std::vector<DataTrigger> data;
+  std::vector<StatusTrigger> status;
   bool Empty() const { return timers.empty() && data.empty() && status.empty(); }
 };
 
 // Where opening a device failed: the system's error number (errno, GetLastError) and the call
 // that met it, so that a reason can be given without opening the device again.
-struct TOpenFailure {
+struct OpenFailure {
   int osError = 0;   // 0: the last open did not fail in a system call
   std::string call;  // "open", "flock", "tcgetattr", "tcsetattr", "CreateFileW", ...
   std::string path;  // the device path the open was for
-  bool operator==(const TOpenFailure&) const = default;
+  bool operator==(const OpenFailure&) const = default;
 };
+// The old spelling, for tools/cli until it is renamed there too.
+using TOpenFailure = OpenFailure;
 
 class TPortDispatcher {
  public:
-  explicit TPortDispatcher(TDispatcherOwner* owner);
+  explicit TPortDispatcher(DispatcherOwner* owner);
   virtual ~TPortDispatcher();
   TPortDispatcher(const TPortDispatcher&) = delete;
   TPortDispatcher& operator=(const TPortDispatcher&) = delete;
@@ -188,7 +190,7 @@ class TPortDispatcher {
   const std::string& LastOsErrorText() const { return lastOsErrorText_; }
   // The system call that failed the last OpenDevice, the first one that failed (empty after an
   // open that succeeded or failed without one).
-  const TOpenFailure& LastOpenFailure() const { return openFailure_; }
+  const OpenFailure& LastOpenFailure() const { return openFailure_; }
 
   // ---- Line settings ----
   int32_t ApplyLine(int32_t baud, uint8_t parity, uint16_t stopBits, uint16_t dataBits);
@@ -203,7 +205,7 @@ class TPortDispatcher {
   int32_t ClearSoftwareFlow();
   int32_t SetXonXoffChars(uint8_t xon, uint8_t xoff);
   int32_t SetQueueSizes(uint16_t inSize, uint16_t outSize);
-  TLineSettings LineSettings();
+  LineConfig LineSettings();
   int32_t LastBaud() const { return lastBaud_.load(); }
   void SetRS485Mode(bool on) { rs485_ = on; }
   bool RS485Mode() const { return rs485_; }
@@ -280,7 +282,7 @@ class TPortDispatcher {
   bool LoggingOn() const { return loggingOn_.load(); }
   bool LogPaused() const { return logPaused_.load(); }
   int32_t DumpLog(const std::string& path, bool append, bool inHex, bool allHex);
-  void AddLogEntry(TLogType type, TLogSubType subType, uint32_t data, const uint8_t* bytes,
+  void AddLogEntry(LogType type, LogSubType subType, uint32_t data, const uint8_t* bytes,
                    uint32_t count);
   // Formats the trace (pairs of kind and byte, oldest first) as the dump writes it.
   static std::string FormatTrace(const std::vector<std::pair<char, uint8_t>>& entries,
@@ -310,8 +312,8 @@ class TPortDispatcher {
   int32_t AddStatusTrigger(uint16_t type);
   int32_t RemoveTrigger(uint16_t handle);
   void RemoveAllTriggers();
-  TTriggerSet SaveTriggers();
-  void RestoreTriggers(const TTriggerSet& set);
+  TriggerSet SaveTriggers();
+  void RestoreTriggers(const TriggerSet& set);
   void SetComponentWantsTriggers(bool wants);
   bool HandlerServiceNeeded() const { return handlerServiceNeeded_.load(); }
   void SetDataAvailableLength(uint16_t n);
@@ -335,9 +337,9 @@ class TPortDispatcher {
   virtual int32_t FlushCom(int which) = 0;                            // slot 1
   virtual int32_t GetComError() = 0;                                  // slot 2
   virtual int32_t CheckReceiveHook(int32_t) { return 0; }             // slot 3
-  virtual int32_t GetComState(TLineSettings& s) = 0;                  // slot 4
+  virtual int32_t GetComState(LineConfig& s) = 0;                     // slot 4
   virtual int32_t ReadCom(uint8_t* buf, uint32_t n);                  // slot 5
-  virtual int32_t SetComState(const TLineSettings& s) = 0;            // slot 6
+  virtual int32_t SetComState(const LineConfig& s) = 0;               // slot 6
   virtual int32_t WriteCom(const uint8_t* buf, uint32_t n) = 0;       // slot 7
   virtual bool SetupCom(uint16_t inSize, uint16_t outSize) = 0;       // slot 9
   void Release();                                                     // slot 10
@@ -369,18 +371,18 @@ class TPortDispatcher {
   virtual uint32_t InFlightBytes() { return 0; }
 
   std::mutex ownerMutex_;  // a leaf: guards owner_ against Orphan
-  TDispatcherOwner* owner_;
+  DispatcherOwner* owner_;
   std::string deviceName_;
   intptr_t deviceHandle_ = -1;
   std::string lastOsErrorText_;
-  TOpenFailure openFailure_;
+  OpenFailure openFailure_;
   std::string devicePath_;
   bool opening_ = false;
   TIOQueue receiveQueue_;
   TIOQueue logQueue_;
-  TOrderedLock controlLock_{TOrderedLock::Control};
-  TOrderedLock outputLock_{TOrderedLock::Output};
-  TOrderedLock inputLock_{TOrderedLock::Input};
+  OrderedLock controlLock_{OrderedLock::Control};
+  OrderedLock outputLock_{OrderedLock::Output};
+  OrderedLock inputLock_{OrderedLock::Input};
   std::atomic<bool> stopThreads_{false};
   std::atomic<int> runningThreads_{0};
   std::atomic<bool> closePending_{false};
@@ -393,14 +395,14 @@ class TPortDispatcher {
  private:
   uint32_t MoveChunk(std::span<uint8_t> space);  // one ReadCom straight into the InputRing
   void HandleStatus(uint32_t mask);  // a status event's effect on modem status and line errors
-  int32_t ApplyCacheResult(TLineSettings& s);  // applies the cache to the device
+  int32_t ApplyCacheResult(LineConfig& s);  // applies the cache to the device
   void DrainOutput();
   void RefreshLineErrors();
   // Empties the registry slot (a no-op when it is not ours any more) and drops trailing empties.
   void LeaveRegistry();
 
   int handle_ = -1;
-  TLineSettings cache_;
+  LineConfig cache_;
   std::atomic<int32_t> lastBaud_{kBaudAfterOpen};
   bool dtrState_ = false, rtsState_ = false, dtrAuto_ = false, rtsAuto_ = false;
   std::atomic<uint64_t> lineControlCalls_{0};
@@ -425,7 +427,7 @@ class TPortDispatcher {
   std::chrono::steady_clock::time_point openTime_ = std::chrono::steady_clock::now();
 
   // Triggers and handlers.
-  TTriggerSet triggers_;
+  TriggerSet triggers_;
   uint16_t nextTrigger_ = 1;
   std::vector<uintptr_t> wndHandlers_, procHandlers_, eventHandlers_;
   bool componentWantsTriggers_ = false;
@@ -437,6 +439,6 @@ class TPortDispatcher {
 };
 
 // Creates the operating system's dispatcher for this build (defined by the backend file).
-std::unique_ptr<TPortDispatcher> CreateOsDispatcher(TDispatcherOwner* owner);
+std::unique_ptr<TPortDispatcher> CreateOsDispatcher(DispatcherOwner* owner);
 
 }  // namespace ll::serial

@@ -9,7 +9,7 @@ namespace ll::serial {
 namespace {
 
 // Sorted by |code|; looked up by binary search on the absolute value.
-constexpr TErrorTextRow kErrorTextTable[] = {
+constexpr ErrorTextRow kErrorTextTable[] = {
     {0, "OK"},
     // Runtime file and device errors.
     {-2, "File not found"},
@@ -145,7 +145,7 @@ const char* ErrorText(int32_t code) {
 }
 
 std::size_t ErrorTextRowCount() { return std::size(kErrorTextTable); }
-const TErrorTextRow& ErrorTextRowAt(std::size_t index) { return kErrorTextTable[index]; }
+const ErrorTextRow& ErrorTextRowAt(std::size_t index) { return kErrorTextTable[index]; }
 
 std::string CleanOsText(std::string_view raw) {
   std::string out;
@@ -218,7 +218,7 @@ std::exception_ptr MakeErrorException(int32_t code, std::string_view osText) {
     case -13980: return Make<ERasLoadFail>(code);
     default: break;
   }
-  if (code == ecOutOfMemory) return std::make_exception_ptr(ERuntimeOutOfMemory());
+  if (code == ecOutOfMemory) return std::make_exception_ptr(RuntimeOutOfMemory());
   if (code <= -2 && code >= -162) {
     // The operating system's own text, when the caller has it, says more than the table's
     // generic file-error row.

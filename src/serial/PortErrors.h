@@ -73,7 +73,7 @@ inline constexpr int32_t ecLogSubTypeBase = 15100;
 inline constexpr int32_t ecModemBitNameBase = 15600;
 
 // ---- ErrorTextTable ------------------------------------------------------------------------
-struct TErrorTextRow {
+struct ErrorTextRow {
   int32_t code;
   const char* text;
 };
@@ -83,7 +83,7 @@ struct TErrorTextRow {
 const char* ErrorText(int32_t code);
 // Number of rows and row access, for checks of the table itself.
 std::size_t ErrorTextRowCount();
-const TErrorTextRow& ErrorTextRowAt(std::size_t index);
+const ErrorTextRow& ErrorTextRowAt(std::size_t index);
 
 // The operating system's message for an error number, control characters replaced by a blank and
 // double blanks reduced to one. Defined by the back end of the operating system (errno values on
@@ -190,7 +190,7 @@ class ERuntimeIOError : public std::exception {
 };
 
 // The runtime's out-of-memory error.
-class ERuntimeOutOfMemory : public std::bad_alloc {
+class RuntimeOutOfMemory : public std::bad_alloc {
  public:
   const char* what() const noexcept override { return "Out of memory"; }
 };

@@ -68,12 +68,12 @@ inline std::string PortSummary(const PortInfo& port) {
   return text;
 }
 
-struct TOpenFailure;  // PortDispatcher.h: the error number, call and device of a failed open
+struct OpenFailure;  // PortDispatcher.h: the error number, call and device of a failed open
 
 // Why COM<comNumber> could not be opened and what the user can do about it, in one line, from
 // the error the open met (TSerialPort::LastOpenFailure; an error of 0 when it is not known). The
 // device is not opened again to find out: an open pulses RTS, the module's reset line.
-std::string ExplainOpenFailure(uint16_t comNumber, const TOpenFailure& failure);
+std::string ExplainOpenFailure(uint16_t comNumber, const OpenFailure& failure);
 
 // Things about the ports a user should hear of once (a damaged remembered-ports file set aside,
 // a configuration folder that cannot be written), waiting for a front end to show them.

@@ -50,11 +50,11 @@ std::size_t BlocksKeptForDriver() {
 }
 
 // ---- Dispatcher -------------------------------------------------------------------------------
-TThreadedDispatcher::TThreadedDispatcher(TDispatcherOwner* owner) : TPortDispatcher(owner) {}
+ThreadedDispatcher::ThreadedDispatcher(DispatcherOwner* owner) : TPortDispatcher(owner) {}
 
-TThreadedDispatcher::~TThreadedDispatcher() = default;
+ThreadedDispatcher::~ThreadedDispatcher() = default;
 
-void TThreadedDispatcher::Shutdown() {
+void ThreadedDispatcher::Shutdown() {
   if (closePending_) {
     Release();
   } else {
@@ -67,35 +67,35 @@ void TThreadedDispatcher::Shutdown() {
   }
 }
 
-intptr_t TThreadedDispatcher::OpenCom(const std::string& name) {
+intptr_t ThreadedDispatcher::OpenCom(const std::string& name) {
   const uint16_t n = PortNumberOfName(name);
   std::string path = n ? PortPath(n) : name;
   NoteDevicePath(path);
   return OpenPath(path);
 }
 
-int32_t TThreadedDispatcher::CloseCom() {
+int32_t ThreadedDispatcher::CloseCom() {
   StopThreads();
   return ClosePath();
 }
 
-int32_t TThreadedDispatcher::WriteCom(const uint8_t* buf, uint32_t n) {
+int32_t ThreadedDispatcher::WriteCom(const uint8_t* buf, uint32_t n) {
   {
-    std::lock_guard<TOrderedLock> out(outputLock_);
+    std::lock_guard<OrderedLock> out(outputLock_);
     AppendOutputLocked(buf, n);
   }
   outputEvent_.Set();
   return static_cast<int32_t>(n);
 }
 
-int32_t TThreadedDispatcher::FlushCom(int which) {
+int32_t ThreadedDispatcher::FlushCom(int which) {
   if (which == kFlushInput) {
     const int rc = PurgeInput();
     receiveQueue_.Clear();
     return rc == 0 ? 1 : 0;
   }
   {
-    std::lock_guard<TOrderedLock> out(outputLock_);
+    std::lock_guard<OrderedLock> out(outputLock_);
     TakeOutputLocked();
     flushPending_ = true;
   }
@@ -114,23 +114,23 @@ int32_t TThreadedDispatcher::FlushCom(int which) {
   return rc == 0 ? 1 : 0;
 }
 
-uint32_t TThreadedDispatcher::OutBuffUsedTotal() {
+uint32_t ThreadedDispatcher::OutBuffUsedTotal() {
   uint32_t used;
   {
-    std::lock_guard<TOrderedLock> out(outputLock_);
+    std::lock_guard<OrderedLock> out(outputLock_);
     used = OutBufUsed() + inFlight_.load();
   }
   return used + DriverOutQueue();
 }
 
-void TThreadedDispatcher::RequestStop() {
+void ThreadedDispatcher::RequestStop() {
   stopThreads_ = true;
   stopEvent_.Set();
   receiveQueue_.Interrupt();
 }
 
-void TThreadedDispatcher::StartDispatcher() {
-  std::lock_guard<TOrderedLock> ctl(controlLock_);
+void ThreadedDispatcher::StartDispatcher() {
+  std::lock_guard<OrderedLock> ctl(controlLock_);
   if (!threads_.empty()) throw std::logic_error("Dispatcher already started.");
   stopThreads_ = false;
   closing_ = false;
@@ -138,8 +138,8 @@ void TThreadedDispatcher::StartDispatcher() {
   flushEvent_.Reset();
   ackEvent_.Consume();
   threads_.reserve(4);
-  for (const TWorker kind : {TWorker::Read, TWorker::Dispatch, TWorker::Write, TWorker::Status}) {
-    auto end = std::make_shared<TEndSignal>();
+  for (const Worker kind : {Worker::Read, Worker::Dispatch, Worker::Write, Worker::Status}) {
+    auto end = std::make_shared<EndSignal>();
     // The thread holds its own end signal, so a close that stops waiting for it frees nothing
     // the thread still touches there.
     std::thread t([this, kind, end] {
@@ -153,7 +153,7 @@ void TThreadedDispatcher::StartDispatcher() {
   }
 }
 
-void TThreadedDispatcher::StopThreads() {
+void ThreadedDispatcher::StopThreads() {
   {
     std::lock_guard<std::mutex> lock(stopMutex_);
     if (stopping_) return;
@@ -165,8 +165,8 @@ void TThreadedDispatcher::StopThreads() {
   // Status, write and read threads first, then the dispatcher thread, as each may still hand
   // work to the next. Each gets its own bound: a driver that never gives a call back costs a
   // few seconds, not the program.
-  for (const TWorker kind : {TWorker::Status, TWorker::Write, TWorker::Read, TWorker::Dispatch}) {
-    for (TThread& t : threads_) {
+  for (const Worker kind : {Worker::Status, Worker::Write, Worker::Read, Worker::Dispatch}) {
+    for (WorkerThread& t : threads_) {
       if (t.kind != kind || !t.thread.joinable()) continue;
       bool ended;
       {
@@ -187,13 +187,13 @@ void TThreadedDispatcher::StopThreads() {
   stopping_ = false;
 }
 
-void TThreadedDispatcher::StopDispatcher() { StopThreads(); }
+void ThreadedDispatcher::StopDispatcher() { StopThreads(); }
 
 // ---- Threads ----------------------------------------------------------------------------------
-void TThreadedDispatcher::Run(TWorker kind) {
+void ThreadedDispatcher::Run(Worker kind) {
   ThreadStarted();
   ackEvent_.Set();
-  TResult r;
+  ThreadResult r;
   try {
     Execute(kind, r);
   } catch (const std::bad_alloc&) {
@@ -209,22 +209,22 @@ void TThreadedDispatcher::Run(TWorker kind) {
   ThreadEnded(r.code, r.osText);
 }
 
-void TThreadedDispatcher::Execute(TWorker kind, TResult& r) {
+void ThreadedDispatcher::Execute(Worker kind, ThreadResult& r) {
   switch (kind) {
-    case TWorker::Read: return ReadLoop(r);
-    case TWorker::Status: return StatusLoop(r);
-    case TWorker::Dispatch: return DispatchLoop();
-    case TWorker::Write: return WriteLoop(r);
+    case Worker::Read: return ReadLoop(r);
+    case Worker::Status: return StatusLoop(r);
+    case Worker::Dispatch: return DispatchLoop();
+    case Worker::Write: return WriteLoop(r);
   }
 }
 
-void TThreadedDispatcher::End(TResult& r, TIo io) {
+void ThreadedDispatcher::End(ThreadResult& r, IoResult io) {
   r.code = io.code;
   r.osText = std::move(io.text);
   RequestStop();
 }
 
-bool TThreadedDispatcher::AfterEmpty(TResult& r, TEmptyRun& run) {
+bool ThreadedDispatcher::AfterEmpty(ThreadResult& r, EmptyRun& run) {
   // Bounded: a driver that completes every request at once with nothing must not spin a core.
   const auto now = std::chrono::steady_clock::now();
   const auto since = now - run.last;
@@ -235,21 +235,21 @@ bool TThreadedDispatcher::AfterEmpty(TResult& r, TEmptyRun& run) {
   }
   run.last = std::chrono::steady_clock::now();
   if (++run.count % kEmptyBeforeCheck != 0 || stopThreads_) return true;
-  TIo io = CheckDevice();
-  if (io.end != TIoEnd::Failed || stopThreads_) return true;
+  IoResult io = CheckDevice();
+  if (io.end != IoEnd::Failed || stopThreads_) return true;
   End(r, std::move(io));
   return false;
 }
 
-void TThreadedDispatcher::ReadLoop(TResult& r) {
+void ThreadedDispatcher::ReadLoop(ThreadResult& r) {
   std::unique_ptr<TDataBuffer> block;
-  TEmptyRun empty;
+  EmptyRun empty;
   while (!stopThreads_) {
     if (!block) block = std::make_unique<TDataBuffer>(kReadBlockSize);
-    TIo io = ReadDevice(block);
+    IoResult io = ReadDevice(block);
     if (stopThreads_) return;
-    if (io.end == TIoEnd::Failed) return End(r, std::move(io));
-    if (io.end != TIoEnd::Done) continue;
+    if (io.end == IoEnd::Failed) return End(r, std::move(io));
+    if (io.end != IoEnd::Done) continue;
     if (io.count > 0 && block) {
       empty = {};
       block->filled = io.count;
@@ -260,21 +260,21 @@ void TThreadedDispatcher::ReadLoop(TResult& r) {
   }
 }
 
-void TThreadedDispatcher::StatusLoop(TResult& r) {
-  TIo watch = WatchStatus();
-  if (watch.end == TIoEnd::Failed) return End(r, std::move(watch));
-  if (watch.end != TIoEnd::Done) {
+void ThreadedDispatcher::StatusLoop(ThreadResult& r) {
+  IoResult watch = WatchStatus();
+  if (watch.end == IoEnd::Failed) return End(r, std::move(watch));
+  if (watch.end != IoEnd::Done) {
     // Nothing to watch: the read thread's own wait picks up every byte. Sleep until the close.
     while (!stopThreads_) WaitForEvents({&stopEvent_}, -1);
     return;
   }
-  TEmptyRun empty;
+  EmptyRun empty;
   while (!stopThreads_) {
     uint32_t events = 0;
-    TIo io = WaitStatus(events);
+    IoResult io = WaitStatus(events);
     if (stopThreads_) return;
-    if (io.end == TIoEnd::Failed) return End(r, std::move(io));
-    if (io.end != TIoEnd::Done) continue;
+    if (io.end == IoEnd::Failed) return End(r, std::move(io));
+    if (io.end != IoEnd::Done) continue;
     if (events == 0) {
       if (!AfterEmpty(r, empty)) return;
       continue;
@@ -284,7 +284,7 @@ void TThreadedDispatcher::StatusLoop(TResult& r) {
   }
 }
 
-void TThreadedDispatcher::DispatchLoop() {
+void ThreadedDispatcher::DispatchLoop() {
   // While the InputRing is full, queued bytes cannot move and WaitForData would return at
   // once on every pass; the thread then sleeps until something new arrives (a Push), the
   // reader frees room or input is discarded, or a stop is requested (an Interrupt each).
@@ -309,7 +309,7 @@ void TThreadedDispatcher::DispatchLoop() {
   }
 }
 
-void TThreadedDispatcher::WriteLoop(TResult& r) {
+void ThreadedDispatcher::WriteLoop(ThreadResult& r) {
   while (!stopThreads_) {
     const int w = WaitForEvents({&outputEvent_, &flushEvent_, &stopEvent_}, -1);
     if (stopThreads_) return;
@@ -323,11 +323,11 @@ void TThreadedDispatcher::WriteLoop(TResult& r) {
   }
 }
 
-bool TThreadedDispatcher::Send(TResult& r) {
+bool ThreadedDispatcher::Send(ThreadResult& r) {
   for (;;) {
     auto block = std::make_shared<std::vector<uint8_t>>();
     {
-      std::lock_guard<TOrderedLock> out(outputLock_);
+      std::lock_guard<OrderedLock> out(outputLock_);
       *block = TakeOutputLocked();
       inFlight_ = static_cast<uint32_t>(block->size());
     }
@@ -338,13 +338,13 @@ bool TThreadedDispatcher::Send(TResult& r) {
         inFlight_ = 0;  // a flush or close drops the rest of the block
         return true;
       }
-      TIo io = WriteDevice(block, off);
-      if (io.end == TIoEnd::Failed) {
+      IoResult io = WriteDevice(block, off);
+      if (io.end == IoEnd::Failed) {
         inFlight_ = 0;
         End(r, std::move(io));
         return false;
       }
-      if (io.end == TIoEnd::Purged) {
+      if (io.end == IoEnd::Purged) {
         inFlight_ = 0;  // the component's own purge took the request and the rest of the block
         return true;
       }
@@ -358,7 +358,7 @@ bool TThreadedDispatcher::Send(TResult& r) {
   return true;
 }
 
-void TThreadedDispatcher::WaitDriverQueueEmpty() {
+void ThreadedDispatcher::WaitDriverQueueEmpty() {
   // Real UARTs keep up to a few KiB queued after a write returns; the owner learns "output
   // empty" only when the line has really gone quiet. New output, a flush or a stop ends the wait.
   const int32_t baud = LastBaud() > 0 ? LastBaud() : 9600;

@@ -49,12 +49,12 @@ std::size_t BlocksKeptForDriver();
 // An event on the system's own object (an eventfd, an event handle), so that a back end's
 // device waits can include it. Auto-reset events are cleared by the wait that reports them;
 // manual-reset ones stay set until Reset.
-class TWakeEvent {
+class WakeEvent {
  public:
-  explicit TWakeEvent(bool manualReset = false);
-  ~TWakeEvent();
-  TWakeEvent(const TWakeEvent&) = delete;
-  TWakeEvent& operator=(const TWakeEvent&) = delete;
+  explicit WakeEvent(bool manualReset = false);
+  ~WakeEvent();
+  WakeEvent(const WakeEvent&) = delete;
+  WakeEvent& operator=(const WakeEvent&) = delete;
   void Set();
   void Reset();
   bool Consume();  // true when it was set; clears it
@@ -69,13 +69,13 @@ class TWakeEvent {
 
 // Waits until one of `events` is set or `timeoutMs` passed (-1: no limit). Returns the index of
 // the first one set (an auto-reset one is cleared), or -1 on time-out.
-int WaitForEvents(std::initializer_list<TWakeEvent*> events, int timeoutMs);
+int WaitForEvents(std::initializer_list<WakeEvent*> events, int timeoutMs);
 
 // The worker threads, in the order they start.
-enum class TWorker : uint8_t { Read, Dispatch, Write, Status };
+enum class Worker : uint8_t { Read, Dispatch, Write, Status };
 
 // How a back end's wait on the device ended.
-enum class TIoEnd : uint8_t {
+enum class IoEnd : uint8_t {
   Done,    // the request completed: `count` bytes moved, or status events delivered (none of
            // either: an empty completion, see kEmptyRetryMs)
   Idle,    // nothing within the wait's slice, or the component's own purge took a read
@@ -83,21 +83,21 @@ enum class TIoEnd : uint8_t {
   Woken,   // the stop or the flush event: the thread looks at its flags
   Failed,  // the thread ends with `code` (0: quietly) and `text`
 };
-struct TIo {
-  TIo() = default;
-  TIo(TIoEnd e, uint32_t n = 0) : end(e), count(n) {}
-  TIo(TIoEnd e, uint32_t n, int32_t c, std::string t)
+struct IoResult {
+  IoResult() = default;
+  IoResult(IoEnd e, uint32_t n = 0) : end(e), count(n) {}
+  IoResult(IoEnd e, uint32_t n, int32_t c, std::string t)
       : end(e), count(n), code(c), text(std::move(t)) {}
-  TIoEnd end = TIoEnd::Idle;
+  IoEnd end = IoEnd::Idle;
   uint32_t count = 0;
   int32_t code = 0;
   std::string text;
 };
 
-class TThreadedDispatcher : public TPortDispatcher {
+class ThreadedDispatcher : public TPortDispatcher {
  public:
-  explicit TThreadedDispatcher(TDispatcherOwner* owner);
-  ~TThreadedDispatcher() override;
+  explicit ThreadedDispatcher(DispatcherOwner* owner);
+  ~ThreadedDispatcher() override;
 
   uint32_t OutBuffUsedTotal() override;
   // Bytes in the driver's transmit queue (0 when the driver does not tell).
@@ -119,15 +119,15 @@ class TThreadedDispatcher : public TPortDispatcher {
   virtual int32_t ClosePath() = 0;
   // Waits for received bytes (or a stop) and reads what is there into `block`. A back end that
   // must keep the block for its driver takes it (the caller then allocates a new one).
-  virtual TIo ReadDevice(std::unique_ptr<TDataBuffer>& block) = 0;
+  virtual IoResult ReadDevice(std::unique_ptr<TDataBuffer>& block) = 0;
   // Starts watching modem lines and line errors. Done: watching; Idle: the device has none to
   // watch (the status thread then only waits for the stop); Failed: the thread ends.
-  virtual TIo WatchStatus() = 0;
+  virtual IoResult WatchStatus() = 0;
   // Waits for a change of the modem lines or line errors (kEv* bits in `events`) or a stop.
-  virtual TIo WaitStatus(uint32_t& events) = 0;
+  virtual IoResult WaitStatus(uint32_t& events) = 0;
   // Hands bytes of `block` from `offset` on to the driver, waiting while it takes none; a stop
   // or the flush event ends the wait (Woken). `count`: bytes the driver took.
-  virtual TIo WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& block,
+  virtual IoResult WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& block,
                           std::size_t offset) = 0;
   // Drop what the driver holds in one direction: 0 or the system's error number.
   virtual int PurgeInput() = 0;
@@ -137,7 +137,7 @@ class TThreadedDispatcher : public TPortDispatcher {
   // Asked after many empty completions in a row (a driver may keep completing requests empty
   // once its device is gone): Done while the system still has the device; Failed, with the
   // lost device's code and the system's reason, ends the thread.
-  virtual TIo CheckDevice() { return {TIoEnd::Done}; }
+  virtual IoResult CheckDevice() { return {IoEnd::Done}; }
 
   // ---- For the back ends ----
   // Ends the port as the destructor of the most derived class must (its primitives still exist).
@@ -145,8 +145,8 @@ class TThreadedDispatcher : public TPortDispatcher {
   void RequestStop();  // sets the stop flag and wakes every thread
   bool Closing() const { return closing_.load(); }
   // Waits for stop (and, for the write thread's device waits, flush) include these.
-  TWakeEvent stopEvent_{true};
-  TWakeEvent flushEvent_{true};
+  WakeEvent stopEvent_{true};
+  WakeEvent flushEvent_{true};
 
   // ---- Device operations of the dispatcher, written once ----
   intptr_t OpenCom(const std::string& name) final;
@@ -158,40 +158,40 @@ class TThreadedDispatcher : public TPortDispatcher {
   uint32_t InFlightBytes() final { return inFlight_.load(); }
 
  private:
-  struct TEndSignal {
+  struct EndSignal {
     std::mutex mutex;
     std::condition_variable ended;
     bool done = false;
   };
-  struct TThread {
-    TWorker kind;
+  struct WorkerThread {
+    Worker kind;
     std::thread thread;
-    std::shared_ptr<TEndSignal> end;
+    std::shared_ptr<EndSignal> end;
   };
-  struct TResult {
+  struct ThreadResult {
     int32_t code = 0;
     std::string osText;
   };
 
   void StopThreads();
-  void Run(TWorker kind);  // the one frame every thread body runs in
-  void Execute(TWorker kind, TResult& r);
-  void End(TResult& r, TIo io);  // a primitive's failure ends the thread
-  void ReadLoop(TResult& r);
-  void StatusLoop(TResult& r);
+  void Run(Worker kind);  // the one frame every thread body runs in
+  void Execute(Worker kind, ThreadResult& r);
+  void End(ThreadResult& r, IoResult io);  // a primitive's failure ends the thread
+  void ReadLoop(ThreadResult& r);
+  void StatusLoop(ThreadResult& r);
   void DispatchLoop();
-  void WriteLoop(TResult& r);
-  bool Send(TResult& r);  // false when the thread ends
+  void WriteLoop(ThreadResult& r);
+  bool Send(ThreadResult& r);  // false when the thread ends
   // An empty completion counted, waited for and checked; false when the thread ends.
-  struct TEmptyRun {
+  struct EmptyRun {
     int count = 0;
     std::chrono::steady_clock::time_point last{};
   };
-  bool AfterEmpty(TResult& r, TEmptyRun& run);
+  bool AfterEmpty(ThreadResult& r, EmptyRun& run);
   void WaitDriverQueueEmpty();
 
-  TWakeEvent ackEvent_, outputEvent_;
-  std::vector<TThread> threads_;
+  WakeEvent ackEvent_, outputEvent_;
+  std::vector<WorkerThread> threads_;
   std::atomic<uint32_t> inFlight_{0};
   std::atomic<bool> flushPending_{false};
   std::atomic<bool> flushAcknowledged_{false};

@@ -11,7 +11,7 @@
 
 namespace ll::serial {
 
-using Guard = std::lock_guard<TOrderedLock>;
+using Guard = std::lock_guard<OrderedLock>;
 
 // ---- Tracing --------------------------------------------------------------------------------
 int32_t TPortDispatcher::StartTracing(uint32_t size) {
@@ -180,7 +180,7 @@ void TPortDispatcher::ResumeLogging() {
   }
 }
 
-void TPortDispatcher::AddLogEntry(TLogType type, TLogSubType subType, uint32_t data,
+void TPortDispatcher::AddLogEntry(LogType type, LogSubType subType, uint32_t data,
                                      const uint8_t* bytes, uint32_t count) {
   Guard ctl(controlLock_);
   if (!loggingOn_) return;

@@ -5,14 +5,14 @@
 
 namespace ll::serial {
 
-TRequestAction ClassifyRequestError(TWorker thread, uint32_t error, bool purgePending,
+RequestAction ClassifyRequestError(Worker thread, uint32_t error, bool purgePending,
                                     bool closing) {
-  if (error == kWinErrorSuccess) return TRequestAction::Ignore;
+  if (error == kWinErrorSuccess) return RequestAction::Ignore;
   // While the threads stop, cancelled requests and closed handles are the close's own doing.
-  if (closing) return TRequestAction::Stop;
+  if (closing) return RequestAction::Stop;
   switch (error) {
     case kWinErrorOperationAborted:
-      return purgePending ? TRequestAction::Ignore : TRequestAction::DeviceLost;
+      return purgePending ? RequestAction::Ignore : RequestAction::DeviceLost;
     case kWinErrorInvalidHandle:  // the handle is closed only after the threads are gone
     case kWinErrorAccessDenied:   // what some USB drivers answer once the adapter is unplugged
     case kWinErrorBadCommand:
@@ -20,16 +20,16 @@ TRequestAction ClassifyRequestError(TWorker thread, uint32_t error, bool purgePe
     case kWinErrorNoSuchDevice:
     case kWinErrorDeviceNotConnected:
     case kWinErrorDeviceRemoved:
-      return TRequestAction::DeviceLost;
+      return RequestAction::DeviceLost;
     default:
-      return thread == TWorker::Write ? TRequestAction::WriteFailed : TRequestAction::DeviceLost;
+      return thread == Worker::Write ? RequestAction::WriteFailed : RequestAction::DeviceLost;
   }
 }
 
-int32_t ResultOf(TRequestAction action) {
+int32_t ResultOf(RequestAction action) {
   switch (action) {
-    case TRequestAction::DeviceLost: return ecDeviceRead;
-    case TRequestAction::WriteFailed: return ecDeviceWrite;
+    case RequestAction::DeviceLost: return ecDeviceRead;
+    case RequestAction::WriteFailed: return ecDeviceWrite;
     default: return 0;
   }
 }

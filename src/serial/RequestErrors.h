@@ -25,7 +25,7 @@ inline constexpr uint32_t kWinErrorOperationAborted = 995;
 inline constexpr uint32_t kWinErrorDeviceNotConnected = 1167;
 inline constexpr uint32_t kWinErrorDeviceRemoved = 1617;
 
-enum class TRequestAction : uint8_t {
+enum class RequestAction : uint8_t {
   Ignore,      // the request is asked again (the component's own purge took it)
   Stop,        // the thread ends quietly (the port is closing or another thread already ended)
   DeviceLost,  // the thread ends with the device-lost result (-161), which wakes the owner
@@ -34,9 +34,9 @@ enum class TRequestAction : uint8_t {
 
 // `purgePending`: the component purged the driver while the request ran. `closing`: the threads
 // were asked to stop (a close, or another thread's end).
-TRequestAction ClassifyRequestError(TWorker thread, uint32_t error, bool purgePending,
+RequestAction ClassifyRequestError(Worker thread, uint32_t error, bool purgePending,
                                     bool closing);
 // The thread's result for an action that ends it (0 for Ignore and Stop).
-int32_t ResultOf(TRequestAction action);
+int32_t ResultOf(RequestAction action);
 
 }  // namespace ll::serial

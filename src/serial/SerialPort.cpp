@@ -69,7 +69,7 @@ void TCustomSerialPort::SetOpen(bool v) {
     return;
   }
   if (v) {
-    if (state_ == TPortState::psShuttingDown) {
+    if (state_ == PortOpenState::psShuttingDown) {
       openPending_ = true;
       return;
     }
@@ -77,7 +77,7 @@ void TCustomSerialPort::SetOpen(bool v) {
     DoOpen();
   } else {
     openPending_ = false;
-    if (!open_ || state_ != TPortState::psOpen) return;
+    if (!open_ || state_ != PortOpenState::psOpen) return;
     DoClose();
   }
 }
@@ -116,7 +116,7 @@ void TCustomSerialPort::DoOpen() {
     if (rc == ecFileNotFound || rc == ecPathNotFound) rc = ecBadId;
     if (rc != 0) CheckErrorCode(rc, dispatcher_->LastOsErrorText());
 
-    state_ = TPortState::psOpen;
+    state_ = PortOpenState::psOpen;
     AnnounceTriggerNeed();
     // Settings stored while closed take effect now.
     {
@@ -148,10 +148,10 @@ void TCustomSerialPort::DoOpen() {
   } catch (...) {
     openFailure_ = dispatcher_->LastOpenFailure();
     if (!savedTriggers_) {
-      savedTriggers_ = std::make_unique<TTriggerSet>(dispatcher_->SaveTriggers());
+      savedTriggers_ = std::make_unique<TriggerSet>(dispatcher_->SaveTriggers());
     }
     open_ = false;
-    state_ = TPortState::psClosed;
+    state_ = PortOpenState::psClosed;
     KeepOrFreeDispatcher();  // stops the threads and closes the device
     throw;
   }
@@ -182,13 +182,13 @@ void TCustomSerialPort::DoClose() {
   } catch (const std::exception& e) {
     Report(e);
   }
-  state_ = TPortState::psShuttingDown;
+  state_ = PortOpenState::psShuttingDown;
   for (auto* c : bound_) {
     if (c->WantsClosingNotice()) {
       c->PortNotification(static_cast<TSerialPort&>(*this), kMsgPortClosing);
     }
   }
-  savedTriggers_ = std::make_unique<TTriggerSet>(dispatcher_->SaveTriggers());
+  savedTriggers_ = std::make_unique<TriggerSet>(dispatcher_->SaveTriggers());
   dispatcher_->CloseDevice();
   if (dispatcher_->Delivering()) {
     link_.PostNotification(kMsgClosePending, static_cast<uint32_t>(dispatcher_->Handle()) << 16, 0, {});
@@ -202,7 +202,7 @@ void TCustomSerialPort::DoClose() {
 void TCustomSerialPort::FinishClose() {
   if (dispatcher_) dispatcher_->DeregisterWndTriggerHandler(kComponentWindowHandle);
   KeepOrFreeDispatcher();
-  state_ = TPortState::psClosed;
+  state_ = PortOpenState::psClosed;
   open_ = false;
   if (openPending_) {
     openPending_ = false;
@@ -211,7 +211,7 @@ void TCustomSerialPort::FinishClose() {
 }
 
 // ---- Notifications -----------------------------------------------------------------------------
-void TDispatcherOwner::PostNotification(uint32_t message, uint32_t param, int32_t code,
+void DispatcherOwner::PostNotification(uint32_t message, uint32_t param, int32_t code,
                                         std::string text) {
   {
     std::lock_guard<std::mutex> lock(noteMutex_);
@@ -220,7 +220,7 @@ void TDispatcherOwner::PostNotification(uint32_t message, uint32_t param, int32_
   Wake();
 }
 
-void TDispatcherOwner::Wake() {
+void DispatcherOwner::Wake() {
   std::shared_ptr<const std::function<void()>> hook;
   {
     std::lock_guard<std::mutex> lock(hookMutex_);
@@ -229,15 +229,15 @@ void TDispatcherOwner::Wake() {
   if (hook) (*hook)();
 }
 
-void TDispatcherOwner::SetWakeHook(std::function<void()> hook) {
+void DispatcherOwner::SetWakeHook(std::function<void()> hook) {
   auto p = hook ? std::make_shared<const std::function<void()>>(std::move(hook)) : nullptr;
   std::lock_guard<std::mutex> lock(hookMutex_);
   wakeHook_ = std::move(p);
 }
 
-std::deque<TDispatcherOwner::TNote> TDispatcherOwner::TakeNotes() {
+std::deque<DispatcherOwner::Notification> DispatcherOwner::TakeNotes() {
   std::lock_guard<std::mutex> lock(noteMutex_);
-  std::deque<TNote> out;
+  std::deque<Notification> out;
   out.swap(notes_);
   return out;
 }
@@ -258,7 +258,7 @@ int TCustomSerialPort::ProcessNotifications() {
         Report(e);
       }
     } else if (n.message == kMsgClosePending) {
-      if (dispatcher_ && state_ == TPortState::psShuttingDown) {
+      if (dispatcher_ && state_ == PortOpenState::psShuttingDown) {
         if (dispatcher_->Delivering() || dispatcher_->RunningThreads() > 0) {
           link_.PostNotification(n.message, n.param, 0, {});
         } else {
@@ -274,7 +274,7 @@ int TCustomSerialPort::ProcessNotifications() {
 bool TCustomSerialPort::ReachDispatcher() {
   if (!dispatcher_ && !open_ && !loading_ && autoOpen_) SetOpen(true);
   if (!dispatcher_) CheckErrorCode(ecCommNotOpen);
-  return state_ != TPortState::psShuttingDown;
+  return state_ != PortOpenState::psShuttingDown;
 }
 
 bool TCustomSerialPort::CharReady() {
@@ -305,23 +305,23 @@ void TCustomSerialPort::FlushOutBuffer() {
 }
 
 uint32_t TCustomSerialPort::OutBuffUsed() {
-  return dispatcher_ && state_ == TPortState::psOpen ? dispatcher_->OutBuffUsedTotal() : 0;
+  return dispatcher_ && state_ == PortOpenState::psOpen ? dispatcher_->OutBuffUsedTotal() : 0;
 }
 
 uint32_t TCustomSerialPort::OutBuffFree() {
-  return dispatcher_ && state_ == TPortState::psOpen ? dispatcher_->OutputFree() : 0;
+  return dispatcher_ && state_ == PortOpenState::psOpen ? dispatcher_->OutputFree() : 0;
 }
 
 uint32_t TCustomSerialPort::InBuffUsed() {
-  return dispatcher_ && state_ == TPortState::psOpen ? dispatcher_->InBuffUsed() : 0;
+  return dispatcher_ && state_ == PortOpenState::psOpen ? dispatcher_->InBuffUsed() : 0;
 }
 
 int32_t TCustomSerialPort::LineError() {
-  return dispatcher_ && state_ == TPortState::psOpen ? dispatcher_->GetLineError() : 0;
+  return dispatcher_ && state_ == PortOpenState::psOpen ? dispatcher_->GetLineError() : 0;
 }
 
 uint8_t TCustomSerialPort::ModemStatus() {
-  return dispatcher_ && state_ == TPortState::psOpen ? dispatcher_->GetModemStatus() : 0;
+  return dispatcher_ && state_ == PortOpenState::psOpen ? dispatcher_->GetModemStatus() : 0;
 }
 
 // ---- Property setters ------------------------------------------------------------------------------
@@ -335,12 +335,12 @@ void TCustomSerialPort::SetDeviceLayer(TDeviceLayer v) {
 
 void TCustomSerialPort::SetComNumber(uint16_t v) {
   if (v == comNumber_ && !force_) return;
-  if (!dispatcher_ || state_ != TPortState::psOpen) {
+  if (!dispatcher_ || state_ != PortOpenState::psOpen) {
     comNumber_ = v;
     if (!dispatcher_) force_ = true;
     return;
   }
-  TTriggerSet triggers = dispatcher_->SaveTriggers();
+  TriggerSet triggers = dispatcher_->SaveTriggers();
   const TTraceLogState tracing = tracing_, logging = logging_;
   SetOpen(false);
   comNumber_ = v;
@@ -360,7 +360,7 @@ bool TCustomSerialPort::StoreLineSetting(T& field, T value) {
   if (value == field && !force_) return false;
   const T old = field;
   field = value;
-  if (dispatcher_ && state_ == TPortState::psOpen) {
+  if (dispatcher_ && state_ == PortOpenState::psOpen) {
     try {
       CheckDispatcher(dispatcher_->ApplyLine(baud_, static_cast<uint8_t>(parity_), stopBits_,
                                              dataBits_));
@@ -386,18 +386,18 @@ void TCustomSerialPort::SetStopBits(uint16_t v) { StoreLineSetting(stopBits_, v)
 void TCustomSerialPort::SetInSize(uint16_t v) {
   if (v == inSize_ && !force_) return;
   inSize_ = v;
-  if (dispatcher_ && state_ == TPortState::psOpen) dispatcher_->SetQueueSizes(inSize_, outSize_);
+  if (dispatcher_ && state_ == PortOpenState::psOpen) dispatcher_->SetQueueSizes(inSize_, outSize_);
 }
 
 void TCustomSerialPort::SetOutSize(uint16_t v) {
   if (v == outSize_ && !force_) return;
   outSize_ = v;  // the OutputRing keeps the size it was opened with
-  if (dispatcher_ && state_ == TPortState::psOpen) dispatcher_->SetQueueSizes(inSize_, outSize_);
+  if (dispatcher_ && state_ == PortOpenState::psOpen) dispatcher_->SetQueueSizes(inSize_, outSize_);
 }
 
 void TCustomSerialPort::SetDTR(bool v) {
   if (v == dtr_ && !force_) return;
-  if (dispatcher_ && state_ == TPortState::psOpen) {
+  if (dispatcher_ && state_ == PortOpenState::psOpen) {
     if (dispatcher_->SetDtrLine(v) == 0) dtr_ = v;
   } else {
     dtr_ = v;
@@ -406,7 +406,7 @@ void TCustomSerialPort::SetDTR(bool v) {
 
 void TCustomSerialPort::SetRTS(bool v) {
   if (v == rts_ && !force_) return;
-  if (dispatcher_ && state_ == TPortState::psOpen) {
+  if (dispatcher_ && state_ == PortOpenState::psOpen) {
     if (dispatcher_->SetRtsLine(v) == 0) rts_ = v;
   } else {
     rts_ = v;
@@ -418,7 +418,7 @@ void TCustomSerialPort::ApplyHWFlow() {
     if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = Percent(inSize_, 90);
     if (bufferResume_ == 0 || bufferResume_ > bufferFull_) bufferResume_ = Percent(inSize_, 10);
   }
-  if (dispatcher_ && state_ == TPortState::psOpen) {
+  if (dispatcher_ && state_ == PortOpenState::psOpen) {
     CheckDispatcher(dispatcher_->SetHardwareFlow(bufferFull_, bufferResume_, hwFlow_));
   }
 }
@@ -438,7 +438,7 @@ void TCustomSerialPort::ApplySWFlow() {
     if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = Percent(inSize_, 75);
     if (bufferResume_ == 0 || bufferResume_ > bufferFull_) bufferResume_ = Percent(inSize_, 25);
   }
-  if (dispatcher_ && state_ == TPortState::psOpen) {
+  if (dispatcher_ && state_ == PortOpenState::psOpen) {
     if (swFlow_ == TSWFlowOptions::swfNone) {
       CheckDispatcher(dispatcher_->ClearSoftwareFlow());
     } else {
@@ -457,7 +457,7 @@ void TCustomSerialPort::SetSWFlowOptions(TSWFlowOptions v) {
 void TCustomSerialPort::SetXOnChar(uint8_t v) {
   if (v == xonChar_ && !force_) return;
   xonChar_ = v;
-  if (dispatcher_ && state_ == TPortState::psOpen) {
+  if (dispatcher_ && state_ == PortOpenState::psOpen) {
     CheckDispatcher(dispatcher_->SetXonXoffChars(xonChar_, xoffChar_));
   }
 }
@@ -465,7 +465,7 @@ void TCustomSerialPort::SetXOnChar(uint8_t v) {
 void TCustomSerialPort::SetXOffChar(uint8_t v) {
   if (v == xoffChar_ && !force_) return;
   xoffChar_ = v;
-  if (dispatcher_ && state_ == TPortState::psOpen) {
+  if (dispatcher_ && state_ == PortOpenState::psOpen) {
     CheckDispatcher(dispatcher_->SetXonXoffChars(xonChar_, xoffChar_));
   }
 }
@@ -487,8 +487,8 @@ void TCustomSerialPort::SetBufferResume(uint16_t v) {
 // ---- Tracing and logging -----------------------------------------------------------------------------
 void TCustomSerialPort::ApplyTraceState(bool trace, TTraceLogState v) {
   TTraceLogState& state = trace ? tracing_ : logging_;
-  if (!dispatcher_ || state_ != TPortState::psOpen) {
-    if (state_ == TPortState::psShuttingDown) return;
+  if (!dispatcher_ || state_ != PortOpenState::psOpen) {
+    if (state_ == PortOpenState::psShuttingDown) return;
     state = (v == TTraceLogState::tlOn) ? TTraceLogState::tlOn : TTraceLogState::tlOff;
     return;
   }
@@ -568,7 +568,7 @@ void TCustomSerialPort::SetTraceSize(uint32_t v) {
   v = std::min(v, kMaxTraceSize);
   if (v == traceSize_ && !force_) return;
   traceSize_ = v;
-  if (!dispatcher_ || state_ != TPortState::psOpen) return;
+  if (!dispatcher_ || state_ != PortOpenState::psOpen) return;
   if (dispatcher_->TracingOn()) {
     dispatcher_->StopTracing();
     CheckException(dispatcher_->StartTracing(traceSize_));
@@ -582,7 +582,7 @@ void TCustomSerialPort::SetLogSize(uint32_t v) {
   v = std::min(v, kMaxLogSize);
   if (v == logSize_ && !force_) return;
   logSize_ = v;
-  if (!dispatcher_ || state_ != TPortState::psOpen) return;
+  if (!dispatcher_ || state_ != PortOpenState::psOpen) return;
   if (dispatcher_->LoggingOn()) {
     dispatcher_->StopLogging();
     CheckException(dispatcher_->StartLogging(logSize_));
@@ -613,9 +613,9 @@ void TCustomSerialPort::SetRS485Mode(bool v) {
   if (dispatcher_) dispatcher_->SetRS485Mode(v);
 }
 
-void TCustomSerialPort::SetOnTrigger(TTriggerEvent f) {
+void TCustomSerialPort::SetOnTrigger(TriggerEvent f) {
   onTrigger_ = std::move(f);
-  if (dispatcher_ && state_ == TPortState::psOpen) AnnounceTriggerNeed();
+  if (dispatcher_ && state_ == PortOpenState::psOpen) AnnounceTriggerNeed();
 }
 
 void TCustomSerialPort::AnnounceTriggerNeed() {
@@ -634,7 +634,7 @@ void TCustomSerialPort::SetThreadBoost(int v) {
   if (dispatcher_) dispatcher_->SetThreadBoost(v);
 }
 
-void TCustomSerialPort::RemoveBoundComponent(TPortBoundComponent* c) {
+void TCustomSerialPort::RemoveBoundComponent(PortBoundComponent* c) {
   bound_.erase(std::remove(bound_.begin(), bound_.end(), c), bound_.end());
 }
 

@@ -28,17 +28,17 @@
 namespace ll::serial {
 
 class TPortDispatcher;
-struct TTriggerSet;
+struct TriggerSet;
 
 enum class TDeviceLayer : uint8_t { dlWin32, dlWinsock };
 enum class TParity : uint8_t { pNone, pOdd, pEven, pMark, pSpace };
-enum THWFlowOption : uint8_t {
+enum HWFlowOption : uint8_t {
   hwfUseDTR = 1,
   hwfUseRTS = 2,
   hwfRequireDSR = 4,
   hwfRequireCTS = 8,
 };
-using THWFlowOptionSet = uint8_t;  // OR of THWFlowOption values
+using THWFlowOptionSet = uint8_t;  // OR of HWFlowOption values
 enum class TSWFlowOptions : uint8_t { swfNone, swfReceive, swfTransmit, swfBoth };
 enum class TTraceLogState : uint8_t {
   tlOff, tlOn, tlDump, tlAppend, tlClear, tlPause, tlAppendAndContinue
@@ -46,7 +46,7 @@ enum class TTraceLogState : uint8_t {
 enum class TTapiMode : uint8_t { tmNone, tmAuto, tmOn, tmOff };
 
 // Port states of the component.
-enum class TPortState : uint8_t { psClosed, psShuttingDown, psOpen };
+enum class PortOpenState : uint8_t { psClosed, psShuttingDown, psOpen };
 
 // Notification numbers carried from the dispatcher to the component and to bound components.
 inline constexpr uint32_t kMsgDataAvailable = 32257;
@@ -64,9 +64,9 @@ class TSerialPort;
 
 // Another component bound to this port (a terminal, a protocol, ...); told when the port opens,
 // is closing and has closed. This program binds none.
-class TPortBoundComponent {
+class PortBoundComponent {
  public:
-  virtual ~TPortBoundComponent() = default;
+  virtual ~PortBoundComponent() = default;
   virtual bool WantsClosingNotice() const { return false; }
   virtual void PortNotification(TSerialPort& port, uint32_t message) = 0;
 };
@@ -74,9 +74,9 @@ class TPortBoundComponent {
 // The channel through which a dispatcher reaches its component from worker threads. Not
 // polymorphic on purpose: a worker thread may still call it while the component's destructor
 // runs (before the dispatcher is stopped), which must not touch the component's virtual table.
-class TDispatcherOwner {
+class DispatcherOwner {
  public:
-  struct TNote {
+  struct Notification {
     uint32_t message;
     uint32_t param;  // dispatcher handle in the upper 16 bits
     int32_t code;
@@ -87,13 +87,13 @@ class TDispatcherOwner {
   // Received bytes reached the input ring, the output side became empty, or a note was queued.
   void Wake();
   void SetWakeHook(std::function<void()> hook);
-  std::deque<TNote> TakeNotes();
+  std::deque<Notification> TakeNotes();
 
  private:
   std::mutex hookMutex_;
   std::shared_ptr<const std::function<void()>> wakeHook_;
   std::mutex noteMutex_;
-  std::deque<TNote> notes_;
+  std::deque<Notification> notes_;
 };
 
 class TPortComponentBase {
@@ -181,14 +181,14 @@ class TCustomSerialPort : public TPortComponentBase {
   bool RS485Mode() const { return rs485_; }
   void SetRS485Mode(bool v);
 
-  using TNotifyEvent = std::function<void(TCustomSerialPort& sender)>;
-  void SetOnPortOpen(TNotifyEvent f) { onPortOpen_ = std::move(f); }
-  void SetOnPortClose(TNotifyEvent f) { onPortClose_ = std::move(f); }
+  using NotifyEvent = std::function<void(TCustomSerialPort& sender)>;
+  void SetOnPortOpen(NotifyEvent f) { onPortOpen_ = std::move(f); }
+  void SetOnPortClose(NotifyEvent f) { onPortClose_ = std::move(f); }
   // Trigger events (message number, trigger handle, data). Assigning one while the port is open
   // tells the dispatcher that the component wants trigger notifications.
-  using TTriggerEvent = std::function<void(TCustomSerialPort& sender, uint32_t msg,
+  using TriggerEvent = std::function<void(TCustomSerialPort& sender, uint32_t msg,
                                            uint16_t trigger, int32_t data)>;
-  void SetOnTrigger(TTriggerEvent f);
+  void SetOnTrigger(TriggerEvent f);
 
   // ---- Character input and output (never wait for the device) ----
   bool CharReady();
@@ -231,19 +231,19 @@ class TCustomSerialPort : public TPortComponentBase {
   bool Loading() const { return loading_; }
 
   // ---- Less common ----
-  TPortState PortState() const { return state_; }
+  PortOpenState PortState() const { return state_; }
   void SetForce(bool v) { force_ = v; }
   uint16_t TriggerLength() const { return triggerLength_; }
   void SetTriggerLength(uint16_t v);
   int ThreadBoost() const { return threadBoost_; }
   void SetThreadBoost(int v);
-  void AddBoundComponent(TPortBoundComponent* c) { bound_.push_back(c); }
-  void RemoveBoundComponent(TPortBoundComponent* c);
+  void AddBoundComponent(PortBoundComponent* c) { bound_.push_back(c); }
+  void RemoveBoundComponent(PortBoundComponent* c);
   // The live dispatcher, or nullptr while closed. For diagnostics and tests.
   TPortDispatcher* Dispatcher() const { return dispatcher_.get(); }
   // Where the last open of the port failed in a system call (the error number, the call, the
   // device path); empty after an open that succeeded or failed otherwise.
-  const TOpenFailure& LastOpenFailure() const { return openFailure_; }
+  const OpenFailure& LastOpenFailure() const { return openFailure_; }
   // The text formatted "\\.\COM%d" for a port number, and the device path it maps to.
   static std::string DeviceName(uint16_t comNumber);
 
@@ -305,21 +305,21 @@ class TCustomSerialPort : public TPortComponentBase {
   bool rs485_ = false;
 
   // Declared before the dispatcher so that it outlives the dispatcher's threads.
-  TDispatcherOwner link_;
-  TPortState state_ = TPortState::psClosed;
+  DispatcherOwner link_;
+  PortOpenState state_ = PortOpenState::psClosed;
   std::unique_ptr<TPortDispatcher> dispatcher_;
   bool openPending_ = false;  // Open requested while shutting down
   bool force_ = true;         // setters act even when the value does not change
   bool loading_ = false;
   bool openWanted_ = false;   // Open written while loading
-  std::unique_ptr<TTriggerSet> savedTriggers_;
-  TOpenFailure openFailure_;
+  std::unique_ptr<TriggerSet> savedTriggers_;
+  OpenFailure openFailure_;
   uint16_t triggerLength_ = 1;
   int threadBoost_ = 0;
-  std::deque<TPortBoundComponent*> bound_;
+  std::deque<PortBoundComponent*> bound_;
 
-  TNotifyEvent onPortOpen_, onPortClose_;
-  TTriggerEvent onTrigger_;
+  NotifyEvent onPortOpen_, onPortClose_;
+  TriggerEvent onTrigger_;
   std::function<uint16_t()> portPrompt_;
   std::function<void(const std::exception&)> errorReport_;
 

@@ -36,20 +36,20 @@ static_assert(EV_RXCHAR == kEvRxChar && EV_CTS == kEvCts && EV_DSR == kEvDsr &&
 
 // The finest period of the system timer, asked for while the process has a port dispatcher, so
 // that the short waits of the link (2 ms polls, 50 ms ticks) are honoured closely.
-class TTimerPeriod {
+class TimerPeriod {
  public:
-  TTimerPeriod() {
+  TimerPeriod() {
     TIMECAPS caps{};
     if (::timeGetDevCaps(&caps, sizeof caps) == MMSYSERR_NOERROR &&
         ::timeBeginPeriod(caps.wPeriodMin) == TIMERR_NOERROR) {
       period_ = caps.wPeriodMin;
     }
   }
-  ~TTimerPeriod() {
+  ~TimerPeriod() {
     if (period_ != 0) ::timeEndPeriod(period_);
   }
-  TTimerPeriod(const TTimerPeriod&) = delete;
-  TTimerPeriod& operator=(const TTimerPeriod&) = delete;
+  TimerPeriod(const TimerPeriod&) = delete;
+  TimerPeriod& operator=(const TimerPeriod&) = delete;
 
  private:
   UINT period_ = 0;
@@ -64,8 +64,8 @@ std::string OsErrorText(int error) {
   return CleanOsText(text);
 }
 
-TOsError MapOsError(DWORD error) {
-  TOsError e{0, error == ERROR_SUCCESS ? std::string("System error without a code")
+OsError MapOsError(DWORD error) {
+  OsError e{0, error == ERROR_SUCCESS ? std::string("System error without a code")
                                        : OsErrorText(static_cast<int>(error))};
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
@@ -94,8 +94,8 @@ TOsError MapOsError(DWORD error) {
 }
 
 // ---- Line settings --------------------------------------------------------------------------
-DCB DcbFromSettings(const TLineSettings& s, const DCB& base) {
-  using L = TLineSettings;
+DCB DcbFromSettings(const LineConfig& s, const DCB& base) {
+  using L = LineConfig;
   DCB d = base;
   d.DCBlength = sizeof(DCB);
   d.BaudRate = static_cast<DWORD>(s.baud);
@@ -121,8 +121,8 @@ DCB DcbFromSettings(const TLineSettings& s, const DCB& base) {
   return d;
 }
 
-TLineSettings SettingsFromDcb(const DCB& d) {
-  using L = TLineSettings;
+LineConfig SettingsFromDcb(const DCB& d) {
+  using L = LineConfig;
   L s;
   s.baud = static_cast<int32_t>(d.BaudRate);
   s.dataBits = d.ByteSize;
@@ -161,45 +161,45 @@ DCB DcbMadeValid(const DCB& found, uint32_t inQueue) {
 COMMTIMEOUTS PortTimeouts() { return COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 0}; }
 
 // ---- Events -----------------------------------------------------------------------------------
-TWakeEvent::TWakeEvent(bool manualReset)
+WakeEvent::WakeEvent(bool manualReset)
     : native_(reinterpret_cast<intptr_t>(
           ::CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr))),
       manual_(manualReset) {
   if (native_ == 0) throw std::runtime_error("CreateEvent: " + MapOsError(::GetLastError()).text);
 }
 
-TWakeEvent::~TWakeEvent() { ::CloseHandle(reinterpret_cast<HANDLE>(native_)); }
+WakeEvent::~WakeEvent() { ::CloseHandle(reinterpret_cast<HANDLE>(native_)); }
 
-void TWakeEvent::Set() { ::SetEvent(reinterpret_cast<HANDLE>(native_)); }
+void WakeEvent::Set() { ::SetEvent(reinterpret_cast<HANDLE>(native_)); }
 
-void TWakeEvent::Reset() { ::ResetEvent(reinterpret_cast<HANDLE>(native_)); }
+void WakeEvent::Reset() { ::ResetEvent(reinterpret_cast<HANDLE>(native_)); }
 
-bool TWakeEvent::Consume() {
+bool WakeEvent::Consume() {
   const bool was = ::WaitForSingleObject(reinterpret_cast<HANDLE>(native_), 0) == WAIT_OBJECT_0;
   if (was && manual_) Reset();
   return was;
 }
 
-int WaitForEvents(std::initializer_list<TWakeEvent*> events, int timeoutMs) {
+int WaitForEvents(std::initializer_list<WakeEvent*> events, int timeoutMs) {
   HANDLE handles[MAXIMUM_WAIT_OBJECTS] = {};
   DWORD n = 0;
-  for (TWakeEvent* e : events) handles[n++] = reinterpret_cast<HANDLE>(e->Native());
+  for (WakeEvent* e : events) handles[n++] = reinterpret_cast<HANDLE>(e->Native());
   const DWORD w = ::WaitForMultipleObjects(n, handles, FALSE,
                                            timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
   return w < WAIT_OBJECT_0 + n ? static_cast<int>(w - WAIT_OBJECT_0) : -1;
 }
 
 // ---- Requests ---------------------------------------------------------------------------------
-TWin32Dispatcher::TRequest::TRequest() {
+TWin32Dispatcher::OverlappedRequest::OverlappedRequest() {
   ov.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (ov.hEvent == nullptr) {
     throw std::runtime_error("CreateEvent: " + MapOsError(::GetLastError()).text);
   }
 }
 
-TWin32Dispatcher::TRequest::~TRequest() { ::CloseHandle(ov.hEvent); }
+TWin32Dispatcher::OverlappedRequest::~OverlappedRequest() { ::CloseHandle(ov.hEvent); }
 
-void TWin32Dispatcher::TRequest::Reset() {
+void TWin32Dispatcher::OverlappedRequest::Reset() {
   HANDLE event = ov.hEvent;
   ov = OVERLAPPED{};
   ov.hEvent = event;
@@ -207,7 +207,7 @@ void TWin32Dispatcher::TRequest::Reset() {
   events = 0;
 }
 
-bool TWin32Dispatcher::CancelRequest(std::shared_ptr<TRequest>& req) {
+bool TWin32Dispatcher::CancelRequest(std::shared_ptr<OverlappedRequest>& req) {
   ::CancelIoEx(h_, &req->ov);
   // Bounded: a driver that never completes a cancelled request (seen after an unplug) must not
   // hold the close for ever.
@@ -218,11 +218,11 @@ bool TWin32Dispatcher::CancelRequest(std::shared_ptr<TRequest>& req) {
     return true;
   }
   KeepForDriver(req);
-  req = std::make_shared<TRequest>();
+  req = std::make_shared<OverlappedRequest>();
   return false;
 }
 
-DWORD TWin32Dispatcher::AwaitRequest(std::shared_ptr<TRequest>& req, DWORD& count,
+DWORD TWin32Dispatcher::AwaitRequest(std::shared_ptr<OverlappedRequest>& req, DWORD& count,
                                      bool flushWakes) {
   HANDLE waits[3] = {req->ov.hEvent, reinterpret_cast<HANDLE>(stopEvent_.Native()),
                      reinterpret_cast<HANDLE>(flushEvent_.Native())};
@@ -234,39 +234,39 @@ DWORD TWin32Dispatcher::AwaitRequest(std::shared_ptr<TRequest>& req, DWORD& coun
   return ERROR_IO_PENDING;
 }
 
-TIo TWin32Dispatcher::Outcome(TWorker thread, DWORD error, DWORD count, const TRequest& req) {
+IoResult TWin32Dispatcher::Outcome(Worker thread, DWORD error, DWORD count, const OverlappedRequest& req) {
   if (error == ERROR_SUCCESS) {
-    if (thread == TWorker::Write && count == 0) {
-      return {TIoEnd::Failed, 0, ecDeviceWrite, "Device write returned nothing"};
+    if (thread == Worker::Write && count == 0) {
+      return {IoEnd::Failed, 0, ecDeviceWrite, "Device write returned nothing"};
     }
-    return {TIoEnd::Done, count};
+    return {IoEnd::Done, count};
   }
-  const TRequestAction action = ClassifyRequestError(
+  const RequestAction action = ClassifyRequestError(
       thread, error, purgesBegun_.load() != req.purgesDoneAtStart, Closing() || StopFlag());
   switch (action) {
-    case TRequestAction::Ignore:
-      return {thread == TWorker::Write ? TIoEnd::Purged : TIoEnd::Idle};
-    case TRequestAction::Stop:
-      return {TIoEnd::Failed};
+    case RequestAction::Ignore:
+      return {thread == Worker::Write ? IoEnd::Purged : IoEnd::Idle};
+    case RequestAction::Stop:
+      return {IoEnd::Failed};
     default:
-      return {TIoEnd::Failed, 0, ResultOf(action), MapOsError(error).text};
+      return {IoEnd::Failed, 0, ResultOf(action), MapOsError(error).text};
   }
 }
 
 // ---- Dispatcher ------------------------------------------------------------------------------
-TWin32Dispatcher::TWin32Dispatcher(TDispatcherOwner* owner)
-    : TThreadedDispatcher(owner),
-      readReq_(std::make_shared<TRequest>()),
-      statusReq_(std::make_shared<TRequest>()),
-      writeReq_(std::make_shared<TRequest>()) {
-  static const TTimerPeriod period;
+TWin32Dispatcher::TWin32Dispatcher(DispatcherOwner* owner)
+    : ThreadedDispatcher(owner),
+      readReq_(std::make_shared<OverlappedRequest>()),
+      statusReq_(std::make_shared<OverlappedRequest>()),
+      writeReq_(std::make_shared<OverlappedRequest>()) {
+  static const TimerPeriod period;
 }
 
 TWin32Dispatcher::~TWin32Dispatcher() { Shutdown(); }
 
 int32_t TWin32Dispatcher::Fail(DWORD error, const char* call) {
   NoteOsFailure(static_cast<int>(error), call);
-  TOsError e = MapOsError(error);
+  OsError e = MapOsError(error);
   lastOsErrorText_ = e.text;
   return e.code;
 }
@@ -337,8 +337,8 @@ bool TWin32Dispatcher::SetupCom(uint16_t inSize, uint16_t outSize) {
   return false;
 }
 
-TIo TWin32Dispatcher::ReadDevice(std::unique_ptr<TDataBuffer>& block) {
-  TRequest& req = *readReq_;
+IoResult TWin32Dispatcher::ReadDevice(std::unique_ptr<TDataBuffer>& block) {
+  OverlappedRequest& req = *readReq_;
   req.Reset();
   req.purgesDoneAtStart = purgesDone_.load();
   DWORD count = 0, error = ERROR_SUCCESS;
@@ -351,7 +351,7 @@ TIo TWin32Dispatcher::ReadDevice(std::unique_ptr<TDataBuffer>& block) {
       if (error == ERROR_IO_PENDING) {
         // Never given back: the driver may still write into the block, so it is kept as well.
         if (readReq_.get() != &req) KeepForDriver(std::shared_ptr<TDataBuffer>(block.release()));
-        return {TIoEnd::Woken};
+        return {IoEnd::Woken};
       }
     }
   }
@@ -361,19 +361,19 @@ TIo TWin32Dispatcher::ReadDevice(std::unique_ptr<TDataBuffer>& block) {
     // empty read, which the thread counts: a driver whose device is gone may go on completing
     // reads with nothing.
     const int woken = WaitForEvents({&readEvent_, &stopEvent_}, kReadWaitMs);
-    if (woken == 1) return {TIoEnd::Woken};
-    return woken == 0 ? TIo{} : TIo{TIoEnd::Done, 0};
+    if (woken == 1) return {IoEnd::Woken};
+    return woken == 0 ? IoResult{} : IoResult{IoEnd::Done, 0};
   }
-  return Outcome(TWorker::Read, error, count, req);
+  return Outcome(Worker::Read, error, count, req);
 }
 
-TIo TWin32Dispatcher::WatchStatus() {
+IoResult TWin32Dispatcher::WatchStatus() {
   // A driver without comm events: the read thread's time-out still picks up every byte.
-  return ::SetCommMask(h_, kStatusEventMask) ? TIo{TIoEnd::Done} : TIo{};
+  return ::SetCommMask(h_, kStatusEventMask) ? IoResult{IoEnd::Done} : IoResult{};
 }
 
-TIo TWin32Dispatcher::WaitStatus(uint32_t& events) {
-  TRequest& req = *statusReq_;
+IoResult TWin32Dispatcher::WaitStatus(uint32_t& events) {
+  OverlappedRequest& req = *statusReq_;
   req.Reset();
   req.purgesDoneAtStart = purgesDone_.load();
   DWORD error = ERROR_SUCCESS, ignored = 0;
@@ -382,23 +382,23 @@ TIo TWin32Dispatcher::WaitStatus(uint32_t& events) {
     if (error == ERROR_IO_PENDING) {
       // The record holds the event word the driver writes; it is kept if never given back.
       error = AwaitRequest(statusReq_, ignored, false);
-      if (error == ERROR_IO_PENDING) return {TIoEnd::Woken};
+      if (error == ERROR_IO_PENDING) return {IoEnd::Woken};
     }
   }
   if (error == ERROR_SUCCESS) {
     events = req.events;
     if (events & EV_RXCHAR) readEvent_.Set();
-    return {TIoEnd::Done};
+    return {IoEnd::Done};
   }
-  TIo io = Outcome(TWorker::Status, error, 0, req);
+  IoResult io = Outcome(Worker::Status, error, 0, req);
   // A purge took the wait: ask again a little later, not in a tight loop.
-  if (io.end == TIoEnd::Idle) WaitForEvents({&stopEvent_}, kStatusRetryMs);
+  if (io.end == IoEnd::Idle) WaitForEvents({&stopEvent_}, kStatusRetryMs);
   return io;
 }
 
-TIo TWin32Dispatcher::WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& block,
+IoResult TWin32Dispatcher::WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& block,
                                   std::size_t offset) {
-  TRequest& req = *writeReq_;
+  OverlappedRequest& req = *writeReq_;
   req.Reset();
   req.purgesDoneAtStart = purgesDone_.load();
   DWORD written = 0, error = ERROR_SUCCESS;
@@ -411,23 +411,23 @@ TIo TWin32Dispatcher::WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& b
       error = AwaitRequest(writeReq_, written, true);
       if (error == ERROR_IO_PENDING) {
         if (writeReq_.get() != &req) KeepForDriver(block);  // the driver may still read it
-        return {TIoEnd::Woken};
+        return {IoEnd::Woken};
       }
     }
   }
-  return Outcome(TWorker::Write, error, written, req);
+  return Outcome(Worker::Write, error, written, req);
 }
 
-TIo TWin32Dispatcher::CheckDevice() {
+IoResult TWin32Dispatcher::CheckDevice() {
   // The driver's error and status query fails once its device is gone, with the reason.
   DWORD errors = 0;
   COMSTAT status{};
   if (::ClearCommError(h_, &errors, &status)) {
     pendingLineErrors_.fetch_or(static_cast<int32_t>(errors & kLineErrorBits));
-    return {TIoEnd::Done};
+    return {IoEnd::Done};
   }
   const DWORD error = ::GetLastError();
-  return {TIoEnd::Failed, 0, ResultOf(TRequestAction::DeviceLost), MapOsError(error).text};
+  return {IoEnd::Failed, 0, ResultOf(RequestAction::DeviceLost), MapOsError(error).text};
 }
 
 int TWin32Dispatcher::Purge(DWORD flags) {
@@ -503,7 +503,7 @@ uint32_t TWin32Dispatcher::DriverOutQueue() {
   return outQueue;
 }
 
-int32_t TWin32Dispatcher::GetComState(TLineSettings& s) {
+int32_t TWin32Dispatcher::GetComState(LineConfig& s) {
   DCB d{};
   d.DCBlength = sizeof d;
   if (h_ == INVALID_HANDLE_VALUE || !::GetCommState(h_, &d)) {
@@ -520,7 +520,7 @@ int32_t TWin32Dispatcher::GetComState(TLineSettings& s) {
   return 0;
 }
 
-int32_t TWin32Dispatcher::SetComState(const TLineSettings& s) {
+int32_t TWin32Dispatcher::SetComState(const LineConfig& s) {
   if (h_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE, "SetCommState");
   DCB d;
   {
@@ -535,7 +535,7 @@ int32_t TWin32Dispatcher::SetComState(const TLineSettings& s) {
   return 0;
 }
 
-std::unique_ptr<TPortDispatcher> CreateOsDispatcher(TDispatcherOwner* owner) {
+std::unique_ptr<TPortDispatcher> CreateOsDispatcher(DispatcherOwner* owner) {
   return std::make_unique<TWin32Dispatcher>(owner);
 }
 

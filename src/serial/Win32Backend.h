@@ -40,19 +40,19 @@ uint16_t PortNumberOfName(const std::string& name);
 // turns Windows error codes into codes: missing device -> -2 (or -3), device held by someone
 // else -> -5, out of memory -> -8, any other code from 2 to 162 -> minus itself, anything else
 // -> -162 (the runtime's "general failure"; its text still says what happened).
-struct TOsError {
+struct OsError {
   int32_t code;
   std::string text;
 };
-TOsError MapOsError(DWORD error);
+OsError MapOsError(DWORD error);
 
 // The driver's line-settings record for `s`, built on `base` (the record read from the driver),
 // so that fields the dispatcher does not keep (error and end-of-file characters, the event
 // character) stay as the driver has them. Abort-on-error is always off: with it, one framing
 // error would fail every later read and write until the error is cleared.
-DCB DcbFromSettings(const TLineSettings& s, const DCB& base);
+DCB DcbFromSettings(const LineConfig& s, const DCB& base);
 // The dispatcher's view of a driver record.
-TLineSettings SettingsFromDcb(const DCB& dcb);
+LineConfig SettingsFromDcb(const DCB& dcb);
 // The driver's record as found at open, made valid for the first settings write: distinct
 // XON and XOFF characters, XON/XOFF limits within an input queue of `inQueue` bytes,
 // abort-on-error off. Some drivers refuse a record that repeats their own invalid values.
@@ -61,9 +61,9 @@ DCB DcbMadeValid(const DCB& found, uint32_t inQueue);
 // read thread waits on events instead); writes have no time-out.
 COMMTIMEOUTS PortTimeouts();
 
-class TWin32Dispatcher : public TThreadedDispatcher {
+class TWin32Dispatcher : public ThreadedDispatcher {
  public:
-  explicit TWin32Dispatcher(TDispatcherOwner* owner);
+  explicit TWin32Dispatcher(DispatcherOwner* owner);
   ~TWin32Dispatcher() override;
 
   uint32_t DriverOutQueue() override;
@@ -71,30 +71,30 @@ class TWin32Dispatcher : public TThreadedDispatcher {
  protected:
   int32_t EscapeComFunc(int function) override;
   int32_t GetComError() override;
-  int32_t GetComState(TLineSettings& s) override;
-  int32_t SetComState(const TLineSettings& s) override;
+  int32_t GetComState(LineConfig& s) override;
+  int32_t SetComState(const LineConfig& s) override;
   bool SetupCom(uint16_t inSize, uint16_t outSize) override;
   int32_t ReadModemStatus(uint8_t& upperNibble) override;
 
   intptr_t OpenPath(const std::string& path) override;
   int32_t ClosePath() override;
-  TIo ReadDevice(std::unique_ptr<TDataBuffer>& block) override;
-  TIo WatchStatus() override;
-  TIo WaitStatus(uint32_t& events) override;
-  TIo WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& block,
+  IoResult ReadDevice(std::unique_ptr<TDataBuffer>& block) override;
+  IoResult WatchStatus() override;
+  IoResult WaitStatus(uint32_t& events) override;
+  IoResult WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& block,
                   std::size_t offset) override;
   int PurgeInput() override;
   int PurgeOutput() override;
   void WakeDeviceWaits() override;
-  TIo CheckDevice() override;
+  IoResult CheckDevice() override;
 
  private:
   // One overlapped request of a thread: its record, its event, what the driver writes back.
-  struct TRequest {
-    TRequest();
-    ~TRequest();
-    TRequest(const TRequest&) = delete;
-    TRequest& operator=(const TRequest&) = delete;
+  struct OverlappedRequest {
+    OverlappedRequest();
+    ~OverlappedRequest();
+    OverlappedRequest(const OverlappedRequest&) = delete;
+    OverlappedRequest& operator=(const OverlappedRequest&) = delete;
     void Reset();
     OVERLAPPED ov{};
     DWORD events = 0;          // the status wait's result
@@ -103,13 +103,13 @@ class TWin32Dispatcher : public TThreadedDispatcher {
   // Issued request still pending: waits for it, a stop (and for writes, a flush). Returns the
   // system's error (ERROR_SUCCESS with `count`), or ERROR_IO_PENDING when woken (the request
   // was then cancelled; see CancelRequest).
-  DWORD AwaitRequest(std::shared_ptr<TRequest>& req, DWORD& count, bool flushWakes);
+  DWORD AwaitRequest(std::shared_ptr<OverlappedRequest>& req, DWORD& count, bool flushWakes);
   // Cancels the pending request and waits kCloseWaitMs at most for the driver to give it back.
   // False: it did not; the record is kept for the driver and a fresh one replaces it in `req`
   // (the caller keeps the request's buffer likewise).
-  bool CancelRequest(std::shared_ptr<TRequest>& req);
+  bool CancelRequest(std::shared_ptr<OverlappedRequest>& req);
   // A finished request as the thread takes it (see RequestErrors.h).
-  TIo Outcome(TWorker thread, DWORD error, DWORD count, const TRequest& req);
+  IoResult Outcome(Worker thread, DWORD error, DWORD count, const OverlappedRequest& req);
   // Records the system's text (and, while opening, the failing call), returns the mapped code.
   int32_t Fail(DWORD error, const char* call);
   // One look at the driver: its transmit count, and its line errors added to the pending ones.
@@ -117,14 +117,14 @@ class TWin32Dispatcher : public TThreadedDispatcher {
   int Purge(DWORD flags);
 
   HANDLE h_ = INVALID_HANDLE_VALUE;
-  TWakeEvent readEvent_;  // received characters, from the status thread to the read thread
-  std::shared_ptr<TRequest> readReq_, statusReq_, writeReq_;
+  WakeEvent readEvent_;  // received characters, from the status thread to the read thread
+  std::shared_ptr<OverlappedRequest> readReq_, statusReq_, writeReq_;
   // Purges begun and purges finished. A request aborted while the two differ from what was
   // finished when it started met a purge: one under way then, or one begun since. Counting only
   // the begun ones misses a request issued between the count and the purge that aborts it.
   std::atomic<uint32_t> purgesBegun_{0}, purgesDone_{0};
   std::atomic<int32_t> pendingLineErrors_{0};
-  // The driver's record as last read, for the fields TLineSettings does not carry.
+  // The driver's record as last read, for the fields LineConfig does not carry.
   std::mutex dcbMutex_;
   DCB driverDcb_{};
   // What the open found, put back at close, except for the modem-control lines: those keep the

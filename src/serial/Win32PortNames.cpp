@@ -218,7 +218,7 @@ std::string PortNumberingText() {
          "present above them; each port's tooltip names its device.";
 }
 
-std::string ExplainOpenFailure(uint16_t comNumber, const TOpenFailure& failure) {
+std::string ExplainOpenFailure(uint16_t comNumber, const OpenFailure& failure) {
   const std::string path = failure.path.empty() ? PortPath(comNumber) : failure.path;
   const std::string port = "COM" + std::to_string(comNumber) + ": " + path;
   // The open's own error: opening the port again to ask would pulse its modem lines.

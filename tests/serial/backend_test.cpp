@@ -57,11 +57,11 @@ namespace {
 using test::PtyPair;
 using test::WakeCounter;
 
-class TScriptedDispatcher : public TLinuxDispatcher {
+class ScriptedDispatcher : public LinuxDispatcher {
  public:
-  using TLinuxDispatcher::TLinuxDispatcher;
+  using LinuxDispatcher::LinuxDispatcher;
   // Closed here, while the overrides below still exist for the threads that call them.
-  ~TScriptedDispatcher() override { CloseDevice(); }
+  ~ScriptedDispatcher() override { CloseDevice(); }
   using TPortDispatcher::ThreadEnded;
   using TPortDispatcher::ThreadStarted;
 
@@ -69,11 +69,11 @@ class TScriptedDispatcher : public TLinuxDispatcher {
   int Lines() const { return lines_; }
   void FailQueriesWith(int error) { queryError_ = error; }
   void PushStatus(uint32_t mask) { receiveQueue_.Push(std::make_unique<TStatusBuffer>(mask)); }
-  struct TPurge {
+  struct PurgeCall {
     uint32_t inFlight;  // bytes the write thread still held
     int running;        // worker threads still running
   };
-  std::vector<TPurge> Purges() {
+  std::vector<PurgeCall> Purges() {
     std::lock_guard<std::mutex> lock(purgeMutex_);
     return purges_;
   }
@@ -98,7 +98,7 @@ class TScriptedDispatcher : public TLinuxDispatcher {
   std::atomic<int> lines_{0};
   std::atomic<int> queryError_{0};
   std::mutex purgeMutex_;
-  std::vector<TPurge> purges_;
+  std::vector<PurgeCall> purges_;
 };
 
 class BackendTest : public ::testing::Test {
@@ -114,8 +114,8 @@ class BackendTest : public ::testing::Test {
 
   PtyPair pty_;
   WakeCounter wake_;
-  TDispatcherOwner owner_;
-  TScriptedDispatcher d_{&owner_};
+  DispatcherOwner owner_;
+  ScriptedDispatcher d_{&owner_};
 };
 
 TEST_F(BackendTest, BytesBehindAStatusEventReachTheReader) {
@@ -237,7 +237,7 @@ TEST(ThreadCount, ThreadsActiveWheneverAThreadIsCounted) {
   // One thread counts itself out while another counts itself in, over and over; afterwards
   // the flag must say active, as one thread is counted. Both sides leave a spinning barrier
   // together so that the two calls overlap.
-  TScriptedDispatcher d(nullptr);
+  ScriptedDispatcher d(nullptr);
   constexpr int kRounds = 20000;
   std::atomic<int> arrived{0};
   auto barrier = [&](int& generation) {
@@ -291,7 +291,7 @@ TEST(LowLatency, AskedForAtOpenWhereTheDriverHasItAndPutBackAtClose) {
     return rc == 0 ? ss.flags : -1;
   };
   PtyPair pty;
-  TLinuxDispatcher onPty(nullptr);
+  LinuxDispatcher onPty(nullptr);
   onPty.SetDeviceName(pty.SlaveName());
   ASSERT_EQ(onPty.OpenDevice(9600, 0, 4096, 4096, 1, 8, 0), 0);
   EXPECT_FALSE(onPty.LowLatencySet());
@@ -301,7 +301,7 @@ TEST(LowLatency, AskedForAtOpenWhereTheDriverHasItAndPutBackAtClose) {
   const std::string uart = "/dev/ttyS0";
   const int before = flags(uart);
   if (before < 0 || (before & ASYNC_LOW_LATENCY)) GTEST_SKIP() << "no UART to try on";
-  TLinuxDispatcher d(nullptr);
+  LinuxDispatcher d(nullptr);
   d.SetDeviceName(uart);
   if (d.OpenDevice(9600, 0, 4096, 4096, 1, 8, 0) != 0) GTEST_SKIP() << "the UART is busy";
   if (!d.LowLatencySet()) {

@@ -88,10 +88,10 @@ TEST_F(DispatcherTest, DiscardAndCloseWakeADispatcherAsleepBehindAFullRing) {
 }
 
 // The dispatcher with its ReceiveQueue and thread stop in reach, as after a lost device.
-class StoppableDispatcher : public TLinuxDispatcher {
+class StoppableDispatcher : public LinuxDispatcher {
  public:
-  StoppableDispatcher() : TLinuxDispatcher(nullptr) {}
-  using TLinuxDispatcher::StopDispatcher;
+  StoppableDispatcher() : LinuxDispatcher(nullptr) {}
+  using LinuxDispatcher::StopDispatcher;
   TIOQueue& Queue() { return receiveQueue_; }
 };
 
@@ -193,13 +193,13 @@ TEST_F(DispatcherTest, ApplyLineRules) {
   // A change drains first. (A pseudo-terminal always keeps 8 data bits and no parity, so only
   // the stop bits are checked here.)
   EXPECT_EQ(d->ApplyLine(0, 5, 2, 9), 0);
-  EXPECT_EQ(d->LineSettings().stopBits, TLineSettings::kTwoStopBits);
+  EXPECT_EQ(d->LineSettings().stopBits, LineConfig::kTwoStopBits);
   EXPECT_EQ(d->DrainCount(), drains + 1);
   // Stop bits 0 count as 1, above 2 as 2.
   EXPECT_EQ(d->ApplyLine(0, 0, 0, 8), 0);
-  EXPECT_EQ(d->LineSettings().stopBits, TLineSettings::kOneStopBit);
+  EXPECT_EQ(d->LineSettings().stopBits, LineConfig::kOneStopBit);
   EXPECT_EQ(d->ApplyLine(0, 0, 7, 8), 0);
-  EXPECT_EQ(d->LineSettings().stopBits, TLineSettings::kTwoStopBits);
+  EXPECT_EQ(d->LineSettings().stopBits, LineConfig::kTwoStopBits);
   EXPECT_EQ(d->LastBaud(), 9600);
 }
 
@@ -209,22 +209,22 @@ TEST_F(DispatcherTest, FlowControlThresholdChecks) {
   EXPECT_EQ(d->SetHardwareFlow(5000, 20, hwfUseRTS), ecBadArgument);   // full > queue
   EXPECT_EQ(d->SetSoftwareFlow(10, 20, 3), ecBadArgument);
   EXPECT_EQ(d->SetHardwareFlow(3000, 400, hwfUseRTS | hwfRequireCTS), 0);
-  TLineSettings s = d->LineSettings();
-  EXPECT_EQ(s.RtsMode(), TLineSettings::kLineHandshake);
-  EXPECT_TRUE(s.flags & TLineSettings::fOutxCtsFlow);
+  LineConfig s = d->LineSettings();
+  EXPECT_EQ(s.RtsMode(), LineConfig::kLineHandshake);
+  EXPECT_TRUE(s.flags & LineConfig::fOutxCtsFlow);
   EXPECT_EQ(s.xoffLim, 4096 - 3000);
   EXPECT_EQ(s.xonLim, 400);
   EXPECT_EQ(d->SetRtsLine(true), 1);
 
   port_.SetSWFlowOptions(TSWFlowOptions::swfBoth);
   s = d->LineSettings();
-  EXPECT_TRUE(s.flags & TLineSettings::fInX);
-  EXPECT_TRUE(s.flags & TLineSettings::fOutX);
+  EXPECT_TRUE(s.flags & LineConfig::fInX);
+  EXPECT_TRUE(s.flags & LineConfig::fOutX);
   port_.SetXOnChar(0x11);
   port_.SetXOffChar(0x14);
   EXPECT_EQ(d->LineSettings().xoffChar, 0x14);
   port_.SetSWFlowOptions(TSWFlowOptions::swfNone);
-  EXPECT_FALSE(d->LineSettings().flags & (TLineSettings::fInX | TLineSettings::fOutX));
+  EXPECT_FALSE(d->LineSettings().flags & (LineConfig::fInX | LineConfig::fOutX));
 }
 
 TEST_F(DispatcherTest, BufferFullAndResumeRules) {
@@ -338,7 +338,7 @@ void Traffic(TSerialPort& port, PtyPair& pty, WakeCounter& wake, int32_t baud) {
   EXPECT_EQ(received, fromDevice);
   EXPECT_EQ(atDevice, toDevice);
   port.SetOpen(false);
-  EXPECT_EQ(TOrderedLock::Violations(), 0u);
+  EXPECT_EQ(OrderedLock::Violations(), 0u);
   EXPECT_GT(std::filesystem::file_size(trace.string() + ".trc"), 0u);
   std::filesystem::remove(trace.string() + ".trc");
   std::filesystem::remove(trace.string() + ".log");

@@ -104,7 +104,7 @@ TEST(CheckErrorCode, RuntimeRangeRaisesIOErrorAndOutOfMemory) {
     ExpectRaises<ERuntimeIOError>([&] { CheckErrorCode(row.code, row.osText); }, -row.code,
                                   row.what);
   }
-  EXPECT_THROW(CheckErrorCode(-8), ERuntimeOutOfMemory);
+  EXPECT_THROW(CheckErrorCode(-8), RuntimeOutOfMemory);
   EXPECT_THROW(CheckErrorCode(-8), std::bad_alloc);
 }
 
@@ -133,7 +133,7 @@ TEST(MapOsError, MapsToTheCodesTheComponentKnows) {
   EXPECT_EQ(MapOsError(EPERM).code, ecGeneralFailure);
   for (int error : {EPERM, EIO, EACCES}) {
     SCOPED_TRACE(error);
-    const TOsError e = MapOsError(error);
+    const OsError e = MapOsError(error);
     ExpectRaises<ERuntimeIOError>([&] { CheckErrorCode(e.code, e.text); }, -e.code,
                                   OsErrorText(error));
   }
@@ -142,19 +142,19 @@ TEST(MapOsError, MapsToTheCodesTheComponentKnows) {
 TEST(MapOsError, WorkerTransfersFailAsDeviceReadOrWrite) {
   const struct {
     int error;
-    TOsCall call;
+    OsCall call;
     int32_t code;
     std::string text;
   } rows[] = {
-      {EIO, TOsCall::Read, ecDeviceRead, OsErrorText(EIO)},
-      {EIO, TOsCall::Write, ecDeviceWrite, OsErrorText(EIO)},
-      {kHangUp, TOsCall::Read, ecDeviceRead, "Device disconnected"},
-      {EBADF, TOsCall::Write, 0, OsErrorText(EBADF)},  // closed under the call: no failure
-      {ENOMEM, TOsCall::Read, ecThreadNoMemory, OsErrorText(ENOMEM)},
+      {EIO, OsCall::Read, ecDeviceRead, OsErrorText(EIO)},
+      {EIO, OsCall::Write, ecDeviceWrite, OsErrorText(EIO)},
+      {kHangUp, OsCall::Read, ecDeviceRead, "Device disconnected"},
+      {EBADF, OsCall::Write, 0, OsErrorText(EBADF)},  // closed under the call: no failure
+      {ENOMEM, OsCall::Read, ecThreadNoMemory, OsErrorText(ENOMEM)},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.error);
-    const TOsError e = MapOsError(row.error, row.call);
+    const OsError e = MapOsError(row.error, row.call);
     EXPECT_EQ(e.code, row.code);
     EXPECT_EQ(e.text, row.text);
   }

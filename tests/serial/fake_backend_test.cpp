@@ -27,17 +27,17 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kSliceMs = 20;
 
-const char* Name(TWorker t) {
-  static const char* const kNames[] = {"read", "dispatch", "write", "status"};  // TWorker's order
+const char* Name(Worker t) {
+  static const char* const kNames[] = {"read", "dispatch", "write", "status"};  // Worker's order
   return kNames[static_cast<int>(t)];
 }
 
-class TFakeDispatcher : public TThreadedDispatcher {
+class FakeDispatcher : public ThreadedDispatcher {
  public:
-  enum class TFault { None, Gone, NoMemory, Hang };
+  enum class FaultKind { None, Gone, NoMemory, Hang };
 
-  using TThreadedDispatcher::TThreadedDispatcher;
-  ~TFakeDispatcher() override { Shutdown(); }
+  using ThreadedDispatcher::ThreadedDispatcher;
+  ~FakeDispatcher() override { Shutdown(); }
 
   // ---- The far end ----
   void Inject(std::vector<uint8_t> bytes) {
@@ -52,7 +52,7 @@ class TFakeDispatcher : public TThreadedDispatcher {
   }
   // The next call of `thread`'s primitive meets `fault`. Hang: the call never comes back until
   // Release (a driver that does not give a request back, even when cancelled).
-  void Arm(TWorker thread, TFault fault) {
+  void Arm(Worker thread, FaultKind fault) {
     std::lock_guard<std::mutex> lock(m_);
     faults_[static_cast<int>(thread)] = fault;
   }
@@ -65,7 +65,7 @@ class TFakeDispatcher : public TThreadedDispatcher {
   void StallOutput(bool on) { stalled_ = on; }
   // From now on `thread`'s requests complete at once with nothing; a set `deviceError` is what
   // the system says when asked whether the device is still there.
-  void CompleteEmpty(TWorker thread) { empty_[static_cast<int>(thread)] = true; }
+  void CompleteEmpty(Worker thread) { empty_[static_cast<int>(thread)] = true; }
   void SetDeviceError(std::string text) {
     std::lock_guard<std::mutex> lock(m_);
     deviceError_ = std::move(text);
@@ -81,7 +81,7 @@ class TFakeDispatcher : public TThreadedDispatcher {
     return log_;
   }
   // Whether `thread` is inside its wait now (or, for a hang, inside the call).
-  bool Waiting(TWorker thread) { return waiting_[static_cast<int>(thread)].load(); }
+  bool Waiting(Worker thread) { return waiting_[static_cast<int>(thread)].load(); }
   bool HungCallReturned() { return hungReturned_.load(); }
   // The block a hung write still holds, as the driver would.
   std::weak_ptr<std::vector<uint8_t>> HeldBlock() {
@@ -94,11 +94,11 @@ class TFakeDispatcher : public TThreadedDispatcher {
  protected:
   int32_t EscapeComFunc(int) override { return 0; }
   int32_t GetComError() override { return 0; }
-  int32_t GetComState(TLineSettings& s) override {
+  int32_t GetComState(LineConfig& s) override {
     s = settings_;
     return 0;
   }
-  int32_t SetComState(const TLineSettings& s) override {
+  int32_t SetComState(const LineConfig& s) override {
     settings_ = s;
     return 0;
   }
@@ -115,11 +115,11 @@ class TFakeDispatcher : public TThreadedDispatcher {
     Note("close, threads running: " + std::to_string(RunningThreads()));
     return 0;
   }
-  TIo ReadDevice(std::unique_ptr<TDataBuffer>& block) override {
-    if (TIo io; Fault(TWorker::Read, io)) return io;
-    if (empty_[static_cast<int>(TWorker::Read)]) {
+  IoResult ReadDevice(std::unique_ptr<TDataBuffer>& block) override {
+    if (IoResult io; Fault(Worker::Read, io)) return io;
+    if (empty_[static_cast<int>(Worker::Read)]) {
       ++emptyCalls_;
-      return {TIoEnd::Done, 0};
+      return {IoEnd::Done, 0};
     }
     {
       std::lock_guard<std::mutex> lock(m_);
@@ -127,44 +127,44 @@ class TFakeDispatcher : public TThreadedDispatcher {
         const std::size_t n = std::min<std::size_t>(incoming_.size(), block->DataSize());
         std::copy(incoming_.begin(), incoming_.begin() + static_cast<long>(n), block->Data());
         incoming_.erase(incoming_.begin(), incoming_.begin() + static_cast<long>(n));
-        return {TIoEnd::Done, static_cast<uint32_t>(n)};
+        return {IoEnd::Done, static_cast<uint32_t>(n)};
       }
     }
-    return Wait(TWorker::Read, {&inputEvent_, &stopEvent_});
+    return Wait(Worker::Read, {&inputEvent_, &stopEvent_});
   }
-  TIo WatchStatus() override { return {TIoEnd::Done}; }
-  TIo WaitStatus(uint32_t& events) override {
-    if (TIo io; Fault(TWorker::Status, io)) return io;
-    if (empty_[static_cast<int>(TWorker::Status)]) {
+  IoResult WatchStatus() override { return {IoEnd::Done}; }
+  IoResult WaitStatus(uint32_t& events) override {
+    if (IoResult io; Fault(Worker::Status, io)) return io;
+    if (empty_[static_cast<int>(Worker::Status)]) {
       ++emptyCalls_;
       events = 0;
-      return {TIoEnd::Done};
+      return {IoEnd::Done};
     }
     {
       std::lock_guard<std::mutex> lock(m_);
       if (!statusEvents_.empty()) {
         events = statusEvents_.front();
         statusEvents_.pop_front();
-        return {TIoEnd::Done};
+        return {IoEnd::Done};
       }
     }
-    return Wait(TWorker::Status, {&statusEvent_, &stopEvent_});
+    return Wait(Worker::Status, {&statusEvent_, &stopEvent_});
   }
-  TIo WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& block,
+  IoResult WriteDevice(const std::shared_ptr<std::vector<uint8_t>>& block,
                   std::size_t offset) override {
     {
       std::lock_guard<std::mutex> lock(m_);
       held_ = block;
     }
-    if (TIo io; Fault(TWorker::Write, io)) return io;
+    if (IoResult io; Fault(Worker::Write, io)) return io;
     if (stalled_) {
       Note("write waits");
-      return Wait(TWorker::Write, {&flushEvent_, &stopEvent_});
+      return Wait(Worker::Write, {&flushEvent_, &stopEvent_});
     }
     std::lock_guard<std::mutex> lock(m_);
     written_.insert(written_.end(), block->begin() + static_cast<long>(offset), block->end());
     log_.push_back("write " + std::to_string(block->size() - offset));
-    return {TIoEnd::Done, static_cast<uint32_t>(block->size() - offset)};
+    return {IoEnd::Done, static_cast<uint32_t>(block->size() - offset)};
   }
   int PurgeInput() override {
     Note("purge input");
@@ -174,15 +174,15 @@ class TFakeDispatcher : public TThreadedDispatcher {
     Note("purge output, in flight: " + std::to_string(InFlightBytes()));
     return 0;
   }
-  TIo CheckDevice() override {
+  IoResult CheckDevice() override {
     ++checks_;
     std::lock_guard<std::mutex> lock(m_);
-    if (deviceError_.empty()) return {TIoEnd::Done};
-    return {TIoEnd::Failed, 0, ecDeviceRead, deviceError_};
+    if (deviceError_.empty()) return {IoEnd::Done};
+    return {IoEnd::Failed, 0, ecDeviceRead, deviceError_};
   }
   uint32_t InQueueFirstUnread() override {
-    if (TIo io; Fault(TWorker::Dispatch, io)) return 0;
-    return TThreadedDispatcher::InQueueFirstUnread();
+    if (IoResult io; Fault(Worker::Dispatch, io)) return 0;
+    return ThreadedDispatcher::InQueueFirstUnread();
   }
 
  private:
@@ -190,35 +190,35 @@ class TFakeDispatcher : public TThreadedDispatcher {
     std::lock_guard<std::mutex> lock(m_);
     log_.push_back(std::move(what));
   }
-  TIo Wait(TWorker thread, std::initializer_list<TWakeEvent*> events) {
+  IoResult Wait(Worker thread, std::initializer_list<WakeEvent*> events) {
     waiting_[static_cast<int>(thread)] = true;
     const int w = WaitForEvents(events, kSliceMs);
     waiting_[static_cast<int>(thread)] = false;
-    return {w >= 0 ? TIoEnd::Woken : TIoEnd::Idle};
+    return {w >= 0 ? IoEnd::Woken : IoEnd::Idle};
   }
   // True when an armed fault decides the call's end (in `io`, or by throwing).
-  bool Fault(TWorker thread, TIo& io) {
-    TFault f;
+  bool Fault(Worker thread, IoResult& io) {
+    FaultKind f;
     {
       std::lock_guard<std::mutex> lock(m_);
       f = faults_[static_cast<int>(thread)];
-      faults_[static_cast<int>(thread)] = TFault::None;
+      faults_[static_cast<int>(thread)] = FaultKind::None;
     }
     switch (f) {
-      case TFault::None:
+      case FaultKind::None:
         return false;
-      case TFault::NoMemory:
+      case FaultKind::NoMemory:
         throw std::bad_alloc();
-      case TFault::Gone:
-        io = {TIoEnd::Failed, 0, thread == TWorker::Write ? ecDeviceWrite : ecDeviceRead,
+      case FaultKind::Gone:
+        io = {IoEnd::Failed, 0, thread == Worker::Write ? ecDeviceWrite : ecDeviceRead,
               "Device disconnected"};
         return true;
-      case TFault::Hang: {
+      case FaultKind::Hang: {
         waiting_[static_cast<int>(thread)] = true;
         std::unique_lock<std::mutex> lock(m_);
         cv_.wait(lock, [&] { return released_; });
         hungReturned_ = true;
-        io = {TIoEnd::Failed};
+        io = {IoEnd::Failed};
         return true;
       }
     }
@@ -232,7 +232,7 @@ class TFakeDispatcher : public TThreadedDispatcher {
   std::vector<uint8_t> written_;
   std::vector<std::string> log_;
   std::shared_ptr<std::vector<uint8_t>> held_;
-  TFault faults_[4] = {TFault::None, TFault::None, TFault::None, TFault::None};
+  FaultKind faults_[4] = {FaultKind::None, FaultKind::None, FaultKind::None, FaultKind::None};
   std::atomic<bool> waiting_[4] = {false, false, false, false};
   std::atomic<bool> stalled_{false};
   std::atomic<bool> empty_[4] = {false, false, false, false};
@@ -240,19 +240,19 @@ class TFakeDispatcher : public TThreadedDispatcher {
   std::string deviceError_;
   std::atomic<bool> hungReturned_{false};
   bool released_ = false;
-  TWakeEvent inputEvent_, statusEvent_;
-  TLineSettings settings_;
+  WakeEvent inputEvent_, statusEvent_;
+  LineConfig settings_;
 };
 
 class FakeBackendTest : public ::testing::Test {
  protected:
   void SetUp() override { owner_.SetWakeHook([this] { wake_.Notify(); }); }
-  void Open(TFakeDispatcher& d) {
+  void Open(FakeDispatcher& d) {
     d.SetDeviceName("\\\\.\\COM3");
     ASSERT_EQ(d.OpenDevice(9600, 0, 4096, 4096, 1, 8, 0), 0);
     ASSERT_EQ(d.RunningThreads(), 4);
   }
-  std::vector<uint8_t> Receive(TFakeDispatcher& d, std::size_t n) {
+  std::vector<uint8_t> Receive(FakeDispatcher& d, std::size_t n) {
     std::vector<uint8_t> got;
     wake_.WaitFor([&] {
       for (uint8_t b = 0; d.InputAvailable() && d.ReadInputByte(b) == 0;) got.push_back(b);
@@ -261,11 +261,11 @@ class FakeBackendTest : public ::testing::Test {
     return got;
   }
   WakeCounter wake_;
-  TDispatcherOwner owner_;
+  DispatcherOwner owner_;
 };
 
 TEST_F(FakeBackendTest, BytesGoBothWaysAndModemChangesReachTheStatus) {
-  TFakeDispatcher d(&owner_);
+  FakeDispatcher d(&owner_);
   Open(d);
   d.Inject({1, 2, 3});
   EXPECT_EQ(Receive(d, 3), (std::vector<uint8_t>{1, 2, 3}));
@@ -281,20 +281,20 @@ TEST_F(FakeBackendTest, BytesGoBothWaysAndModemChangesReachTheStatus) {
 
 TEST_F(FakeBackendTest, StopWhileEachThreadWaitsEndsEveryThreadAtOnce) {
   const struct {
-    TWorker thread;
+    Worker thread;
     bool stallOutput;  // the write thread waits inside a write the device does not take
-  } rows[] = {{TWorker::Read, false}, {TWorker::Status, false}, {TWorker::Write, true},
-              {TWorker::Dispatch, false}};
+  } rows[] = {{Worker::Read, false}, {Worker::Status, false}, {Worker::Write, true},
+              {Worker::Dispatch, false}};
   for (const auto& row : rows) {
     SCOPED_TRACE(Name(row.thread));
-    TFakeDispatcher d(&owner_);
+    FakeDispatcher d(&owner_);
     Open(d);
     d.StallOutput(row.stallOutput);
     if (row.stallOutput) {
       const uint8_t b = 'x';
       ASSERT_EQ(d.WriteOutput(&b, 1), 0);
     }
-    if (row.thread != TWorker::Dispatch) {
+    if (row.thread != Worker::Dispatch) {
       ASSERT_TRUE(wake_.WaitFor([&] { return d.Waiting(row.thread); }));
     }
     const auto start = Clock::now();
@@ -310,12 +310,12 @@ TEST_F(FakeBackendTest, StopWhileEachThreadWaitsEndsEveryThreadAtOnce) {
 }
 
 TEST_F(FakeBackendTest, OutputIsPurgedOnlyAfterTheWriteThreadLetGoOfItsBlock) {
-  TFakeDispatcher d(&owner_);
+  FakeDispatcher d(&owner_);
   Open(d);
   d.StallOutput(true);
   const std::vector<uint8_t> block(100, 'A');
   ASSERT_EQ(d.WriteOutput(block.data(), 100), 0);
-  ASSERT_TRUE(wake_.WaitFor([&] { return d.Waiting(TWorker::Write); }));
+  ASSERT_TRUE(wake_.WaitFor([&] { return d.Waiting(Worker::Write); }));
   EXPECT_EQ(d.OutBuffUsedTotal(), 100u);  // held by the write thread
   d.DiscardOutput();
   EXPECT_TRUE(d.LastFlushAcknowledged());
@@ -343,32 +343,32 @@ TEST_F(FakeBackendTest, OutputIsPurgedOnlyAfterTheWriteThreadLetGoOfItsBlock) {
 TEST_F(FakeBackendTest, DeviceGoneOrOutOfMemoryInAThreadEndsAllAndWakesTheOwner) {
   const uint8_t one = 'w';
   const struct {
-    TWorker thread;
-    TFakeDispatcher::TFault fault;
+    Worker thread;
+    FakeDispatcher::FaultKind fault;
     int32_t lineError;  // -1: a read or write failure, shown as the line error
     int32_t note;       // the code of the owner's note, 0 for none
   } rows[] = {
-      {TWorker::Read, TFakeDispatcher::TFault::Gone, -1, 0},
-      {TWorker::Status, TFakeDispatcher::TFault::Gone, -1, 0},
-      {TWorker::Write, TFakeDispatcher::TFault::Gone, -1, 0},
-      {TWorker::Read, TFakeDispatcher::TFault::NoMemory, 0, ecThreadNoMemory},
-      {TWorker::Status, TFakeDispatcher::TFault::NoMemory, 0, ecThreadNoMemory},
-      {TWorker::Write, TFakeDispatcher::TFault::NoMemory, 0, ecThreadNoMemory},
-      {TWorker::Dispatch, TFakeDispatcher::TFault::NoMemory, 0, ecThreadNoMemory},
+      {Worker::Read, FakeDispatcher::FaultKind::Gone, -1, 0},
+      {Worker::Status, FakeDispatcher::FaultKind::Gone, -1, 0},
+      {Worker::Write, FakeDispatcher::FaultKind::Gone, -1, 0},
+      {Worker::Read, FakeDispatcher::FaultKind::NoMemory, 0, ecThreadNoMemory},
+      {Worker::Status, FakeDispatcher::FaultKind::NoMemory, 0, ecThreadNoMemory},
+      {Worker::Write, FakeDispatcher::FaultKind::NoMemory, 0, ecThreadNoMemory},
+      {Worker::Dispatch, FakeDispatcher::FaultKind::NoMemory, 0, ecThreadNoMemory},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(Name(row.thread)) + " " + std::to_string(row.note));
-    TFakeDispatcher d(&owner_);
+    FakeDispatcher d(&owner_);
     Open(d);
     owner_.TakeNotes();
     d.Inject({7});  // bytes that arrived before the fault
     ASSERT_EQ(Receive(d, 1), std::vector<uint8_t>{7});
     const uint64_t wakes = wake_.Count();
     d.Arm(row.thread, row.fault);
-    if (row.thread == TWorker::Write) {
+    if (row.thread == Worker::Write) {
       ASSERT_EQ(d.WriteOutput(&one, 1), 0);
     }
-    if (row.thread == TWorker::Dispatch) d.Inject({8});
+    if (row.thread == Worker::Dispatch) d.Inject({8});
     ASSERT_TRUE(wake_.WaitFor([&] { return d.RunningThreads() == 0; }));
     EXPECT_GT(wake_.Count(), wakes);  // the owner learns that nothing more will come
     EXPECT_EQ(d.PeekLineError(), row.lineError);
@@ -383,9 +383,9 @@ TEST_F(FakeBackendTest, DeviceGoneOrOutOfMemoryInAThreadEndsAllAndWakesTheOwner)
 }
 
 TEST_F(FakeBackendTest, EmptyCompletionsAreBoundedAndEndAsALostDeviceWhenTheSystemSaysSo) {
-  for (TWorker thread : {TWorker::Read, TWorker::Status}) {
+  for (Worker thread : {Worker::Read, Worker::Status}) {
     SCOPED_TRACE(Name(thread));
-    TFakeDispatcher d(&owner_);
+    FakeDispatcher d(&owner_);
     Open(d);
     const auto start = Clock::now();
     d.CompleteEmpty(thread);
@@ -405,14 +405,14 @@ TEST_F(FakeBackendTest, EmptyCompletionsAreBoundedAndEndAsALostDeviceWhenTheSyst
 TEST_F(FakeBackendTest, CloseWhileADriverCallNeverComesBackIsBoundedAndKeepsItsMemory) {
   // The dispatcher and its owner must outlive the stuck thread: kept on purpose, like the port
   // keeps them.
-  auto* owner = new TDispatcherOwner;
-  auto* d = new TFakeDispatcher(owner);
+  auto* owner = new DispatcherOwner;
+  auto* d = new FakeDispatcher(owner);
   Open(*d);
-  d->Arm(TWorker::Write, TFakeDispatcher::TFault::Hang);
+  d->Arm(Worker::Write, FakeDispatcher::FaultKind::Hang);
   const std::vector<uint8_t> block(64, 'h');
   ASSERT_EQ(d->WriteOutput(block.data(), 64), 0);
   WakeCounter wait;
-  ASSERT_TRUE(wait.WaitFor([&] { return d->Waiting(TWorker::Write); }));
+  ASSERT_TRUE(wait.WaitFor([&] { return d->Waiting(Worker::Write); }));
   const auto start = Clock::now();
   d->CloseDevice();
   const auto took = Clock::now() - start;
@@ -426,8 +426,8 @@ TEST_F(FakeBackendTest, CloseWhileADriverCallNeverComesBackIsBoundedAndKeepsItsM
   // What the driver holds is still there.
   EXPECT_FALSE(d->HeldBlock().expired());
   d->Orphan();
-  KeepForDriver(std::shared_ptr<TFakeDispatcher>(d));
-  KeepForDriver(std::shared_ptr<TDispatcherOwner>(owner));
+  KeepForDriver(std::shared_ptr<FakeDispatcher>(d));
+  KeepForDriver(std::shared_ptr<DispatcherOwner>(owner));
   // The driver gives the call back late: the thread ends on memory that is still alive.
   d->Release();
   ASSERT_TRUE(wait.WaitFor([&] { return d->HungCallReturned() && d->RunningThreads() == 0; }));

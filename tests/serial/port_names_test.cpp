@@ -372,7 +372,7 @@ std::string ExplainAsNobody(uint16_t number, const std::string& path) {
     if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(2);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     const std::string line =
-        fd >= 0 ? "opened" : ExplainOpenFailure(number, TOpenFailure{errno, "open", path});
+        fd >= 0 ? "opened" : ExplainOpenFailure(number, OpenFailure{errno, "open", path});
     (void)!::write(pipeFds[1], line.data(), line.size());
     _exit(0);
   }
@@ -442,7 +442,7 @@ TEST(OpenFailureReason, PermissionDeniedAdvisesOnlyWhatHelps) {
 
 TEST(OpenFailureReason, TheErrorTheOpenMetGivesTheReason) {
   const struct {
-    TOpenFailure error;
+    OpenFailure error;
     std::string expected;
   } cases[] = {
       {{ENOENT, "open", "/dev/ttyUSB7"},
@@ -464,7 +464,7 @@ TEST(OpenFailureReason, ANumberWithoutADeviceSaysSo) {
   FakeSystem system;
   SetPortSystemRoot(system.Root());
   ::unsetenv("LINKLOADER_COM6");
-  EXPECT_EQ(ExplainOpenFailure(6, TOpenFailure{ENOENT, "open", ""}),
+  EXPECT_EQ(ExplainOpenFailure(6, OpenFailure{ENOENT, "open", ""}),
             "COM6: no device has this number; plug in the USB serial adapter or choose another "
             "port (the window's port list and linkloader-cli ports show each one's "
             "device)");

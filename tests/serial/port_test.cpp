@@ -175,7 +175,7 @@ TEST_F(PortTest, ExclusiveFlagOfTheTtyIsClearedByCloseAndByAFailedOpen) {
 }
 
 TEST_F(PortTest, RaisingOpenNoticeLeavesThePortClosedAndReopenable) {
-  struct TRaisingBound : TPortBoundComponent {
+  struct RaisingBound : PortBoundComponent {
     bool armed = false;
     void PortNotification(TSerialPort&, uint32_t message) override {
       if (armed && message == kMsgPortOpen) throw std::runtime_error("bound");
@@ -189,7 +189,7 @@ TEST_F(PortTest, RaisingOpenNoticeLeavesThePortClosedAndReopenable) {
     EXPECT_THROW(port_.SetOpen(true), std::runtime_error);
     EXPECT_FALSE(port_.Open());
     EXPECT_EQ(port_.Dispatcher(), nullptr);
-    EXPECT_EQ(port_.PortState(), TPortState::psClosed);
+    EXPECT_EQ(port_.PortState(), PortOpenState::psClosed);
     EXPECT_EQ(ExclusiveFlag(pty_.Slave()), 0);  // the device was let go
     bound.armed = false;
     port_.SetOnPortOpen(nullptr);
@@ -241,7 +241,7 @@ TEST_F(PortTest, FailedOpenKeepsTheErrorAndTheCallThatMetIt) {
   std::ofstream(file) << "x";
   const struct {
     std::string path;
-    TOpenFailure failure;
+    OpenFailure failure;
   } rows[] = {
       {pty_.SlaveName(), {EWOULDBLOCK, "flock", pty_.SlaveName()}},
       {"/nonexistent/ttyX", {ENOENT, "open", "/nonexistent/ttyX"}},
@@ -264,7 +264,7 @@ TEST_F(PortTest, FailedOpenKeepsTheErrorAndTheCallThatMetIt) {
   EXPECT_ANY_THROW(p.SetOpen(true));
   ::setenv("LINKLOADER_COM12", pty_.SlaveName().c_str(), 1);
   p.SetOpen(true);
-  EXPECT_EQ(p.LastOpenFailure(), TOpenFailure{});
+  EXPECT_EQ(p.LastOpenFailure(), OpenFailure{});
   std::filesystem::remove(file);
 }
 
@@ -301,7 +301,7 @@ TEST_F(PortTest, RtsTrueRightAfterOpenSendsNothingFalseDropsIt) {
   port_.SetRTS(true);
   EXPECT_TRUE(d->RtsState());
   // A pseudo-terminal has no modem lines: that is recorded, not raised.
-  EXPECT_FALSE(static_cast<TLinuxDispatcher*>(d)->ModemLinesAvailable());
+  EXPECT_FALSE(static_cast<LinuxDispatcher*>(d)->ModemLinesAvailable());
 }
 
 TEST_F(PortTest, RtsUnderHardwareFlowIsLeftAlone) {
@@ -397,7 +397,7 @@ TEST_F(PortTest, FullOutputRingRaisesOutputBufferTooSmall) {
 
 TEST_F(PortTest, FlushOutBufferDropsUnsentOutput) {
   port_.SetOpen(true);
-  auto* d = static_cast<TLinuxDispatcher*>(port_.Dispatcher());
+  auto* d = static_cast<LinuxDispatcher*>(port_.Dispatcher());
   // Output just queued, and a block the write thread already holds, stuck on the stalled
   // device: neither may reach the line after the flush.
   for (const bool taken : {false, true}) {

@@ -11,44 +11,44 @@ namespace ll::serial {
 namespace {
 
 TEST(ClassifyRequestError, TakesAnAbortForAPurgeOnlyAfterTheComponentsOwnPurge) {
-  using A = TRequestAction;
+  using A = RequestAction;
   constexpr uint32_t kAborted = kWinErrorOperationAborted, kInvalid = kWinErrorInvalidHandle;
   constexpr uint32_t kOther = 87;  // an invalid parameter: a plain failure
   const struct {
-    TWorker thread;
+    Worker thread;
     uint32_t error;
     bool purgePending, closing;
     A action;
     int32_t result;
   } rows[] = {
       // An abort the component's purge caused is asked again; any other is a lost device.
-      {TWorker::Read, kAborted, true, false, A::Ignore, 0},
-      {TWorker::Read, kAborted, false, false, A::DeviceLost, ecDeviceRead},
-      {TWorker::Status, kAborted, true, false, A::Ignore, 0},
-      {TWorker::Status, kAborted, false, false, A::DeviceLost, ecDeviceRead},
-      {TWorker::Write, kAborted, true, false, A::Ignore, 0},
-      {TWorker::Write, kAborted, false, false, A::DeviceLost, ecDeviceRead},
+      {Worker::Read, kAborted, true, false, A::Ignore, 0},
+      {Worker::Read, kAborted, false, false, A::DeviceLost, ecDeviceRead},
+      {Worker::Status, kAborted, true, false, A::Ignore, 0},
+      {Worker::Status, kAborted, false, false, A::DeviceLost, ecDeviceRead},
+      {Worker::Write, kAborted, true, false, A::Ignore, 0},
+      {Worker::Write, kAborted, false, false, A::DeviceLost, ecDeviceRead},
       // The handle is closed only after the threads end: invalid while they run means lost.
-      {TWorker::Read, kInvalid, false, false, A::DeviceLost, ecDeviceRead},
-      {TWorker::Write, kInvalid, true, false, A::DeviceLost, ecDeviceRead},
-      {TWorker::Status, kInvalid, false, false, A::DeviceLost, ecDeviceRead},
+      {Worker::Read, kInvalid, false, false, A::DeviceLost, ecDeviceRead},
+      {Worker::Write, kInvalid, true, false, A::DeviceLost, ecDeviceRead},
+      {Worker::Status, kInvalid, false, false, A::DeviceLost, ecDeviceRead},
       // What USB drivers answer for an unplugged adapter.
-      {TWorker::Read, kWinErrorDeviceRemoved, false, false, A::DeviceLost, ecDeviceRead},
-      {TWorker::Write, kWinErrorBadCommand, false, false, A::DeviceLost, ecDeviceRead},
-      {TWorker::Status, kWinErrorGenFailure, false, false, A::DeviceLost, ecDeviceRead},
-      {TWorker::Write, kWinErrorAccessDenied, false, false, A::DeviceLost, ecDeviceRead},
-      {TWorker::Read, kWinErrorDeviceNotConnected, false, false, A::DeviceLost, ecDeviceRead},
+      {Worker::Read, kWinErrorDeviceRemoved, false, false, A::DeviceLost, ecDeviceRead},
+      {Worker::Write, kWinErrorBadCommand, false, false, A::DeviceLost, ecDeviceRead},
+      {Worker::Status, kWinErrorGenFailure, false, false, A::DeviceLost, ecDeviceRead},
+      {Worker::Write, kWinErrorAccessDenied, false, false, A::DeviceLost, ecDeviceRead},
+      {Worker::Read, kWinErrorDeviceNotConnected, false, false, A::DeviceLost, ecDeviceRead},
       // Other failures: the read side's or the write side's result.
-      {TWorker::Read, kOther, false, false, A::DeviceLost, ecDeviceRead},
-      {TWorker::Write, kOther, false, false, A::WriteFailed, ecDeviceWrite},
+      {Worker::Read, kOther, false, false, A::DeviceLost, ecDeviceRead},
+      {Worker::Write, kOther, false, false, A::WriteFailed, ecDeviceWrite},
       // While the threads stop, everything ends them quietly.
-      {TWorker::Read, kAborted, false, true, A::Stop, 0},
-      {TWorker::Write, kInvalid, false, true, A::Stop, 0},
-      {TWorker::Status, kOther, true, true, A::Stop, 0},
-      {TWorker::Write, kOther, false, true, A::Stop, 0},
+      {Worker::Read, kAborted, false, true, A::Stop, 0},
+      {Worker::Write, kInvalid, false, true, A::Stop, 0},
+      {Worker::Status, kOther, true, true, A::Stop, 0},
+      {Worker::Write, kOther, false, true, A::Stop, 0},
       // No error is nothing to act on.
-      {TWorker::Read, kWinErrorSuccess, false, false, A::Ignore, 0},
-      {TWorker::Write, kWinErrorSuccess, false, true, A::Ignore, 0},
+      {Worker::Read, kWinErrorSuccess, false, false, A::Ignore, 0},
+      {Worker::Write, kWinErrorSuccess, false, true, A::Ignore, 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << static_cast<int>(row.thread) << " " << row.error << " "

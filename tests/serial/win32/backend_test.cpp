@@ -61,7 +61,7 @@ TEST(MapOsError, GivesTheComponentsCodesAndKeepsTheSystemsText) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.error);
-    const TOsError e = MapOsError(r.error);
+    const OsError e = MapOsError(r.error);
     EXPECT_EQ(e.code, r.code);
     const std::string system = SystemMessage(r.error);
     ASSERT_FALSE(system.empty());
@@ -74,7 +74,7 @@ TEST(MapOsError, GivesTheComponentsCodesAndKeepsTheSystemsText) {
 TEST(MapOsError, ConfigurationFailuresRaiseTheRuntimesIoErrorWithTheSystemsText) {
   for (const DWORD error : {DWORD{ERROR_INVALID_PARAMETER}, DWORD{ERROR_DEVICE_REMOVED}}) {
     SCOPED_TRACE(error);
-    const TOsError e = MapOsError(error);
+    const OsError e = MapOsError(error);
     ExpectRaises<ERuntimeIOError>([&] { CheckErrorCode(e.code, e.text); }, -e.code, e.text);
   }
 }
@@ -84,14 +84,14 @@ TEST(OsErrorText, IsTheSystemsMessageOrSaysWhichNumber) {
   // A number the system has no message for still names itself.
   EXPECT_EQ(OsErrorText(0x2FFFFFFF), "System error " + std::to_string(0x2FFFFFFF));
   // A failure that left no error code is not reported with the words for success.
-  const TOsError none = MapOsError(ERROR_SUCCESS);
+  const OsError none = MapOsError(ERROR_SUCCESS);
   EXPECT_EQ(none.code, ecGeneralFailure);
   EXPECT_EQ(none.text, "System error without a code");
 }
 
 // Line settings with every flag the dispatcher may set, and the driver record they must give.
 TEST(DcbFromSettings, FollowsTheLineSettingsAndKeepsTheDriversOwnFields) {
-  using L = TLineSettings;
+  using L = LineConfig;
   struct Row {
     const char* what;
     std::function<void(L&)> set;

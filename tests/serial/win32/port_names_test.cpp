@@ -146,7 +146,7 @@ TEST(ExplainOpenFailure, SaysWhyFromTheSystemsAnswer) {
     SCOPED_TRACE(r.number);
     SetPortPathOverride(r.number, r.path);
     const std::string line =
-        ExplainOpenFailure(r.number, TOpenFailure{static_cast<int>(r.error), "CreateFileW", ""});
+        ExplainOpenFailure(r.number, OpenFailure{static_cast<int>(r.error), "CreateFileW", ""});
     SetPortPathOverride(r.number, "");
     EXPECT_EQ(line.rfind("COM" + std::to_string(r.number) + ": ", 0), 0u) << line;
     EXPECT_NE(line.find(r.says), std::string::npos) << line;
