@@ -56,10 +56,10 @@ using Operation = std::function<OperationResult(DeviceContext&)>;
 // file, so the upload leaves with the runtime's input/output error for the window's general
 // error report (no log line). It carries the upload's ending, FileNotLoaded, for a host without
 // that report.
-class FirmwareReadError : public serial::ERuntimeIOError {
+class FirmwareReadError : public serial::RuntimeIoError {
  public:
   FirmwareReadError(OperationResult result, int32_t errorNumber)
-      : ERuntimeIOError(result.reason, errorNumber), result_(std::move(result)) {}
+      : RuntimeIoError(result.reason, errorNumber), result_(std::move(result)) {}
   const OperationResult& Result() const { return result_; }
 
  private:

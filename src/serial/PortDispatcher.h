@@ -160,8 +160,6 @@ struct OpenFailure {
   std::string path;  // the device path the open was for
   bool operator==(const OpenFailure&) const = default;
 };
-// The old spelling, for tools/cli until it is renamed there too.
-using TOpenFailure = OpenFailure;
 
 class TPortDispatcher {
  public:

@@ -223,7 +223,7 @@ std::exception_ptr MakeErrorException(int32_t code, std::string_view osText) {
     // The operating system's own text, when the caller has it, says more than the table's
     // generic file-error row.
     std::string msg = osText.empty() ? MessageFor(code, {}) : std::string(osText);
-    return std::make_exception_ptr(ERuntimeIOError(std::move(msg), -code));
+    return std::make_exception_ptr(RuntimeIoError(std::move(msg), -code));
   }
   return std::make_exception_ptr(EPortError(std::string(kGenericErrorMessage), 0));
 }

@@ -177,9 +177,9 @@ LL_PORT_ERROR_CLASS(ERasLoadFail, ERas)
 
 // The language runtime's input/output error: a file or device operation failed. ErrorCode() is
 // the positive error number (|code|).
-class ERuntimeIOError : public std::exception {
+class RuntimeIoError : public std::exception {
  public:
-  ERuntimeIOError(std::string message, int32_t errorNumber)
+  RuntimeIoError(std::string message, int32_t errorNumber)
       : message_(std::move(message)), errorNumber_(errorNumber) {}
   const char* what() const noexcept override { return message_.c_str(); }
   int32_t ErrorCode() const { return errorNumber_; }

@@ -104,7 +104,7 @@ TEST(UploadLog, AReadErrorAfterTheOpenEscapesAsAnInputOutputError) {
   bool caught = false;
   try {
     UploadFirmware(rig.ctx);
-  } catch (const ll::serial::ERuntimeIOError& e) {
+  } catch (const ll::serial::RuntimeIoError& e) {
     caught = true;
     EXPECT_EQ(std::string(e.what()), expected.message);
     EXPECT_GT(e.ErrorCode(), 0);

@@ -101,7 +101,7 @@ TEST(CheckErrorCode, RuntimeRangeRaisesIOErrorAndOutOfMemory) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.code);
-    ExpectRaises<ERuntimeIOError>([&] { CheckErrorCode(row.code, row.osText); }, -row.code,
+    ExpectRaises<RuntimeIoError>([&] { CheckErrorCode(row.code, row.osText); }, -row.code,
                                   row.what);
   }
   EXPECT_THROW(CheckErrorCode(-8), RuntimeOutOfMemory);
@@ -134,7 +134,7 @@ TEST(MapOsError, MapsToTheCodesTheComponentKnows) {
   for (int error : {EPERM, EIO, EACCES}) {
     SCOPED_TRACE(error);
     const OsError e = MapOsError(error);
-    ExpectRaises<ERuntimeIOError>([&] { CheckErrorCode(e.code, e.text); }, -e.code,
+    ExpectRaises<RuntimeIoError>([&] { CheckErrorCode(e.code, e.text); }, -e.code,
                                   OsErrorText(error));
   }
 }

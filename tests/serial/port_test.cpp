@@ -165,7 +165,7 @@ TEST_F(PortTest, ExclusiveFlagOfTheTtyIsClearedByCloseAndByAFailedOpen) {
 
   // Refused line settings make the open fail after the device was already taken.
   port_.SetBaud(12345);
-  EXPECT_THROW(port_.SetOpen(true), ERuntimeIOError);
+  EXPECT_THROW(port_.SetOpen(true), RuntimeIoError);
   EXPECT_FALSE(port_.Open());
   EXPECT_EQ(ExclusiveFlag(pty_.Slave()), 0);
 
@@ -219,7 +219,7 @@ TEST_F(PortTest, EveryFailureCarriesItsOwnSystemText) {
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(step.error);
-    ExpectRaises<ERuntimeIOError>(step.fail, step.code, OsErrorText(step.error));
+    ExpectRaises<RuntimeIoError>(step.fail, step.code, OsErrorText(step.error));
   }
 }
 
@@ -228,7 +228,7 @@ TEST_F(PortTest, OtherOpenFailureRaisesRuntimeIOErrorWithSystemText) {
   ::setenv("LINKLOADER_COM10", "/tmp", 1);
   TSerialPort p;
   p.SetComNumber(10);
-  ExpectRaises<ERuntimeIOError>([&] { p.SetOpen(true); }, EISDIR, OsErrorText(EISDIR));
+  ExpectRaises<RuntimeIoError>([&] { p.SetOpen(true); }, EISDIR, OsErrorText(EISDIR));
   EXPECT_FALSE(p.Open());
 }
 
@@ -368,7 +368,7 @@ TEST_F(PortTest, BaudClosedOnlyStoresOpenReconfiguresAfterDraining) {
 
 TEST_F(PortTest, RefusedBaudRaisesRuntimeErrorAndKeepsTheLine) {
   port_.SetOpen(true);
-  ExpectRaises<ERuntimeIOError>([&] { port_.SetBaud(12345); }, EINVAL, OsErrorText(EINVAL));
+  ExpectRaises<RuntimeIoError>([&] { port_.SetBaud(12345); }, EINVAL, OsErrorText(EINVAL));
   EXPECT_EQ(port_.Baud(), 9600);
   EXPECT_EQ(MasterSpeed(pty_), B9600);
   EXPECT_TRUE(port_.Open());

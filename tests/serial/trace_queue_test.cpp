@@ -139,7 +139,7 @@ TEST_F(TracingTest, DumpToAnUnwritablePlaceRaisesAndSwitchesOff) {
   port_.SetTraceName((dir_ / "missing" / "x.trc").string());
   port_.SetOpen(true);
   port_.SetTracing(TTraceLogState::tlOn);
-  EXPECT_THROW(port_.SetTracing(TTraceLogState::tlDump), ERuntimeIOError);
+  EXPECT_THROW(port_.SetTracing(TTraceLogState::tlDump), RuntimeIoError);
   EXPECT_EQ(port_.Tracing(), TTraceLogState::tlOff);
   EXPECT_FALSE(port_.Dispatcher()->TracingOn());
 }

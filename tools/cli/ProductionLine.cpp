@@ -110,7 +110,7 @@ class ProductionLine {
   // Why the port could not be opened, when it exists: a port that is simply missing (the adapter
   // unplugged between modules, its device node going or gone) is waited for in silence.
   std::string PortProblem() const {
-    const serial::TOpenFailure& failure = s_.port.LastOpenFailure();
+    const serial::OpenFailure& failure = s_.port.LastOpenFailure();
     const std::error_code error(failure.osError, std::system_category());
     if (serial::PortPath(s_.port.ComNumber()).empty() ||
         error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory ||

@@ -75,7 +75,7 @@ TEST(MapOsError, ConfigurationFailuresRaiseTheRuntimesIoErrorWithTheSystemsText)
   for (const DWORD error : {DWORD{ERROR_INVALID_PARAMETER}, DWORD{ERROR_DEVICE_REMOVED}}) {
     SCOPED_TRACE(error);
     const OsError e = MapOsError(error);
-    ExpectRaises<ERuntimeIOError>([&] { CheckErrorCode(e.code, e.text); }, -e.code, e.text);
+    ExpectRaises<RuntimeIoError>([&] { CheckErrorCode(e.code, e.text); }, -e.code, e.text);
   }
 }
 
@@ -203,7 +203,7 @@ TEST(Win32Open, RefusedOpensReachTheComponentAsItsExceptions) {
       {"no such device behind an override", "\\\\.\\COM250", Is<EBadId>,
        "ie_BadId - Specified comport doesn't exist"},
       {"held by another program", held.string(), Is<EAlreadyOpen>, "ie_Open - device already open"},
-      {"not a serial device", plain.string(), Is<ERuntimeIOError>, ""},
+      {"not a serial device", plain.string(), Is<RuntimeIoError>, ""},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
