@@ -33,12 +33,8 @@ bool WriteAll(int fd, const void* data, std::size_t size) {
   return true;
 }
 
-}  // namespace
-
-// A new private file, written whole and synced before it gets its name: a copy that exists is a
-// complete copy.
-bool WriteNewFile(const fs::path& path, const std::string& data, std::string& error) {
-  const std::string temp = path.string() + ".part";
+// The staging file beside a target, private, written whole and synced; removed again on failure.
+bool WriteStaged(const std::string& temp, const std::string& data, std::string& error) {
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) {
     error = "cannot create " + temp + ": " + ErrnoText(errno);
@@ -51,6 +47,16 @@ bool WriteNewFile(const fs::path& path, const std::string& data, std::string& er
     ::unlink(temp.c_str());
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+// A new private file, written whole and synced before it gets its name: a copy that exists is a
+// complete copy.
+bool WriteNewFile(const fs::path& path, const std::string& data, std::string& error) {
+  const std::string temp = path.string() + ".part";
+  if (!WriteStaged(temp, data, error)) return false;
   // link() fails instead of replacing an existing copy of the same name.
   if (::link(temp.c_str(), path.c_str()) != 0) {
     error = "cannot create " + path.string() + ": " + ErrnoText(errno);
@@ -98,15 +104,9 @@ bool ReadWholeFile(const fs::path& path, std::string& bytes, std::string& error)
 
 bool ReplaceWholeFile(const fs::path& path, const std::string& data, std::string& error) {
   const std::string temp = path.string() + ".part";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    error = "cannot create " + temp + ": " + ErrnoText(errno);
-    return false;
-  }
-  const bool written = WriteAll(fd, data.data(), data.size()) && ::fsync(fd) == 0;
-  const int saved = errno;
-  if (::close(fd) != 0 || !written || ::rename(temp.c_str(), path.c_str()) != 0) {
-    error = "cannot write " + path.string() + ": " + ErrnoText(written ? errno : saved);
+  if (!WriteStaged(temp, data, error)) return false;
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    error = "cannot write " + path.string() + ": " + ErrnoText(errno);
     ::unlink(temp.c_str());
     return false;
   }
