@@ -299,7 +299,10 @@ class Signals(CliTest):
                 print("%-34s %.3f s" % (what, took))
                 self.assertEqual(proc.returncode, 143, err)
                 self.assertEqual(json.loads(out.splitlines()[-1])["error"], "cancelled")
-                self.assertLess(took, 1.0)  # 0.2 s and less when the machine is not loaded
+                # Well under 0.2 s on a quiet machine (printed above); the bound leaves room for
+                # a sanitizer build's exit on a loaded one. A wait the signal does not end
+                # runs into proc.wait's timeout instead.
+                self.assertLess(took, 3.0)
                 self.assertEqual(os.listdir(temp), [])  # no private copy of a file left
 
     def test_every_signal_ends_an_upload_like_ctrl_c(self):

@@ -33,7 +33,12 @@ bool g_interruptedEarly = false;
 // lock orders the signal's record before the wake-up, so a pause never misses it.
 std::atomic<int> g_signal{0};
 std::mutex g_signalLock;
-std::condition_variable g_signalled;
+// Never destroyed: the signal thread may still wake it while the exit runs the destructors of
+// globals.
+std::condition_variable& SignalWake() {
+  static auto* wake = new std::condition_variable;
+  return *wake;
+}
 
 int SignalNumber() {
   const int signal = g_signal.load();
@@ -51,7 +56,7 @@ void NoteSignal(int signal) {
     int none = 0;
     g_signal.compare_exchange_strong(none, signal);
   }
-  g_signalled.notify_all();
+  SignalWake().notify_all();
   EndIfBlocked(SignalNumber());
   std::lock_guard hold(g_hostLock);
   if (g_host) {
@@ -66,7 +71,7 @@ bool Signalled() { return g_signal.load() != 0; }
 bool PauseUnlessSignalled(std::chrono::milliseconds pause, const CliHost& host) {
   const auto stopped = [&host] { return Signalled() || host.Interrupted(); };
   std::unique_lock lock(g_signalLock);
-  g_signalled.wait_for(lock, pause, stopped);
+  SignalWake().wait_for(lock, pause, stopped);
   return !stopped();
 }
 
