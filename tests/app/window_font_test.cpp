@@ -218,9 +218,10 @@ TEST_F(WindowTest, EveryTextIsDrawnAtTheScaleOfItsAdvances) {
     };
     ++measured;
     if (near(want)) return;
-    // Only then: a bitmap face asked for its outlines draws its next texts differently.
+    // Only a scalable face has outlines to go by (a bitmap face asked for them draws its next
+    // texts differently).
     QPainterPath path;
-    path.addText(0, 0, font, text);
+    if (QFontDatabase::isSmoothlyScalable(QFontInfo(font).family())) path.addText(0, 0, font, text);
     const QSizeF outline = path.boundingRect().size() * ratio;
     if (!near(outline))
       spread << QString("%1 %2 \"%3\" (%4): ink %5x%6, at 100 % scaled %7x%8, outline %9")
