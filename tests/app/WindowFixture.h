@@ -27,12 +27,10 @@
 
 #include "app/Application.h"
 #include "app/MainForm.h"
+#include "ShownWindow.h"
 #include "app/Program.h"
 
 namespace ll::test {
-
-// The example firmware that comes with the program.
-inline const QString kDemoFirmware = QStringLiteral(LL_SOURCE_DIR "/examples/demo.hexfw");
 
 class WindowFixture {
  public:
