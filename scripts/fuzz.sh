@@ -48,14 +48,15 @@ for t in "${targets[@]}"; do
   fi
   if [ $campaign -eq 1 ]; then
     before=$(find "fuzz/corpus/$t" -type f | wc -l)
-    "$fuzzer" -merge=1 -rss_limit_mb=2048 "fuzz/corpus/$t" "$scratch/$t" >"build/fuzz/merge-$t.log" 2>&1 || {
-      echo "fuzz $t: merge FAILED, log in build/fuzz/merge-$t.log"
+    merge_log=build/fuzz/merge-$t.log
+    "$fuzzer" -merge=1 -rss_limit_mb=2048 "fuzz/corpus/$t" "$scratch/$t" >"$merge_log" 2>&1 || {
+      echo "fuzz $t: merge FAILED, log in $merge_log"
       status=1
       continue
     }
     after=$(find "fuzz/corpus/$t" -type f | wc -l)
     echo "fuzz $t: $((after - before)) of $(find "$scratch/$t" -type f | wc -l) new inputs kept;" \
-      "fuzz/corpus/$t holds $after files, $(du -sk "fuzz/corpus/$t" | cut -f1) KiB"
+      "fuzz/corpus/$t holds $after files, $(cat "fuzz/corpus/$t"/* | wc -c) bytes"
   fi
 done
 exit $status
