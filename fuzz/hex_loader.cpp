@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Plain Intel HEX files from anywhere, through the same loader the upload runs.
+// Plain Intel HEX files from anywhere, through the loader the upload runs on a file's bytes.
 
 #include <cstdint>
-#include <string>
+#include <string_view>
 
 #include "FuzzSupport.h"
 #include "firmware/HexLoader.h"
@@ -11,7 +11,7 @@ using namespace ll::firmware;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static Images images;
-  const LoadResult r = LoadFirmwareFile(ll::fuzz::ScratchFile(data, size), false, images);
+  const LoadResult r = LoadFirmwareBytes(ll::fuzz::Bytes(data, size), false, images);
   ll::fuzz::Check(r.ok == (r.result == LineResult::LineEndOfFile), "ok only at the end record");
   ll::fuzz::Check(r.ok || !r.message.empty(), "a failed load says why");
   ll::fuzz::Check(r.ok || r.failure != LoadFailure::None, "a failed load has a kind");
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   HexLoader loader(images);
   loader.Reset();
   std::size_t start = 0;
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const std::string_view text = ll::fuzz::Bytes(data, size);
   while (start <= text.size()) {
     std::size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();

@@ -12,7 +12,7 @@
 using namespace ll::firmware;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const std::string_view text = ll::fuzz::Bytes(data, size);
 
   // Decoding and encoding again with the same key gives the stored bytes back, whatever they are.
   const std::string key = LineKey(static_cast<std::int32_t>(1 + size % 100000));
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ll::fuzz::Check(DecodeFirmwareLine(plain, key, true) == text, "encode(decode(x)) == x");
 
   static Images images;
-  const LoadResult r = LoadFirmwareFile(ll::fuzz::ScratchFile(data, size), true, images);
+  const LoadResult r = LoadFirmwareBytes(text, true, images);
   ll::fuzz::Check(r.ok == (r.result == LineResult::LineEndOfFile), "ok only at the end record");
   ll::fuzz::Check(r.ok || !r.message.empty(), "a failed load says why");
   ll::fuzz::Check(images.FlashTop >= -1 && images.FlashTop <= 0x7FFF, "FlashTop in FLASH");

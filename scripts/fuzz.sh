@@ -1,12 +1,24 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Builds the fuzz preset and runs every libFuzzer target for the given number of seconds each
-# (default 30), under AddressSanitizer and UndefinedBehaviorSanitizer. Fails on any crash, leak,
-# sanitizer report or broken property. Usage: ./scripts/fuzz.sh [seconds] [target...]
-# New inputs are kept in a scratch corpus, so the small seed corpora in fuzz/corpus stay as they
-# are; an input that fails is saved as build/fuzz/crash-<target>-*.
+# Builds the fuzz preset and runs every libFuzzer target under AddressSanitizer and
+# UndefinedBehaviorSanitizer. Fails on any crash, leak, sanitizer report or broken property; an
+# input that fails is saved as build/fuzz/crash-<target>-*.
+#
+#   ./scripts/fuzz.sh [seconds] [target...]
+#       The short run (default 30 s each). New inputs go to a scratch corpus, so the corpora in
+#       fuzz/corpus stay as they are.
+#   ./scripts/fuzz.sh --campaign seconds [target...]
+#       A long run. Afterwards the inputs it found that reach something the kept corpus does not
+#       are merged into fuzz/corpus/<target> (libFuzzer's -merge=1 keeps the fewest and smallest),
+#       ready to be committed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+campaign=0
+if [ "${1:-}" = --campaign ]; then
+  campaign=1
+  shift
+  [ $# -gt 0 ] || { echo "usage: $0 --campaign seconds [target...]" >&2; exit 2; }
+fi
 seconds=${1:-30}
 [ $# -gt 0 ] && shift
 targets=("$@")
@@ -21,15 +33,30 @@ status=0
 for t in "${targets[@]}"; do
   mkdir -p "$scratch/$t"
   log=build/fuzz/fuzz-$t.log
-  if build/fuzz/fuzz/fuzz_"$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  fuzzer=build/fuzz/fuzz/fuzz_$t
+  if "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="build/fuzz/crash-$t-" \
       "$scratch/$t" "fuzz/corpus/$t" >"$log" 2>&1; then
     execs=$(awk '/stat::number_of_executed_units/ {print $2}' "$log")
-    echo "fuzz $t: ${execs:-?} executions in ${seconds} s, no finding"
+    rate=$(awk '/stat::average_exec_per_sec/ {print $2}' "$log")
+    echo "fuzz $t: ${execs:-?} executions in ${seconds} s (${rate:-?}/s), no finding"
   else
     echo "fuzz $t: FAILED, log in $log"
     grep -E -A25 'ERROR|runtime error|property violated|deadly signal' "$log" | head -60 || tail -40 "$log"
     status=1
+    continue
+  fi
+  if [ $campaign -eq 1 ]; then
+    before=$(find "fuzz/corpus/$t" -type f | wc -l)
+    merge_log=build/fuzz/merge-$t.log
+    "$fuzzer" -merge=1 -rss_limit_mb=2048 "fuzz/corpus/$t" "$scratch/$t" >"$merge_log" 2>&1 || {
+      echo "fuzz $t: merge FAILED, log in $merge_log"
+      status=1
+      continue
+    }
+    after=$(find "fuzz/corpus/$t" -type f | wc -l)
+    echo "fuzz $t: $((after - before)) of $(find "$scratch/$t" -type f | wc -l) new inputs kept;" \
+      "fuzz/corpus/$t holds $after files, $(cat "fuzz/corpus/$t"/* | wc -c) bytes"
   fi
 done
 exit $status

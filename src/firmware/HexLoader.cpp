@@ -128,15 +128,11 @@ LineResult HexLoader::ApplyRecord(std::string_view line) {
   return LineResult::LineNotRecord;
 }
 
-LoadResult LoadFirmwareFile(const std::string& path, bool lineEncoded, Images& images) {
-  images.Erase();
+namespace {
+
+// The load once `file` is open, whatever it reads from.
+LoadResult Load(TextFileReader& file, bool lineEncoded, Images& images) {
   LoadResult out;
-  TextFileReader file;
-  if (!file.Open(path)) {
-    out.failure = LoadFailure::OpenFailed;
-    out.message = "cannot open " + path + ": " + file.OpenError();
-    return out;
-  }
   HexLoader loader(images);
   loader.Reset();
   LineResult result = LineResult::LineAccepted;
@@ -182,6 +178,26 @@ LoadResult LoadFirmwareFile(const std::string& path, bool lineEncoded, Images& i
       break;
   }
   return out;
+}
+
+}  // namespace
+
+LoadResult LoadFirmwareBytes(std::string_view bytes, bool lineEncoded, Images& images) {
+  TextFileReader file;
+  file.OpenBytes(bytes);
+  return Load(file, lineEncoded, images);
+}
+
+LoadResult LoadFirmwareFile(const std::string& path, bool lineEncoded, Images& images) {
+  TextFileReader file;
+  if (!file.Open(path)) {
+    images.Erase();
+    LoadResult out;
+    out.failure = LoadFailure::OpenFailed;
+    out.message = "cannot open " + path + ": " + file.OpenError();
+    return out;
+  }
+  return Load(file, lineEncoded, images);
 }
 
 }  // namespace ll::firmware

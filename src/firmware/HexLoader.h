@@ -71,8 +71,13 @@ class HexLoader {
   Images& images_;
 };
 
-// Erases `images` then loads the file; lineEncoded selects the .hexfw form. Succeeds only when
-// the file's end record ":00000001FF" is reached. Never throws for file or content problems.
+// Erases `images` then loads the file's bytes; lineEncoded selects the .hexfw form. Succeeds only
+// when the end record ":00000001FF" is reached. Never throws for content problems.
+LoadResult LoadFirmwareBytes(std::string_view bytes, bool lineEncoded, Images& images);
+
+// The same load on a file, read as it goes so that a huge file picked by mistake is refused at its
+// first bad line rather than held whole; adds OpenFailed and ReadFailed, with the path in their
+// messages. Never throws for file or content problems.
 LoadResult LoadFirmwareFile(const std::string& path, bool lineEncoded, Images& images);
 
 }  // namespace ll::firmware

@@ -12,16 +12,10 @@ namespace ll::firmware {
 
 namespace {
 constexpr char kCommentMark = ';';
-}
 
-ProgramListResult ReadProgramList(const std::string& path, bool lineEncoded) {
+// The list once `file` is open; `name` leads a message about a line, as "<name>: line 3 ...".
+ProgramListResult Read(TextFileReader& file, bool lineEncoded, std::string_view name) {
   ProgramListResult out;
-  TextFileReader file;
-  if (!file.Open(path)) {
-    out.openFailed = true;
-    out.message = "cannot open " + path + ": " + file.OpenError();
-    return out;
-  }
   std::size_t width = kProgramListMinWidth;
   std::int32_t encodedLineCounter = 0;
   try {
@@ -46,8 +40,8 @@ ProgramListResult ReadProgramList(const std::string& path, bool lineEncoded) {
     return out;
   } catch (const std::bad_alloc&) {
     out.lines.clear();
-    out.message = path + ": line " + std::to_string(file.LinesRead() + 1) +
-                  " too long to hold in memory";
+    out.message = std::string(name) + (name.empty() ? "" : ": ") + "line " +
+                  std::to_string(file.LinesRead() + 1) + " too long to hold in memory";
     return out;
   }
   out.ok = true;
@@ -55,6 +49,25 @@ ProgramListResult ReadProgramList(const std::string& path, bool lineEncoded) {
   out.lineCount = static_cast<int>(std::clamp<std::size_t>(
       out.lines.size(), kProgramListMinLines, kProgramListMaxLines));
   return out;
+}
+
+}  // namespace
+
+ProgramListResult ReadProgramListBytes(std::string_view bytes, bool lineEncoded) {
+  TextFileReader file;
+  file.OpenBytes(bytes);
+  return Read(file, lineEncoded, {});
+}
+
+ProgramListResult ReadProgramList(const std::string& path, bool lineEncoded) {
+  TextFileReader file;
+  if (!file.Open(path)) {
+    ProgramListResult out;
+    out.openFailed = true;
+    out.message = "cannot open " + path + ": " + file.OpenError();
+    return out;
+  }
+  return Read(file, lineEncoded, path);
 }
 
 }  // namespace ll::firmware

@@ -3,6 +3,7 @@
 // The vehicle-program list a firmware file carries in its comment lines (lines starting ';').
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ll::firmware {
@@ -22,8 +23,12 @@ struct ProgramListResult {
   int lineCount = kProgramListMinLines;  // number of lines, clamped to 10..40
 };
 
-// The vehicle-program comment lines of a firmware file, first ';' removed, as raw bytes.
-// Every other line is skipped unchecked. A read error after opening gives ok = false.
+// The vehicle-program comment lines of a firmware file's bytes, first ';' removed, as raw bytes.
+// Every other line is skipped unchecked.
+ProgramListResult ReadProgramListBytes(std::string_view bytes, bool lineEncoded);
+
+// The same on a file, read as it goes. A file that cannot be opened gives openFailed, a read error
+// after opening ok = false; both messages name the path.
 ProgramListResult ReadProgramList(const std::string& path, bool lineEncoded);
 
 }  // namespace ll::firmware

@@ -29,10 +29,23 @@ bool TextFileReader::Open(const std::string& path) {
     return false;
   }
   buffer_.resize(kReadChunkBytes);
+  data_ = buffer_.data();
   pos_ = end_ = 0;
   atEnd_ = false;
   linesRead_ = 0;
   return true;
+}
+
+void TextFileReader::OpenBytes(std::string_view bytes) {
+  Close();
+  path_.clear();
+  openError_.clear();
+  // The whole input is one fill that is already done; Fill() then finds no file and ends it.
+  data_ = bytes.data();
+  pos_ = 0;
+  end_ = bytes.size();
+  atEnd_ = false;
+  linesRead_ = 0;
 }
 
 void TextFileReader::Close() {
@@ -64,7 +77,7 @@ bool TextFileReader::Fill() {
 bool TextFileReader::Eof() {
   if (atEnd_) return true;
   if (pos_ == end_ && !Fill()) return true;
-  if (buffer_[pos_] == kEndOfFileMarker) {
+  if (data_[pos_] == kEndOfFileMarker) {
     atEnd_ = true;
     return true;
   }
@@ -78,13 +91,13 @@ std::string TextFileReader::ReadLine() {
     if (pos_ == end_ && !Fill()) break;
     const std::size_t start = pos_;
     while (pos_ < end_) {
-      const char c = buffer_[pos_];
+      const char c = data_[pos_];
       if (c == kLineFeed || c == kCarriageReturn || c == kEndOfFileMarker) break;
       ++pos_;
     }
-    line.append(buffer_.data() + start, pos_ - start);
+    line.append(data_ + start, pos_ - start);
     if (pos_ == end_) continue;
-    const char c = buffer_[pos_];
+    const char c = data_[pos_];
     if (c == kLineFeed) {
       ++pos_;
       break;
@@ -96,7 +109,7 @@ std::string TextFileReader::ReadLine() {
     // CR: ends the line only together with a following LF; alone it is dropped.
     ++pos_;
     if (pos_ == end_ && !Fill()) break;
-    if (buffer_[pos_] == kLineFeed) {
+    if (data_[pos_] == kLineFeed) {
       ++pos_;
       break;
     }

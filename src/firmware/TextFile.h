@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ll::firmware {
@@ -26,6 +27,9 @@ class TextFileReader {
 
   // Opens `path` for reading only. False (and errno-based text in OpenError()) when it cannot.
   bool Open(const std::string& path);
+  // Reads lines from bytes already in memory, which must outlive the reader's use of them; the
+  // same rules as for a file apply, and nothing can fail.
+  void OpenBytes(std::string_view bytes);
   void Close();
   const std::string& OpenError() const { return openError_; }
 
@@ -44,6 +48,8 @@ class TextFileReader {
   std::string path_;
   std::string openError_;
   std::vector<char> buffer_;
+  // The bytes being split: buffer_'s for a file, the caller's for OpenBytes.
+  const char* data_ = nullptr;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
   bool atEnd_ = false;

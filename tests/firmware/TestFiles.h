@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <string_view>
@@ -50,6 +51,11 @@ class TempDir {
 
 inline std::string SamplePath(const std::string& name) {
   return std::string(LL_FIRMWARE_TEST_DATA) + "/" + name;
+}
+
+inline std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 inline std::string Plain(const std::vector<std::string>& lines) {

@@ -8,6 +8,7 @@
 #include <utility>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TestFiles.h"
@@ -41,13 +42,27 @@ std::string Upper(unsigned upper) {
   return Record(4, 0, {static_cast<int>(upper >> 8), static_cast<int>(upper & 0xFF)});
 }
 
+// A file loads exactly as its bytes do.
+void ExpectLoadedAlike(const LoadResult& a, const Images& ia, const LoadResult& b,
+                       const Images& ib) {
+  EXPECT_EQ(std::tie(a.ok, a.result, a.lineNumber, a.message, a.failure),
+            std::tie(b.ok, b.result, b.lineNumber, b.message, b.failure));
+  EXPECT_TRUE(ia.FlashImage == ib.FlashImage && ia.EepromImage == ib.EepromImage &&
+              ia.ConfigWordImage == ib.ConfigWordImage && ia.FlashTop == ib.FlashTop &&
+              ia.EepromTop == ib.EepromTop);
+}
+
 class HexLoaderFileTest : public testing::Test {
  protected:
   LoadResult LoadPlain(const std::vector<std::string>& lines) {
-    return LoadFirmwareFile(dir.Write("f.hex", Plain(lines)), false, images);
+    return LoadBytes(Plain(lines), false);
   }
   LoadResult LoadBytes(const std::string& bytes, bool encoded) {
-    return LoadFirmwareFile(dir.Write("f.bin", bytes), encoded, images);
+    Images fromBytes;
+    const LoadResult inMemory = LoadFirmwareBytes(bytes, encoded, fromBytes);
+    const LoadResult result = LoadFirmwareFile(dir.Write("f.bin", bytes), encoded, images);
+    ExpectLoadedAlike(result, images, inMemory, fromBytes);
+    return result;
   }
   test::TempDir dir;
   Images images;
@@ -251,6 +266,7 @@ TEST_F(HexLoaderFileTest, MissingFileIsAnOpenFailure) {
   const auto result = LoadFirmwareFile(dir.Path() + "/none.hexfw", true, images);
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(result.failure, LoadFailure::OpenFailed);
+  EXPECT_NE(result.message.find(dir.Path() + "/none.hexfw"), std::string::npos) << result.message;
   EXPECT_EQ(images.FlashImage[0], 0xFF);  // erased even so
 }
 
@@ -268,7 +284,7 @@ TEST_F(HexLoaderFileTest, ReadErrorAfterOpenReachesTheCaller) {
     const auto result = LoadFirmwareFile(dir.Path(), encoded, images);
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.failure, LoadFailure::ReadFailed);
-    EXPECT_FALSE(result.message.empty());
+    EXPECT_EQ(result.message.rfind(dir.Path() + ": read error: ", 0), 0u) << result.message;
   }
 }
 
@@ -339,6 +355,9 @@ TEST_P(SampleFileTest, EncodedAndPlainFormsLoadAlike) {
   EXPECT_EQ(fromEncoded.FlashTop, fromPlain.FlashTop);
   EXPECT_EQ(fromEncoded.EepromTop, fromPlain.EepromTop);
   EXPECT_EQ(a.lineNumber, 2 * b.lineNumber - 1);
+  Images fromBytes;
+  const auto c = LoadFirmwareBytes(test::Contents(stem + ".hexfw"), true, fromBytes);
+  ExpectLoadedAlike(a, fromEncoded, c, fromBytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, SampleFileTest,

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TestFiles.h"
@@ -25,6 +26,7 @@ TEST(ProgramListTest, CollectsCommentLinesWithTheirFirstSemicolonRemoved) {
     const auto list = ReadProgramList(dir.Write("f", bytes), encoded);
     ASSERT_TRUE(list.ok) << list.message;
     EXPECT_EQ(list.lines, expected) << (encoded ? "encoded" : "plain");
+    EXPECT_EQ(ReadProgramListBytes(bytes, encoded).lines, expected);
     EXPECT_EQ(list.width, 50);
     EXPECT_EQ(list.lineCount, 10);
   }
@@ -60,6 +62,10 @@ TEST(ProgramListTest, SampleFileListsItsProgramsInBothForms) {
   ASSERT_TRUE(plain.ok) << plain.message;
   ASSERT_TRUE(encoded.ok) << encoded.message;
   EXPECT_EQ(plain.lines, encoded.lines);
+  const auto fromBytes =
+      ReadProgramListBytes(test::Contents(test::SamplePath("program_texts.hexfw")), true);
+  EXPECT_EQ(std::tie(fromBytes.ok, fromBytes.lines, fromBytes.width, fromBytes.lineCount),
+            std::tie(encoded.ok, encoded.lines, encoded.width, encoded.lineCount));
   ASSERT_EQ(plain.lines.size(), 7u);
   EXPECT_EQ(plain.lines[1], " 11 - \x8Akoda-like hatchback, \xF8idi\xE8 vlevo");
   EXPECT_EQ(plain.lines[3], "");
@@ -80,11 +86,12 @@ TEST(ProgramListTest, UnreadableFiles) {
   const auto missing = ReadProgramList(dir.Path() + "/absent", true);
   EXPECT_FALSE(missing.ok);
   EXPECT_TRUE(missing.openFailed);
+  EXPECT_NE(missing.message.find(dir.Path() + "/absent"), std::string::npos) << missing.message;
 
   const auto directory = ReadProgramList(dir.Path(), true);
   EXPECT_FALSE(directory.ok);
   EXPECT_FALSE(directory.openFailed);
-  EXPECT_FALSE(directory.message.empty());
+  EXPECT_EQ(directory.message.rfind(dir.Path() + ": read error: ", 0), 0u) << directory.message;
   EXPECT_TRUE(directory.lines.empty());
 
   const auto empty = ReadProgramList(dir.Write("e", ""), true);

@@ -11,13 +11,17 @@
 namespace ll::firmware {
 namespace {
 
-std::vector<std::string> ReadLines(const std::string& path) {
-  TextFileReader reader;
-  EXPECT_TRUE(reader.Open(path));
+std::vector<std::string> ReadLines(TextFileReader& reader) {
   std::vector<std::string> lines;
   while (!reader.Eof()) lines.push_back(reader.ReadLine());
   EXPECT_EQ(reader.ReadLine(), "");  // reading at the end gives an empty line, no error
   return lines;
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+  TextFileReader reader;
+  EXPECT_TRUE(reader.Open(path));
+  return ReadLines(reader);
 }
 
 struct LineCase {
@@ -31,6 +35,9 @@ class TextFileRulesTest : public testing::TestWithParam<LineCase> {};
 TEST_P(TextFileRulesTest, SplitsLikeThePlatformTextFile) {
   test::TempDir dir;
   EXPECT_EQ(ReadLines(dir.Write("f", GetParam().bytes)), GetParam().lines);
+  TextFileReader memory;
+  memory.OpenBytes(GetParam().bytes);
+  EXPECT_EQ(ReadLines(memory), GetParam().lines);
 }
 
 INSTANTIATE_TEST_SUITE_P(
