@@ -9,7 +9,8 @@
 // window. The bare window (startup_bare, built beside this) runs first in every round, then each
 // PROGRAM, so that old and new builds are measured in one run under the same load. Prints the
 // median and the fastest start of each, its ratio to the bare window's median and its memory
-// beside the bare window's.
+// beside the bare window's, and the machine's load before and after: on a shared machine only
+// the ratio within one run is fair.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -117,10 +118,15 @@ int main(int argc, char** argv) {
   xcb_change_window_attributes(x, screen->root, XCB_CW_EVENT_MASK, &mask);
   xcb_flush(x);
 
+  double loadBefore = -1;
+  (void)getloadavg(&loadBefore, 1);
   std::vector<std::vector<Sample>> samples(programs.size());
   for (int round = 0; round < runs; ++round)
     for (size_t p = 0; p < programs.size(); ++p) samples[p].push_back(Start(x, programs[p]));
 
+  double loadAfter = -1;
+  (void)getloadavg(&loadAfter, 1);
+  std::printf("%d rounds, load (1 min) %.1f before, %.1f after\n", runs, loadBefore, loadAfter);
   double bareMs = 0;
   double bareKiB = 0;
   double bareAnonymousKiB = 0;
