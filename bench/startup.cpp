@@ -10,8 +10,11 @@
 // PROGRAM, so that old and new builds are measured in one run under the same load. Prints the
 // median and the fastest start of each, its ratio to the bare window's median and its memory
 // beside the bare window's, and the machine's load before and after: on a shared machine only
-// the ratio within one run is fair.
+// the ratio within one run is fair. Beside the time, the processor time the program's threads
+// had used when the map was seen (the program is stopped right then), which other programs'
+// load changes far less than the time.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -34,6 +37,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Sample {
   double ms = -1;
+  double cpuMs = -1;
   long rssKiB = -1;
   long anonymousKiB = -1;  // the program's own memory; the rest is mostly shared library code
 };
@@ -52,6 +56,22 @@ long MemoryKiB(pid_t pid, const std::string& field) {
   return -1;
 }
 
+// Processor time of all threads of `pid` so far, from the scheduler's figures.
+double ProcessorMs(pid_t pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  DIR* dir = opendir(tasks.c_str());
+  if (!dir) return -1;
+  double ns = 0;
+  while (const dirent* e = readdir(dir)) {
+    if (e->d_name[0] == '.') continue;
+    std::ifstream stat(tasks + "/" + e->d_name + "/schedstat");
+    double onCpu = 0;
+    if (stat >> onCpu) ns += onCpu;
+  }
+  closedir(dir);
+  return ns / 1e6;
+}
+
 // Starts `program` and waits for the first top-level window it maps.
 Sample Start(xcb_connection_t* x, const std::string& program) {
   Sample s;
@@ -68,8 +88,12 @@ Sample Start(xcb_connection_t* x, const std::string& program) {
   pollfd fd{xcb_get_file_descriptor(x), POLLIN, 0};
   while (s.ms < 0 && poll(&fd, 1, 10000) > 0) {
     while (xcb_generic_event_t* e = xcb_poll_for_event(x)) {
-      if ((e->response_type & 0x7f) == XCB_MAP_NOTIFY && s.ms < 0)
+      if ((e->response_type & 0x7f) == XCB_MAP_NOTIFY && s.ms < 0) {
         s.ms = std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
+        kill(pid, SIGSTOP);
+        s.cpuMs = ProcessorMs(pid);
+        kill(pid, SIGCONT);
+      }
       free(e);
     }
   }
@@ -128,10 +152,12 @@ int main(int argc, char** argv) {
   (void)getloadavg(&loadAfter, 1);
   std::printf("%d rounds, load (1 min) %.1f before, %.1f after\n", runs, loadBefore, loadAfter);
   double bareMs = 0;
+  double bareCpuMs = 0;
   double bareKiB = 0;
   double bareAnonymousKiB = 0;
   for (size_t p = 0; p < programs.size(); ++p) {
     std::vector<double> ms;
+    std::vector<double> cpu;
     std::vector<double> kib;
     std::vector<double> anonymous;
     for (const Sample& s : samples[p]) {
@@ -140,14 +166,17 @@ int main(int argc, char** argv) {
         return 1;
       }
       ms.push_back(s.ms);
+      cpu.push_back(s.cpuMs);
       kib.push_back(static_cast<double>(s.rssKiB));
       anonymous.push_back(static_cast<double>(s.anonymousKiB));
     }
     const double median = Median(ms);
+    const double processor = Median(cpu);
     const double memory = Median(kib);
     const double own = Median(anonymous);
     if (p == 0) {
       bareMs = median;
+      bareCpuMs = processor;
       bareKiB = memory;
       bareAnonymousKiB = own;
     }
@@ -156,6 +185,8 @@ int main(int argc, char** argv) {
                 programs[p].c_str(), median, *std::min_element(ms.begin(), ms.end()),
                 median / bareMs, memory / 1024, (memory - bareKiB) / 1024, own / 1024,
                 (own - bareAnonymousKiB) / 1024);
+    std::printf("  processor time until the map: median %6.1f ms  %.3f x bare\n", processor,
+                processor / bareCpuMs);
   }
   xcb_disconnect(x);
   return 0;
