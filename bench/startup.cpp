@@ -128,10 +128,9 @@ Sample Start(const Display& d, const std::string& program) {
   while (s.ms < 0 && poll(&fd, 1, 10000) > 0) {
     while (xcb_generic_event_t* e = xcb_poll_for_event(d.x)) {
       const uint8_t type = e->response_type & 0x7f;
-      if (s.ms >= 0) {
-      } else if (!d.windowManager) {
+      if (s.ms < 0 && !d.windowManager) {
         if (IsMapped(e)) up();
-      } else if (type == XCB_CREATE_NOTIFY) {
+      } else if (s.ms < 0 && type == XCB_CREATE_NOTIFY) {
         // Watched from its creation: it cannot be drawn on screen before the window manager has
         // answered its map request, which takes longer than this request takes to arrive.
         const auto* created = reinterpret_cast<xcb_create_notify_event_t*>(e);
@@ -142,7 +141,7 @@ Sample Start(const Display& d, const std::string& program) {
                             XCB_DAMAGE_REPORT_LEVEL_BOUNDING_BOX);
           xcb_flush(d.x);
         }
-      } else if (type == d.damageEvent + XCB_DAMAGE_NOTIFY) {
+      } else if (s.ms < 0 && type == d.damageEvent + XCB_DAMAGE_NOTIFY) {
         const auto* drawn = reinterpret_cast<xcb_damage_notify_event_t*>(e);
         if (drawn->area.width >= drawn->geometry.width &&
             drawn->area.height >= drawn->geometry.height)
@@ -279,8 +278,9 @@ int main(int argc, char** argv) {
     if (p == 0) std::copy(m, m + kFigures, bare);
     const auto mb = [&](int f) { return m[f] / 1024; };
     const auto more = [&](int f) { return (m[f] - bare[f]) / 1024; };
-    std::printf("%s%s\n  median %6.1f ms  fastest %6.1f ms  %.3f x bare\n",
-                programs[p].c_str(), missed ? (" (" + std::to_string(missed) + " missed)").c_str() : "",
+    const std::string note = missed ? " (" + std::to_string(missed) + " missed)" : "";
+    std::printf("%s%s\n  median %6.1f ms  fastest %6.1f ms  %.3f x bare\n", programs[p].c_str(),
+                note.c_str(),
                 m[kMs], *std::min_element(v[kMs].begin(), v[kMs].end()), m[kMs] / bare[kMs]);
     std::printf("  processor time until then: median %6.1f ms  %.3f x bare\n", m[kCpu],
                 m[kCpu] / bare[kCpu]);
