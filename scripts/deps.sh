@@ -19,7 +19,7 @@ packages=(
   # unpacks it), NSIS makes the installer; Wine's own fonts (above) stand in for the Windows ones
   nsis
   # a window manager for the tests that need real frames; xcb headers and X inspection tools
-  openbox libxcb1-dev x11-utils
+  openbox libxcb1-dev libxcb-damage0-dev x11-utils
   # libFuzzer targets (fuzz preset)
   clang libclang-rt-14-dev
 )

@@ -603,12 +603,14 @@ bool TfrmMain::event(QEvent* event) {
   }
   // Looking up the twelve ports' devices takes longer than building the whole window: it is done
   // once the window's first picture is on its way (not inside an operation's wait, which a click
-  // may already have started), and again whenever the list opens.
+  // may already have started), and again whenever the list opens. The hidden program-list window
+  // is no part of that picture either.
   if (event->type() == QEvent::Paint && !portsLookedUp_) {
     portsLookedUp_ = true;
     QMetaObject::invokeMethod(
         this,
         [this] {
+          CreateProgramListWindow();
           auto* ports = qobject_cast<PortList*>(cbPort);
           if (ports && !ll::device::OperationGuard::Busy(state))
             RunGuarded([ports] { ports->ShowDevices(); });
@@ -669,8 +671,11 @@ void TfrmMain::FormCreate() {
 
 void TfrmMain::FormDestroy() {}
 
-void TfrmMain::CreateProgramListWindow() {
+void TfrmMain::CreateProgramListWindow() { (void)Form1(); }
+
+TForm1* TfrmMain::Form1() const {
   if (!form1_) form1_ = std::make_unique<TForm1>();
+  return form1_.get();
 }
 
 void TfrmMain::zmiana_jezyka(char code) {

@@ -90,9 +90,10 @@ class TfrmMain : public QWidget, public ll::device::DeviceHost {
   void zmiana_jezyka(char code);
   void zmiana_logo(char code);
 
-  // The program-list window; created hidden at start-up, or on first use.
+  // The program-list window: created hidden once the main window's first picture is painted, or
+  // on first use if that comes sooner (as Form1() is).
   void CreateProgramListWindow();
-  TForm1* Form1() const { return form1_.get(); }
+  TForm1* Form1() const;
 
   // The window's face for a screen of `ratio` device pixels per pixel, every caption fitted to it
   // again; the window follows the scale of the screen it is on.
@@ -228,7 +229,7 @@ class TfrmMain : public QWidget, public ll::device::DeviceHost {
   // A close asked for while an operation waited, carried out once the operation has ended.
   void CloseIfAsked();
 
-  std::unique_ptr<TForm1> form1_;
+  mutable std::unique_ptr<TForm1> form1_;
   bool centred_ = false;
   bool portsLookedUp_ = false;
   bool closeAfterOperation_ = false;

@@ -16,7 +16,6 @@ ProgramWindows StartProgram() {
   AddDesignFonts();
   ProgramWindows windows;
   windows.frmMain = std::make_unique<TfrmMain>();
-  windows.frmMain->CreateProgramListWindow();
   windows.frmMain->show();
   DescribeHiddenControlsAsHidden(*windows.frmMain);
   return windows;

@@ -15,7 +15,7 @@ struct ProgramWindows {
 };
 
 // Sets the application title, creates the main window (which applies English and the built brand)
-// and the hidden program-list window, and shows the main window. The caller runs the loop.
+// and shows it; the hidden program-list window follows its first picture. The caller runs the loop.
 ProgramWindows StartProgram();
 
 // A firmware file named on the command line (the system opens .hexfw files this way when the
