@@ -8,7 +8,7 @@ bytes a file name or a module holds, an erased module, config set --dry-run and 
 A module is a simulator; taking it away stops the simulator and removes the stable link the
 program was given; attaching one points the link at a new simulator.
 
-Usage: check_production.py PATH/TO/linkloader-cli PATH/TO/linkloader-sim REPO_ROOT
+Usage: check_production.py PATH/TO/linkloader-cli PATH/TO/linkloader-sim REPO_ROOT [Class.test_name...]
 """
 
 import contextlib
