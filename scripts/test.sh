@@ -12,12 +12,12 @@
 #              the installed window under Wine
 #   fuzz     - every libFuzzer target for LL_FUZZ_SECONDS (30) each, via scripts/fuzz.sh
 # and, with release, builds the Debian package and checks it (tests/package/check_package.sh).
-# Each preset is built, then tested; a failure is reported at the end, after the other presets.
 #   quick    - (named alone: ./scripts/test.sh quick) the release build and the tests that need
 #              no line pacing, simulator, display or Wine: the inner loop's run, a few minutes.
-# The tests labelled paced (they wait on the simulator, the line or timers) run with
-# LL_TEST_JOBS_PER_CORE (4) jobs per core; those labelled timing (they bound how long something
-# takes) run afterwards, one at a time.
+# Each preset is built, then tested; a failure is reported at the end, after the other presets.
+# Outside Wine the tests run with LL_TEST_JOBS_PER_CORE (4) jobs per core (most of them wait on the
+# simulator, the line or timers), but those labelled timing (they bound how long something takes),
+# which run afterwards, one at a time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -68,11 +68,12 @@ run_tests() {
   else
     # Most tests sleep on the line, the simulator or a timer: several per core keep the cores
     # busy. The few that bound a duration run afterwards, alone on the machine.
-    local test_preset=$p skip=()
-    [ "$p" = quick ] && test_preset=release skip=(-LE 'paced|display|wine')
-    "${run[@]}" ctest --preset "$test_preset" -LE "timing${skip[1]:+|${skip[1]}}" -j "$wide" \
+    local test_preset=$p left_out=""
+    [ "$p" = quick ] && test_preset=release left_out="paced|display|wine"
+    "${run[@]}" ctest --preset "$test_preset" -LE "timing${left_out:+|$left_out}" -j "$wide" \
       --timeout 600 || status=1
-    "${run[@]}" ctest --preset "$test_preset" -L timing "${skip[@]}" -j 1 --timeout 600 || status=1
+    "${run[@]}" ctest --preset "$test_preset" -L timing ${left_out:+-LE "$left_out"} -j 1 \
+      --timeout 600 || status=1
   fi
   if [ "$p" = windows-cross ]; then
     cmake --preset release >/dev/null
