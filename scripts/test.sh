@@ -12,7 +12,12 @@
 #              the installed window under Wine
 #   fuzz     - every libFuzzer target for LL_FUZZ_SECONDS (30) each, via scripts/fuzz.sh
 # and, with release, builds the Debian package and checks it (tests/package/check_package.sh).
+#   quick    - (named alone: ./scripts/test.sh quick) the release build and the tests that need
+#              no line pacing, simulator, display or Wine: the inner loop's run, a few minutes.
 # Each preset is built, then tested; a failure is reported at the end, after the other presets.
+# Outside Wine the tests run with LL_TEST_JOBS_PER_CORE (4) jobs per core (most of them wait on the
+# simulator, the line or timers), but those labelled timing (they bound how long something takes),
+# which run afterwards, one at a time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -25,6 +30,7 @@ if command -v ccache >/dev/null; then
   export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-10G}"
 fi
 jobs=$(nproc)
+wide=$((jobs * ${LL_TEST_JOBS_PER_CORE:-4}))
 presets=(release asan tsan windows-cross windows-app fuzz)
 [ $# -gt 0 ] && presets=("$@")
 declare -A seconds
@@ -56,7 +62,19 @@ run_tests() {
   if [ "$p" = tsan ] && command -v setarch >/dev/null && setarch "$(uname -m)" -R true 2>/dev/null; then
     run=(setarch "$(uname -m)" -R)
   fi
-  "${run[@]}" ctest --preset "$p" -j "$jobs" --timeout 600 || status=1
+  if [[ "$p" == windows-* ]]; then
+    # Under Wine every test starts a Windows process: they compute, one per core.
+    "${run[@]}" ctest --preset "$p" -j "$jobs" --timeout 600 || status=1
+  else
+    # Most tests sleep on the line, the simulator or a timer: several per core keep the cores
+    # busy. The few that bound a duration run afterwards, alone on the machine.
+    local test_preset=$p left_out=""
+    [ "$p" = quick ] && test_preset=release left_out="paced|display|wine"
+    "${run[@]}" ctest --preset "$test_preset" -LE "timing${left_out:+|$left_out}" -j "$wide" \
+      --timeout 600 || status=1
+    "${run[@]}" ctest --preset "$test_preset" -L timing ${left_out:+-LE "$left_out"} -j 1 \
+      --timeout 600 || status=1
+  fi
   if [ "$p" = windows-cross ]; then
     cmake --preset release >/dev/null
     cmake --build --preset release --target linkloader-hexfw -j "$jobs" >/dev/null
@@ -80,8 +98,10 @@ for p in "${presets[@]}"; do
     LINKLOADER_QT_WINDOWS=$(./scripts/qt-windows.sh --prefix)
     export LINKLOADER_QT_WINDOWS
   fi
-  cmake --preset "$p" >/dev/null
-  if cmake --build --preset "$p" -j "$jobs"; then
+  build=$p
+  [ "$p" = quick ] && build=release
+  cmake --preset "$build" >/dev/null
+  if cmake --build --preset "$build" -j "$jobs"; then
     echo "=== tests: $p"
     run_tests "$p"
   else

@@ -3,7 +3,7 @@
 """linkloader-cli end to end: the real program against linkloader-sim on a pseudo-terminal. Its
 simulator process, known module and helpers serve the other command-line and the Wine checks too.
 
-Usage: check_cli.py PATH/TO/linkloader-cli PATH/TO/linkloader-sim REPO_ROOT
+Usage: check_cli.py PATH/TO/linkloader-cli PATH/TO/linkloader-sim REPO_ROOT [Class.test_name...]
 """
 
 import json
@@ -298,4 +298,4 @@ class ExitCodes(CliTest):
 if __name__ == "__main__":
     CLI, SIM, ROOT = (os.path.abspath(p) for p in sys.argv[1:4])
     DEMO = os.path.join(ROOT, "examples", "demo.hexfw")
-    unittest.main(argv=[sys.argv[0], "-v"])
+    unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[4:])  # then: test names to run

@@ -3,7 +3,7 @@
 """The EEPROM safety net end to end: linkloader-cli against linkloader-sim, with the data folder
 seeded, broken or full.
 
-Usage: check_safety_net.py PATH/TO/linkloader-cli PATH/TO/linkloader-sim REPO_ROOT
+Usage: check_safety_net.py PATH/TO/linkloader-cli PATH/TO/linkloader-sim REPO_ROOT [Class.test_name...]
 """
 
 import contextlib

@@ -45,6 +45,21 @@ display_answers() {
   DISPLAY=":$(cat "$home/display")" xdotool getdisplaygeometry >/dev/null 2>&1
 }
 wm_announced() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+desktops() { xprop -root _NET_NUMBER_OF_DESKTOPS 2>/dev/null | sed -n 's/.* = //p'; }
+desktops_known() { [ -n "$(desktops)" ]; }
+desktops_are() { [ "$(desktops)" = "$1" ]; }
+# openbox names itself on the root window before it has finished starting: a window mapped in
+# between waits for the end of its start-up, and a program that reads the root's properties then
+# misses some. A change of the desktop count, asked of it and seen on the root window, shows that
+# its event loop runs; the count is then put back.
+wm_serves() {
+  wait_for "$wm" "openbox set no desktop count on $DISPLAY" desktops_known || return 1
+  count=$(desktops)
+  xdotool set_num_desktops $((count + 1))
+  wait_for "$wm" "openbox did not answer on $DISPLAY" desktops_are $((count + 1)) || return 1
+  xdotool set_num_desktops "$count"
+  wait_for "$wm" "openbox did not answer on $DISPLAY" desktops_are "$count"
+}
 
 # Starts the server (it picks a free display itself: a number chosen here could be taken by
 # another test's server starting at the same moment) and openbox with its packaged configuration
@@ -57,7 +72,7 @@ start_desktop() {
   export DISPLAY=":$(cat "$home/display")"
   HOME=$home XDG_CONFIG_HOME=$home/config openbox >/dev/null 2>&1 &
   wm=$!
-  wait_for "$wm" "openbox could not start on $DISPLAY" wm_announced
+  wait_for "$wm" "openbox could not start on $DISPLAY" wm_announced && wm_serves
 }
 
 attempt=0
