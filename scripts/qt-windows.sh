@@ -50,6 +50,54 @@ options=(
   -DFEATURE_vulkan=OFF
   -DFEATURE_direct2d=OFF
   -DFEATURE_opengl=ON
+  # Core: nothing in the window shares memory, starts processes, converts time zones, guesses
+  # file types or counts in other calendars.
+  -DFEATURE_sharedmemory=OFF
+  -DFEATURE_systemsemaphore=OFF
+  -DFEATURE_process=OFF
+  -DFEATURE_timezone=OFF
+  -DFEATURE_mimetype=OFF
+  -DFEATURE_hijricalendar=OFF
+  -DFEATURE_islamiccivilcalendar=OFF
+  -DFEATURE_jalalicalendar=OFF
+  # Gui: the Windows font database draws with GDI, so the bundled FreeType (and the offscreen
+  # platform that needs it) goes; the window reads no JPEG, GIF or ICO files (its icon is a
+  # resource of the program), writes no PDF and shows no Markdown, ODF or animations.
+  -DFEATURE_freetype=OFF
+  -DFEATURE_jpeg=OFF
+  -DFEATURE_gif=OFF
+  -DFEATURE_ico=OFF
+  -DFEATURE_pdf=OFF
+  -DFEATURE_movie=OFF
+  -DFEATURE_textmarkdownreader=OFF
+  -DFEATURE_textmarkdownwriter=OFF
+  -DFEATURE_textodfwriter=OFF
+  -DFEATURE_syntaxhighlighter=OFF
+  -DFEATURE_undocommand=OFF
+  -DFEATURE_undostack=OFF
+  -DFEATURE_undogroup=OFF
+  # Widgets the window never shows; the file dialog, message boxes and item views it does use
+  # stay.
+  -DFEATURE_graphicsview=OFF
+  -DFEATURE_calendarwidget=OFF
+  -DFEATURE_datetimeedit=OFF
+  -DFEATURE_mdiarea=OFF
+  -DFEATURE_undoview=OFF
+  -DFEATURE_wizard=OFF
+  -DFEATURE_fontdialog=OFF
+  -DFEATURE_colordialog=OFF
+  -DFEATURE_errormessage=OFF
+  -DFEATURE_splashscreen=OFF
+  -DFEATURE_lcdnumber=OFF
+  -DFEATURE_dial=OFF
+  -DFEATURE_keysequenceedit=OFF
+  -DFEATURE_columnview=OFF
+  -DFEATURE_datawidgetmapper=OFF
+  -DFEATURE_fontcombobox=OFF
+  -DFEATURE_systemtrayicon=OFF
+  -DFEATURE_toolbox=OFF
+  -DFEATURE_dockwidget=OFF
+  -DFEATURE_style_fusion=OFF
 )
 toolchain="$root/cmake/mingw-w64-x86_64.cmake"
 # 6.4.2 builds the DirectWrite font database into Gui only with Direct2D, while the Windows
@@ -58,6 +106,12 @@ toolchain="$root/cmake/mingw-w64-x86_64.cmake"
 source_patches=(
   's/^#if QT_CONFIG(directwrite3)$/#if QT_CONFIG(directwrite3) \&\& QT_CONFIG(direct2d)/'
   src/plugins/platforms/windows/qwindowsintegration.cpp
+  # No feature leaves these out, and the window links none of them: the OpenGL widget module, the
+  # framebuffer and device-discovery helpers of the embedded platforms, the "minimal" platform.
+  's/^\( *\)add_subdirectory(\(openglwidgets\|platformsupport\))$/\1# \2: not used by the window/'
+  src/CMakeLists.txt
+  's/^\( *\)add_subdirectory(minimal)$/\1# minimal: not used by the window/'
+  src/plugins/platforms/CMakeLists.txt
 )
 # The key: everything that changes what is built — Qt's version, these options, the patches, the
 # toolchain file and the compiler.
@@ -172,8 +226,9 @@ cmake -S "$source_dir" -B "$build_dir" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_INSTALL_PREFIX="$prefix" \
   "${launcher[@]}" "${options[@]}"
-# The libraries and plugins the window links first, then the rest of what the install expects.
-cmake --build "$build_dir" -j"$jobs" --target Core Gui Widgets QWindowsIntegrationPlugin QWindowsVistaStylePlugin
+# With the options and patches above, everything the build holds is what the window links (Core,
+# Gui, OpenGL for the platform plugin, Widgets, the Windows platform and style plugins, the bundled
+# libraries), so building all of it costs nothing extra and leaves the install complete.
 cmake --build "$build_dir" -j"$jobs"
 rm -rf "$prefix"
 cmake --install "$build_dir"
