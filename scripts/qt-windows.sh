@@ -229,7 +229,9 @@ cmake -S "$source_dir" -B "$build_dir" -G Ninja \
 # With the options and patches above, everything the build holds is what the window links (Core,
 # Gui, OpenGL for the platform plugin, Widgets, the Windows platform and style plugins, the bundled
 # libraries), so building all of it costs nothing extra and leaves the install complete.
-cmake --build "$build_dir" -j"$jobs"
+# ccache once failed here on a precompiled header's dependency file that the compiler had not yet
+# written; ninja goes on where it stopped, so one more try costs only what was left.
+cmake --build "$build_dir" -j"$jobs" || cmake --build "$build_dir" -j"$jobs"
 rm -rf "$prefix"
 cmake --install "$build_dir"
 finished=$(date +%s)

@@ -6,11 +6,11 @@
 #   tsan     - the threaded tests (serial, simulator, device link) under ThreadSanitizer
 #   windows-cross - the Windows build below the window (mingw-w64); its tests run under Wine, and
 #              linkloader-hexfw.exe's dumps are compared with the Linux build's
+#   fuzz     - every libFuzzer target for LL_FUZZ_SECONDS (30) each, via scripts/fuzz.sh
 #   windows-app - the window for Windows against Qt for Windows (scripts/qt-windows.sh builds it
 #              from Debian's source into a cache folder when it is missing, in the background
 #              while the other presets build and test), the installer, and a session through
 #              the installed window under Wine
-#   fuzz     - every libFuzzer target for LL_FUZZ_SECONDS (30) each, via scripts/fuzz.sh
 # and, with release, builds the Debian package and checks it (tests/package/check_package.sh).
 #   quick    - (named alone: ./scripts/test.sh quick) the release build and the tests that need
 #              no line pacing, simulator, display or Wine: the inner loop's run, a few minutes.
@@ -31,7 +31,9 @@ if command -v ccache >/dev/null; then
 fi
 jobs=$(nproc)
 wide=$((jobs * ${LL_TEST_JOBS_PER_CORE:-4}))
-presets=(release asan tsan windows-cross windows-app fuzz)
+# windows-app last: on a machine without Qt for Windows it waits for that build, and the presets
+# before it test while it builds.
+presets=(release asan tsan windows-cross fuzz windows-app)
 [ $# -gt 0 ] && presets=("$@")
 declare -A seconds
 status=0
