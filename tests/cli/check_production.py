@@ -34,11 +34,13 @@ FLASH_BLOCKS = 2016  # a whole FLASH from 0x0200 to 0x7FFF
 class Bench:
     """The stable port a production line is given, and the modules attached to it in turn."""
 
-    def __init__(self, tmp):
-        self.tmp = tmp
-        self.port = os.path.join(tmp, "bench")
+    def __init__(self, test):
+        self.tmp = test.tmp
+        self.port = os.path.join(self.tmp, "bench")
         self.count = 0
         self.sim = None
+        # A check that fails leaves with a module attached: its simulator goes with the test.
+        test.addCleanup(lambda: self.sim and self.sim.__exit__(None, None, None))
 
     def attach(self, *options, eeprom=KNOWN):
         self.count += 1
@@ -65,6 +67,7 @@ class Line:
         self.proc = subprocess.Popen(
             [check_cli.CLI, "--port", port, "upload", *args, "--repeat", "--json"],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=test.env)
+        test.addCleanup(self._leave)
         self.stderr = b""
         self.drain = threading.Thread(target=self._drain, daemon=True)
         self.drain.start()
@@ -91,6 +94,11 @@ class Line:
             raise AssertionError("no record within %d s: %r" % (timeout, self.stderr))
         return json.loads(line.decode("utf-8"))  # strict: the JSON is valid UTF-8
 
+    def _leave(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
     def end(self, sig=signal.SIGTERM):
         self.proc.send_signal(sig)
         rest = self.proc.stdout.read()
@@ -105,7 +113,7 @@ class ProductionLine(CliTest):
         shutil.copy(check_cli.DEMO, firmware)
         sha = hashlib.sha256(read_file(firmware)).hexdigest()
         log = os.path.join(self.tmp, "line.log")
-        bench = Bench(self.tmp).attach()
+        bench = Bench(self).attach()
         line = Line(self, bench.port, firmware, "--log", log, "--verify")
         first = line.record()
         # The file replaced mid-run changes nothing: it was read once.
@@ -143,7 +151,7 @@ class ProductionLine(CliTest):
                          [first, second] + [r for r in records if "status" not in r])
 
     def test_a_failed_module_waits_for_its_removal(self):
-        bench = Bench(self.tmp).attach("--refuse", "flash:40")
+        bench = Bench(self).attach("--refuse", "flash:40")
         line = Line(self, bench.port, check_cli.DEMO)
         record = line.record()
         time.sleep(4)
@@ -156,7 +164,7 @@ class ProductionLine(CliTest):
         self.assertEqual((records[-1]["done"], records[-1]["failed"]), (0, 1))
 
     def test_count_ends_the_line(self):
-        bench = Bench(self.tmp).attach()
+        bench = Bench(self).attach()
         result = self.cli("upload", check_cli.DEMO, "--repeat", "--count", "1", port=bench.port)
         bench.remove()
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -169,7 +177,7 @@ class ProductionLine(CliTest):
              {"verified": False, "version_after": "LL 4.07 TEST", "differences": 13}),
             ((), (), 0, {}),  # no read-back: no version_after
         ]
-        bench = Bench(self.tmp)
+        bench = Bench(self)
         for sim_options, options, code, fields in cases:
             with self.subTest(sim_options=sim_options, options=options):
                 bench.attach(*sim_options)
@@ -191,7 +199,7 @@ class ProductionLine(CliTest):
     def test_a_module_counts_as_removed_after_three_probes_in_a_row_find_none(self):
         # Search 1 finds the module; from search 2 on the line waits for its removal.
         cases = [("3", 1), ("3,4", 1), ("2,3,4", 2)]  # searches left unanswered, uploads
-        bench = Bench(self.tmp)
+        bench = Bench(self)
         for deaf, uploads in cases:
             with self.subTest(deaf=deaf):
                 bench.attach("--deaf-search", deaf)
@@ -211,7 +219,7 @@ class ProductionLine(CliTest):
                 self.assertEqual(records[-1]["done"], uploads)
 
     def test_no_module_without_its_record(self):
-        bench = Bench(self.tmp).attach()
+        bench = Bench(self).attach()
         result = self.cli("upload", check_cli.DEMO, "--repeat", "--log",
                           os.path.join(self.tmp, "no", "dir", "x.log"), "--json", port=bench.port)
         self.assertEqual(result.returncode, 1, result.stderr)

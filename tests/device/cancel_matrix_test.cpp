@@ -102,6 +102,7 @@ TEST_P(CancelMatrix, NoWriteFrameLeavesAfterTheCancel) {
   };
   const std::string searching = rig.Msg(device::MsgSearching);
   bool eepromPhase = false;
+  bool inSearch = false;
   switch (cell.step) {
     case Step::RtsPulse:
       // A click in the middle of the 500 ms pulse; it runs with the first cycle's messages.
@@ -109,13 +110,24 @@ TEST_P(CancelMatrix, NoWriteFrameLeavesAfterTheCancel) {
       posted = true;
       break;
     case Step::ProbeCycle:
-    case Step::Answer:
-      // Clicked as the search starts: it runs at the end of the first probe cycle, the one in
-      // which a healthy module answers.
+      // Clicked as the search starts: it runs at the end of the first probe cycle, long before
+      // the module answers.
       rig.host.onText = [&](const Field* field, const std::string& text) {
         if (!field && text == searching) postOnce();
       };
       break;
+    case Step::Answer: {
+      // Clicked as the answer arrives: once it waits in the input ring at the end of a pause,
+      // the cycle's look at the line takes it, and the click runs among that cycle's messages.
+      // On a loaded machine that can be a later cycle than the first.
+      rig.host.onText = [&](const Field* field, const std::string& text) {
+        if (!field && text == searching) inSearch = true;
+      };
+      rig.host.afterPause = [&] {
+        if (inSearch && rig.port.InBuffUsed() > 0) postOnce();
+      };
+      break;
+    }
     case Step::BetweenBlocks:
     case Step::AfterLastBlock: {
       const bool last = cell.step == Step::AfterLastBlock;

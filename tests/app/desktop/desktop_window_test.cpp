@@ -171,18 +171,18 @@ TEST(DesktopWindow, ClosingDuringAnOperationEndsItTheProcessAndThePort) {
 
     const auto closed = Clock::now();
     CloseWindow(id, c.how);
-    while (Viewable(id) && Clock::now() - closed < 3s) std::this_thread::sleep_for(10ms);
+    while (Viewable(id) && Clock::now() - closed < 3s * LL_SLOWDOWN) std::this_thread::sleep_for(10ms);
     const auto gone = Clock::now();
     const std::size_t bytesWhenGone = sim.Received().size();
-    ASSERT_FALSE(Viewable(id)) << "the window is still there 3 s after the close";
+    ASSERT_FALSE(Viewable(id)) << "the window is still there " << 3 * LL_SLOWDOWN << " s after the close";
     EXPECT_FALSE(HoldsFile(pid, sim.DevicePath())) << "the port is open with the window gone";
 
-    const int status = WaitForExit(pid, 2000ms);
+    const int status = WaitForExit(pid, 2000ms * LL_SLOWDOWN);
     const auto exited = Clock::now();
     if (status < 0) ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
-    EXPECT_EQ(status, 0) << "no clean exit within 2 s of the window going";
-    EXPECT_LT(exited - closed, 2000ms);
-    EXPECT_LT(gone - closed, 1500ms);
+    EXPECT_EQ(status, 0) << "no clean exit within " << 2 * LL_SLOWDOWN << " s of the window going";
+    EXPECT_LT(exited - closed, 2000ms * LL_SLOWDOWN);
+    EXPECT_LT(gone - closed, 1500ms * LL_SLOWDOWN);
     using std::chrono::duration_cast;
     using std::chrono::milliseconds;
     std::printf("%s: window gone after %lld ms, process after %lld ms\n", c.name,

@@ -23,4 +23,9 @@ void TestHost::SetPosition(device::Bar bar, int value) {
   if (onPosition) onPosition(bar, Position(bar));
 }
 
+void TestHost::Pause(int milliseconds) {
+  HeadlessHost::Pause(milliseconds);
+  if (afterPause) afterPause();
+}
+
 }  // namespace ll::test

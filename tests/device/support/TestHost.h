@@ -20,6 +20,7 @@ class TestHost : public headless::HeadlessHost {
   void SetText(device::Field field, const std::string& text) override;
   void Memo1Add(const std::string& line) override { memo1.push_back(line); }
   void SetPosition(device::Bar bar, int value) override;
+  void Pause(int milliseconds) override;
   bool RestartAfterCancel() const override { return restartAfterCancel; }
   void PhaseStarted(device::Memory memory) override { phases.push_back({memory, log.size()}); }
   void ApplyConfigPage(const device::ConfigPage& p) override {
@@ -43,6 +44,9 @@ class TestHost : public headless::HeadlessHost {
   std::function<void(const device::Field* field, const std::string& text)> onText;
   // Called on the test thread after every SetPosition.
   std::function<void(device::Bar bar, int position)> onPosition;
+  // Called on the test thread at the end of every Pause: what the port received meanwhile is in
+  // its input ring, and the operation has not looked at it yet.
+  std::function<void()> afterPause;
 };
 
 }  // namespace ll::test
