@@ -42,7 +42,7 @@ for t in "${targets[@]}"; do
       "$scratch/$t" "fuzz/corpus/$t" >"$log" 2>&1; then
     execs=$(awk '/stat::number_of_executed_units/ {print $2}' "$log")
     rate=$(awk '/stat::average_exec_per_sec/ {print $2}' "$log")
-    echo "fuzz $t: ${execs:-?} executions in ${seconds} s (${rate:-?}/s), no finding"
+    echo "fuzz $t: ${execs:-?} executions within ${seconds} s (${rate:-?}/s), no finding"
   else
     echo "fuzz $t: FAILED, log in $log"
     grep -E -A25 'ERROR|runtime error|property violated|deadly signal' "$log" | head -60 || tail -40 "$log"
