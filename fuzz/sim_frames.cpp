@@ -28,8 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   ll::fuzz::Check(sim.Flash().size() == kFlashBytes, "FLASH keeps its size");
   ll::fuzz::Check(sim.Eeprom().size() == kEepromBytes, "EEPROM keeps its size");
+  // Frames() copies every frame under the simulator's lock: once per input, not once per use.
+  const std::vector<Frame> frames = sim.Frames();
   std::size_t framed = 0;
-  for (const Frame& f : sim.Frames()) {
+  for (const Frame& f : frames) {
     ll::fuzz::Check(f.data.size() == f.length, "a frame holds its length in data");
     ll::fuzz::Check(f.raw.size() == (f.length == 0 ? 5u : 6u + f.length), "frame size on the line");
     framed += f.raw.size();
@@ -37,6 +39,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ll::fuzz::Check(framed <= input.size(), "no frame is made up");
   ll::fuzz::Check(sim.Received().size() <= input.size(), "no byte is made up");
   // Replies are at most 18 bytes per frame plus a probe answer and a stray byte per probe pair.
-  ll::fuzz::Check(sent.size() <= 18 * sim.Frames().size() + input.size(), "bounded output");
+  ll::fuzz::Check(sent.size() <= 18 * frames.size() + input.size(), "bounded output");
   return 0;
 }

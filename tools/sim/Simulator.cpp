@@ -271,6 +271,7 @@ void Simulator::Impl::Execute(Clock::time_point at) {
   const bool upperAddressZero = (frameBytes[1] ^ k) == 0;
   f.length = frameBytes[4] ^ k;
   std::uint8_t sum = 0;
+  f.data.reserve(f.length);
   for (std::size_t i = 0; i < f.length; ++i) {
     const auto d = static_cast<std::uint8_t>(frameBytes[kHeaderBytes + i] ^ k);
     f.data.push_back(d);
@@ -328,7 +329,9 @@ void Simulator::Impl::Execute(Clock::time_point at) {
         return;
       }
       if (opt.silentReadBlock == f.address / static_cast<int>(kBlockBytes)) return;
-      std::vector<std::uint8_t> reply{kCmdReadEeprom};
+      std::vector<std::uint8_t> reply;
+      reply.reserve(1 + kBlockBytes + 1);
+      reply.push_back(kCmdReadEeprom);
       {
         std::lock_guard lock(m);
         for (std::size_t i = 0; i < kBlockBytes; ++i) {
