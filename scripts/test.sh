@@ -22,11 +22,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 export QT_QPA_PLATFORM=offscreen
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/linkloader
 # A compiler cache outside the clone, keyed on paths relative to it: a fresh clone on a machine
 # that has built the project before compiles only what changed.
 if command -v ccache >/dev/null; then
   export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
-  export CCACHE_DIR="${CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/linkloader/ccache}"
+  export CCACHE_DIR="${CCACHE_DIR:-$cache/ccache}"
   export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-10G}"
 fi
 jobs=$(nproc)
@@ -58,6 +59,16 @@ run_tests() {
     ./scripts/fuzz.sh "${LL_FUZZ_SECONDS:-30}" || status=1
     return
   fi
+  # ctest starts the tests that took longest last time first, from the build folder's record of
+  # their times; a fresh clone has none, so the record is kept beside the compiler cache. Without
+  # it, a minute-long test may start last and hold the whole pass up.
+  local build_dir=build/$p costs=$cache/ctest-costs/$p.txt
+  [ "$p" = quick ] && build_dir=build/release costs=$cache/ctest-costs/release.txt
+  local record=$build_dir/Testing/Temporary/CTestCostData.txt
+  if [ -f "$costs" ] && [ ! -f "$record" ]; then
+    mkdir -p "$(dirname "$record")"
+    cp "$costs" "$record"
+  fi
   local run=()
   # ThreadSanitizer's runtime in g++ 12 cannot map its shadow memory on kernels with more address
   # randomisation bits than it expects; running without randomisation avoids that everywhere.
@@ -76,6 +87,10 @@ run_tests() {
       --timeout 600 || status=1
     "${run[@]}" ctest --preset "$test_preset" -L timing ${left_out:+-LE "$left_out"} -j 1 \
       --timeout 600 || status=1
+  fi
+  if [ -f "$record" ]; then
+    mkdir -p "$(dirname "$costs")"
+    cp "$record" "$costs"
   fi
   if [ "$p" = windows-cross ]; then
     cmake --preset release >/dev/null

@@ -13,7 +13,7 @@ WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/ll-wine-dpi.XXXXXX")
 trap 'wineserver -k 2>/dev/null; wineserver --wait 2>/dev/null; rm -rf "$WINEPREFIX"' EXIT
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-wine wineboot --init >/dev/null 2>&1
+"$(dirname "$0")/../../cmake/wine-new-prefix.sh" "$WINEPREFIX"
 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
 wineserver --wait
 wine "$@"

@@ -79,8 +79,7 @@ pass "installer $(basename "$installer") ($(( $(stat -c %s "$installer") / 1024 
 export WINEPREFIX=$work/prefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-wine wineboot --init >/dev/null 2>&1
-wineserver --wait
+"$src/cmake/wine-new-prefix.sh" "$WINEPREFIX" || die "could not make a Wine prefix"
 drive_c=$WINEPREFIX/drive_c
 user_dir=$(find "$drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n1)
 list_files() { (cd "$drive_c" && find . -type f -o -type l | sort); }

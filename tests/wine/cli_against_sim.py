@@ -435,9 +435,9 @@ def start_prefix():
     PREFIX = os.path.join(WORK, "prefix")
     ENV = dict(os.environ, WINEPREFIX=PREFIX, WINEDEBUG="-all",
                WINEDLLOVERRIDES="mscoree,mshtml=", LD_PRELOAD=PRELOAD, LC_ALL="C.UTF-8")
-    subprocess.run(["wineboot", "--init"], env=ENV, check=True, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=300)
-    subprocess.run(["wineserver", "--wait"], env=ENV, timeout=300)
+    new_prefix = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake",
+                              "wine-new-prefix.sh")
+    subprocess.run([new_prefix, PREFIX], env=ENV, check=True, timeout=300)
     start_server()
 
 
