@@ -12,6 +12,9 @@
 #       are merged into fuzz/corpus/<target> (libFuzzer's -merge=1 keeps the fewest and smallest),
 #       ready to be committed. LL_FUZZ_RUNS=N ends a target's run early once it has made N
 #       executions, so that a campaign given time for its slowest target frees the cores sooner.
+#       LL_FUZZ_TIMEOUT (default 10 s) is how long one input may take before it counts as a hang;
+#       a campaign sharing a busy machine at a low priority wants more, or a wait for the
+#       processor is reported as a hang.
 # Targets run side by side, one a core (LL_FUZZ_JOBS to choose); the report keeps their order.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,7 +39,7 @@ fuzz_one() {
   local t=$1 log=build/fuzz/fuzz-$t.log fuzzer=build/fuzz/fuzz/fuzz_$t runs=()
   mkdir -p "$scratch/$t"
   [ $campaign -eq 1 ] && [ -n "${LL_FUZZ_RUNS:-}" ] && runs=(-runs="$LL_FUZZ_RUNS")
-  if "$fuzzer" -max_total_time="$seconds" "${runs[@]}" -timeout=10 -rss_limit_mb=2048 \
+  if "$fuzzer" -max_total_time="$seconds" "${runs[@]}" -timeout="${LL_FUZZ_TIMEOUT:-10}" -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="build/fuzz/crash-$t-" \
       "$scratch/$t" "fuzz/corpus/$t" >"$log" 2>&1; then
     local execs rate

@@ -36,7 +36,16 @@ wide=$((jobs * ${LL_TEST_JOBS_PER_CORE:-4}))
 # before it test while it builds.
 presets=(release asan tsan windows-cross fuzz windows-app)
 [ $# -gt 0 ] && presets=("$@")
-declare -A seconds
+declare -A seconds cpu
+# Processor seconds (user + system) of everything this script has waited for so far: a new
+# machine's run is bounded by its processor time over the cores, so each preset's share is shown.
+# It sets cpu_now: times must run in this shell, not in a subshell, which has no children of its own.
+times_file=$(mktemp "${TMPDIR:-/tmp}/linkloader-times.XXXXXX")
+children_cpu() {
+  times >"$times_file"
+  cpu_now=$(tail -n 1 "$times_file" |
+    awk '{ t = 0; for (i = 1; i <= 2; i++) { split($i, a, /[ms]/); t += a[1] * 60 + a[2] } printf "%d", t }')
+}
 status=0
 
 # Qt for Windows, when its cache folder is missing, builds in the background from the start, at a
@@ -47,11 +56,12 @@ qt_log=""
 if [[ " ${presets[*]} " == *" windows-app "* ]] && ! ./scripts/qt-windows.sh --built >/dev/null; then
   qt_log=$(mktemp "${TMPDIR:-/tmp}/linkloader-qt-windows.XXXXXX")
   echo "=== Qt for Windows is not built yet: building it in the background (log: $qt_log)"
-  QT_WINDOWS_JOBS=$jobs nice -n 10 ./scripts/qt-windows.sh >"$qt_log" 2>&1 &
+  ( TIMEFORMAT='=== Qt for Windows: %0R s, processor %0U s user + %0S s system'
+    time QT_WINDOWS_JOBS=$jobs nice -n 10 ./scripts/qt-windows.sh ) >"$qt_log" 2>&1 &
   qt_build_pid=$!
 fi
 # Ended with the script: an interrupted run leaves no build going on behind it.
-trap '[ -n "$qt_build_pid" ] && kill "$qt_build_pid" 2>/dev/null; true' EXIT
+trap 'rm -f "$times_file"; [ -n "$qt_build_pid" ] && kill "$qt_build_pid" 2>/dev/null; true' EXIT
 
 run_tests() {
   local p=$1
@@ -104,12 +114,14 @@ run_tests() {
 for p in "${presets[@]}"; do
   echo "=== build: $p"
   started=$SECONDS
+  children_cpu
+  cpu_before=$cpu_now
   if [ "$p" = windows-app ]; then
     if [ -n "$qt_build_pid" ]; then
       echo "=== waiting for Qt for Windows (log: $qt_log)"
       wait "$qt_build_pid" || { tail -n 40 "$qt_log"; echo "Qt for Windows did not build" >&2; exit 1; }
       qt_build_pid=""
-      tail -n 2 "$qt_log"
+      tail -n 3 "$qt_log"
     fi
     QT_WINDOWS_JOBS=$jobs ./scripts/qt-windows.sh
     LINKLOADER_QT_WINDOWS=$(./scripts/qt-windows.sh --prefix)
@@ -125,9 +137,12 @@ for p in "${presets[@]}"; do
     status=1
   fi
   seconds[$p]=$((SECONDS - started))
+  children_cpu
+  cpu[$p]=$((cpu_now - cpu_before))
 done
 for p in "${!seconds[@]}"; do
-  printf '=== time: %s %d min %d s (build and tests)\n' "$p" $((seconds[$p] / 60)) $((seconds[$p] % 60))
+  printf '=== time: %s %d min %d s (build and tests), processor %d s\n' "$p" $((seconds[$p] / 60)) \
+    $((seconds[$p] % 60)) "${cpu[$p]}"
 done
 # The Debian package, made from the release folder built above, unpacked and checked.
 if [[ " ${presets[*]} " == *" release "* ]]; then
@@ -138,5 +153,6 @@ if [[ " ${presets[*]} " == *" release "* ]]; then
     status=1
   fi
 fi
-echo "=== time: all $((SECONDS / 60)) min $((SECONDS % 60)) s"
+children_cpu
+echo "=== time: all $((SECONDS / 60)) min $((SECONDS % 60)) s, processor $cpu_now s"
 exit $status
