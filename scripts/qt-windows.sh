@@ -219,6 +219,8 @@ if command -v ccache >/dev/null; then
   export CCACHE_SLOPPINESS="${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}"
   # Paths relative to the cache folder: a build with other options reuses what did not change.
   export CCACHE_BASEDIR="$cache"
+  # A miss runs the compiler alone, without a preprocessor pass first (see scripts/test.sh).
+  export CCACHE_DEPEND=1
 fi
 
 started=$(date +%s)

@@ -29,6 +29,9 @@ if command -v ccache >/dev/null; then
   export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
   export CCACHE_DIR="${CCACHE_DIR:-$cache/ccache}"
   export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-10G}"
+  # Lookups by the compiler's own list of the headers it read, so a miss runs the compiler alone,
+  # not the preprocessor first as well: on a new machine every compile is a miss.
+  export CCACHE_DEPEND=1
 fi
 jobs=$(nproc)
 wide=$((jobs * ${LL_TEST_JOBS_PER_CORE:-4}))

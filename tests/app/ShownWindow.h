@@ -11,12 +11,13 @@
 #include <QString>
 #include <QWindow>
 
+#include "SourceTree.h"
 #include "app/Program.h"
 
 namespace ll::test {
 
-// The example firmware that comes with the program (LL_SOURCE_DIR as the test program sees it).
-inline const QString kDemoFirmware = QStringLiteral(LL_SOURCE_DIR "/examples/demo.hexfw");
+// The example firmware that comes with the program.
+inline const QString kDemoFirmware = QString::fromStdString(SourceTreePath("examples/demo.hexfw"));
 
 // GoogleTest fixture with a fresh program window per test, shown on the screen the system gives.
 class ShownWindowTest : public ::testing::Test {

@@ -26,7 +26,7 @@ TEST(GivenFile, IsChosenAsIfPickedInTheDialogAndTheDialogStaysTheWindows) {
   // The fixture's dialog answers with nothing (cancel): the file chosen before stays.
   app.Click("bbOpen");
   EXPECT_EQ(w.state.SelectedFileName, kDemoFirmware.toStdString());
-  app.SetFileDialogResult(QStringLiteral(LL_SOURCE_DIR "/examples/demo.hex"));
+  app.SetFileDialogResult(QString::fromStdString(ll::test::SourceTreePath("examples/demo.hex")));
   w.DecodeON->setChecked(false);
   app.Click("bbOpen");
   EXPECT_EQ(w.Edit2->text(), "demo.hex");

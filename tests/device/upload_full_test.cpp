@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "SourceTree.h"
 #include "device/Link.h"
 #include "firmware/HexLoader.h"
 #include "support/DeviceRig.h"
@@ -28,7 +29,7 @@ void ExpectFinished(DeviceRig& rig) {
 TEST(Upload, DemoFirmwareLandsInTheModuleByTheBlockRules) {
   DeviceRig rig;
   rig.sim.SetFlash(Bytes(0x200, 0xA5));  // the bootloader's own area, never to be touched
-  rig.state.SelectedFileName = LL_SOURCE_DIR "/examples/demo.hexfw";
+  rig.state.SelectedFileName = ll::test::SourceTreePath("examples/demo.hexfw");
   UploadFirmware(rig.ctx);
   ExpectFinished(rig);
   EXPECT_EQ(rig.host.log, (Lines{rig.Msg(MsgSearching), "OK", rig.Msg(MsgFlashWriting),

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "SourceTree.h"
 #include "firmware/LineDecoder.h"
 
 namespace ll::firmware::test {
@@ -50,7 +51,7 @@ class TempDir {
 };
 
 inline std::string SamplePath(const std::string& name) {
-  return std::string(LL_FIRMWARE_TEST_DATA) + "/" + name;
+  return ll::test::SourceTreePath("tests/firmware/data/" + name);
 }
 
 inline std::string Contents(const std::string& path) {

@@ -364,11 +364,11 @@ INSTANTIATE_TEST_SUITE_P(Samples, SampleFileTest,
                          testing::Values(test::SamplePath("basic"), test::SamplePath("full_flash"),
                                          test::SamplePath("eeprom_config"),
                                          test::SamplePath("program_texts"),
-                                         std::string(LL_EXAMPLES_DIR) + "/demo"));
+                                         ll::test::SourceTreePath("examples/demo")));
 
 TEST(DemoFileTest, CarriesCodeAbove0x200AndAVersionText) {
   Images images;
-  const auto result = LoadFirmwareFile(std::string(LL_EXAMPLES_DIR) + "/demo.hexfw", true, images);
+  const auto result = LoadFirmwareFile(ll::test::SourceTreePath("examples/demo.hexfw"), true, images);
   ASSERT_TRUE(result.ok) << result.message;
   EXPECT_GT(images.FlashTop, 0x200);
   EXPECT_EQ(images.EepromTop, 0xFF);
