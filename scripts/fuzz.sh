@@ -39,8 +39,8 @@ fuzz_one() {
   local t=$1 log=build/fuzz/fuzz-$t.log fuzzer=build/fuzz/fuzz/fuzz_$t runs=()
   mkdir -p "$scratch/$t"
   [ $campaign -eq 1 ] && [ -n "${LL_FUZZ_RUNS:-}" ] && runs=(-runs="$LL_FUZZ_RUNS")
-  if "$fuzzer" -max_total_time="$seconds" "${runs[@]}" -timeout="${LL_FUZZ_TIMEOUT:-10}" -rss_limit_mb=2048 \
-      -print_final_stats=1 -artifact_prefix="build/fuzz/crash-$t-" \
+  if "$fuzzer" -max_total_time="$seconds" "${runs[@]}" -timeout="${LL_FUZZ_TIMEOUT:-10}" \
+      -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="build/fuzz/crash-$t-" \
       "$scratch/$t" "fuzz/corpus/$t" >"$log" 2>&1; then
     local execs rate
     execs=$(awk '/stat::number_of_executed_units/ {print $2}' "$log")
